@@ -15,10 +15,6 @@ if ! command -v clang++ >/dev/null 2>&1; then
     echo "fuzz: clang++ not found, skipping the fuzz smoke runs"
     exit 0
 fi
-if [ -z "$(ls "$root"/Fuzz/*.cpp 2>/dev/null)" ]; then
-    echo "fuzz: no fuzz targets yet"
-    exit 0
-fi
 
 build="$root/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DQX_FUZZ=ON -DQX_BUILD_TESTS=OFF \
@@ -26,10 +22,12 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DQX_FUZZ=ON -DQX_BUI
 cmake --build "$build" --target fuzzers -j "${QX_JOBS:-$(nproc)}" || { echo "fuzz: build failed"; exit 1; }
 
 status=0
-for source in "$root"/Fuzz/*.cpp; do
-    name="$(basename "$source" .cpp)"
+shopt -s nullglob
+binaries=("$build"/fuzzers/*)
+[ ${#binaries[@]} -eq 0 ] && echo "fuzz: no fuzz targets yet"
+for binary in "${binaries[@]}"; do
+    name="$(basename "$binary")"
     [ -n "$only" ] && [ "$name" != "$only" ] && continue
-    binary="$build/Fuzz/$name"
     [ -x "$binary" ] || continue
     corpus="$build/corpus/$name"
     mkdir -p "$corpus"

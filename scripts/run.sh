@@ -3,7 +3,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
-QX_BUILD_ONLY=qx "$root/scripts/build.sh" "$root/build" >/dev/null
+"$root/scripts/build.sh" "$root/build" >/dev/null
 qx="$root/build/Host/qx/qx"
 "$qx" --version
 "$qx" --help
