@@ -43,6 +43,18 @@ function(qx_add_library name)
     target_link_libraries(${name} PUBLIC ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE})
 endfunction()
 
+# qx_add_host_library(NAME [PUBLIC deps...] [PRIVATE deps...])
+# A static library from every source under Host/NAME; includes name it ("Importers/X.h").
+function(qx_add_host_library name)
+    cmake_parse_arguments(ARG "" "" "PUBLIC;PRIVATE" ${ARGN})
+    file(GLOB_RECURSE _sources CONFIGURE_DEPENDS
+        ${PROJECT_SOURCE_DIR}/Host/${name}/*.cpp ${PROJECT_SOURCE_DIR}/Host/${name}/*.h)
+    add_library(${name} STATIC ${_sources})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/Host)
+    target_compile_options(${name} PRIVATE ${QX_WARNING_FLAGS})
+    target_link_libraries(${name} PUBLIC ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE})
+endfunction()
+
 # qx_add_test(NAME [DEPS...]): one GoogleTest executable from Tests/NAME/*.cpp.
 # Test names carry the library as prefix ("System.JobScheduler...").
 function(qx_add_test name)
