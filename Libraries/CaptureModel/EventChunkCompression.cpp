@@ -11,6 +11,10 @@ EventChunkCompressor::EventChunkCompressor() : mContext(ZSTD_createCCtx())
 {
     if (!mContext)
         throw std::bad_alloc();
+    ZSTD_CCtx_setParameter(mContext, ZSTD_c_compressionLevel, kLevel);
+    // The frame's own checksum lets readers tell damaged chunks from sound ones; it costs one
+    // hash pass over the chunk and any zstd reader accepts it.
+    ZSTD_CCtx_setParameter(mContext, ZSTD_c_checksumFlag, 1);
 }
 
 EventChunkCompressor::~EventChunkCompressor()
@@ -23,7 +27,7 @@ bool EventChunkCompressor::Compress(const uint8_t* data, std::size_t size, std::
     const std::size_t bound = ZSTD_compressBound(size);
     if (mFrame.size() < bound)
         mFrame.resize(bound);
-    const std::size_t written = ZSTD_compressCCtx(mContext, mFrame.data(), bound, data, size, kLevel);
+    const std::size_t written = ZSTD_compress2(mContext, mFrame.data(), bound, data, size);
     if (ZSTD_isError(written)) {
         error = Utility::Format("Unable to compress %zu bytes: %s", size, ZSTD_getErrorName(written));
         mFrameSize = 0;
