@@ -111,7 +111,7 @@ void WriteFuzzSeed(const std::string& target, const std::string& name, const std
 {
     const char* corpus = std::getenv("QX_FUZZ_CORPUS");
     if (!corpus || !*corpus)
-        return;
+        corpus = QX_DEFAULT_FUZZ_CORPUS;
     const std::filesystem::path directory = std::filesystem::path(corpus) / target;
     std::error_code error;
     std::filesystem::create_directories(directory, error);
