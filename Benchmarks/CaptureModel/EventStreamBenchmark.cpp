@@ -37,14 +37,15 @@ std::unique_ptr<TraceEventStream> WriteStream(const std::filesystem::path& direc
         std::abort();
     for (uint64_t i = 0; i < kEvents; ++i) {
         const double time = static_cast<double>(i) * 0.125;
-        const uint32_t thread = 100 + static_cast<uint32_t>(i % kThreads);
+        const ThreadID thread{100 + static_cast<uint32_t>(i % kThreads)};
+        const ProcessID process{4};
         const uint64_t choice = i % 20;
         if (choice == 0)
-            writer.AddContextSwitchOut(time, 4, thread, static_cast<uint8_t>(i % 30));
+            writer.AddContextSwitchOut(time, process, thread, static_cast<uint8_t>(i % 30));
         else if (choice == 1)
-            writer.AddContextSwitchIn(time, 4, thread, stack(random));
+            writer.AddContextSwitchIn(time, process, thread, stack(random));
         else
-            writer.AddSample(time, 4, thread, stack(random));
+            writer.AddSample(time, process, thread, stack(random));
         if (writer.GetPendingEventCount() == kEventsPerChunk && !writer.FlushChunk(errors))
             std::abort();
     }
@@ -104,7 +105,7 @@ void BM_ReadOneThreadOfEight(benchmark::State& state)
     uint64_t read = 0;
     for (auto _ : state) {
         TraceEventStreamReader reader(stream);
-        const ThreadID threads[] = {103};
+        const ThreadID threads[] = {ThreadID{103}};
         reader.SetThreads(threads);
         TraceEvent event;
         while (reader.Next(event))

@@ -14,8 +14,11 @@ void EventChunkBuilder::Add(const TraceEvent& event)
     EncodeTraceEventPayload(event, mPayload);
 }
 
-void EventChunkBuilder::AddColumns(ETraceEventKind kind, double time, uint32_t processId, uint32_t threadId)
+void EventChunkBuilder::AddColumns(ETraceEventKind kind, double time, ProcessID processIdentifier,
+                                   ThreadID threadIdentifier)
 {
+    const auto processId = static_cast<uint32_t>(processIdentifier);
+    const auto threadId = static_cast<uint32_t>(threadIdentifier);
     QX_ASSERT(mPayload.size() <= kMaxPayloadBytes,
               "The chunk's payloads exceed %llu bytes; flush chunks earlier",
               static_cast<unsigned long long>(kMaxPayloadBytes));
@@ -32,6 +35,22 @@ void EventChunkBuilder::AddColumns(ETraceEventKind kind, double time, uint32_t p
     mProcessColumn.push_back(processId);
     mThreadColumn.push_back(threadId);
     mPayloadOffsets.push_back(static_cast<uint32_t>(EventChunkView::kHeaderSize + mPayload.size()));
+}
+
+std::set<ThreadID> EventChunkBuilder::GetProcessIds() const
+{
+    std::set<ThreadID> ids;
+    for (uint32_t id : mProcessIds)
+        ids.insert(ThreadID{id});
+    return ids;
+}
+
+std::set<ThreadID> EventChunkBuilder::GetThreadIds() const
+{
+    std::set<ThreadID> ids;
+    for (uint32_t id : mThreadIds)
+        ids.insert(ThreadID{id});
+    return ids;
 }
 
 std::size_t EventChunkBuilder::GetLayoutSize() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CaptureModel/Identifiers.h"
 #include "CaptureModel/TraceEvent.h"
 
 #include <cstddef>
@@ -23,17 +24,17 @@ public:
 
     void Add(const TraceEvent& event);
 
-    void AddSample(double time, uint32_t processId, uint32_t threadId, uint64_t stackId)
+    void AddSample(double time, ProcessID processId, ThreadID threadId, uint64_t stackId)
     {
         AddColumns(ETraceEventKind::Sample, time, processId, threadId);
         AppendPayload(stackId);
     }
-    void AddContextSwitchOut(double time, uint32_t processId, uint32_t threadId, uint8_t waitReason)
+    void AddContextSwitchOut(double time, ProcessID processId, ThreadID threadId, uint8_t waitReason)
     {
         AddColumns(ETraceEventKind::ContextSwitchOut, time, processId, threadId);
         AppendPayload(waitReason);
     }
-    void AddContextSwitchIn(double time, uint32_t processId, uint32_t threadId, uint64_t stackId)
+    void AddContextSwitchIn(double time, ProcessID processId, ThreadID threadId, uint64_t stackId)
     {
         AddColumns(ETraceEventKind::ContextSwitchIn, time, processId, threadId);
         AppendPayload(stackId);
@@ -47,9 +48,11 @@ public:
 
     double GetStartTime() const { return mTimes.empty() ? 0.0 : mTimes.front(); }
     double GetEndTime() const { return mTimes.empty() ? 0.0 : mTimes.back(); }
-    /// The distinct process and thread IDs of the events added, sorted.
-    std::set<uint32_t> GetProcessIds() const { return {mProcessIds.begin(), mProcessIds.end()}; }
-    std::set<uint32_t> GetThreadIds() const { return {mThreadIds.begin(), mThreadIds.end()}; }
+    /// The distinct process IDs of the events added, in the thread ID type as the chunk index
+    /// stores them.
+    std::set<ThreadID> GetProcessIds() const;
+    /// The distinct thread IDs of the events added.
+    std::set<ThreadID> GetThreadIds() const;
 
     /// Replaces `out` with the laid-out chunk (its capacity is reused).
     void LayOut(std::vector<uint8_t>& out) const;
@@ -57,7 +60,7 @@ public:
     void Clear();
 
 private:
-    void AddColumns(ETraceEventKind kind, double time, uint32_t processId, uint32_t threadId);
+    void AddColumns(ETraceEventKind kind, double time, ProcessID processId, ThreadID threadId);
 
     template <class T> void AppendPayload(T value)
     {

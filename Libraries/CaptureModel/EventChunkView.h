@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CaptureModel/Identifiers.h"
 #include "CaptureModel/TraceEvent.h"
 
 #include <cstddef>
@@ -31,8 +32,8 @@ public:
 
     uint8_t GetKindValue(uint64_t index) const { return mKinds[index]; }
     double GetTime(uint64_t index) const { return Load<double>(mTimes, index); }
-    uint32_t GetProcessId(uint64_t index) const { return Load<uint32_t>(mProcessIds, index); }
-    uint32_t GetThreadId(uint64_t index) const { return Load<uint32_t>(mThreadIds, index); }
+    ProcessID GetProcessId(uint64_t index) const { return ProcessID{Load<uint32_t>(mProcessIds, index)}; }
+    ThreadID GetThreadId(uint64_t index) const { return ThreadID{Load<uint32_t>(mThreadIds, index)}; }
     uint32_t GetPayloadOffset(uint64_t index) const { return Load<uint32_t>(mPayloadOffsets, index); }
 
     /// Decodes event `index` (below the event count) into `event`. An unknown kind yields the

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CaptureModel/Identifiers.h"
+
 #include <cstdint>
 #include <string_view>
 
@@ -48,8 +50,8 @@ struct TraceEvent {
     double time = -1.0;
     uint64_t stackId = kNoStackId;
     uint64_t data64[2] = {0, 0};
-    uint32_t processId = 0;
-    uint32_t threadId = 0;
+    ProcessID processId{};
+    ThreadID threadId{};
     uint32_t data32[2] = {0, 0};
     ETraceEventKind kind = ETraceEventKind::EndMarker;
     uint8_t data8 = 0;

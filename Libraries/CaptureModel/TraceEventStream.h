@@ -31,8 +31,9 @@ public:
         uint64_t mFileOffset = 0; ///< where the chunk starts in "events.dat"
         uint64_t mSize = 0;       ///< stored (compressed) size in bytes
         uint64_t mNumEvents = 0;
-        std::set<ThreadID> mProcesses; ///< process IDs with events in the chunk
-        std::set<ThreadID> mThreads;   ///< thread IDs with events in the chunk
+        /// Process IDs with events in the chunk (stored in the thread ID type).
+        std::set<ThreadID> mProcesses;
+        std::set<ThreadID> mThreads; ///< thread IDs with events in the chunk
     };
 
     /// The event encoding that writers produce: column-wise compressed chunks. Version 1 had

@@ -56,12 +56,12 @@ protected:
 
 TEST_F(BrokenStackTest, RangesOpenAtTheFirstUnrootedStackAndCloseAtTheNextRootedOne)
 {
-    mWriter.EndRange(1, 1.0, 50); // nothing open: ignored
-    mWriter.BeginRange(1, 2.0);
-    mWriter.BeginRange(1, 3.0); // already open: keeps 2.0
-    mWriter.EndRange(1, 4.0, 51);
-    mWriter.EndRange(1, 5.0, 52); // closed already: ignored
-    mWriter.BeginRange(2, 6.0);   // still open at the end
+    mWriter.EndRange(ThreadID{1}, 1.0, 50); // nothing open: ignored
+    mWriter.BeginRange(ThreadID{1}, 2.0);
+    mWriter.BeginRange(ThreadID{1}, 3.0); // already open: keeps 2.0
+    mWriter.EndRange(ThreadID{1}, 4.0, 51);
+    mWriter.EndRange(ThreadID{1}, 5.0, 52); // closed already: ignored
+    mWriter.BeginRange(ThreadID{2}, 6.0);   // still open at the end
     Finish();
 
     const auto thread1 = ReadThread(mReader, 1);
@@ -80,11 +80,11 @@ TEST_F(BrokenStackTest, RangesOpenAtTheFirstUnrootedStackAndCloseAtTheNextRooted
 TEST_F(BrokenStackTest, RecordsAreWrittenPerThread250AtATime)
 {
     for (int i = 0; i < 600; ++i) {
-        mWriter.BeginRange(7, i * 10.0);
-        mWriter.EndRange(7, i * 10.0 + 5.0, i);
+        mWriter.BeginRange(ThreadID{7}, i * 10.0);
+        mWriter.EndRange(ThreadID{7}, i * 10.0 + 5.0, i);
         if (i % 100 == 0) {
-            mWriter.BeginRange(8, i * 10.0 + 1.0);
-            mWriter.EndRange(8, i * 10.0 + 2.0, i);
+            mWriter.BeginRange(ThreadID{8}, i * 10.0 + 1.0);
+            mWriter.EndRange(ThreadID{8}, i * 10.0 + 2.0, i);
         }
     }
     ASSERT_EQ(mWriter.GetIndex().FindChunks(7)->size(), 2u) << "two full chunks before Finish";
@@ -102,7 +102,7 @@ TEST_F(BrokenStackTest, RecordsAreWrittenPerThread250AtATime)
     EXPECT_EQ(ReadThread(mReader, 8).size(), 6u);
 
     // The cursor finds ranges across chunks, forwards and backwards, with [start, end) bounds.
-    BrokenStackCursor cursor(mReader, 7);
+    BrokenStackCursor cursor(mReader, ThreadID{7});
     struct Case {
         double time;
         uint64_t stack; // ~0: not in a range
@@ -114,7 +114,7 @@ TEST_F(BrokenStackTest, RecordsAreWrittenPerThread250AtATime)
         EXPECT_EQ(found ? found->stackId : ~0ull, c.stack) << c.time;
     }
     EXPECT_FALSE(cursor.HasFailed());
-    BrokenStackCursor other(mReader, 7);
+    BrokenStackCursor other(mReader, ThreadID{7});
     cursor.Find(3000.0);
     other.SetPosition(cursor.GetPosition());
     EXPECT_EQ(other.Find(3001.0)->stackId, 300u);
@@ -128,15 +128,15 @@ TEST_F(BrokenStackTest, RecordsAreWrittenPerThread250AtATime)
 TEST_F(BrokenStackTest, DamagedChunksCountAsRootedAndAreReported)
 {
     for (int i = 0; i < 10; ++i) {
-        mWriter.BeginRange(1, i * 2.0);
-        mWriter.EndRange(1, i * 2.0 + 1.0, i);
+        mWriter.BeginRange(ThreadID{1}, i * 2.0);
+        mWriter.EndRange(ThreadID{1}, i * 2.0 + 1.0, i);
     }
     Finish();
     std::vector<uint8_t> bytes = TestSupport::ReadBytes(mDirectory / "stacks.dat");
     bytes[bytes.size() / 2] ^= 0x55;
     TestSupport::WriteBytes(mDirectory / "stacks.dat", bytes);
 
-    BrokenStackCursor cursor(mReader, 1);
+    BrokenStackCursor cursor(mReader, ThreadID{1});
     EXPECT_EQ(cursor.Find(0.5), nullptr);
     EXPECT_TRUE(cursor.HasFailed());
     EXPECT_NE(cursor.GetErrors().ToString().find("Unable to read broken stack chunk 0"), std::string::npos);

@@ -22,10 +22,10 @@ std::vector<TraceEvent> MakeEvents(int count)
     for (int i = 0; i < count; ++i) {
         TraceEvent event;
         event.time = i * 0.5;
-        event.processId = 10;
-        event.threadId = 1 + i % 4;
+        event.processId = ProcessID{10};
+        event.threadId = ThreadID(1 + i % 4);
         if (i % 10 == 0) {
-            event.threadId = 1;
+            event.threadId = ThreadID{1};
             event.kind = (i / 10) % 2 == 0 ? ETraceEventKind::ZoneBegin : ETraceEventKind::ZoneEnd;
             if (event.kind == ETraceEventKind::ZoneBegin)
                 event.text[0] = "zone";
@@ -110,8 +110,9 @@ TEST_F(TraceEventStreamTest, WriterIndexesEachChunk)
         EXPECT_EQ(chunks[c].mNumEvents, 100u);
         EXPECT_EQ(chunks[c].mStartTime, c * 50.0);
         EXPECT_EQ(chunks[c].mEndTime, c * 50.0 + 49.5);
-        EXPECT_EQ(chunks[c].mProcesses, std::set<ThreadID>{10});
-        EXPECT_EQ(chunks[c].mThreads, (std::set<ThreadID>{1, 2, 3, 4}));
+        EXPECT_EQ(chunks[c].mProcesses, std::set<ThreadID>{ThreadID{10}});
+        EXPECT_EQ(chunks[c].mThreads,
+                  (std::set<ThreadID>{ThreadID{1}, ThreadID{2}, ThreadID{3}, ThreadID{4}}));
     }
     EXPECT_EQ(std::filesystem::file_size(mDirectory / "events.dat"), offset);
 }
@@ -173,7 +174,7 @@ TEST_F(TraceEventStreamTest, ThreadSetSelectsEventsAndSkipsChunksWithoutThem)
     std::vector<TraceEvent> events = MakeEvents(1000);
     for (int i = 401; i < 500; i += 7)
         if (events[i].kind == ETraceEventKind::Sample)
-            events[i].threadId = 7;
+            events[i].threadId = ThreadID{7};
     TestSupport::TempDirectory directory;
     auto stream = WriteStream(directory.GetPath(), events, 100);
     std::vector<uint8_t> bytes = TestSupport::ReadBytes(directory / "events.dat");
@@ -185,13 +186,13 @@ TEST_F(TraceEventStreamTest, ThreadSetSelectsEventsAndSkipsChunksWithoutThem)
     ASSERT_TRUE(stream->OpenDataFile(directory.GetPath(), errors));
 
     TraceEventStreamReader reader(*stream);
-    const ThreadID wanted[] = {7};
+    const ThreadID wanted[] = {ThreadID{7}};
     reader.SetThreads(wanted);
     const auto read = ReadAll(reader);
     EXPECT_FALSE(reader.HasFailed()) << reader.GetErrors().ToString();
     EXPECT_EQ(read.size(), 14u);
     for (const TraceEvent& event : read)
-        EXPECT_EQ(event.threadId, 7u);
+        EXPECT_EQ(event.threadId, ThreadID{7});
 
     ASSERT_TRUE(reader.Seek(0.0));
     EXPECT_EQ(reader.GetPosition().chunkIndex, 4u) << "seeking skips chunks without the thread";
@@ -207,7 +208,7 @@ TEST_F(TraceEventStreamTest, ThreadSetSelectsEventsAndSkipsChunksWithoutThem)
 TEST_F(TraceEventStreamTest, PositionsCarryOverToAnotherReader)
 {
     TraceEventStreamReader first(*mStream);
-    const ThreadID threads[] = {2, 3};
+    const ThreadID threads[] = {ThreadID{2}, ThreadID{3}};
     first.SetThreads(threads);
     ReadAll(first, 260.0);
     TraceEventStreamReader second(*mStream);
@@ -217,7 +218,8 @@ TEST_F(TraceEventStreamTest, PositionsCarryOverToAnotherReader)
     const auto fromSecond = ReadAll(second, 400.0);
     EXPECT_EQ(Times(fromFirst), Times(fromSecond));
     EXPECT_EQ(Times(fromFirst), Times(Expected([](const TraceEvent& e) {
-                  return e.time >= 260.0 && e.time < 400.0 && (e.threadId == 2 || e.threadId == 3);
+                  return e.time >= 260.0 && e.time < 400.0 &&
+                         (e.threadId == ThreadID{2} || e.threadId == ThreadID{3});
               })));
 }
 

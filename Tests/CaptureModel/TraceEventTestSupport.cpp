@@ -18,8 +18,8 @@ std::vector<TraceEvent> MakeEventOfEveryKind(double time, uint32_t process, uint
         TraceEvent event;
         event.kind = static_cast<ETraceEventKind>(kind);
         event.time = time;
-        event.processId = process;
-        event.threadId = thread;
+        event.processId = Profiler::ProcessID{process};
+        event.threadId = Profiler::ThreadID{thread};
         const uint64_t seed = 0x0102030405060708ull * (kind + 1);
         switch (event.kind) {
         case ETraceEventKind::Sample:

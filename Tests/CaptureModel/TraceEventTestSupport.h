@@ -10,7 +10,8 @@
 namespace TestSupport {
 
 /// One event of every kind 0..17 with distinct payload values (strings point to static text).
-std::vector<Profiler::TraceEvent> MakeEventOfEveryKind(double time, uint32_t process, uint32_t thread);
+std::vector<Profiler::TraceEvent> MakeEventOfEveryKind(double time, uint32_t process = 1,
+                                                       uint32_t thread = 1);
 
 /// Compares every field that the event's kind carries; returns "" when equal, else what differs.
 std::string DescribeDifference(const Profiler::TraceEvent& expected, const Profiler::TraceEvent& actual);
