@@ -1,0 +1,75 @@
+#include "Support/TempDirectory.h"
+#include "System/Platform/ErrorText.h"
+#include "System/Platform/FileSystem.h"
+#include "System/Platform/Thread.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <thread>
+
+namespace {
+
+namespace Platform = System::Platform;
+
+TEST(Platform, ThreadNamesAreCutToWhatTheSystemKeeps)
+{
+    std::thread([] {
+        Platform::SetCurrentThreadName("Job Scheduler 1");
+        EXPECT_EQ(Platform::GetCurrentThreadName(), "Job Scheduler 1");
+        Platform::SetCurrentThreadName("Job Scheduler 12");
+        EXPECT_EQ(Platform::GetCurrentThreadName(), "Job Scheduler 1");
+        // A multi-byte character that would be cut in half is dropped whole.
+        Platform::SetCurrentThreadName("abcdefghijklmn\u00e9");
+        EXPECT_EQ(Platform::GetCurrentThreadName(), "abcdefghijklmn");
+    }).join();
+    EXPECT_EQ(Platform::GetMaxThreadNameLength(), 15u);
+}
+
+TEST(Platform, FileQueries)
+{
+    TestSupport::TempDirectory directory;
+    const auto file = directory / "data.bin";
+    TestSupport::WriteFile(file, "12345");
+    EXPECT_TRUE(Platform::FileExists(file));
+    EXPECT_FALSE(Platform::IsDirectory(file));
+    EXPECT_TRUE(Platform::IsDirectory(directory.GetPath()));
+    EXPECT_EQ(Platform::GetFileSize(file), 5);
+    EXPECT_FALSE(Platform::IsReadOnly(file));
+    std::filesystem::permissions(file,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+    EXPECT_TRUE(Platform::IsReadOnly(file)); // an attribute of the file, whoever asks
+
+    const auto missing = directory / "missing";
+    EXPECT_FALSE(Platform::FileExists(missing));
+    EXPECT_EQ(Platform::GetFileSize(missing), -1);
+    EXPECT_FALSE(Platform::IsReadOnly(missing));
+}
+
+TEST(Platform, ListingSortsNamesAndDoesNotFollowLinks)
+{
+    TestSupport::TempDirectory directory;
+    std::filesystem::create_directory(directory / "b-dir");
+    TestSupport::WriteFile(directory / "c-file", "");
+    std::filesystem::create_directory_symlink(directory / "b-dir", directory / "a-link");
+    std::vector<Platform::DirectoryEntry> entries;
+    ASSERT_EQ(Platform::ListDirectory(directory.GetPath(), entries), Platform::EFileError::None);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].name, "a-link");
+    EXPECT_FALSE(entries[0].isDirectory);
+    EXPECT_EQ(entries[1].name, "b-dir");
+    EXPECT_TRUE(entries[1].isDirectory);
+    EXPECT_EQ(Platform::ListDirectory(directory / "missing", entries), Platform::EFileError::NotFound);
+    EXPECT_EQ(Platform::ListDirectory(directory / "c-file" / "x", entries), Platform::EFileError::NotFound);
+    EXPECT_EQ(Platform::ListDirectory(directory / "c-file", entries), Platform::EFileError::Other);
+}
+
+TEST(Platform, ErrorTextDescribesErrno)
+{
+    EXPECT_EQ(Platform::GetErrorText(ENOENT), "No such file or directory");
+    errno = EACCES;
+    EXPECT_EQ(Platform::GetLastErrorText(), "Permission denied");
+}
+
+} // namespace
