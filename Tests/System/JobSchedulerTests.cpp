@@ -80,9 +80,16 @@ struct BlockedWorker {
     explicit BlockedWorker(JobScheduler& owner) : scheduler(owner) { started.Pass(); }
     ~BlockedWorker()
     {
-        release.Open();
+        if (!released)
+            release.Open();
         scheduler.Wait(handle);
     }
+    void Release()
+    {
+        released = true;
+        release.Open();
+    }
+    bool released = false;
 };
 
 const States kCanceled = {State::CancelRequested, State::Canceled};
@@ -91,18 +98,21 @@ const States kCompleted = {State::Completed};
 TEST(JobScheduler, RunsByPriorityAndInScheduleOrderAmongEquals)
 {
     std::string order;
+    std::latch done(6); // the test thread must not wait on the scheduler: it would run jobs too
     JobScheduler scheduler(1);
-    Handles handles;
     {
         BlockedWorker blocker(scheduler);
         for (auto [name, priority] : {std::pair{'a', 1}, {'b', 1}, {'c', 0}, {'d', 2}, {'e', 1}, {'f', 0}}) {
-            JobDescription description =
-                Describe(nullptr, [&order, name = name](Job&, Flag) { order += name; });
+            JobDescription description = Describe(nullptr, [&, name = name](Job&, Flag) {
+                order += name;
+                done.count_down();
+            });
             description.priority = static_cast<uint8_t>(priority);
-            handles.push_back(scheduler.Schedule(std::move(description)));
+            scheduler.Schedule(std::move(description));
         }
+        blocker.Release();
+        done.wait();
     }
-    scheduler.Wait(handles);
     EXPECT_EQ(order, "cfabed");
 }
 
