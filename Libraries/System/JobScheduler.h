@@ -24,16 +24,18 @@ enum class ECancelMode : uint8_t { Chain = 0, Group = 1, Tag = 2 };
 class JobScheduler {
 public:
     explicit JobScheduler(uint32_t threadCount);
-    /// Stops the workers and joins them; jobs still queued are finalized as canceled.
+    /// Stops the workers and joins them. Jobs still queued are finalized as canceled without
+    /// running; running jobs are asked to cancel and finalized when their work returns. No
+    /// other thread may use the scheduler any more.
     ~JobScheduler();
     JobScheduler(const JobScheduler&) = delete;
     JobScheduler& operator=(const JobScheduler&) = delete;
 
     /// Schedules `job` (built by the caller from the description; a plain Job running
-    /// `description.work` when null). Returns the invalid handle when the scheduling thread's
-    /// current job is being canceled and the description is not detached, or when the scheduler
-    /// is shutting down; the job is then finalized with CancelRequested and Canceled without
-    /// running.
+    /// `description.work` when null, and a job without a work function gets that one). Returns the invalid
+    /// handle when the scheduling thread's current job is being canceled and the description is not detached,
+    /// or when the scheduler is shutting down; the job is then finalized with CancelRequested and Canceled
+    /// without running.
     JobHandle Schedule(JobDescription description, std::unique_ptr<Job> job = nullptr);
 
     /// Cancels every unfinished job whose handle matches `key` in `mode`.
