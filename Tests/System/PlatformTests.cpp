@@ -1,11 +1,9 @@
 #include "Support/TempDirectory.h"
-#include "System/Platform/ErrorText.h"
 #include "System/Platform/FileSystem.h"
 #include "System/Platform/Thread.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <thread>
 
@@ -45,31 +43,6 @@ TEST(Platform, FileQueries)
     EXPECT_FALSE(Platform::FileExists(missing));
     EXPECT_EQ(Platform::GetFileSize(missing), -1);
     EXPECT_FALSE(Platform::IsReadOnly(missing));
-}
-
-TEST(Platform, ListingSortsNamesAndDoesNotFollowLinks)
-{
-    TestSupport::TempDirectory directory;
-    std::filesystem::create_directory(directory / "b-dir");
-    TestSupport::WriteFile(directory / "c-file", "");
-    std::filesystem::create_directory_symlink(directory / "b-dir", directory / "a-link");
-    std::vector<Platform::DirectoryEntry> entries;
-    ASSERT_EQ(Platform::ListDirectory(directory.GetPath(), entries), Platform::EFileError::None);
-    ASSERT_EQ(entries.size(), 3u);
-    EXPECT_EQ(entries[0].name, "a-link");
-    EXPECT_FALSE(entries[0].isDirectory);
-    EXPECT_EQ(entries[1].name, "b-dir");
-    EXPECT_TRUE(entries[1].isDirectory);
-    EXPECT_EQ(Platform::ListDirectory(directory / "missing", entries), Platform::EFileError::NotFound);
-    EXPECT_EQ(Platform::ListDirectory(directory / "c-file" / "x", entries), Platform::EFileError::NotFound);
-    EXPECT_EQ(Platform::ListDirectory(directory / "c-file", entries), Platform::EFileError::Other);
-}
-
-TEST(Platform, ErrorTextDescribesErrno)
-{
-    EXPECT_EQ(Platform::GetErrorText(ENOENT), "No such file or directory");
-    errno = EACCES;
-    EXPECT_EQ(Platform::GetLastErrorText(), "Permission denied");
 }
 
 } // namespace
