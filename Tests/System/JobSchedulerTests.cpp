@@ -141,46 +141,10 @@ TEST(JobScheduler, JobsOfOneGroupNeverOverlapEvenWithIdleWorkers)
     EXPECT_FALSE(secondEarly);
 }
 
-TEST(JobScheduler, CancelingAPendingJobFinalizesItWithoutRunning)
-{
-    Record record;
-    JobScheduler scheduler(1);
-    JobHandle handle;
-    {
-        BlockedWorker blocker(scheduler);
-        handle = scheduler.Schedule(Describe(&record, {}, -1, 5));
-        scheduler.Cancel(ECancelMode::Tag, handle);
-        EXPECT_EQ(record.Get(), kCanceled); // at once, on the canceling thread
-    }
-    scheduler.Wait(handle);
-    EXPECT_FALSE(record.ran);
-    EXPECT_EQ(record.Get(), kCanceled);
-}
-
-TEST(JobScheduler, CancelingARunningJobFinalizesAtOnceAndAgainWhenItReturns)
-{
-    Record record, plain;
-    Gate started, mayReturn;
-    JobScheduler scheduler(2);
-    const JobHandle handle = scheduler.Schedule(Describe(&record, [&](Job& job, Flag canceled) {
-        started.Open();
-        canceled.wait(false);
-        EXPECT_TRUE(job.IsCancelRequested());
-        mayReturn.Pass();
-    }));
-    started.Pass();
-    scheduler.Cancel(ECancelMode::Chain, handle);
-    EXPECT_EQ(record.Get(), States{State::CancelRequested});
-    mayReturn.Open();
-    scheduler.Wait(handle);
-    EXPECT_EQ(record.Get(), kCanceled);
-
-    scheduler.Wait(scheduler.Schedule(Describe(&plain)));
-    EXPECT_EQ(plain.Get(), kCompleted);
-}
-
 TEST(JobScheduler, CancelMatchesByChainGroupOrTag)
 {
+    // Pending jobs are finalized with CancelRequested and Canceled at once and never run; a
+    // running one hears CancelRequested at once and Canceled when its work returns.
     Record outer, child1, child2, groupA, groupB, tagged, untouched;
     JobHandle c1, c2;
     Gate childrenScheduled, release;
