@@ -1,0 +1,186 @@
+#include "Support/AssertionCapture.h"
+#include "System/Log.h"
+#include "System/LogBuffer.h"
+#include "Utility/Assert.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using System::LogSink;
+using testing::MatchesRegex;
+
+/// A sink that keeps every line it receives.
+struct Collector {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+
+    static void Receive(const char* line, void* self)
+    {
+        auto* collector = static_cast<Collector*>(self);
+        std::lock_guard lock(collector->mutex);
+        collector->lines.emplace_back(line);
+    }
+    LogSink Sink() { return {&Collector::Receive, this}; }
+};
+
+void LogToSinks(const std::vector<LogSink>& sinks, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+void LogToSinks(const std::vector<LogSink>& sinks, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    System::LogTo(sinks, format, args);
+    va_end(args);
+}
+
+constexpr std::size_t kPrefixLength = 12; // "[HH:MM:SS]: "
+constexpr const char* kPrefix = R"(\[[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\]: )";
+
+/// Installs sinks process-wide for one test and restores the former list afterwards.
+class LogTest : public testing::Test {
+protected:
+    void SetUp() override { mSaved = System::GetLogSinks(); }
+    void TearDown() override { System::InitializeTracing(mSaved); }
+
+private:
+    std::vector<LogSink> mSaved;
+};
+
+TEST_F(LogTest, LinesCarryTheTimePrefixAndALineFeedUnlessTextIsRaw)
+{
+    Collector collector;
+    System::InitializeTracing({collector.Sink()});
+    System::Log("%s", "");
+    System::Log("loaded %d of %s", 3, "files");
+    System::LogText("plain text");
+    System::LogText("no prefix, no line feed", false);
+    // In the "C" locale a non-ASCII wide character cannot be converted: the formatter fails.
+    System::Log("%ls", L"\u00e9t\u00e9");
+    ASSERT_EQ(collector.lines.size(), 5u);
+    EXPECT_THAT(collector.lines[0], MatchesRegex(std::string(kPrefix) + "\n"));
+    EXPECT_THAT(collector.lines[1], MatchesRegex(std::string(kPrefix) + "loaded 3 of files\n"));
+    EXPECT_THAT(collector.lines[2], MatchesRegex(std::string(kPrefix) + "plain text\n"));
+    EXPECT_EQ(collector.lines[3], "no prefix, no line feed");
+    EXPECT_THAT(collector.lines[4], MatchesRegex(std::string(kPrefix) + "\n"));
+}
+
+TEST_F(LogTest, SinksAreCalledInOrderAndReplacedByACopy)
+{
+    struct Named {
+        std::string name;
+        std::vector<std::string>* calls;
+    };
+    std::vector<std::string> calls;
+    Named first{"first", &calls}, second{"second", &calls};
+    const auto record = [](const char* line, void* self) {
+        auto* named = static_cast<Named*>(self);
+        named->calls->push_back(named->name + ": " + std::string(line).substr(kPrefixLength));
+    };
+    std::vector<LogSink> hostList = {{record, &first}, {record, &second}};
+    System::InitializeTracing(hostList);
+    hostList.clear();                                 // the logger keeps its own copy
+    System::InitializeTracing(System::GetLogSinks()); // its own list: no change
+    ASSERT_EQ(System::GetLogSinks().size(), 2u);
+
+    System::Log("one");
+    EXPECT_EQ(calls, (std::vector<std::string>{"first: one\n", "second: one\n"}));
+
+    // A given list instead of the process-wide one.
+    Named third{"third", &calls};
+    LogToSinks({{record, &third}}, "%d", 2);
+    EXPECT_EQ(calls.back(), "third: 2\n");
+
+    System::InitializeTracing({});
+    System::Log("dropped"); // nothing listens, nothing fails
+    System::LogText("dropped", false);
+    LogToSinks({}, "dropped");
+    EXPECT_EQ(calls.size(), 3u);
+}
+
+TEST(LogBuffer, GrowsToTheExactSizeWithCapacityOneAndAHalfTimes)
+{
+    System::LogBuffer buffer;
+    buffer.EnsureSize(1000);
+    EXPECT_EQ(buffer.GetSize(), 1000u);
+    std::memset(buffer.GetData(), 'x', 1000);
+    buffer.EnsureSize(1001);
+    EXPECT_EQ(buffer.GetSize(), 1001u);
+    EXPECT_GE(buffer.GetCapacity(), 1500u);
+    EXPECT_EQ(std::string(buffer.GetData(), 1000), std::string(1000, 'x')); // contents kept
+    const char* data = buffer.GetData();
+    buffer.EnsureSize(1400); // within capacity: no new allocation
+    EXPECT_EQ(buffer.GetData(), data);
+    buffer.EnsureSize(10); // never shrinks
+    EXPECT_EQ(buffer.GetSize(), 1400u);
+}
+
+TEST_F(LogTest, ALongerMessageGrowsTheThreadBufferOnceAndArrivesWhole)
+{
+    Collector collector;
+    System::InitializeTracing({collector.Sink()});
+    // A fresh thread starts with an empty buffer.
+    std::thread([&] {
+        EXPECT_EQ(System::GetThreadLogBuffer().GetSize(), 0u);
+        System::Log("short");
+        EXPECT_EQ(System::GetThreadLogBuffer().GetSize(), 5u + 258u);
+        const std::string longText(5000, 'y');
+        System::Log("%s", longText.c_str());
+        EXPECT_EQ(System::GetThreadLogBuffer().GetSize(), 5000u + 258u);
+        System::LogText(longText.c_str());
+        System::Log("short again");
+        EXPECT_EQ(System::GetThreadLogBuffer().GetSize(), 5000u + 258u);
+    }).join();
+    ASSERT_EQ(collector.lines.size(), 4u);
+    EXPECT_EQ(collector.lines[1].size(), kPrefixLength + 5000u + 1u);
+    EXPECT_EQ(collector.lines[1].substr(kPrefixLength), std::string(5000, 'y') + "\n");
+    EXPECT_EQ(collector.lines[2], collector.lines[1]);
+}
+
+TEST_F(LogTest, ThreadsLogConcurrentlyWithoutMixingLines)
+{
+    Collector collector;
+    System::InitializeTracing({collector.Sink()});
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < 200; ++i)
+                System::Log("thread %d line %d %s", t, i,
+                            std::string(static_cast<std::size_t>(i), 'z').c_str());
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    ASSERT_EQ(collector.lines.size(), 800u);
+    for (const std::string& line : collector.lines)
+        EXPECT_THAT(line, MatchesRegex(std::string(kPrefix) + "thread [0-3] line [0-9]+ z*\n"));
+}
+
+TEST_F(LogTest, FailedChecksAreLoggedAsTwoLines)
+{
+    Collector collector;
+    System::InitializeTracing({collector.Sink()});
+    System::InstallAssertionLogging();
+    const int expectedLine = __LINE__ + 1;
+    const bool held = QX_ASSERT(1 + 1 == 3, "%d connections left on %s signal", 2, "ThemeChanged");
+    QX_FAIL("Could not move registration");
+    TestSupport::InstallFailingAssertionHandler();
+
+    EXPECT_FALSE(held);
+    ASSERT_EQ(collector.lines.size(), 4u);
+    const std::string where = std::string(" assertion failed at ") + __FILE__ + " (";
+    EXPECT_EQ(collector.lines[0].substr(kPrefixLength),
+              "\"1 + 1 == 3\"" + where + std::to_string(expectedLine) + "):\n");
+    EXPECT_EQ(collector.lines[1].substr(kPrefixLength), "2 connections left on ThemeChanged signal\n");
+    EXPECT_EQ(collector.lines[2].substr(kPrefixLength),
+              "\"false\"" + where + std::to_string(expectedLine + 1) + "):\n");
+    EXPECT_EQ(collector.lines[3].substr(kPrefixLength), "Could not move registration\n");
+}
+
+} // namespace
