@@ -1,23 +1,14 @@
 #include "CaptureModel/EventChunkFile.h"
 
+#include "System/Platform/ErrorText.h"
+
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
 namespace Profiler {
-
-namespace {
-
-std::string ErrorText(int code)
-{
-    char buffer[256];
-    return strerror_r(code, buffer, sizeof(buffer));
-}
-
-} // namespace
 
 EventChunkFile::~EventChunkFile()
 {
@@ -58,17 +49,17 @@ bool EventChunkFile::OpenWithFlags(const std::filesystem::path& path, int flags,
     Close();
     const int descriptor = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
     if (descriptor < 0) {
-        errorText = ErrorText(errno);
+        errorText = System::Platform::GetErrorText(errno);
         return false;
     }
     struct stat status;
     if (::fstat(descriptor, &status) != 0) {
-        errorText = ErrorText(errno);
+        errorText = System::Platform::GetErrorText(errno);
         ::close(descriptor);
         return false;
     }
     if (!S_ISREG(status.st_mode)) {
-        errorText = ErrorText(EISDIR);
+        errorText = System::Platform::GetErrorText(EISDIR);
         ::close(descriptor);
         return false;
     }
@@ -93,7 +84,7 @@ bool EventChunkFile::ReadAt(uint64_t offset, void* buffer, std::size_t size, std
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            errorText = ErrorText(errno);
+            errorText = System::Platform::GetErrorText(errno);
             return false;
         }
         if (got == 0) {
@@ -115,7 +106,7 @@ bool EventChunkFile::Append(const void* data, std::size_t size, std::string& err
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            errorText = ErrorText(errno);
+            errorText = System::Platform::GetErrorText(errno);
             return false;
         }
         in += written;

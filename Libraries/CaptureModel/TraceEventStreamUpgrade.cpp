@@ -1,10 +1,10 @@
 #include "CaptureModel/EventChunkRowDecoder.h"
 #include "CaptureModel/TraceEventStream.h"
 #include "CaptureModel/TraceEventStreamWriter.h"
+#include "System/Log.h"
 #include "Utility/ErrorList.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <system_error>
 
 namespace Profiler {
@@ -12,12 +12,6 @@ namespace Profiler {
 using Serialization::EErrorCode;
 
 namespace {
-
-void LogLine(const char* format, int from, int to)
-{
-    std::fprintf(stderr, format, from, to);
-    std::fputc('\n', stderr);
-}
 
 /// "events.dat" -> "events_old.dat"
 std::filesystem::path BackupPath(const std::filesystem::path& path)
@@ -65,8 +59,8 @@ bool ReplaceFile(const std::filesystem::path& original, const std::filesystem::p
 bool TraceEventStream::Upgrade(Serialization::ErrorList& errors, const std::atomic<bool>* canceled,
                                const std::function<void(float)>& progress)
 {
-    LogLine("Upgrading event stream from version %d to %d", static_cast<int>(mEventDataVersion),
-            static_cast<int>(kCurrentEventDataVersion));
+    System::Log("Upgrading event stream from version %d to %d", static_cast<int>(mEventDataVersion),
+                static_cast<int>(kCurrentEventDataVersion));
     if (mEventDataVersion != 1)
         return true;
 
