@@ -7,7 +7,27 @@
 
 namespace Profiler {
 
-TraceEventStreamReader::TraceEventStreamReader(const TraceEventStream& stream) : mStream(stream) {}
+TraceEventStreamReader::TraceEventStreamReader(const TraceEventStream& stream) : mStream(stream)
+{
+    uint64_t total = 0;
+    mEventsBefore.reserve(stream.GetChunks().size() + 1);
+    for (const TraceEventStream::Chunk& chunk : stream.GetChunks()) {
+        mEventsBefore.push_back(total);
+        total += chunk.mNumEvents;
+    }
+    mEventsBefore.push_back(total);
+}
+
+double TraceEventStreamReader::GetProgress() const
+{
+    const uint64_t total = mEventsBefore.back();
+    if (total == 0)
+        return 1.0;
+    const std::size_t chunk = std::min<std::size_t>(mPosition.chunkIndex, mEventsBefore.size() - 1);
+    const double done =
+        static_cast<double>(mEventsBefore[chunk] + mPosition.eventIndex) / static_cast<double>(total);
+    return std::min(done, 1.0);
+}
 
 void TraceEventStreamReader::SetThreads(std::span<const ThreadID> threads)
 {

@@ -51,6 +51,8 @@ public:
 
     bool HasFailed() const { return !mErrors.IsEmpty(); }
     const Serialization::ErrorList& GetErrors() const { return mErrors; }
+    /// The fraction of the stream's events before the position (0 to 1), for progress reports.
+    double GetProgress() const;
     /// Seconds spent reading and decompressing chunks so far.
     double GetIoSeconds() const { return mIoSeconds; }
 
@@ -67,8 +69,9 @@ private:
     Position mPosition;
     bool mZonesEnabled = false;
     bool mAllThreads = true;
-    std::vector<ThreadID> mThreads;     ///< sorted
-    std::vector<uint8_t> mWantedChunks; ///< per chunk: holds a wanted thread
+    std::vector<ThreadID> mThreads;      ///< sorted
+    std::vector<uint8_t> mWantedChunks;  ///< per chunk: holds a wanted thread
+    std::vector<uint64_t> mEventsBefore; ///< per chunk: events in the chunks before it
     Serialization::ErrorList mErrors;
     double mIoSeconds = 0.0;
 };

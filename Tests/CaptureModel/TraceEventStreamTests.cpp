@@ -140,6 +140,7 @@ TEST_F(TraceEventStreamTest, StopsBeforeTheEndTimeAndResumesFromThere)
     // 125.0 is event 250, in the middle of chunk 2; reading stops before it, not after.
     EXPECT_EQ(ReadAll(reader, 125.0).size(), 250u);
     EXPECT_EQ(reader.GetPosition(), (TraceEventStreamReader::Position{2, 50}));
+    EXPECT_DOUBLE_EQ(reader.GetProgress(), 0.25);
     const auto rest = ReadAll(reader, 150.0);
     ASSERT_EQ(rest.size(), 50u);
     EXPECT_EQ(rest.front().time, 125.0);
