@@ -57,7 +57,7 @@ endfunction()
 
 # qx_add_test(NAME [DEPS...]): one GoogleTest executable from Tests/NAME/*.cpp.
 # Test names carry the library as prefix ("System.JobScheduler..."). Tests find their data,
-# the source tree and the fuzz seed folder through TestSupport/Paths.h.
+# the source tree and the fuzz seed folder through Tests/Support/Paths.h.
 function(qx_add_test name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "DEPS" ${ARGN})
     if(NOT ARG_TIMEOUT)
