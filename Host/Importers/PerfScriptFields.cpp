@@ -268,15 +268,18 @@ bool ParseMmapBody(std::string_view text, PerfMmapEvent& out)
     std::string_view offset = NextToken(text);
     // The older form closes the bracket right after the offset ("@ 0]: x /bin/ls"); the newer
     // one adds device, inode and generation (or a build id) before it.
-    bool closed = !offset.empty() && offset.back() == ']';
+    std::size_t bracket = offset.find(']');
+    bool closed = bracket != std::string_view::npos;
+    std::string_view afterBracket = closed ? offset.substr(bracket + 1) : std::string_view();
     if (closed)
-        offset.remove_suffix(1);
+        offset = offset.substr(0, bracket);
     if (!ParseHex(offset, out.pageOffset))
         return false;
     if (closed) {
-        if (!text.starts_with(":"))
+        if (afterBracket.empty() && text.starts_with(":"))
+            text.remove_prefix(1);
+        else if (afterBracket != ":")
             return false;
-        text.remove_prefix(1);
     } else {
         std::size_t end = text.find("]:");
         if (end == std::string_view::npos)
