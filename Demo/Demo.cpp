@@ -14,7 +14,6 @@
 #include <pthread.h>
 #include <string>
 #include <thread>
-#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -126,9 +125,7 @@ void FileWorker()
 
 __attribute__((noinline)) void Nap(long milliseconds)
 {
-    timespec request{0, milliseconds * 1000000L};
-    while (nanosleep(&request, &request) != 0) {
-    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); // nanosleep underneath
 }
 
 void SleepWorker()
