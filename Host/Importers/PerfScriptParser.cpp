@@ -13,6 +13,23 @@ bool IsBlankLine(std::string_view line)
     return std::all_of(line.begin(), line.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r'; });
 }
 
+/// `FILE:LINE` alone on an indented line, as `-F +srcline` prints it ("??:0" when unknown).
+bool IsSourceLineAnnotation(std::string_view line)
+{
+    std::size_t begin = line.find_first_not_of(" \t");
+    std::size_t end = line.find_last_not_of(" \t\r");
+    if (begin == std::string_view::npos)
+        return false;
+    std::string_view text = line.substr(begin, end - begin + 1);
+    std::size_t colon = text.rfind(':');
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 == text.size())
+        return false;
+    for (char c : text.substr(colon + 1))
+        if (c < '0' || c > '9')
+            return false;
+    return text.find_first_of(" \t()") == std::string_view::npos;
+}
+
 /// A short, printable excerpt of a bad line for the error message.
 std::string Excerpt(std::string_view line)
 {
@@ -210,6 +227,8 @@ void PerfScriptParser::HandleFrame(std::string_view line)
     }
     PerfFrame frame;
     if (!PerfScriptFields::ParseFrameLine(line, frame)) {
+        if (IsSourceLineAnnotation(line))
+            return; // `perf script -F +srcline` prints "  FILE:LINE" under each frame
         ReportBadLine("not a stack frame", line);
         GiveUpRecord();
         return;

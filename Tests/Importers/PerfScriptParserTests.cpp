@@ -198,12 +198,17 @@ TEST(PerfScriptParser, MemoryStaysBoundedOnHugeLinesAndStacks)
     }
 }
 
-TEST(PerfScriptParser, SingleFrameSamplesOnTheHeaderLine)
+TEST(PerfScriptParser, OptionalFieldShapes)
 {
+    // Without call graphs the sampled address sits on the header line; -F +srcline adds source
+    // lines under the frames.
     ParsedText parsed("a 1/1 1.0: 5 cycles:  ffffffff8104f45a native_write_msr+0x5 ([kernel.kallsyms])\n\n"
-                      "b 1/1 1.0: 1 sys_enter: fd: 3, count: 4\n\n");
-    EXPECT_THAT(parsed.Records(), testing::ElementsAre("sample a 1/1 cycles @1 [native_write_msr;]",
-                                                       "sample b 1/1 sys_enter @3 []"));
+                      "b 1/1 1.0: 1 sys_enter: fd: 3, count: 4\n\n"
+                      "c 1/1 1.0: 5 cycles: \n\t10 f (/x)\n  f.c:12\n\t20 g (/x)\n  ??:0\n\n");
+    EXPECT_THAT(parsed.Records(),
+                testing::ElementsAre("sample a 1/1 cycles @1 [native_write_msr;]",
+                                     "sample b 1/1 sys_enter @3 []", "sample c 1/1 cycles @5 [f;g;]"));
+    EXPECT_FALSE(parsed.parser.GetFirstError().has_value());
 }
 
 std::filesystem::path Fixture(const char* name)
