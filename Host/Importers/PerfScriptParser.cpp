@@ -70,20 +70,24 @@ void PerfScriptParser::Feed(std::string_view bytes)
                 mPartialLine.append(piece);
             }
         }
-        if (complete) {
-            if (mPartialLineTooLong) {
-                // Counted as a line of its own; its text is gone, only its length was a problem.
-                mPartialLineTooLong = false;
-                ++mStats.lines;
-                ReportBadLine("line longer than the limit", {});
-                GiveUpRecord();
-            } else {
-                mLineBuffer.swap(mPartialLine); // both keep their capacity for the next lines
-                mPartialLine.clear();
-                ParseLine(mLineBuffer);
-            }
-        }
+        if (complete)
+            EndPartialLine();
     }
+}
+
+void PerfScriptParser::EndPartialLine()
+{
+    if (mPartialLineTooLong) {
+        // Counted as a line of its own; its text is gone, only its length was a problem.
+        mPartialLineTooLong = false;
+        ++mStats.lines;
+        ReportBadLine("line longer than the limit", {});
+        GiveUpRecord();
+        return;
+    }
+    mLineBuffer.swap(mPartialLine); // both keep their capacity for the next lines
+    mPartialLine.clear();
+    ParseLine(mLineBuffer);
 }
 
 void PerfScriptParser::ParseLine(std::string_view line)
@@ -101,19 +105,8 @@ void PerfScriptParser::ParseLine(std::string_view line)
 
 void PerfScriptParser::Finish()
 {
-    if (mPartialLineTooLong || !mPartialLine.empty()) {
-        // The input ended without a final line break.
-        if (mPartialLineTooLong) {
-            mPartialLineTooLong = false;
-            ++mStats.lines;
-            ReportBadLine("line longer than the limit", {});
-            GiveUpRecord();
-        } else {
-            mLineBuffer.swap(mPartialLine);
-            mPartialLine.clear();
-            ParseLine(mLineBuffer);
-        }
-    }
+    if (mPartialLineTooLong || !mPartialLine.empty())
+        EndPartialLine(); // the input ended without a final line break
     if (mState == ERecordState::Sample) {
         // Without its closing blank line the record may have been cut short, and a stack that
         // lost its outer frames would be counted under the wrong callers: leave it out, as the

@@ -73,6 +73,7 @@ private:
         bool hasSymbolOffset;
     };
 
+    void EndPartialLine();
     void HandleLine(std::string_view line);
     void HandleHeader(std::string_view line);
     void HandleFrame(std::string_view line);
