@@ -2,6 +2,7 @@
 #include "Importers/FoldedStackNamer.h"
 #include "Importers/PerfScriptParser.h"
 #include "Importers/PerfScriptReader.h"
+#include "Support/Paths.h"
 
 #include "Support/TempDirectory.h"
 
@@ -25,8 +26,7 @@ const std::vector<std::string> kFlags = {"pid", "tid", "kernel", "jit", "all", "
 
 std::filesystem::path RecordingsDirectory()
 {
-    const char* root = std::getenv("QX_TEST_DATA");
-    return root != nullptr ? std::filesystem::path(root) / "perf-script" : std::filesystem::path();
+    return TestSupport::TestDataDirectory() / "perf-script";
 }
 
 // The folded output of each shared recording, with each option, must be the folding tool's
@@ -37,9 +37,10 @@ TEST_P(FoldedStackComparison, MatchesTheFoldingToolByteForByte)
 {
     const auto [recording, flag] = GetParam();
     const std::filesystem::path directory = RecordingsDirectory();
-    if (directory.empty() || !std::filesystem::exists(directory))
-        GTEST_SKIP() << "the shared perf script recordings are not here (" << directory
-                     << "); set QX_TEST_DATA to the testdata folder of ../shared to run this comparison";
+    if (!std::filesystem::exists(directory))
+        GTEST_SKIP()
+            << "the shared perf script recordings are not here (" << directory
+            << "); the comparison needs ../shared beside the clone, or QX_TEST_DATA pointing at its testdata";
 
     const std::filesystem::path input = directory / (recording + ".txt");
     const std::filesystem::path expectedPath =

@@ -3,6 +3,7 @@
 #include "Importers/PerfScriptParser.h"
 #include "Importers/PerfScriptReader.h"
 #include "Importers/PerfWaitReasonMapper.h"
+#include "Support/Paths.h"
 
 #include "Support/TempDirectory.h"
 
@@ -339,11 +340,7 @@ TEST(PerfScriptReader, PlainGzipTruncatedAndMissingInputs)
 
 TEST(PerfScriptParser, WritesFuzzSeeds)
 {
-    const char* corpus = std::getenv("QX_FUZZ_CORPUS");
-    if (corpus == nullptr)
-        corpus = QX_IMPORTERS_FUZZ_CORPUS;
-    const std::filesystem::path directory = std::filesystem::path(corpus) / "PerfScriptParserFuzzer";
-    std::filesystem::create_directories(directory);
+    const std::filesystem::path directory = TestSupport::FuzzCorpusDirectory("PerfScriptParserFuzzer");
     TestSupport::WriteFile(directory / "well-formed.txt", std::string(kWellFormed));
     TestSupport::WriteFile(
         directory / "compact-switch.txt",
