@@ -56,7 +56,8 @@ function(qx_add_host_library name)
 endfunction()
 
 # qx_add_test(NAME [DEPS...]): one GoogleTest executable from Tests/NAME/*.cpp.
-# Test names carry the library as prefix ("System.JobScheduler...").
+# Test names carry the library as prefix ("System.JobScheduler..."). Tests find their data,
+# the source tree and the fuzz seed folder through Tests/Support/Paths.h.
 function(qx_add_test name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "DEPS" ${ARGN})
     if(NOT ARG_TIMEOUT)
@@ -73,7 +74,7 @@ function(qx_add_test name)
         TEST_PREFIX "${name}."
         DISCOVERY_TIMEOUT 60
         PROPERTIES TIMEOUT ${ARG_TIMEOUT}
-                   ENVIRONMENT "QX_TEST_DATA=${PROJECT_SOURCE_DIR}/../shared/testdata;QX_FUZZ_CORPUS=${PROJECT_BINARY_DIR}/FuzzCorpus;QX_SOURCE_DIR=${PROJECT_SOURCE_DIR};QT_QPA_PLATFORM=offscreen")
+                   ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
 # qx_add_benchmark(NAME SOURCES... DEPS ...)

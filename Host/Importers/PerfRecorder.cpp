@@ -1,0 +1,140 @@
+#include "Importers/PerfRecorder.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace Profiler {
+
+namespace {
+
+using Serialization::EErrorCode;
+
+std::vector<char*> MakeArgv(const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    return argv;
+}
+
+/// Starts `arguments` with default signal handling; stdout goes to `stdoutFd` when it is not -1.
+bool Spawn(const std::vector<std::string>& arguments, int stdoutFd, int closeFd, pid_t& pid,
+           Serialization::ErrorList& errors)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    if (stdoutFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+    if (closeFd >= 0)
+        posix_spawn_file_actions_addclose(&actions, closeFd);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> argv = MakeArgv(arguments);
+    int result = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (result != 0) {
+        errors.AddFormatted(EErrorCode::FileAccess, "Unable to run %s: %s", arguments[0].c_str(),
+                            std::strerror(result));
+        return false;
+    }
+    return true;
+}
+
+/// Waits for the child; false with an error record unless it exited with status 0.
+bool Wait(pid_t pid, const char* what, Serialization::ErrorList& errors)
+{
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            errors.AddFormatted(EErrorCode::FileAccess, "Lost track of %s: %s", what, std::strerror(errno));
+            return false;
+        }
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return true;
+    if (WIFSIGNALED(status))
+        errors.AddFormatted(EErrorCode::FileAccess, "%s was killed by signal %d", what, WTERMSIG(status));
+    else
+        errors.AddFormatted(EErrorCode::FileAccess, "%s failed (exit status %d)", what, WEXITSTATUS(status));
+    return false;
+}
+
+} // namespace
+
+bool PerfRecorder::Record(const PerfRecordPlan& plan, Serialization::ErrorList& errors)
+{
+    // Ignore Ctrl-C while perf records: perf stops the program on it and still writes its data.
+    struct sigaction ignore = {};
+    struct sigaction previous = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGINT, &ignore, &previous);
+
+    pid_t pid = 0;
+    bool ok = Spawn(plan.recordArguments, -1, -1, pid, errors);
+    // perf record passes the recorded program's failure on; the data is still worth importing.
+    Serialization::ErrorList exitErrors;
+    if (ok)
+        Wait(pid, "perf record", exitErrors);
+    sigaction(SIGINT, &previous, nullptr);
+    if (!ok)
+        return false;
+
+    struct stat info = {};
+    if (stat(plan.dataFile.c_str(), &info) != 0 || info.st_size == 0) {
+        errors.AddFormatted(EErrorCode::FileAccess, "perf record wrote no data (%s)%s%s",
+                            plan.dataFile.c_str(), exitErrors.IsEmpty() ? "" : ": ",
+                            exitErrors.IsEmpty() ? "" : exitErrors.GetErrors()[0].message.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool PerfRecorder::Script(const PerfRecordPlan& plan, PerfScriptParser& parser,
+                          Serialization::ErrorList& errors)
+{
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        errors.AddFormatted(EErrorCode::FileAccess, "Unable to run perf script: %s", std::strerror(errno));
+        parser.Finish();
+        return false;
+    }
+    pid_t pid = 0;
+    bool started = Spawn(plan.scriptArguments, pipeFds[1], pipeFds[0], pid, errors);
+    close(pipeFds[1]);
+    if (started) {
+        std::vector<char> buffer(1 << 20);
+        while (true) {
+            ssize_t count = read(pipeFds[0], buffer.data(), buffer.size());
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0)
+                break;
+            parser.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(count)));
+        }
+    }
+    close(pipeFds[0]);
+    parser.Finish();
+    return started && Wait(pid, "perf script", errors);
+}
+
+} // namespace Profiler

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "Importers/PerfScriptRecords.h"
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+// The field grammar of `perf script` text, one line at a time. These functions never allocate;
+// every view they fill points into the line they were given. They return false (and leave the
+// output partly filled) when the text does not have the expected shape.
+
+namespace Profiler::PerfScriptFields {
+
+/// What follows the `COMM PID[/TID] [CPU] [TIME:]` part of a header line.
+enum class EHeaderKind : uint8_t {
+    Sample,    ///< `[PERIOD] EVENT: [ARGUMENTS]`
+    TaskRecord ///< `PERF_RECORD_...` (comm, fork, exit, mmap and others)
+};
+
+struct HeaderFields {
+    PerfRecordHeader header; ///< lineNumber is left to the caller
+    EHeaderKind kind = EHeaderKind::Sample;
+    std::optional<uint64_t> period;
+    std::string_view eventName; ///< Sample: without the trailing ':'
+    std::string_view rest;      ///< Sample: the arguments; TaskRecord: the text from "PERF_RECORD_" on
+};
+
+/// `COMM PID[/TID] [CPU] [TIME:] [PERIOD] EVENT: [ARGS]` or `COMM PID[/TID] [CPU] [TIME:] PERF_RECORD_...`.
+/// COMM may contain blanks; the first position after which the rest of the line fits is taken.
+bool ParseHeaderLine(std::string_view line, HeaderFields& out);
+
+/// `ADDR [SYMBOL[+0xOFF]] [(DSO)]` with leading blanks. A missing symbol or DSO reads as "[unknown]".
+bool ParseFrameLine(std::string_view line, PerfFrame& out);
+
+/// The arguments of a sched_switch tracepoint, in the `prev_comm=... ==> next_comm=...` form or the
+/// older `COMM:PID [PRIO] STATE ==> COMM:PID [PRIO]` form. Only the prev/next fields are filled.
+bool ParseSchedSwitchArguments(std::string_view arguments, PerfSchedSwitch& out);
+
+enum class ETaskRecordKind : uint8_t { Comm, Fork, Exit, Mmap, Other };
+
+/// Classifies and parses the text from "PERF_RECORD_" on. Returns false when a known record kind
+/// is malformed; unknown kinds give Other and true.
+bool ParseTaskRecord(std::string_view text, ETaskRecordKind& kind, PerfTaskEvent& task, PerfMmapEvent& mmap);
+
+/// `SECONDS[.FRACTION]` into nanoseconds; fractions beyond nanoseconds are cut off.
+bool ParseTimeNs(std::string_view text, uint64_t& outNs);
+
+/// Whether an event name is the context switch tracepoint ("sched:sched_switch").
+bool IsSchedSwitchEvent(std::string_view eventName);
+
+} // namespace Profiler::PerfScriptFields

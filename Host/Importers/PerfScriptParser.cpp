@@ -1,0 +1,308 @@
+#include "Importers/PerfScriptParser.h"
+
+#include "Utility/Format.h"
+
+#include <algorithm>
+
+namespace Profiler {
+
+namespace {
+
+bool IsBlankLine(std::string_view line)
+{
+    return std::all_of(line.begin(), line.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r'; });
+}
+
+/// `FILE:LINE` alone on an indented line, as `-F +srcline` prints it ("??:0" when unknown).
+bool IsSourceLineAnnotation(std::string_view line)
+{
+    std::size_t begin = line.find_first_not_of(" \t");
+    std::size_t end = line.find_last_not_of(" \t\r");
+    if (begin == std::string_view::npos)
+        return false;
+    std::string_view text = line.substr(begin, end - begin + 1);
+    std::size_t colon = text.rfind(':');
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 == text.size())
+        return false;
+    for (char c : text.substr(colon + 1))
+        if (c < '0' || c > '9')
+            return false;
+    return text.find_first_of(" \t()") == std::string_view::npos;
+}
+
+/// A short, printable excerpt of a bad line for the error message.
+std::string Excerpt(std::string_view line)
+{
+    constexpr std::size_t kMaxExcerpt = 80;
+    std::string text;
+    for (char c : line.substr(0, kMaxExcerpt)) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        text += (byte >= 0x20 && byte < 0x7f) || c == '\t' ? c : '?';
+    }
+    if (line.size() > kMaxExcerpt)
+        text += "...";
+    return text;
+}
+
+} // namespace
+
+PerfScriptParser::PerfScriptParser(IPerfScriptHandler& handler) : mHandler(handler) {}
+
+void PerfScriptParser::Feed(std::string_view bytes)
+{
+    mStats.bytes += bytes.size();
+    while (!bytes.empty()) {
+        std::size_t newline = bytes.find('\n');
+        std::string_view piece = bytes.substr(0, newline);
+        bool complete = newline != std::string_view::npos;
+        bytes.remove_prefix(complete ? newline + 1 : bytes.size());
+
+        if (mPartialLine.empty() && !mPartialLineTooLong && complete) {
+            ParseLine(piece); // the common case: a whole line inside the chunk, no copy
+            continue;
+        }
+        if (!mPartialLineTooLong) {
+            if (mPartialLine.size() + piece.size() > kMaxLineLength) {
+                mPartialLineTooLong = true;
+                mPartialLine.clear();
+                mPartialLine.shrink_to_fit();
+            } else {
+                mPartialLine.append(piece);
+            }
+        }
+        if (complete)
+            EndPartialLine();
+    }
+}
+
+void PerfScriptParser::EndPartialLine()
+{
+    if (mPartialLineTooLong) {
+        // Counted as a line of its own; its text is gone, only its length was a problem.
+        mPartialLineTooLong = false;
+        ++mStats.lines;
+        ReportBadLine("line longer than the limit", {});
+        GiveUpRecord();
+        return;
+    }
+    mLineBuffer.swap(mPartialLine); // both keep their capacity for the next lines
+    mPartialLine.clear();
+    ParseLine(mLineBuffer);
+}
+
+void PerfScriptParser::ParseLine(std::string_view line)
+{
+    ++mStats.lines;
+    if (line.size() > kMaxLineLength) {
+        ReportBadLine("line longer than the limit", line);
+        GiveUpRecord();
+        return;
+    }
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    HandleLine(line);
+}
+
+void PerfScriptParser::Finish()
+{
+    if (mPartialLineTooLong || !mPartialLine.empty())
+        EndPartialLine(); // the input ended without a final line break
+    if (mState == ERecordState::Sample) {
+        // Without its closing blank line the record may have been cut short, and a stack that
+        // lost its outer frames would be counted under the wrong callers: leave it out, as the
+        // folding tools do.
+        ReportBadLine(
+            "the input ends inside a record (no blank line after its last frame); the record is left out",
+            {});
+        GiveUpRecord();
+    }
+    mState = ERecordState::None;
+}
+
+void PerfScriptParser::HandleLine(std::string_view line)
+{
+    if (line.empty() || IsBlankLine(line)) {
+        FinishRecord();
+        return;
+    }
+    if (line.front() == '#')
+        return; // the header block and comments
+    if (line.front() == ' ' || line.front() == '\t')
+        HandleFrame(line);
+    else
+        HandleHeader(line);
+}
+
+void PerfScriptParser::HandleHeader(std::string_view line)
+{
+    FinishRecord(); // a record whose blank line is missing ends at the next header
+    mHeaderLine.assign(line);
+    mHeader = {};
+    if (!PerfScriptFields::ParseHeaderLine(mHeaderLine, mHeader)) {
+        ReportBadLine("not a record header", line);
+        mState = ERecordState::Skipping;
+        return;
+    }
+    mHeader.header.lineNumber = mStats.lines;
+
+    if (mHeader.kind == PerfScriptFields::EHeaderKind::TaskRecord) {
+        PerfTaskEvent task;
+        PerfMmapEvent mmap;
+        PerfScriptFields::ETaskRecordKind kind = PerfScriptFields::ETaskRecordKind::Other;
+        if (!PerfScriptFields::ParseTaskRecord(mHeader.rest, kind, task, mmap)) {
+            ReportBadLine("malformed PERF_RECORD line", line);
+            mState = ERecordState::Skipping;
+            return;
+        }
+        // Task records are one line each; the state stays None.
+        switch (kind) {
+        case PerfScriptFields::ETaskRecordKind::Comm:
+        case PerfScriptFields::ETaskRecordKind::Fork:
+        case PerfScriptFields::ETaskRecordKind::Exit:
+            task.header = mHeader.header;
+            ++mStats.taskEvents;
+            mHandler.OnTaskEvent(task);
+            break;
+        case PerfScriptFields::ETaskRecordKind::Mmap:
+            mmap.header = mHeader.header;
+            ++mStats.mmapEvents;
+            mHandler.OnMmapEvent(mmap);
+            break;
+        case PerfScriptFields::ETaskRecordKind::Other:
+            ++mStats.otherRecords;
+            break;
+        }
+        return;
+    }
+
+    mIsSchedSwitch = PerfScriptFields::IsSchedSwitchEvent(mHeader.eventName);
+    if (mIsSchedSwitch) {
+        mSchedSwitch = {};
+        if (!PerfScriptFields::ParseSchedSwitchArguments(mHeader.rest, mSchedSwitch)) {
+            ReportBadLine("malformed sched_switch fields", line);
+            mState = ERecordState::Skipping;
+            return;
+        }
+    }
+    mState = ERecordState::Sample;
+    mFrameText.clear();
+    mFrameSlots.clear();
+    mFramesTruncated = false;
+
+    // Without call graphs perf prints the sampled address on the header line itself.
+    if (!mIsSchedSwitch && !mHeader.rest.empty() && mHeader.rest.back() == ')') {
+        PerfFrame frame;
+        if (PerfScriptFields::ParseFrameLine(mHeader.rest, frame)) {
+            AddFrame(frame);
+            mHeader.rest = {};
+        }
+    }
+}
+
+void PerfScriptParser::HandleFrame(std::string_view line)
+{
+    switch (mState) {
+    case ERecordState::Skipping:
+        return;
+    case ERecordState::None: {
+        // Some perf versions right-align the command name of tracepoint records.
+        PerfScriptFields::HeaderFields probe;
+        if (PerfScriptFields::ParseHeaderLine(line, probe)) {
+            HandleHeader(line.substr(line.find_first_not_of(" \t")));
+            return;
+        }
+        ReportBadLine("stack frame outside a record", line);
+        mState = ERecordState::Skipping;
+        return;
+    }
+    case ERecordState::Sample:
+        break;
+    }
+    PerfFrame frame;
+    if (!PerfScriptFields::ParseFrameLine(line, frame)) {
+        if (IsSourceLineAnnotation(line))
+            return; // `perf script -F +srcline` prints "  FILE:LINE" under each frame
+        ReportBadLine("not a stack frame", line);
+        GiveUpRecord();
+        return;
+    }
+    AddFrame(frame);
+}
+
+void PerfScriptParser::AddFrame(const PerfFrame& frame)
+{
+    if (mFrameSlots.size() >= kMaxFrames) {
+        mFramesTruncated = true;
+        return;
+    }
+    FrameSlot slot;
+    slot.address = frame.address;
+    slot.symbolOffset = frame.symbolOffset;
+    slot.hasSymbolOffset = frame.hasSymbolOffset;
+    slot.symbolBegin = static_cast<uint32_t>(mFrameText.size());
+    slot.symbolLength = static_cast<uint32_t>(frame.symbol.size());
+    mFrameText.append(frame.symbol);
+    slot.dsoBegin = static_cast<uint32_t>(mFrameText.size());
+    slot.dsoLength = static_cast<uint32_t>(frame.dso.size());
+    mFrameText.append(frame.dso);
+    mFrameSlots.push_back(slot);
+}
+
+void PerfScriptParser::FinishRecord()
+{
+    if (mState != ERecordState::Sample) {
+        mState = ERecordState::None;
+        return;
+    }
+    mState = ERecordState::None;
+
+    mFrames.resize(mFrameSlots.size());
+    std::string_view text = mFrameText;
+    for (std::size_t i = 0; i < mFrameSlots.size(); ++i) {
+        const FrameSlot& slot = mFrameSlots[i];
+        PerfFrame& frame = mFrames[i];
+        frame.address = slot.address;
+        frame.symbolOffset = slot.symbolOffset;
+        frame.hasSymbolOffset = slot.hasSymbolOffset;
+        frame.symbol = text.substr(slot.symbolBegin, slot.symbolLength);
+        frame.dso = text.substr(slot.dsoBegin, slot.dsoLength);
+    }
+    if (mFramesTruncated)
+        ++mStats.truncatedStacks;
+
+    PerfSample& sample = mIsSchedSwitch ? mSchedSwitch.sample : mSample;
+    sample.header = mHeader.header;
+    sample.period = mHeader.period;
+    sample.eventName = mHeader.eventName;
+    sample.arguments = mHeader.rest;
+    sample.frames = std::span<const PerfFrame>(mFrames.data(), mFrames.size());
+    sample.framesTruncated = mFramesTruncated;
+    if (mIsSchedSwitch) {
+        ++mStats.schedSwitches;
+        mHandler.OnSchedSwitch(mSchedSwitch);
+    } else {
+        ++mStats.samples;
+        mHandler.OnSample(sample);
+    }
+}
+
+void PerfScriptParser::GiveUpRecord()
+{
+    if (mState == ERecordState::Sample)
+        ++mStats.droppedRecords;
+    mState = ERecordState::Skipping;
+}
+
+void PerfScriptParser::ReportBadLine(const char* what, std::string_view line)
+{
+    ++mStats.badLines;
+    if (mFirstError)
+        return;
+    PerfScriptParseError error;
+    error.lineNumber = mStats.lines;
+    error.message =
+        line.empty() ? std::string(what) : Utility::Format("%s: \"%s\"", what, Excerpt(line).c_str());
+    mFirstError = std::move(error);
+}
+
+} // namespace Profiler

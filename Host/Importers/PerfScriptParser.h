@@ -1,0 +1,105 @@
+#pragma once
+
+#include "Importers/PerfScriptFields.h"
+#include "Importers/PerfScriptRecords.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Profiler {
+
+/// Where the input stopped making sense first.
+struct PerfScriptParseError {
+    uint64_t lineNumber = 0; ///< 1-based
+    std::string message;
+};
+
+struct PerfScriptParseStats {
+    uint64_t lines = 0;
+    uint64_t bytes = 0;
+    uint64_t samples = 0;
+    uint64_t schedSwitches = 0;
+    uint64_t taskEvents = 0;
+    uint64_t mmapEvents = 0;
+    uint64_t otherRecords = 0;    ///< PERF_RECORD_ lines of kinds the import has no use for
+    uint64_t badLines = 0;        ///< lines that fit no part of the grammar
+    uint64_t droppedRecords = 0;  ///< records left out because one of their lines was bad
+    uint64_t truncatedStacks = 0; ///< stacks deeper than kMaxFrames
+};
+
+/// A streaming parser of `perf script` text. Bytes come in chunks of any size (or line by
+/// line); each complete record goes to the handler as soon as its end is seen: a blank line,
+/// the next record's header, or the end of the input. A record with a line that fits no part
+/// of the grammar is dropped as a whole and the line is counted; everything valid around it
+/// still comes out. Memory stays bounded whatever the input: a line longer than kMaxLineLength
+/// is dropped with its record, and a stack keeps its kMaxFrames innermost frames, so one record
+/// holds at most kMaxFrames × kMaxLineLength bytes.
+class PerfScriptParser {
+public:
+    static constexpr std::size_t kMaxLineLength = 64 * 1024;
+    static constexpr std::size_t kMaxFrames = 512;
+
+    explicit PerfScriptParser(IPerfScriptHandler& handler);
+
+    /// Any slice of the input; lines may span calls.
+    void Feed(std::string_view bytes);
+    /// One whole line without its line break. Do not mix with a Feed that left a partial line.
+    void ParseLine(std::string_view line);
+    /// Ends the input: a last line without a line break and the pending record are handled.
+    void Finish();
+
+    const PerfScriptParseStats& GetStats() const { return mStats; }
+    /// The first bad line, if any.
+    const std::optional<PerfScriptParseError>& GetFirstError() const { return mFirstError; }
+
+private:
+    enum class ERecordState : uint8_t {
+        None,     ///< between records
+        Sample,   ///< collecting the frames of a sample or context switch
+        Skipping, ///< inside a record that was given up; its frame lines are passed over
+    };
+
+    struct FrameSlot {
+        uint64_t address;
+        uint64_t symbolOffset;
+        uint32_t symbolBegin;
+        uint32_t symbolLength;
+        uint32_t dsoBegin;
+        uint32_t dsoLength;
+        bool hasSymbolOffset;
+    };
+
+    void EndPartialLine();
+    void HandleLine(std::string_view line);
+    void HandleHeader(std::string_view line);
+    void HandleFrame(std::string_view line);
+    void AddFrame(const PerfFrame& frame);
+    void FinishRecord();
+    void GiveUpRecord();
+    void ReportBadLine(const char* what, std::string_view line);
+
+    IPerfScriptHandler& mHandler; // not owned
+    PerfScriptParseStats mStats;
+    std::optional<PerfScriptParseError> mFirstError;
+
+    std::string mPartialLine; // a line that spans Feed calls
+    std::string mLineBuffer;
+    bool mPartialLineTooLong = false;
+
+    ERecordState mState = ERecordState::None;
+    std::string mHeaderLine; // the current record's header; the fields below point into it
+    PerfScriptFields::HeaderFields mHeader;
+    bool mIsSchedSwitch = false;
+    PerfSample mSample;
+    PerfSchedSwitch mSchedSwitch;
+    std::string mFrameText; // symbols and DSOs of the current record, back to back
+    std::vector<FrameSlot> mFrameSlots;
+    std::vector<PerfFrame> mFrames;
+    bool mFramesTruncated = false;
+};
+
+} // namespace Profiler

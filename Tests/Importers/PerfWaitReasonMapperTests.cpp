@@ -1,0 +1,133 @@
+#include "Importers/PerfWaitReasonMapper.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace Profiler;
+
+/// Innermost-first frames from "symbol@dso" texts, pointing into `texts`; kernel frames get
+/// kernel addresses.
+std::vector<PerfFrame> Stack(const std::vector<std::string>& texts)
+{
+    std::vector<PerfFrame> stack;
+    for (std::string_view entry : texts) {
+        std::size_t at = entry.find('@');
+        PerfFrame frame;
+        frame.symbol = entry.substr(0, at);
+        frame.dso = entry.substr(at + 1);
+        frame.address = frame.dso == "[kernel.kallsyms]" ? 0xffffffff81000000ull : 0x1000;
+        stack.push_back(frame);
+    }
+    return stack;
+}
+
+constexpr const char* K = "@[kernel.kallsyms]";
+
+TEST(PerfWaitReasonMapper, StateLetterAndBlockedStack)
+{
+    const std::string schedule = std::string("__schedule") + K;
+    const std::string sched = std::string("schedule") + K;
+    auto kernel = [&](const char* symbol) { return std::string(symbol) + K; };
+    struct Case {
+        const char* state;
+        std::vector<std::string> frames; // innermost first
+        EPerfWaitKind expected;
+    };
+    const Case cases[] = {
+        {"R", {schedule, kernel("do_nanosleep")}, EPerfWaitKind::Preemption},
+        {"R+", {schedule, kernel("futex_wait")}, EPerfWaitKind::Preemption},
+        {"X", {schedule}, EPerfWaitKind::ThreadEnd},
+        {"Z", {}, EPerfWaitKind::ThreadEnd},
+        {"I", {schedule, kernel("worker_thread")}, EPerfWaitKind::Idle},
+        {"D",
+         {schedule, sched, kernel("io_schedule"), kernel("folio_wait_bit"), kernel("do_fsync")},
+         EPerfWaitKind::IO},
+        {"D|K", {schedule, sched, kernel("bit_wait_io")}, EPerfWaitKind::IO},
+        {"S",
+         {schedule, sched, kernel("do_nanosleep"), kernel("hrtimer_nanosleep"),
+          "clock_nanosleep@/lib/libc.so.6"},
+         EPerfWaitKind::Sleep},
+        {"S",
+         {schedule, sched, kernel("futex_wait"), "__lll_lock_wait@/lib/libc.so.6"},
+         EPerfWaitKind::Synchronization},
+        {"S", {schedule, kernel("ep_poll"), kernel("do_epoll_wait")}, EPerfWaitKind::Synchronization},
+        {"S", {schedule, kernel("pipe_read")}, EPerfWaitKind::Synchronization},
+        {"S", {schedule, kernel("sk_wait_data"), kernel("tcp_recvmsg")}, EPerfWaitKind::Synchronization},
+        // A page fault that waits for the disk is memory management, not plain I/O.
+        {"D",
+         {schedule, kernel("io_schedule"), kernel("filemap_fault"), kernel("exc_page_fault")},
+         EPerfWaitKind::MemoryManagement},
+        {"D",
+         {schedule, kernel("rwsem_down_read_slowpath"), kernel("lock_mm_and_find_vma")},
+         EPerfWaitKind::MemoryManagement},
+        // The innermost named wait decides: a lock inside fsync is a lock wait.
+        {"D",
+         {schedule, kernel("__mutex_lock"), kernel("ext4_sync_file"), kernel("do_fsync")},
+         EPerfWaitKind::Synchronization},
+        // Nothing recognised: the state letter decides.
+        {"D", {schedule, kernel("something_else")}, EPerfWaitKind::IO},
+        {"S", {schedule, kernel("something_else")}, EPerfWaitKind::Synchronization},
+        {"T", {schedule, kernel("do_signal_stop")}, EPerfWaitKind::Sleep},
+        {"", {}, EPerfWaitKind::Synchronization},
+        // Without kernel frames the user frames still tell the waits apart.
+        {"S", {"__nanosleep@/lib/libc.so.6", "main@/bin/app"}, EPerfWaitKind::Sleep},
+        {"S", {"pthread_cond_wait@/lib/libc.so.6"}, EPerfWaitKind::Synchronization},
+    };
+    for (const Case& c : cases) {
+        const std::vector<PerfFrame> stack = Stack(c.frames);
+        SCOPED_TRACE(std::string(c.state) + " " + (c.frames.empty() ? "" : c.frames.back()));
+        EXPECT_EQ(PerfWaitReasonMapper::GetName(PerfWaitReasonMapper::Classify(c.state, stack)),
+                  std::string(PerfWaitReasonMapper::GetName(c.expected)));
+    }
+}
+
+TEST(PerfWaitReasonMapper, ReasonsLandInTheirThreadStates)
+{
+    // The call graph's fixed table from kernel wait reasons to thread states.
+    auto stateOf = [](uint8_t reason) -> std::string {
+        for (int r : {0, 7, 23})
+            if (reason == r)
+                return "IO";
+        for (int r : {1, 2, 3, 8, 9, 10, 18, 19, 25})
+            if (reason == r)
+                return "MemoryManagement";
+        for (int r : {4, 5, 11, 12, 33})
+            if (reason == r)
+                return "Sleep";
+        for (int r : {30, 31, 32})
+            if (reason == r)
+                return "Preemption";
+        for (int r : {6, 14, 15, 16, 17, 20, 21, 24, 26, 27, 28, 29, 34, 35, 36, 37})
+            if (reason == r)
+                return "Synchronization";
+        return reason == 22 ? "ThreadEnd" : "Idle";
+    };
+    for (EPerfWaitKind kind :
+         {EPerfWaitKind::Preemption, EPerfWaitKind::IO, EPerfWaitKind::Sleep, EPerfWaitKind::Synchronization,
+          EPerfWaitKind::MemoryManagement, EPerfWaitKind::Idle, EPerfWaitKind::ThreadEnd})
+        EXPECT_EQ(stateOf(PerfWaitReasonMapper::ToWaitReason(kind)), PerfWaitReasonMapper::GetName(kind));
+}
+
+TEST(PerfWaitReasonMapper, KernelAndUserFrames)
+{
+    const std::vector<std::string> texts = {"__schedule@[kernel.kallsyms]", "tcp_recvmsg@[nf_tables]",
+                                            "__vdso_clock_gettime@[vdso]", "read@/lib/libc.so.6"};
+    std::vector<PerfFrame> stack = Stack(texts);
+    stack[1].address = 0x1000; // a module frame without a kernel address is still kernel code by its DSO
+    EXPECT_EQ(PerfWaitReasonMapper::FirstUserFrame(stack), 2u);
+    PerfFrame old;
+    old.dso = "/lib/modules/4.1.0-virtual/build/vmlinux";
+    old.address = 0x3d6b4c;
+    EXPECT_TRUE(PerfWaitReasonMapper::IsKernelFrame(old));
+    old.dso = "[unknown]";
+    EXPECT_FALSE(PerfWaitReasonMapper::IsKernelFrame(old));
+    old.address = 0xffffffffc0001000ull;
+    EXPECT_TRUE(PerfWaitReasonMapper::IsKernelFrame(old));
+    EXPECT_EQ(PerfWaitReasonMapper::FirstUserFrame({}), 0u);
+}
+
+} // namespace
