@@ -1,9 +1,9 @@
 #include "TraceEventTestSupport.h"
 
+#include "Support/Paths.h"
 #include "Support/TempDirectory.h"
 #include "Utility/Format.h"
 
-#include <cstdlib>
 #include <fstream>
 
 namespace TestSupport {
@@ -109,10 +109,7 @@ std::string DescribeDifference(const TraceEvent& expected, const TraceEvent& act
 
 void WriteFuzzSeed(const std::string& target, const std::string& name, const std::vector<uint8_t>& bytes)
 {
-    const char* corpus = std::getenv("QX_FUZZ_CORPUS");
-    if (!corpus || !*corpus)
-        corpus = QX_DEFAULT_FUZZ_CORPUS;
-    const std::filesystem::path directory = std::filesystem::path(corpus) / target;
+    const std::filesystem::path directory = FuzzCorpusDirectory(target.c_str());
     std::error_code error;
     std::filesystem::create_directories(directory, error);
     WriteBytes(directory / name, bytes);

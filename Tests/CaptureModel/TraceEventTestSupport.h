@@ -16,7 +16,7 @@ std::vector<Profiler::TraceEvent> MakeEventOfEveryKind(double time, uint32_t pro
 /// Compares every field that the event's kind carries; returns "" when equal, else what differs.
 std::string DescribeDifference(const Profiler::TraceEvent& expected, const Profiler::TraceEvent& actual);
 
-/// Writes `bytes` as a seed for the fuzz target when QX_FUZZ_CORPUS is set.
+/// Writes `bytes` as a seed for the fuzz target.
 void WriteFuzzSeed(const std::string& target, const std::string& name, const std::vector<uint8_t>& bytes);
 
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& path);
