@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <sstream>
 
@@ -127,11 +128,9 @@ std::string FormatNumber(double value)
 
 namespace {
 
-void DumpNode(const CallGraphNode& node, int level, const FunctionNames& names,
-              const NodeAnnotation& annotate, std::string& out)
+std::string NodeLine(const CallGraphNode& node, const FunctionNames& names, const NodeAnnotation& annotate)
 {
-    out.append(static_cast<size_t>(level) * 2, ' ');
-    out += names.GetName(node.GetFunction());
+    std::string out = names.GetName(node.GetFunction());
     if (node.CallerAddress != kUnknownCallerAddress) {
         char caller[32];
         std::snprintf(caller, sizeof(caller), "@0x%llx", static_cast<unsigned long long>(node.CallerAddress));
@@ -160,9 +159,30 @@ void DumpNode(const CallGraphNode& node, int level, const FunctionNames& names,
     }
     if (annotate)
         out += annotate(node);
-    out += '\n';
+    return out;
+}
+
+void DumpNode(const CallGraphNode& node, int level, const FunctionNames& names,
+              const NodeAnnotation& annotate, std::string& out)
+{
+    out.append(static_cast<size_t>(level) * 2, ' ');
+    out += NodeLine(node, names, annotate) + '\n';
     for (const CallGraphNode* child : node.Children)
         DumpNode(*child, level + 1, names, annotate, out);
+}
+
+/// Each subtree as text, siblings sorted, so equal trees give equal text whatever their order.
+std::string SortedSubtree(const CallGraphNode& node, int level, const FunctionNames& names)
+{
+    std::vector<std::string> children;
+    for (const CallGraphNode* child : node.Children)
+        children.push_back(SortedSubtree(*child, level + 1, names));
+    std::sort(children.begin(), children.end());
+    std::string out(static_cast<size_t>(level) * 2, ' ');
+    out += NodeLine(node, names, {}) + '\n';
+    for (const std::string& child : children)
+        out += child;
+    return out;
 }
 
 } // namespace
@@ -172,6 +192,18 @@ std::string Dump(const CallGraphNode& root, const FunctionNames& names, const No
     std::string out;
     for (const CallGraphNode* child : root.Children)
         DumpNode(*child, 0, names, annotate, out);
+    return out;
+}
+
+std::string SortedDump(const CallGraphNode& root, const FunctionNames& names)
+{
+    std::vector<std::string> children;
+    for (const CallGraphNode* child : root.Children)
+        children.push_back(SortedSubtree(*child, 0, names));
+    std::sort(children.begin(), children.end());
+    std::string out;
+    for (const std::string& child : children)
+        out += child;
     return out;
 }
 

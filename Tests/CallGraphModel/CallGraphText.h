@@ -39,9 +39,11 @@ void AddStacks(Profiler::CallGraphNode& root, const std::string& text, FunctionN
 /// Extra text appended to a node's dump line (derived node fields).
 using NodeAnnotation = std::function<std::string(const Profiler::CallGraphNode&)>;
 
-/// The children of `root` and their subtrees.
+/// The children of `root` and their subtrees, children in their stored order.
 std::string Dump(const Profiler::CallGraphNode& root, const FunctionNames& names,
                  const NodeAnnotation& annotate = {});
+/// The same with siblings sorted by their text, for trees whose child order may differ.
+std::string SortedDump(const Profiler::CallGraphNode& root, const FunctionNames& names);
 
 /// Shortest text that reads back as exactly `value`.
 std::string FormatNumber(double value);
