@@ -1,6 +1,7 @@
 #include "CallGraphModel/Butterfly.h"
 
 #include "CallGraphModel/CalledByGraph.h"
+#include "CallGraphModel/ChildIndex.h"
 #include "CallGraphModel/FoldedCallGraph.h"
 #include "CallGraphModel/FunctionIndexMap.h"
 #include "CallGraphModel/MergedCallGraph.h"
@@ -42,7 +43,7 @@ public:
             caller = caller->Parent;
             if (caller == nullptr || caller->IsRoot())
                 break;
-            target = target->FindOrCreateChild(caller->GetFunction(), kUnknownCallerAddress);
+            target = mCallers.FindOrCreate(*target, caller->GetFunction(), kUnknownCallerAddress);
             CalledByGraphNode::From(*target).WithinCustomRoot =
                 mScope.Counts(*caller) && caller->Depth >= mStartDepth;
         }
@@ -60,6 +61,7 @@ private:
     CallGraphNode& mTop;
     const std::atomic<bool>& mCanceled;
     uint32_t mStartDepth = 0;
+    ChildIndex mCallers;
 };
 
 class SubtreeCopier {
@@ -81,7 +83,7 @@ public:
         }
 
         const ResolvedAddress function = node.GetFunction();
-        CallGraphNode* copy = target.FindOrCreateChild(function, node.CallerAddress);
+        CallGraphNode* copy = mCopies.FindOrCreate(target, function, node.CallerAddress);
         copy->AddTimes(node.StateTimes);
         copy->MergeSamples(node.AddressSamples.Span());
 
@@ -117,6 +119,7 @@ private:
     const std::atomic<bool>& mCanceled;
     FunctionIndexMap mPath;
     std::vector<Entry> mEntries;
+    ChildIndex mCopies;
 };
 
 } // namespace

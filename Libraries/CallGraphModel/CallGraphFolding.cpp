@@ -1,5 +1,7 @@
 #include "CallGraphModel/CallGraphFolding.h"
 
+#include "CallGraphModel/ChildIndex.h"
+
 #include "CallGraphModel/FoldedCallGraph.h"
 #include "CallGraphModel/FunctionIndexMap.h"
 #include "CallGraphModel/MergedCallGraph.h"
@@ -131,7 +133,7 @@ public:
 
         for (const CallGraphNode* child : folded.Children) {
             CallGraphNode* mergedChild =
-                merged.FindOrCreateChild(child->GetFunction(), child->CallerAddress, true);
+                mMergedChildren.FindOrCreate(merged, child->GetFunction(), child->CallerAddress);
             Merge(*child, *mergedChild);
             if (mCanceled.load(std::memory_order_relaxed))
                 return;
@@ -158,6 +160,7 @@ private:
     const std::atomic<bool>& mCanceled;
     FunctionIndexMap mPath;
     std::vector<Entry> mEntries;
+    ChildIndex mMergedChildren{true}; ///< merged nodes are keyed by function alone
 };
 
 } // namespace

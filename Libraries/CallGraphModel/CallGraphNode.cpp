@@ -1,5 +1,7 @@
 #include "CallGraphModel/CallGraphNode.h"
 
+#include "CallGraphModel/ChildIndex.h"
+
 #include "Utility/Assert.h"
 
 #include <algorithm>
@@ -126,18 +128,27 @@ uint64_t CallGraphNode::GetSampleCount() const
     return total;
 }
 
+namespace {
+
+void MergeSubtree(CallGraphNode& target, const CallGraphNode& source, ChildIndex& children)
+{
+    target.AddTimes(source.StateTimes);
+    target.MergeSamples(source.AddressSamples.Span());
+    for (const CallGraphNode* sourceChild : source.Children) {
+        CallGraphNode* child =
+            children.FindOrCreate(target, sourceChild->GetFunction(), sourceChild->CallerAddress);
+        MergeSubtree(*child, *sourceChild, children);
+    }
+}
+
+} // namespace
+
 void CallGraphNode::MergeFrom(const CallGraphNode& source)
 {
-    QX_ASSERT(&source != this, "a node cannot be merged into itself");
-    AddTimes(source.StateTimes);
-    MergeSamples(source.AddressSamples.Span());
-    for (const CallGraphNode* sourceChild : source.Children) {
-        const ResolvedAddress function = sourceChild->GetFunction();
-        CallGraphNode* child = FindChild(function, sourceChild->CallerAddress);
-        if (child == nullptr)
-            child = AddChild(function, sourceChild->CallerAddress);
-        child->MergeFrom(*sourceChild);
-    }
+    if (!QX_ASSERT(&source != this, "a node cannot be merged into itself"))
+        return;
+    ChildIndex children;
+    MergeSubtree(*this, source, children);
 }
 
 void CallGraphNode::CopyFigures(const CallGraphNode& other)

@@ -5,6 +5,7 @@
 // little-endian, no padding.
 
 #include "CallGraphModel/CallGraphNode.h"
+#include "CallGraphModel/ChildIndex.h"
 #include "CallGraphModel/RecordReader.h"
 #include "CallGraphModel/RecordWriter.h"
 #include "Utility/ErrorList.h"
@@ -140,6 +141,7 @@ bool CallGraphNode::DeserializeAdd(RecordReader& reader, Serialization::ErrorLis
     // Each frame stands for at least one unread record, so the stack is bounded by the input.
     std::vector<Frame> stack;
     stack.push_back({this, childCount});
+    ChildIndex children;
     while (!stack.empty()) {
         Frame& frame = stack.back();
         if (frame.childrenLeft == 0) {
@@ -150,7 +152,7 @@ bool CallGraphNode::DeserializeAdd(RecordReader& reader, Serialization::ErrorLis
         CallGraphNode* parent = frame.node;
         if (!ReadKey(reader, key))
             return Fail(errors, "truncated node key", reader.GetOffset());
-        CallGraphNode* child = parent->FindOrCreateChild(key.function, key.callerAddress);
+        CallGraphNode* child = children.FindOrCreate(*parent, key.function, key.callerAddress);
         if (!ReadFiguresAdd(reader, *child, childCount, errors))
             return false;
         stack.push_back({child, childCount});
