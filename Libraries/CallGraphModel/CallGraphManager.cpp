@@ -1,21 +1,8 @@
 #include "CallGraphModel/CallGraphManager.h"
 
-#include <pthread.h>
+#include "System/Platform/Thread.h"
 
 namespace Profiler {
-
-namespace {
-
-void NameCurrentThread(const char* name)
-{
-    // Linux keeps 15 characters of a thread name.
-    char truncated[16] = {};
-    for (int i = 0; i < 15 && name[i] != '\0'; ++i)
-        truncated[i] = name[i];
-    pthread_setname_np(pthread_self(), truncated);
-}
-
-} // namespace
 
 CallGraphManager::CallGraphManager(QObject* parent) : QObject(parent)
 {
@@ -47,7 +34,7 @@ void CallGraphManager::QueueForDestruction(CallGraph* graph)
 
 void CallGraphManager::WorkerLoop()
 {
-    NameCurrentThread("CallGraph Destroy");
+    System::Platform::SetCurrentThreadName("CallGraph Destroy");
     std::vector<CallGraph*> batch;
     for (;;) {
         {

@@ -4,6 +4,7 @@
 #include "CaptureModel/ResolvedAddress.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -24,6 +25,15 @@ struct FunctionScope {
     {
         return !node.IsRoot() && static_cast<int64_t>(node.Depth) >= MinimumDepth;
     }
+};
+
+class CallGraph;
+
+/// What the function list, butterfly and timing jobs read: a published (immutable) graph and the
+/// part of it that counts.
+struct FunctionQuery {
+    std::shared_ptr<const CallGraph> Graph;
+    FunctionScope Scope;
 };
 
 /// The nodes below which everything counts: the root without a custom root path; otherwise every
