@@ -69,7 +69,7 @@ bool ReadKey(RecordReader& reader, RecordKey& key)
 
 /// Reads the times and samples of one record into `node`, then its child count.
 bool ReadFiguresAdd(RecordReader& reader, CallGraphNode& node, uint64_t& childCount,
-                    Serialization::ErrorList& errors)
+                    std::vector<AddressSample>& scratch, Serialization::ErrorList& errors)
 {
     uint8_t mask = 0;
     if (!reader.Read(mask))
@@ -88,11 +88,16 @@ bool ReadFiguresAdd(RecordReader& reader, CallGraphNode& node, uint64_t& childCo
     if (sampleCount > reader.GetRemaining() / kSampleBytes)
         return Fail(errors, "sample count beyond the end of the data", reader.GetOffset());
     const uint8_t* samples = reader.Take(sampleCount * kSampleBytes);
-    if (node.AddressSamples.empty())
-        node.AddressSamples.Reserve(node.GetArena(), static_cast<uint32_t>(sampleCount));
-    for (uint64_t i = 0; i < sampleCount; ++i, samples += kSampleBytes)
-        node.AddSample(RecordReader::LoadLittleEndian<uint64_t>(samples),
-                       RecordReader::LoadLittleEndian<uint32_t>(samples + 8));
+    // Stored samples ascend, so one linear merge adds them all; out of order they are corrupt
+    // (and would cost a quadratic number of insertions).
+    scratch.resize(sampleCount);
+    for (uint64_t i = 0; i < sampleCount; ++i, samples += kSampleBytes) {
+        scratch[i] = {RecordReader::LoadLittleEndian<uint64_t>(samples),
+                      RecordReader::LoadLittleEndian<uint32_t>(samples + 8)};
+        if (i > 0 && scratch[i].Address <= scratch[i - 1].Address)
+            return Fail(errors, "sample addresses out of order", reader.GetOffset());
+    }
+    node.MergeSamples(scratch);
     if (!reader.Read(childCount))
         return Fail(errors, "truncated child count", reader.GetOffset());
     if (childCount > reader.GetRemaining() / kMinimumNodeRecordBytes)
@@ -136,7 +141,8 @@ bool CallGraphNode::DeserializeAdd(RecordReader& reader, Serialization::ErrorLis
     if (!ReadKey(reader, key))
         return Fail(errors, "truncated node key", reader.GetOffset());
     uint64_t childCount = 0;
-    if (!ReadFiguresAdd(reader, *this, childCount, errors))
+    std::vector<AddressSample> scratch;
+    if (!ReadFiguresAdd(reader, *this, childCount, scratch, errors))
         return false;
     // Each frame stands for at least one unread record, so the stack is bounded by the input.
     std::vector<Frame> stack;
@@ -153,7 +159,7 @@ bool CallGraphNode::DeserializeAdd(RecordReader& reader, Serialization::ErrorLis
         if (!ReadKey(reader, key))
             return Fail(errors, "truncated node key", reader.GetOffset());
         CallGraphNode* child = children.FindOrCreate(*parent, key.function, key.callerAddress);
-        if (!ReadFiguresAdd(reader, *child, childCount, errors))
+        if (!ReadFiguresAdd(reader, *child, childCount, scratch, errors))
             return false;
         stack.push_back({child, childCount});
     }

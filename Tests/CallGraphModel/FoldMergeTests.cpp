@@ -107,6 +107,15 @@ TEST(FoldAndMerge, IndirectRecursionMovesTheReentryBesideItsRoot)
     const FoldedCallGraphNode& moved = FoldedCallGraphNode::From(*folded.folded.GetRoot().Children[1]);
     EXPECT_EQ(moved.Depth, 2u);
     EXPECT_EQ(moved.SourceNode, folded.source.GetRoot().Children[0]->Children[0]->Children[0]);
+
+    Folding notRecorded(stacks, true, false);
+    EXPECT_EQ(notRecorded.Folded(), "f 2 state=2 nosource\n"
+                                    "  g 1 state=2 nosource\n"
+                                    "f 3 state=2 nosource\n"
+                                    "  h 2 state=2 nosource\n");
+    EXPECT_EQ(notRecorded.Merged(), "f 5 sources=0\n"
+                                    "  g 1 sources=0\n"
+                                    "  h 2 sources=0\n");
 }
 
 TEST(FoldAndMerge, DirectRecursionFoldsEveryLevelToTheTop)
@@ -135,29 +144,4 @@ TEST(FoldAndMerge, OnlyTheChosenRecursionRootsFold)
                                                              "  f 1 state=0\n");
     EXPECT_EQ(Dump(merged.GetRoot(), names, MergeAnnotation), "f 3 recursive sources=1\n"
                                                               "  f 2 recursive sources=2\n");
-}
-
-TEST(FoldAndMerge, NonRecordingModeStoresNoLinks)
-{
-    Folding run("f;g;f;h 2\nf 1", true, false);
-    EXPECT_EQ(run.Folded(), "f 1 state=2 nosource\n"
-                            "  g 0 state=2 nosource\n"
-                            "f 2 state=2 nosource\n"
-                            "  h 2 state=2 nosource\n");
-    EXPECT_EQ(run.Merged(), "f 3 sources=0\n"
-                            "  g 0 sources=0\n"
-                            "  h 2 sources=0\n");
-}
-
-TEST(FoldAndMerge, CanceledBeforeStartLeavesEmptyGraphs)
-{
-    FunctionNames names;
-    CallGraph source;
-    AddStacks(source.GetRoot(), "f;g 1", names);
-    FoldedCallGraph folded;
-    MergedCallGraph merged;
-    const std::atomic<bool> canceled{true};
-    FoldAndMerge(source.GetRoot(), {}, folded, &merged, true, canceled);
-    EXPECT_TRUE(folded.GetRoot().Children.empty());
-    EXPECT_TRUE(merged.GetRoot().Children.empty());
 }

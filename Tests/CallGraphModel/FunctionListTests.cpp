@@ -130,15 +130,6 @@ TEST(FunctionList, SingleState)
     EXPECT_FALSE(GetSingleState(times).IsSingle);
 }
 
-TEST(FunctionList, CanceledBuildYieldsNothing)
-{
-    ListRun run("a;b 1");
-    FunctionListItems items;
-    const std::atomic<bool> canceled{true};
-    EXPECT_FALSE(BuildFunctionList(run.graph.GetRoot(), run.scope, items, canceled));
-    EXPECT_TRUE(items.empty());
-}
-
 TEST(Butterfly, CalledByTreeCountsNestedOccurrencesOnce)
 {
     ListRun run(R"(

@@ -28,19 +28,24 @@ bool DeserializeAdd(CallGraph& graph, std::span<const uint8_t> bytes, Serializat
     return graph.GetRoot().DeserializeAdd(reader, errors);
 }
 
-/// Little-endian bytes of a record, spelled out field by field.
-class Bytes {
-public:
-    template <class T> Bytes& Add(T value)
-    {
-        RecordWriter(mBytes).Write(value);
-        return *this;
+/// Appends one stored node record, spelled out field by field; its children follow it.
+void AddRecord(std::vector<uint8_t>& bytes, uint64_t address, uint32_t index, uint64_t caller, uint8_t mask,
+               std::vector<double> times, std::vector<AddressSample> samples, uint64_t children)
+{
+    RecordWriter writer(bytes);
+    writer.Write(address);
+    writer.Write(index);
+    writer.Write(caller);
+    writer.Write(mask);
+    for (double time : times)
+        writer.Write(time);
+    writer.Write(uint64_t{samples.size()});
+    for (const AddressSample& sample : samples) {
+        writer.Write(sample.Address);
+        writer.Write(sample.Count);
     }
-    const std::vector<uint8_t>& Get() const { return mBytes; }
-
-private:
-    std::vector<uint8_t> mBytes;
-};
+    writer.Write(children);
+}
 
 } // namespace
 
@@ -53,66 +58,31 @@ TEST(CallGraphRecord, LayoutOmitsZeroTimes)
     child->AddSample(0x10, 3);
     child->AddChild({0x2000, 1}, kUnknownCallerAddress); // all times zero
 
-    const std::vector<uint8_t> expected = Bytes()
-                                              // root
-                                              .Add(uint64_t{0})
-                                              .Add(uint32_t{0xFFFFFFFF})
-                                              .Add(~uint64_t{0})
-                                              .Add(uint8_t{0})
-                                              .Add(uint64_t{0})
-                                              .Add(uint64_t{1})
-                                              // child: all 32 bits of the index are written
-                                              .Add(uint64_t{0x1000})
-                                              .Add(uint32_t{0xC400'0001u})
-                                              .Add(uint64_t{0x44})
-                                              .Add(uint8_t{0x42})
-                                              .Add(2.5)
-                                              .Add(1.0)
-                                              .Add(uint64_t{1})
-                                              .Add(uint64_t{0x10})
-                                              .Add(uint32_t{3})
-                                              .Add(uint64_t{1})
-                                              // grandchild
-                                              .Add(uint64_t{0x2000})
-                                              .Add(uint32_t{1})
-                                              .Add(~uint64_t{0})
-                                              .Add(uint8_t{0})
-                                              .Add(uint64_t{0})
-                                              .Add(uint64_t{0})
-                                              .Get();
+    std::vector<uint8_t> expected;
+    AddRecord(expected, 0, 0xFFFFFFFFu, ~uint64_t{0}, 0, {}, {}, 1);
+    // All 32 bits of the index are stored.
+    AddRecord(expected, 0x1000, 0xC400'0001u, 0x44, 0x42, {2.5, 1.0}, {{0x10, 3}}, 1);
+    AddRecord(expected, 0x2000, 1, ~uint64_t{0}, 0, {}, {}, 0);
     EXPECT_EQ(Serialize(graph), expected);
 }
 
-TEST(CallGraphRecord, DeserializeAddsIntoAnExistingGraphByFullKey)
+TEST(CallGraphRecord, DeserializeSkipsTheRootKeyAndAddsByFullKey)
 {
     FunctionNames names;
     CallGraph stored;
-    AddStacks(stored.GetRoot(), R"(
-        main;a 1 samples=0x10:1,0x30:1
-        main;a@0x8 2
-        main;b 1 Sleep=1
-    )",
-              names);
-    // The stored root's key and figures: the key is skipped, the figures added.
+    AddStacks(stored.GetRoot(), "main;a 1 samples=0x10:1\nmain;a@0x8 2", names);
     stored.GetRoot().StateTimes[0] = 0.5;
     stored.GetRoot().FunctionAddress = 0x777;
-
     CallGraph target;
-    AddStacks(target.GetRoot(), R"(
-        main;b 4
-        main;a@0x8 1 samples=0x20:1
-        main;c 1
-    )",
-              names);
+    AddStacks(target.GetRoot(), "main;a@0x8 1 samples=0x20:1", names);
+
     Serialization::ErrorList errors;
     ASSERT_TRUE(DeserializeAdd(target, Serialize(stored), errors)) << errors.ToString();
     EXPECT_EQ(target.GetRoot().StateTimes[0], 0.5);
     EXPECT_EQ(target.GetRoot().FunctionAddress, 0u);
-    EXPECT_EQ(Dump(target.GetRoot(), names), "main 11 Executing=10 Sleep=1\n"
-                                             "  b 6 Executing=5 Sleep=1\n"
+    EXPECT_EQ(Dump(target.GetRoot(), names), "main 4\n"
                                              "  a@0x8 3 {0x20:1}\n"
-                                             "  c 1\n"
-                                             "  a 1 {0x10:1 0x30:1}\n");
+                                             "  a 1 {0x10:1}\n");
 }
 
 TEST(CallGraphRecord, EveryTruncationFailsCleanly)
@@ -139,24 +109,22 @@ TEST(CallGraphRecord, EveryTruncationFailsCleanly)
     EXPECT_EQ(Dump(target.GetRoot(), names), Dump(graph.GetRoot(), names));
 }
 
-TEST(CallGraphRecord, CountsBeyondTheDataAreRejectedBeforeAllocating)
+TEST(CallGraphRecord, MalformedCountsAndSamplesAreRejected)
 {
-    const auto header = [] {
-        return Bytes().Add(uint64_t{0}).Add(uint32_t{0}).Add(uint64_t{0}).Add(uint8_t{0});
-    };
-    const std::vector<uint8_t> hugeSamples = header().Add(~uint64_t{0} / 2).Add(uint64_t{0}).Get();
-    const std::vector<uint8_t> hugeChildren = header().Add(uint64_t{0}).Add(uint64_t{1} << 60).Get();
-    // A chain of nested single children claims one more than there is.
-    Bytes deep = header().Add(uint64_t{0}).Add(uint64_t{1});
+    std::vector<uint8_t> hugeSamples;
+    AddRecord(hugeSamples, 0, 0, 0, 0, {}, {}, 0);
+    hugeSamples[21] = 0xFF; // the sample count's low byte...
+    hugeSamples[27] = 0x7F; // ...and its high byte
+    std::vector<uint8_t> unsorted;
+    AddRecord(unsorted, 0, 0, 0, 0, {}, {{0x20, 1}, {0x10, 1}}, 0);
+    std::vector<uint8_t> hugeChildren;
+    AddRecord(hugeChildren, 0, 0, 0, 0, {}, {}, uint64_t{1} << 60);
+    // A chain of nested single children whose innermost claims one more than there is.
+    std::vector<uint8_t> deep;
     for (int i = 0; i < 1000; ++i)
-        deep.Add(uint64_t{0x100})
-            .Add(uint32_t{1})
-            .Add(uint64_t{0})
-            .Add(uint8_t{0})
-            .Add(uint64_t{0})
-            .Add(uint64_t{i == 999 ? 2u : 1u});
+        AddRecord(deep, 0x100, 1, 0, 0, {}, {}, i == 999 ? 2 : 1);
 
-    for (const std::vector<uint8_t>& bytes : {hugeSamples, hugeChildren, deep.Get()}) {
+    for (const std::vector<uint8_t>& bytes : {hugeSamples, unsorted, hugeChildren, deep}) {
         CallGraph target;
         Serialization::ErrorList errors;
         EXPECT_FALSE(DeserializeAdd(target, bytes, errors));

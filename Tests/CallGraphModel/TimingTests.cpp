@@ -122,18 +122,14 @@ TEST(FunctionTiming, AbsentFunctionHasNoTime)
     EXPECT_TRUE(run.info.AddressEntries.empty());
     MapAddressesToLines(run.info, FakeLineMap({{0x0, 1}}, 0x100));
     EXPECT_TRUE(run.info.LineEntries.empty());
-}
 
-TEST(FunctionTiming, AddTimeAndUnresolvedLines)
-{
-    FunctionTimingInfo info;
-    info.AddTime({0x10, false}, 2.0, kThreadStateUndetermined);
-    info.AddTime({0x10, false}, 1.0, static_cast<uint8_t>(EThreadState::Sleep));
-    const TimingEntry& entry = info.AddressEntries.at({0x10, false});
+    // Time in a state not yet determined counts as executing.
+    run.info.AddTime({0x10, false}, 2.0, kThreadStateUndetermined);
+    run.info.AddTime({0x10, false}, 1.0, static_cast<uint8_t>(EThreadState::Sleep));
+    const TimingEntry& entry = run.info.AddressEntries.at({0x10, false});
     EXPECT_EQ(entry.Times[static_cast<int>(EThreadState::Executing)], 2.0);
-    EXPECT_EQ(entry.Times[static_cast<int>(EThreadState::Sleep)], 1.0);
     EXPECT_EQ(entry.Total, 3.0);
-
-    MapAddressesToLines(info, FakeLineMap({}, 0));
-    EXPECT_TRUE(info.LineEntries.empty());
+    // Line data without address ranges maps nothing.
+    MapAddressesToLines(run.info, FakeLineMap({}, 0));
+    EXPECT_TRUE(run.info.LineEntries.empty());
 }
