@@ -3,7 +3,7 @@
 #include "CallGraphModel/CalledByGraph.h"
 #include "CallGraphModel/ChildIndex.h"
 #include "CallGraphModel/FoldedCallGraph.h"
-#include "CallGraphModel/FunctionIndexMap.h"
+#include "CallGraphModel/FunctionMap.h"
 #include "CallGraphModel/MergedCallGraph.h"
 
 #include <vector>
@@ -87,15 +87,15 @@ public:
         copy->AddTimes(node.StateTimes);
         copy->MergeSamples(node.AddressSamples.Span());
 
-        const auto [index, inserted] = mPath.FindOrInsert(function);
-        if (inserted)
-            mEntries.emplace_back();
+        bool inserted = false;
+        uint32_t slot = mPath.FindOrInsertSlot(function, inserted);
+        const uint32_t generation = mPath.GetGeneration();
         bool recorded = false;
-        if (!mEntries[index].onPath) {
-            mEntries[index] = {copy, true};
+        if (!mPath[slot].onPath) {
+            mPath[slot] = {copy, true};
             recorded = true;
         } else {
-            mRoots.insert(mEntries[index].outer);
+            mRoots.insert(mPath[slot].outer);
         }
 
         for (const CallGraphNode* child : node.Children) {
@@ -103,8 +103,11 @@ public:
             if (mCanceled.load(std::memory_order_relaxed))
                 return;
         }
-        if (recorded)
-            mEntries[index].onPath = false;
+        if (recorded) {
+            if (generation != mPath.GetGeneration())
+                slot = mPath.FindSlot(function);
+            mPath[slot].onPath = false;
+        }
     }
 
 private:
@@ -117,8 +120,7 @@ private:
     const FunctionScope& mScope;
     RecursionRootSet& mRoots;
     const std::atomic<bool>& mCanceled;
-    FunctionIndexMap mPath;
-    std::vector<Entry> mEntries;
+    FunctionMap<Entry> mPath;
     ChildIndex mCopies;
 };
 

@@ -1,9 +1,8 @@
 #include "CallGraphModel/CallGraphFolding.h"
 
 #include "CallGraphModel/ChildIndex.h"
-
 #include "CallGraphModel/FoldedCallGraph.h"
-#include "CallGraphModel/FunctionIndexMap.h"
+#include "CallGraphModel/FunctionMap.h"
 #include "CallGraphModel/MergedCallGraph.h"
 
 #include <vector>
@@ -12,35 +11,79 @@ namespace Profiler {
 
 namespace {
 
+/// The recursion roots as an open-addressed pointer set: one probe per lookup on the hot path.
+class NodeSet {
+public:
+    explicit NodeSet(const RecursionRootSet& nodes)
+    {
+        std::size_t capacity = 16;
+        while (capacity < nodes.size() * 2)
+            capacity *= 2;
+        mSlots.assign(capacity, nullptr);
+        for (const CallGraphNode* node : nodes) {
+            std::size_t i = Hash(node) & (capacity - 1);
+            while (mSlots[i] != nullptr)
+                i = (i + 1) & (capacity - 1);
+            mSlots[i] = node;
+        }
+    }
+
+    bool Contains(const CallGraphNode* node) const
+    {
+        const std::size_t mask = mSlots.size() - 1;
+        for (std::size_t i = Hash(node) & mask; mSlots[i] != nullptr; i = (i + 1) & mask)
+            if (mSlots[i] == node)
+                return true;
+        return false;
+    }
+
+private:
+    static std::size_t Hash(const CallGraphNode* node)
+    {
+        uint64_t value = reinterpret_cast<uintptr_t>(node);
+        value ^= value >> 33;
+        value *= 0xff51afd7ed558ccdull;
+        return static_cast<std::size_t>(value ^ (value >> 33));
+    }
+
+    std::vector<const CallGraphNode*> mSlots;
+};
+
 class Folder {
 public:
     Folder(const RecursionRootSet& roots, bool recording, const std::atomic<bool>& canceled)
         : mRoots(roots), mRecording(recording), mCanceled(canceled)
-    {}
+    {
+        // Only nodes of functions that have a recursion root need a look into the root set.
+        for (const CallGraphNode* root : roots)
+            mPath.FindOrInsert(root->GetFunction()).hasRoots = true;
+    }
 
     void Fold(const CallGraphNode& source, CallGraphNode& foldedParent)
     {
         if (mCanceled.load(std::memory_order_relaxed))
             return;
         CallGraphNode* folded = &foldedParent;
-        uint32_t entryIndex = 0;
+        uint32_t slot = 0;
+        uint32_t generation = 0;
         bool createdEntry = false;
         bool openedRecursion = false;
         if (!source.IsRoot()) {
             folded = foldedParent.AddChild(source.GetFunction(), source.CallerAddress);
             folded->CopyFigures(source);
-            const auto [index, inserted] = mPath.FindOrInsert(source.GetFunction());
-            if (inserted)
-                mEntries.emplace_back();
-            entryIndex = index;
-            Entry& entry = mEntries[index];
+            bool inserted = false;
+            slot = mPath.FindOrInsertSlot(source.GetFunction(), inserted);
+            generation = mPath.GetGeneration();
+            Entry& entry = mPath[slot];
             if (entry.onPath) {
                 entry.recurs = true;
             } else {
-                entry = {nullptr, false, true};
+                entry.target = nullptr;
+                entry.recurs = false;
+                entry.onPath = true;
                 createdEntry = true;
             }
-            if (entry.target == nullptr && mRoots.contains(&source)) {
+            if (entry.target == nullptr && entry.hasRoots && mRoots.Contains(&source)) {
                 entry.target = folded;
                 openedRecursion = true;
             }
@@ -54,7 +97,9 @@ public:
 
         if (source.IsRoot())
             return;
-        Entry& entry = mEntries[entryIndex];
+        if (generation != mPath.GetGeneration())
+            slot = mPath.FindSlot(source.GetFunction());
+        Entry& entry = mPath[slot];
         EFoldState state = EFoldState::None;
         if (openedRecursion) {
             entry.target = nullptr;
@@ -79,6 +124,7 @@ private:
         CallGraphNode* target = nullptr; ///< folded node of the recursion root, while inside it
         bool recurs = false;             ///< the function occurred again deeper on the path
         bool onPath = false;
+        bool hasRoots = false; ///< some recursion root is a node of this function
     };
 
     /// Moves a re-entry beside its recursion root; the frames it leaves lose its time. A moved
@@ -94,11 +140,10 @@ private:
             frame->SubtractTimes(node.StateTimes);
     }
 
-    const RecursionRootSet& mRoots;
+    const NodeSet mRoots;
     const bool mRecording;
     const std::atomic<bool>& mCanceled;
-    FunctionIndexMap mPath;
-    std::vector<Entry> mEntries;
+    FunctionMap<Entry> mPath;
 };
 
 class Merger {
@@ -115,14 +160,14 @@ public:
         if (mRecording)
             record.Sources.PushBack(merged.GetArena(), &folded);
 
-        uint32_t entryIndex = 0;
+        uint32_t slot = 0;
+        uint32_t generation = 0;
         bool insertedEntry = false;
         if (!folded.IsRoot()) {
-            const auto [index, inserted] = mPath.FindOrInsert(folded.GetFunction());
-            if (inserted)
-                mEntries.emplace_back();
-            entryIndex = index;
-            Entry& entry = mEntries[index];
+            bool inserted = false;
+            slot = mPath.FindOrInsertSlot(folded.GetFunction(), inserted);
+            generation = mPath.GetGeneration();
+            Entry& entry = mPath[slot];
             if (entry.onPath) {
                 entry.recurs = true; // this node re-enters a function already on the path
             } else {
@@ -143,7 +188,9 @@ public:
             return;
         bool recursive = true;
         if (insertedEntry) {
-            Entry& entry = mEntries[entryIndex];
+            if (generation != mPath.GetGeneration())
+                slot = mPath.FindSlot(folded.GetFunction());
+            Entry& entry = mPath[slot];
             recursive = entry.recurs;
             entry.onPath = false;
         }
@@ -158,8 +205,7 @@ private:
 
     const bool mRecording;
     const std::atomic<bool>& mCanceled;
-    FunctionIndexMap mPath;
-    std::vector<Entry> mEntries;
+    FunctionMap<Entry> mPath;
     ChildIndex mMergedChildren{true}; ///< merged nodes are keyed by function alone
 };
 

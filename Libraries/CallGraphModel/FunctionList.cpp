@@ -1,6 +1,6 @@
 #include "CallGraphModel/FunctionList.h"
 
-#include "CallGraphModel/FunctionIndexMap.h"
+#include "CallGraphModel/FunctionMap.h"
 
 #include <algorithm>
 
@@ -14,26 +14,30 @@ public:
         : mScope(scope), mCanceled(canceled)
     {}
 
-    static constexpr uint32_t kNoItem = FunctionIndexMap::kNotFound;
+    static constexpr uint32_t kNoItem = ~0u;
 
     /// `enclosing` is the item of the nearest counted ancestor that is not an instrumentation zone.
     void Walk(const CallGraphNode& node, uint32_t enclosing)
     {
-        uint32_t itemIndex = kNoItem;
+        const ResolvedAddress function = node.GetFunction();
+        uint32_t slot = 0;
+        uint32_t generation = 0;
         bool addedToPath = false;
         if (mScope.Counts(node) && node.InclusiveTime() > 0.0) {
-            const ResolvedAddress function = node.GetFunction();
-            const auto [index, inserted] = mMap.FindOrInsert(function);
+            bool inserted = false;
+            slot = mMap.FindOrInsertSlot(function, inserted);
+            generation = mMap.GetGeneration();
+            Entry& entry = mMap[slot];
             if (inserted) {
+                entry.item = static_cast<uint32_t>(mItems.size());
                 mItems.push_back({});
                 mItems.back().Function = function;
-                mOnPath.push_back(false);
             }
-            itemIndex = index;
+            const uint32_t index = entry.item;
             FunctionListItem& item = mItems[index];
-            if (!mOnPath[index]) {
+            if (!entry.onPath) {
                 // A recursive call below an earlier occurrence is already inside its time.
-                mOnPath[index] = true;
+                entry.onPath = true;
                 addedToPath = true;
                 for (int i = 0; i < kThreadStateCount; ++i)
                     item.Inclusive[i] += node.StateTimes[i];
@@ -54,8 +58,11 @@ public:
                 return;
             Walk(*child, enclosing);
         }
-        if (addedToPath)
-            mOnPath[itemIndex] = false;
+        if (addedToPath) {
+            if (generation != mMap.GetGeneration())
+                slot = mMap.FindSlot(function);
+            mMap[slot].onPath = false;
+        }
     }
 
     std::vector<FunctionListItem>& GetItems() { return mItems; }
@@ -70,9 +77,13 @@ private:
 
     const FunctionScope& mScope;
     const std::atomic<bool>& mCanceled;
-    FunctionIndexMap mMap{1024};
+    struct Entry {
+        uint32_t item = kNoItem;
+        bool onPath = false; ///< the function is on the path of the current node
+    };
+
+    FunctionMap<Entry> mMap{1024};
     std::vector<FunctionListItem> mItems;
-    std::vector<bool> mOnPath;
 };
 
 } // namespace
