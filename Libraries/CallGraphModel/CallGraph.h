@@ -4,7 +4,6 @@
 #include "CallGraphModel/INodeAllocator.h"
 
 #include <cstddef>
-#include <functional>
 #include <memory>
 
 namespace Serialization {
@@ -46,8 +45,5 @@ private:
     std::unique_ptr<INodeAllocator> mAllocator;
     CallGraphNode* mRoot;
 };
-
-/// The deleter of graphs handed to views (the call graph manager queues them for destruction).
-using CallGraphDeleter = std::function<void(CallGraph*)>;
 
 } // namespace Profiler
