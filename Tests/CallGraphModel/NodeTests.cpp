@@ -1,6 +1,7 @@
 #include "CallGraphText.h"
 
 #include "CallGraphModel/CallGraph.h"
+#include "CallGraphModel/CallGraphFolding.h"
 #include "CallGraphModel/CalledByGraph.h"
 #include "CallGraphModel/FoldedCallGraph.h"
 #include "CallGraphModel/MergedCallGraph.h"
@@ -235,4 +236,32 @@ TEST(CallGraph, DerivedNodesStartWithTheirInitialValuesOnReusedStorage)
     EXPECT_EQ(foldedNode.FoldState, EFoldState::None);
     CalledByGraph calledBy;
     EXPECT_TRUE(CalledByGraphNode::From(*calledBy.GetRoot().AddChild({0x100, 1}, 0)).WithinCustomRoot);
+}
+
+TEST(CallGraphNode, WideNodesMatchChildrenThroughTheIndex)
+{
+    // 200 children of one node: keys repeat functions with different call sites, and the target
+    // already holds some of them, so both indexed and created children are looked up.
+    CallGraph source;
+    for (uint64_t i = 0; i < 200; ++i)
+        source.GetRoot().AddChild({0x1000 + 0x10 * (i % 50), 1}, i / 50)->StateTimes[1] = 1.0;
+    CallGraph target;
+    for (uint64_t i = 0; i < 30; ++i)
+        target.GetRoot().AddChild({0x1000 + 0x10 * i, 0x4000'0001u}, 0)->StateTimes[1] = 1.0;
+    target.GetRoot().MergeFrom(source.GetRoot());
+    target.GetRoot().MergeFrom(source.GetRoot());
+    ASSERT_EQ(target.GetRoot().Children.size(), 200u);
+    for (const CallGraphNode* child : target.GetRoot().Children) {
+        const bool preexisting = child->CallerAddress == 0 && child->FunctionAddress < 0x1000 + 0x10 * 30;
+        EXPECT_EQ(child->InclusiveTime(), preexisting ? 3.0 : 2.0);
+    }
+
+    // Merging ignores call sites: one merged child per function.
+    FoldedCallGraph folded;
+    MergedCallGraph merged;
+    const std::atomic<bool> canceled{false};
+    FoldAndMerge(source.GetRoot(), {}, folded, &merged, false, canceled);
+    ASSERT_EQ(merged.GetRoot().Children.size(), 50u);
+    for (const CallGraphNode* child : merged.GetRoot().Children)
+        EXPECT_EQ(child->InclusiveTime(), 4.0);
 }
