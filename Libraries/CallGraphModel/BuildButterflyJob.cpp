@@ -1,0 +1,56 @@
+#include "CallGraphModel/BuildButterflyJob.h"
+
+#include "CallGraphModel/Butterfly.h"
+#include "CallGraphModel/CallGraphManager.h"
+#include "CallGraphModel/CalledByGraph.h"
+#include "CallGraphModel/FoldedCallGraph.h"
+#include "CallGraphModel/MergedCallGraph.h"
+#include "System/JobScheduler.h"
+
+namespace Profiler {
+
+BuildButterflyJob::BuildButterflyJob(FunctionQuery query, const ResolvedAddress& function,
+                                     CallGraphManager& manager)
+    : System::Job(nullptr), mQuery(std::move(query)), mFunction(function), mManager(manager)
+{}
+
+BuildButterflyJob::~BuildButterflyJob() = default;
+
+System::JobHandle BuildButterflyJob::Start(System::JobScheduler& scheduler, FunctionQuery query,
+                                           const ResolvedAddress& function, CallGraphManager& manager,
+                                           BuildButterflyCompletion completion)
+{
+    System::JobDescription description;
+    description.work = [](System::Job& job, const std::atomic<bool>& canceled) {
+        static_cast<BuildButterflyJob&>(job).Run(canceled);
+    };
+    description.finalization = [completion = std::move(completion)](System::EJobFinalizationState state,
+                                                                    System::Job& job) {
+        if (state == System::EJobFinalizationState::Completed)
+            completion(static_cast<BuildButterflyJob&>(job).TakeResult());
+        else if (state == System::EJobFinalizationState::Canceled)
+            completion(nullptr);
+    };
+    return scheduler.Schedule(std::move(description),
+                              std::make_unique<BuildButterflyJob>(std::move(query), function, manager));
+}
+
+void BuildButterflyJob::Run(const std::atomic<bool>& canceled)
+{
+    if (mQuery.Graph == nullptr)
+        return;
+    // Shared from the start, so that graphs left behind by a cancel are destroyed by the manager.
+    auto graphs = std::make_unique<ButterflyGraphs>();
+    graphs->CalledBy = mManager.Share(std::make_unique<CalledByGraph>());
+    graphs->FoldedCalls = mManager.Share(std::make_unique<FoldedCallGraph>());
+    graphs->MergedCalls = mManager.Share(std::make_unique<MergedCallGraph>());
+    const CallGraphNode& root = mQuery.Graph->GetRoot();
+    if (!BuildCalledByGraph(root, mFunction, mQuery.Scope, *graphs->CalledBy, canceled))
+        return;
+    if (!BuildSubgraphBelowFunction(root, mFunction, mQuery.Scope, *graphs->FoldedCalls,
+                                    graphs->MergedCalls.get(), canceled))
+        return;
+    mResult = std::move(graphs);
+}
+
+} // namespace Profiler

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "CallGraphModel/FunctionScope.h"
+#include "System/Job.h"
+
+#include <functional>
+#include <memory>
+
+namespace System {
+class JobScheduler;
+}
+
+namespace Profiler {
+
+class CallGraphManager;
+class CalledByGraph;
+class FoldedCallGraph;
+class MergedCallGraph;
+
+/// The butterfly of one function: who calls it, and what it calls (folded and merged). The graphs
+/// are shared; their last owner hands them to the call graph manager.
+struct ButterflyGraphs {
+    std::shared_ptr<CalledByGraph> CalledBy;
+    std::shared_ptr<FoldedCallGraph> FoldedCalls;
+    std::shared_ptr<MergedCallGraph> MergedCalls;
+};
+
+/// Receives the graphs on the job's thread; null when the job was canceled.
+using BuildButterflyCompletion = std::function<void(std::unique_ptr<ButterflyGraphs>)>;
+
+/// Builds the called-by and calls graphs of a selected function on the job scheduler.
+class BuildButterflyJob : public System::Job {
+public:
+    /// The manager (not owned) must outlive the graphs.
+    BuildButterflyJob(FunctionQuery query, const ResolvedAddress& function, CallGraphManager& manager);
+    ~BuildButterflyJob() override;
+
+    /// Schedules a butterfly job; `completion` runs once, when the job completes or is canceled.
+    static System::JobHandle Start(System::JobScheduler& scheduler, FunctionQuery query,
+                                   const ResolvedAddress& function, CallGraphManager& manager,
+                                   BuildButterflyCompletion completion);
+
+    std::unique_ptr<ButterflyGraphs> TakeResult() { return std::move(mResult); }
+
+private:
+    void Run(const std::atomic<bool>& canceled);
+
+    FunctionQuery mQuery;
+    ResolvedAddress mFunction;
+    CallGraphManager& mManager;
+    std::unique_ptr<ButterflyGraphs> mResult;
+};
+
+} // namespace Profiler

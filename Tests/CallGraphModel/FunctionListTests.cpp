@@ -1,0 +1,209 @@
+#include "CallGraphText.h"
+
+#include "CallGraphModel/Butterfly.h"
+#include "CallGraphModel/CallGraph.h"
+#include "CallGraphModel/CalledByGraph.h"
+#include "CallGraphModel/FoldedCallGraph.h"
+#include "CallGraphModel/FunctionList.h"
+#include "CallGraphModel/MergedCallGraph.h"
+
+#include <gtest/gtest.h>
+
+using namespace Profiler;
+using namespace CallGraphTest;
+
+namespace {
+
+const std::atomic<bool> kNotCanceled{false};
+
+/// One list row as text: name inclusive exclusive unknownExecuting unknownWait samples.
+std::string ListText(const FunctionListItems& items, const FunctionNames& names)
+{
+    std::string text;
+    for (const auto& item : items)
+        text += names.GetName(item->Function) + " " + FormatNumber(item->GetTotalInclusive()) + " " +
+                FormatNumber(item->Exclusive) + " " + FormatNumber(item->UnknownExecuting) + " " +
+                FormatNumber(item->UnknownWait) + " " + std::to_string(item->SampleCount) + "\n";
+    return text;
+}
+
+struct ListRun {
+    FunctionNames names;
+    CallGraph graph;
+    FunctionScope scope;
+
+    explicit ListRun(const std::string& stacks) { AddStacks(graph.GetRoot(), stacks, names); }
+    std::string List()
+    {
+        FunctionListItems items;
+        EXPECT_TRUE(BuildFunctionList(graph.GetRoot(), scope, items, kNotCanceled));
+        return ListText(items, names);
+    }
+    void SetCustomRoot(const std::vector<std::string>& path)
+    {
+        scope.CustomRootPath.clear();
+        for (const std::string& name : path)
+            scope.CustomRootPath.push_back(names.Get(name));
+    }
+};
+
+std::string CalledByAnnotation(const CallGraphNode& node)
+{
+    return CalledByGraphNode::From(node).WithinCustomRoot ? "" : " outside";
+}
+
+} // namespace
+
+TEST(FunctionList, RecursionCountsInclusiveOnceAndExclusiveAtEveryLevel)
+{
+    ListRun run("f;f;f 1 samples=0x10:1\nf;f 1 samples=0x10:1\nf 1 samples=0x20:1");
+    EXPECT_EQ(run.List(), "f 3 3 0 0 3\n");
+}
+
+TEST(FunctionList, SelfTimeSplit)
+{
+    ListRun run(R"(
+        nosamples 4
+        oversampled 1 samples=0x1:3
+        waits 1 Sleep=2 samples=0x1:1
+        waits;callee 1 IO=1
+    )");
+    // name inclusive exclusive unknownExecuting unknownWait samples
+    EXPECT_EQ(run.List(), "waits 5 1 0 2 1\n"
+                          "nosamples 4 0 4 0 0\n"
+                          "callee 2 0 1 1 0\n"
+                          "oversampled 1 1 0 0 3\n");
+
+    // Children that account for more than their parent leave it no self time.
+    CallGraphNode& parent = *run.graph.GetRoot().Children[0];
+    parent.AddChild(run.names.Get("big"), kUnknownCallerAddress)->StateTimes[1] = 10.0;
+    const SelfTimeSplit split = ComputeSelfTimeSplit(parent, 1.0);
+    EXPECT_EQ(split.Exclusive, 0.0);
+    EXPECT_EQ(split.UnknownExecuting, 0.0);
+    EXPECT_EQ(split.UnknownWait, 0.0);
+    EXPECT_EQ(ComputeSelfTimeSplit(*run.graph.GetRoot().Children[1], 0.25).Exclusive, 0.75);
+}
+
+TEST(FunctionList, InstrumentationZonesAddToTheEnclosingFunction)
+{
+    ListRun run("f;!z;g 2\nf;!z 1 samples=0x5:1\nf 1\n!top 1");
+    EXPECT_EQ(run.List(), "f 4 1 1 0 0\n"
+                          "!z 3 1 0 0 1\n"
+                          "g 2 0 2 0 0\n"
+                          "!top 1 0 1 0 0\n");
+}
+
+TEST(FunctionList, CustomRootAndMinimumDepthLimitTheScope)
+{
+    ListRun run(R"(
+        main;a@0x1;x 2
+        main;a@0x2;y 1
+        main;b;x 3
+        main;b;a;y 1
+        other;a;z 1
+    )");
+    run.SetCustomRoot({"main", "a"});
+    EXPECT_EQ(run.List(), "a 3 0 0 0 0\n"
+                          "x 2 0 2 0 0\n"
+                          "y 1 0 1 0 0\n");
+    run.SetCustomRoot({"main", "nothing"});
+    EXPECT_EQ(run.List(), "");
+
+    run.SetCustomRoot({});
+    run.scope.MinimumDepth = 2;
+    EXPECT_EQ(run.List(), "x 5 0 5 0 0\n"
+                          "y 2 0 2 0 0\n"
+                          "a 1 0 0 0 0\n"
+                          "z 1 0 1 0 0\n");
+}
+
+TEST(FunctionList, SingleState)
+{
+    StateTimeArray times{};
+    EXPECT_FALSE(GetSingleState(times).IsSingle);
+    EXPECT_EQ(GetSingleState(times).State, kThreadStateUndetermined);
+    times[4] = 0.01; // the double 0.01 lies above the single-precision threshold
+    times[2] = static_cast<double>(0.01f);
+    EXPECT_TRUE(GetSingleState(times).IsSingle);
+    EXPECT_EQ(GetSingleState(times).State, 4);
+    times[7] = 1.0;
+    EXPECT_FALSE(GetSingleState(times).IsSingle);
+}
+
+TEST(Butterfly, CalledByTreeCountsNestedOccurrencesOnce)
+{
+    ListRun run(R"(
+        main;a;f 2
+        main;b;f 3
+        main;f;c;f 1
+        main;f 1 Sleep=1
+    )");
+    CalledByGraph calledBy;
+    ASSERT_TRUE(
+        BuildCalledByGraph(run.graph.GetRoot(), run.names.Get("f"), run.scope, calledBy, kNotCanceled));
+    EXPECT_EQ(Dump(calledBy.GetRoot(), run.names, CalledByAnnotation), "f 8 Executing=7 Sleep=1\n"
+                                                                       "  a 2\n"
+                                                                       "    main 2\n"
+                                                                       "  b 3\n"
+                                                                       "    main 3\n"
+                                                                       "  c 1\n"
+                                                                       "    f 1\n"
+                                                                       "      main 1\n"
+                                                                       "  main 2 Executing=1 Sleep=1\n");
+    FunctionListItems items;
+    ASSERT_TRUE(BuildFunctionList(run.graph.GetRoot(), run.scope, items, kNotCanceled));
+    EXPECT_EQ(items[1]->GetTotalInclusive(), 8.0);
+    EXPECT_EQ(run.names.GetName(items[1]->Function), "f");
+
+    run.SetCustomRoot({"main", "a"});
+    CalledByGraph scoped;
+    ASSERT_TRUE(BuildCalledByGraph(run.graph.GetRoot(), run.names.Get("f"), run.scope, scoped, kNotCanceled));
+    EXPECT_EQ(Dump(scoped.GetRoot(), run.names, CalledByAnnotation), "f 2\n"
+                                                                     "  a 2\n"
+                                                                     "    main 2 outside\n");
+}
+
+TEST(Butterfly, CallsGraphsMergeOccurrencesAndFoldRecursion)
+{
+    ListRun run(R"(
+        main;a;f@0x10 2
+        main;b;f@0x20 3
+        main;f@0x20;c;f 1
+        main;f@0x20 1 Sleep=1
+    )");
+    CallGraph calls;
+    RecursionRootSet roots;
+    ASSERT_TRUE(CollectSubtreesBelowFunction(run.graph.GetRoot(), run.names.Get("f"), run.scope, calls, roots,
+                                             kNotCanceled));
+    EXPECT_EQ(Dump(calls.GetRoot(), run.names), "f@0x10 2\n"
+                                                "f@0x20 6 Executing=5 Sleep=1\n"
+                                                "  c 1\n"
+                                                "    f 1\n");
+    EXPECT_EQ(roots, RecursionRootSet{calls.GetRoot().Children[1]});
+
+    FoldedCallGraph folded;
+    MergedCallGraph merged;
+    ASSERT_TRUE(BuildSubgraphBelowFunction(run.graph.GetRoot(), run.names.Get("f"), run.scope, folded,
+                                           &merged, kNotCanceled));
+    EXPECT_EQ(Dump(folded.GetRoot(), run.names), "f@0x10 2\n"
+                                                 "f@0x20 5 Executing=4 Sleep=1\n"
+                                                 "  c 0\n"
+                                                 "f@0x20 1\n");
+    EXPECT_EQ(Dump(merged.GetRoot(), run.names), "f@0x10 8 Executing=7 Sleep=1\n"
+                                                 "  c 0\n");
+}
+
+TEST(Butterfly, AbsentFunctionGivesAnEmptyButterfly)
+{
+    ListRun run("main;a 1");
+    CalledByGraph calledBy;
+    ASSERT_TRUE(
+        BuildCalledByGraph(run.graph.GetRoot(), run.names.Get("f"), run.scope, calledBy, kNotCanceled));
+    EXPECT_EQ(Dump(calledBy.GetRoot(), run.names), "f 0\n");
+    FoldedCallGraph folded;
+    MergedCallGraph merged;
+    ASSERT_TRUE(BuildSubgraphBelowFunction(run.graph.GetRoot(), run.names.Get("f"), run.scope, folded,
+                                           &merged, kNotCanceled));
+    EXPECT_TRUE(folded.GetRoot().Children.empty());
+    EXPECT_TRUE(merged.GetRoot().Children.empty());
+}

@@ -1,0 +1,267 @@
+#include "CallGraphText.h"
+
+#include "CallGraphModel/CallGraph.h"
+#include "CallGraphModel/CallGraphFolding.h"
+#include "CallGraphModel/CalledByGraph.h"
+#include "CallGraphModel/FoldedCallGraph.h"
+#include "CallGraphModel/MergedCallGraph.h"
+#include "CallGraphModel/NodeArena.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace Profiler;
+using namespace CallGraphTest;
+
+TEST(ResolvedAddress, IdentityIgnoresTheTopTwoBitsOfTheIndex)
+{
+    const ResolvedAddress plain{0x1234, 0x0400'0007};
+    const ResolvedAddress flagged{0x1234, 0xC400'0007};
+    EXPECT_EQ(plain, flagged);
+    EXPECT_EQ(HashResolvedAddress(plain), HashResolvedAddress(flagged));
+    EXPECT_NE(plain, (ResolvedAddress{0x1234, 0x0400'0008}));
+    EXPECT_NE(plain, (ResolvedAddress{0x1235, 0x0400'0007}));
+    EXPECT_NE(plain, (ResolvedAddress{0x1234, 0x2400'0007})); // bit 29 is part of the kind
+
+    // FNV-1a over the four identity bytes of the index, then the eight address bytes, LSB first.
+    const uint8_t bytes[] = {0x07, 0x00, 0x00, 0x04, 0x34, 0x12, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(HashResolvedAddress(flagged), Utility::Fnv1a(bytes, sizeof(bytes)));
+}
+
+TEST(ResolvedAddress, KindZoneAndUnrootedKey)
+{
+    const ResolvedAddress zone = ResolvedAddress::Make(0x40, ResolvedAddress::kKindJit, 5, true);
+    EXPECT_EQ(zone.GetKind(), 1u);
+    EXPECT_EQ(zone.GetModuleIndex(), 5u);
+    EXPECT_TRUE(zone.IsInstrumentationZone());
+    EXPECT_FALSE(ResolvedAddress::Make(0x40, 0, 5).IsInstrumentationZone());
+    // A pseudo entry with the zone bit is not a zone.
+    EXPECT_FALSE(ResolvedAddress::Make(0x40, ResolvedAddress::kKindPseudo, 0, true).IsInstrumentationZone());
+
+    const ResolvedAddress unrooted = ResolvedAddress::UnrootedStacks();
+    EXPECT_EQ(unrooted.RelativeAddress, 0xFFFFFFFFFFFFFFFEull);
+    EXPECT_EQ(unrooted.GetKind(), 3u);
+    EXPECT_TRUE(unrooted.IsUnrootedStacks());
+    EXPECT_TRUE(
+        (ResolvedAddress{unrooted.RelativeAddress, unrooted.ResolveIndex | 0x8000'0000u}).IsUnrootedStacks());
+    EXPECT_FALSE(ResolvedAddress::Make(unrooted.RelativeAddress, 0, 0).IsUnrootedStacks());
+}
+
+TEST(ThreadState, NamesAndWaitReasons)
+{
+    EXPECT_STREQ(GetThreadStateName(EThreadState::MemoryManagement), "MemoryManagement");
+    EXPECT_STREQ(GetThreadStateDescription(EThreadState::Idle), "Idle");
+    const std::pair<uint32_t, EThreadState> samples[] = {{0, EThreadState::IO},
+                                                         {23, EThreadState::IO},
+                                                         {25, EThreadState::MemoryManagement},
+                                                         {33, EThreadState::Sleep},
+                                                         {30, EThreadState::Preemption},
+                                                         {6, EThreadState::Synchronization},
+                                                         {37, EThreadState::Synchronization},
+                                                         {13, EThreadState::Idle},
+                                                         {22, EThreadState::Idle},
+                                                         {38, EThreadState::Idle},
+                                                         {0xFFFFFFFFu, EThreadState::Idle}};
+    for (const auto& [reason, state] : samples)
+        EXPECT_EQ(GetThreadStateForWaitReason(reason), state) << "wait reason " << reason;
+}
+
+TEST(CallGraphNode, ChildrenAreKeyedByFunctionAndCallSite)
+{
+    CallGraph graph;
+    CallGraphNode& root = graph.GetRoot();
+    EXPECT_TRUE(root.IsRoot());
+    EXPECT_EQ(root.Depth, kRootDepth);
+    EXPECT_EQ(root.FunctionIndex, kRootResolveIndex);
+    EXPECT_EQ(root.CallerAddress, kUnknownCallerAddress);
+
+    const ResolvedAddress f{0x100, 1};
+    CallGraphNode* first = root.FindOrCreateChild(f, 0x10);
+    CallGraphNode* second = root.FindOrCreateChild(f, 0x20);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first->Depth, 0u);
+    EXPECT_EQ(first->Parent, &root);
+    EXPECT_EQ(root.FindChild(f), first);
+    EXPECT_EQ(root.FindChild(f, 0x20), second);
+    EXPECT_EQ(root.FindChild(f, 0x30), nullptr);
+    EXPECT_EQ(root.FindOrCreateChild(f, 0x30, true), first);
+    // Flags outside the identity find the same node.
+    EXPECT_EQ(root.FindOrCreateChild({0x100, 0xC000'0001u}, 0x20), second);
+    EXPECT_EQ(root.Children.size(), 2u);
+
+    CallGraphNode* duplicate = root.AddChild(f, 0x10);
+    EXPECT_EQ(root.Children.size(), 3u);
+    EXPECT_EQ(root.FindChild(f, 0x10), first);
+    CallGraphNode* grandchild = duplicate->AddChild({0x200, 1}, 0x11);
+    EXPECT_EQ(grandchild->Depth, 1u);
+    EXPECT_EQ(grandchild->Allocator, &graph.GetAllocator());
+}
+
+TEST(CallGraphNode, SamplesStaySortedWithoutDuplicates)
+{
+    FunctionNames names;
+    CallGraph graph;
+    CallGraphNode* node = graph.GetRoot().AddChild(names.Get("f"), kUnknownCallerAddress);
+    node->AddSamples(
+        std::vector<AddressSample>{{0x30, 1}, {0x10, 2}, {0x20, 1}, {0x10, 3}, {0x40, 1}, {0x05, 1}});
+    EXPECT_EQ(Dump(graph.GetRoot(), names), "f 0 {0x5:1 0x10:5 0x20:1 0x30:1 0x40:1}\n");
+    EXPECT_EQ(node->GetSampleCount(), 9u);
+    node->MergeSamples(std::vector<AddressSample>{{0x01, 1}, {0x10, 1}, {0x25, 2}, {0x50, 4}});
+    EXPECT_EQ(Dump(graph.GetRoot(), names), "f 0 {0x1:1 0x5:1 0x10:6 0x20:1 0x25:2 0x30:1 0x40:1 0x50:4}\n");
+}
+
+TEST(CallGraphNode, MergeFromAddsIntoMatchingChildrenAndAppendsNewOnes)
+{
+    FunctionNames names;
+    CallGraph source;
+    AddStacks(source.GetRoot(), "main;b;x 2 samples=0x20:1\nmain;a 1 Sleep=3\nmain;a@0x44 1", names);
+    CallGraph target;
+    AddStacks(target.GetRoot(), "main;c 1 samples=0x20:1\nmain;b;x 0 samples=0x18:1", names);
+    target.GetRoot().MergeFrom(source.GetRoot());
+    EXPECT_EQ(Dump(target.GetRoot(), names), "main 8 Executing=5 Sleep=3\n"
+                                             "  c 1 {0x20:1}\n"
+                                             "  b 2\n"
+                                             "    x 2 {0x18:1 0x20:1}\n"
+                                             "  a 4 Executing=1 Sleep=3\n"
+                                             "  a@0x44 1\n");
+}
+
+TEST(CallGraphNode, CopyAndSubtractFigures)
+{
+    FunctionNames names;
+    CallGraph graph;
+    AddStacks(graph.GetRoot(), R"(
+        start 1 Sleep=2 samples=0x10:2,0x20:1,0x30:5
+        end 3 Sleep=2 IO=1 samples=0x08:1,0x10:2,0x20:4,0x30:6,0x40:1
+    )",
+              names);
+    const CallGraphNode& start = *graph.GetRoot().Children[0];
+    const CallGraphNode& end = *graph.GetRoot().Children[1];
+
+    CallGraphNode* copy = graph.GetRoot().AddChild(names.Get("copy"), kUnknownCallerAddress);
+    copy->AddSample(0x99, 1);
+    copy->CopyFigures(end);
+    CallGraphNode* difference = graph.GetRoot().AddChild(names.Get("difference"), kUnknownCallerAddress);
+    difference->SubtractFigures(start, end);
+    CallGraphNode* nothing = graph.GetRoot().AddChild(names.Get("nothing"), kUnknownCallerAddress);
+    nothing->SubtractFigures(end, end);
+
+    EXPECT_EQ(Dump(graph.GetRoot(), names),
+              "start 3 Executing=1 Sleep=2 {0x10:2 0x20:1 0x30:5}\n"
+              "end 6 Executing=3 IO=1 Sleep=2 {0x8:1 0x10:2 0x20:4 0x30:6 0x40:1}\n"
+              "copy 6 Executing=3 IO=1 Sleep=2 {0x8:1 0x10:2 0x20:4 0x30:6 0x40:1}\n"
+              "difference 3 Executing=2 IO=1 {0x8:1 0x20:3 0x30:1 0x40:1}\n"
+              "nothing 0\n");
+
+    // In place: a node minus itself leaves nothing.
+    CallGraphNode& endNode = *graph.GetRoot().Children[1];
+    endNode.SubtractFigures(endNode, endNode);
+    EXPECT_EQ(endNode.InclusiveTime(), 0.0);
+    EXPECT_TRUE(endNode.AddressSamples.empty());
+}
+
+TEST(CallGraph, ClearStartsAgainAtTheFirstBlock)
+{
+    FunctionNames names;
+    CallGraph graph;
+    for (int i = 0; i < 50; ++i)
+        AddStacks(graph.GetRoot(), "a;b;c" + std::to_string(i) + " 1 samples=0x10:1", names);
+    const NodeArena& arena = graph.GetAllocator().GetArena();
+    ASSERT_GT(arena.GetBlockCount(), 2u);
+    const std::size_t blocks = arena.GetBlockCount();
+
+    graph.Clear();
+    EXPECT_TRUE(graph.GetRoot().Children.empty());
+    EXPECT_TRUE(graph.GetRoot().IsRoot());
+    EXPECT_EQ(arena.GetCurrentBlockIndex(), 0u);
+    EXPECT_EQ(arena.GetBlockInfo(0).used, sizeof(CallGraphNode));
+    EXPECT_EQ(arena.GetBytesAllocated(), sizeof(CallGraphNode));
+    EXPECT_EQ(arena.GetBlockCount(), blocks);
+
+    // Refilling reuses the kept blocks instead of growing.
+    for (int i = 0; i < 50; ++i)
+        AddStacks(graph.GetRoot(), "a;b;c" + std::to_string(i) + " 1 samples=0x10:1", names);
+    EXPECT_EQ(arena.GetBlockCount(), blocks);
+    EXPECT_EQ(graph.CountNodes(), 52u);
+}
+
+TEST(NodeArena, BlocksGrowByHalfAndAreReusedAfterReset)
+{
+    NodeArena arena(1000);
+    EXPECT_EQ(arena.GetBlockCount(), 1u);
+    for (int i = 0; i < 15; ++i)
+        arena.Allocate(400); // 2, 3, 5, then 8 per block
+    ASSERT_EQ(arena.GetBlockCount(), 4u);
+    EXPECT_EQ(arena.GetBlockInfo(0).capacity, 1000u);
+    for (std::size_t i = 1; i < arena.GetBlockCount(); ++i)
+        EXPECT_EQ(arena.GetBlockInfo(i).capacity,
+                  static_cast<std::size_t>(std::ceil(arena.GetBlockInfo(i - 1).capacity * 1.5)));
+    EXPECT_EQ(arena.GetBytesAllocated(), 6000u);
+
+    const std::size_t blocks = arena.GetBlockCount();
+    arena.Reset();
+    EXPECT_EQ(arena.GetBytesAllocated(), 0u);
+    void* first = arena.Allocate(8);
+    EXPECT_EQ(arena.GetCurrentBlockIndex(), 0u);
+    for (int i = 0; i < 15; ++i)
+        arena.Allocate(400);
+    EXPECT_EQ(arena.GetBlockCount(), blocks);
+    EXPECT_NE(first, nullptr);
+
+    // A request beyond any block gets a block of its own; allocation goes on after it.
+    arena.Allocate(1 << 20);
+    EXPECT_GE(arena.GetBlockInfo(arena.GetCurrentBlockIndex()).capacity, std::size_t{1} << 20);
+    EXPECT_NE(arena.Allocate(16), nullptr);
+}
+
+TEST(CallGraph, DerivedNodesStartWithTheirInitialValuesOnReusedStorage)
+{
+    MergedCallGraph merged;
+    MergedCallGraphNode& node = MergedCallGraphNode::From(*merged.GetRoot().AddChild({0x100, 1}, 0));
+    node.Recursive = true;
+    node.StateTimes[1] = 1.0;
+    node.Sources.PushBack(merged.GetAllocator().GetArena(), &node);
+    merged.Clear();
+    const MergedCallGraphNode& fresh = MergedCallGraphNode::From(*merged.GetRoot().AddChild({0x100, 1}, 0));
+    EXPECT_EQ(&fresh, &node); // the same storage, after the root's
+    EXPECT_FALSE(fresh.Recursive);
+    EXPECT_TRUE(fresh.Sources.empty());
+    EXPECT_EQ(fresh.InclusiveTime(), 0.0);
+
+    FoldedCallGraph folded;
+    const FoldedCallGraphNode& foldedNode =
+        FoldedCallGraphNode::From(*folded.GetRoot().AddChild({0x100, 1}, 0));
+    EXPECT_EQ(foldedNode.SourceNode, nullptr);
+    EXPECT_EQ(foldedNode.FoldState, EFoldState::None);
+    CalledByGraph calledBy;
+    EXPECT_TRUE(CalledByGraphNode::From(*calledBy.GetRoot().AddChild({0x100, 1}, 0)).WithinCustomRoot);
+}
+
+TEST(CallGraphNode, WideNodesMatchChildrenThroughTheIndex)
+{
+    // 200 children of one node: keys repeat functions with different call sites, and the target
+    // already holds some of them, so both indexed and created children are looked up.
+    CallGraph source;
+    for (uint64_t i = 0; i < 200; ++i)
+        source.GetRoot().AddChild({0x1000 + 0x10 * (i % 50), 1}, i / 50)->StateTimes[1] = 1.0;
+    CallGraph target;
+    for (uint64_t i = 0; i < 30; ++i)
+        target.GetRoot().AddChild({0x1000 + 0x10 * i, 0x4000'0001u}, 0)->StateTimes[1] = 1.0;
+    target.GetRoot().MergeFrom(source.GetRoot());
+    target.GetRoot().MergeFrom(source.GetRoot());
+    ASSERT_EQ(target.GetRoot().Children.size(), 200u);
+    for (const CallGraphNode* child : target.GetRoot().Children) {
+        const bool preexisting = child->CallerAddress == 0 && child->FunctionAddress < 0x1000 + 0x10 * 30;
+        EXPECT_EQ(child->InclusiveTime(), preexisting ? 3.0 : 2.0);
+    }
+
+    // Merging ignores call sites: one merged child per function.
+    FoldedCallGraph folded;
+    MergedCallGraph merged;
+    const std::atomic<bool> canceled{false};
+    FoldAndMerge(source.GetRoot(), {}, folded, &merged, false, canceled);
+    ASSERT_EQ(merged.GetRoot().Children.size(), 50u);
+    for (const CallGraphNode* child : merged.GetRoot().Children)
+        EXPECT_EQ(child->InclusiveTime(), 4.0);
+}

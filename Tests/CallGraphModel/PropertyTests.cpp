@@ -1,0 +1,259 @@
+// Properties over a few hundred random trees per test, each from a fixed seed.
+
+#include "RandomCallGraph.h"
+
+#include "CallGraphModel/Butterfly.h"
+#include "CallGraphModel/CallGraph.h"
+#include "CallGraphModel/CallGraphDifference.h"
+#include "CallGraphModel/CallGraphFolding.h"
+#include "CallGraphModel/CalledByGraph.h"
+#include "CallGraphModel/FoldedCallGraph.h"
+#include "CallGraphModel/FunctionList.h"
+#include "CallGraphModel/MergedCallGraph.h"
+#include "CallGraphModel/RecordReader.h"
+#include "CallGraphModel/RecordWriter.h"
+#include "Utility/ErrorList.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace Profiler;
+using namespace CallGraphTest;
+
+namespace {
+
+constexpr int kTrees = 300;
+const std::atomic<bool> kNotCanceled{false};
+
+struct RandomGraph {
+    std::mt19937_64 random;
+    FunctionNames names;
+    CallGraph graph;
+
+    explicit RandomGraph(uint64_t seed, int stacks = 30) : random(seed)
+    {
+        AddRandomStacks(graph.GetRoot(), MakeRandomStacks(random, names, stacks));
+    }
+    int Uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); }
+};
+
+std::vector<uint8_t> Serialize(const CallGraphNode& root)
+{
+    std::vector<uint8_t> bytes;
+    RecordWriter writer(bytes);
+    root.Serialize(writer);
+    return bytes;
+}
+
+void ForEachNode(const CallGraphNode& node, const std::function<void(const CallGraphNode&)>& visit)
+{
+    visit(node);
+    for (const CallGraphNode* child : node.Children)
+        ForEachNode(*child, visit);
+}
+
+/// A random scope: sometimes a custom root path taken from the graph, sometimes a minimum depth.
+FunctionScope RandomScope(RandomGraph& run)
+{
+    FunctionScope scope;
+    scope.SamplingIntervalMs = 0.5;
+    if (run.Uniform(0, 2) == 0) {
+        const CallGraphNode* node = &run.graph.GetRoot();
+        const int length = run.Uniform(1, 2);
+        for (int i = 0; i < length && !node->Children.empty(); ++i) {
+            node = node->Children[static_cast<uint32_t>(
+                run.Uniform(0, static_cast<int>(node->Children.size()) - 1))];
+            scope.CustomRootPath.push_back(node->GetFunction());
+        }
+    }
+    if (run.Uniform(0, 2) == 0)
+        scope.MinimumDepth = run.Uniform(1, 3);
+    return scope;
+}
+
+/// The function list computed the slow way: for every counted node, look at its ancestors.
+std::map<std::string, FunctionListItem> BruteForceList(RandomGraph& run, const FunctionScope& scope)
+{
+    std::map<std::string, FunctionListItem> items;
+    for (const CallGraphNode* start : FindStartNodes(run.graph.GetRoot(), scope.CustomRootPath)) {
+        const auto counts = [&](const CallGraphNode& node) {
+            return scope.Counts(node) && node.InclusiveTime() > 0.0;
+        };
+        ForEachNode(*start, [&](const CallGraphNode& node) {
+            if (!counts(node))
+                return;
+            FunctionListItem& item = items[run.names.GetName(node.GetFunction())];
+            item.Function = node.GetFunction();
+            bool nested = false;
+            const CallGraphNode* enclosing = nullptr;
+            for (const CallGraphNode* up = &node; up != start;) {
+                up = up->Parent;
+                if (!counts(*up))
+                    continue;
+                nested = nested || up->HasFunction(node.GetFunction());
+                if (enclosing == nullptr && !up->GetFunction().IsInstrumentationZone())
+                    enclosing = up;
+            }
+            if (!nested)
+                for (int i = 0; i < kThreadStateCount; ++i)
+                    item.Inclusive[i] += node.StateTimes[i];
+            const SelfTimeSplit split = ComputeSelfTimeSplit(node, scope.SamplingIntervalMs);
+            const auto add = [&](FunctionListItem& target) {
+                target.Exclusive += split.Exclusive;
+                target.UnknownExecuting += split.UnknownExecuting;
+                target.UnknownWait += split.UnknownWait;
+            };
+            add(item);
+            item.SampleCount += node.GetSampleCount();
+            if (node.GetFunction().IsInstrumentationZone() && enclosing != nullptr)
+                add(items[run.names.GetName(enclosing->GetFunction())]);
+        });
+    }
+    return items;
+}
+
+} // namespace
+
+TEST(CallGraphProperties, MergeIntoAnEmptyRootReproducesTheTree)
+{
+    for (uint64_t seed = 0; seed < kTrees; ++seed) {
+        RandomGraph run(seed);
+        const std::string dump = Dump(run.graph.GetRoot(), run.names);
+        CallGraph target;
+        target.GetRoot().MergeFrom(run.graph.GetRoot());
+        ASSERT_EQ(Dump(target.GetRoot(), run.names), dump) << "seed " << seed;
+        ASSERT_EQ(Dump(run.graph.Clone()->GetRoot(), run.names), dump) << "seed " << seed;
+    }
+}
+
+TEST(CallGraphProperties, DifferenceWithAPrefixGrownCopyIsWhatWasAdded)
+{
+    for (uint64_t seed = 0; seed < kTrees; ++seed) {
+        RandomGraph run(seed);
+        std::unique_ptr<CallGraph> grown = run.graph.Clone();
+        CallGraph added;
+        const std::vector<RandomStack> more = MakeRandomStacks(run.random, run.names, run.Uniform(0, 10));
+        AddRandomStacks(grown->GetRoot(), more);
+        AddRandomStacks(added.GetRoot(), more);
+
+        CallGraph difference;
+        ASSERT_TRUE(
+            BuildDifference(&run.graph.GetRoot(), grown->GetRoot(), difference.GetRoot(), kNotCanceled));
+        ASSERT_EQ(SortedDump(difference.GetRoot(), run.names), SortedDump(added.GetRoot(), run.names))
+            << "seed " << seed;
+
+        CallGraph nothing;
+        ASSERT_TRUE(
+            BuildDifference(&run.graph.GetRoot(), run.graph.GetRoot(), nothing.GetRoot(), kNotCanceled));
+        ASSERT_TRUE(nothing.GetRoot().Children.empty());
+    }
+}
+
+TEST(CallGraphProperties, SerializeThenDeserializeIsIdentity)
+{
+    for (uint64_t seed = 0; seed < kTrees; ++seed) {
+        RandomGraph run(seed);
+        const std::vector<uint8_t> bytes = Serialize(run.graph.GetRoot());
+        CallGraph loaded;
+        Serialization::ErrorList errors;
+        RecordReader reader(bytes);
+        ASSERT_TRUE(loaded.GetRoot().DeserializeAdd(reader, errors)) << errors.ToString();
+        EXPECT_EQ(reader.GetRemaining(), 0u);
+        ASSERT_EQ(Dump(loaded.GetRoot(), run.names), Dump(run.graph.GetRoot(), run.names)) << "seed " << seed;
+        ASSERT_EQ(Serialize(loaded.GetRoot()), bytes) << "seed " << seed;
+
+        // Reading into a populated graph adds like a merge does.
+        RandomGraph other(seed + 100000);
+        std::unique_ptr<CallGraph> merged = other.graph.Clone();
+        merged->GetRoot().MergeFrom(run.graph.GetRoot());
+        RecordReader again(bytes);
+        ASSERT_TRUE(other.graph.GetRoot().DeserializeAdd(again, errors));
+        ASSERT_EQ(Dump(other.graph.GetRoot(), run.names), Dump(merged->GetRoot(), run.names))
+            << "seed " << seed;
+    }
+}
+
+TEST(CallGraphProperties, FoldAndMergeKeepTheTotalTime)
+{
+    for (uint64_t seed = 0; seed < kTrees; ++seed) {
+        RandomGraph run(seed);
+        // Any node whose function occurs again below it may be folded; take about half of them.
+        RecursionRootSet roots;
+        ForEachNode(run.graph.GetRoot(), [&](const CallGraphNode& node) {
+            bool recurs = false;
+            ForEachNode(node, [&](const CallGraphNode& below) {
+                recurs = recurs || (&below != &node && below.HasFunction(node.GetFunction()));
+            });
+            if (!node.IsRoot() && recurs && run.Uniform(0, 1) == 0)
+                roots.insert(&node);
+        });
+        FoldedCallGraph folded;
+        MergedCallGraph merged;
+        FoldAndMerge(run.graph.GetRoot(), roots, folded, &merged, true, kNotCanceled);
+
+        const double total = run.graph.GetTotalTime();
+        ASSERT_EQ(folded.GetTotalTime(), total) << "seed " << seed;
+        ASSERT_EQ(merged.GetTotalTime(), total) << "seed " << seed;
+        ASSERT_EQ(folded.CountNodes(), run.graph.CountNodes());
+        ForEachNode(folded.GetRoot(), [&](const CallGraphNode& node) {
+            for (double time : node.StateTimes)
+                ASSERT_GE(time, 0.0) << "seed " << seed;
+        });
+        if (roots.empty()) {
+            ASSERT_EQ(Dump(folded.GetRoot(), run.names), Dump(run.graph.GetRoot(), run.names));
+        }
+    }
+}
+
+TEST(CallGraphProperties, FunctionListMatchesABruteForceCount)
+{
+    for (uint64_t seed = 0; seed < kTrees; ++seed) {
+        RandomGraph run(seed);
+        const FunctionScope scope = RandomScope(run);
+        FunctionListItems items;
+        ASSERT_TRUE(BuildFunctionList(run.graph.GetRoot(), scope, items, kNotCanceled));
+        std::map<std::string, FunctionListItem> expected = BruteForceList(run, scope);
+        ASSERT_EQ(items.size(), expected.size()) << "seed " << seed;
+        for (size_t i = 0; i < items.size(); ++i) {
+            const FunctionListItem& item = *items[i];
+            if (i > 0) {
+                ASSERT_GE(items[i - 1]->GetTotalInclusive(), item.GetTotalInclusive());
+            }
+            const FunctionListItem& reference = expected[run.names.GetName(item.Function)];
+            ASSERT_EQ(item.Inclusive, reference.Inclusive) << "seed " << seed;
+            ASSERT_EQ(item.Exclusive, reference.Exclusive) << "seed " << seed;
+            ASSERT_EQ(item.UnknownExecuting, reference.UnknownExecuting) << "seed " << seed;
+            ASSERT_EQ(item.UnknownWait, reference.UnknownWait) << "seed " << seed;
+            ASSERT_EQ(item.SampleCount, reference.SampleCount) << "seed " << seed;
+        }
+    }
+}
+
+TEST(CallGraphProperties, CalledByTopHoldsTheFunctionsInclusiveTime)
+{
+    for (uint64_t seed = 0; seed < kTrees; ++seed) {
+        RandomGraph run(seed);
+        const FunctionScope scope = RandomScope(run);
+        FunctionListItems items;
+        ASSERT_TRUE(BuildFunctionList(run.graph.GetRoot(), scope, items, kNotCanceled));
+        const ResolvedAddress function = run.names.Get("f" + std::to_string(run.Uniform(0, 5)));
+        double inclusive = 0.0;
+        for (const auto& item : items)
+            if (item->Function == function)
+                inclusive = item->GetTotalInclusive();
+
+        CalledByGraph calledBy;
+        ASSERT_TRUE(BuildCalledByGraph(run.graph.GetRoot(), function, scope, calledBy, kNotCanceled));
+        ASSERT_EQ(calledBy.GetRoot().Children.size(), 1u);
+        ASSERT_EQ(calledBy.GetRoot().Children[0]->InclusiveTime(), inclusive) << "seed " << seed;
+
+        // The calls graphs hold the same time at their top.
+        FoldedCallGraph folded;
+        MergedCallGraph merged;
+        ASSERT_TRUE(
+            BuildSubgraphBelowFunction(run.graph.GetRoot(), function, scope, folded, &merged, kNotCanceled));
+        ASSERT_EQ(folded.GetTotalTime(), inclusive) << "seed " << seed;
+        ASSERT_EQ(merged.GetTotalTime(), inclusive) << "seed " << seed;
+    }
+}
