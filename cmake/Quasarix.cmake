@@ -72,8 +72,15 @@ function(qx_add_test name)
     gtest_discover_tests(${_target}
         TEST_PREFIX "${name}."
         DISCOVERY_TIMEOUT 60
-        PROPERTIES TIMEOUT ${ARG_TIMEOUT}
-                   ENVIRONMENT "QX_TEST_DATA=${PROJECT_SOURCE_DIR}/../shared/testdata;QX_FUZZ_CORPUS=${PROJECT_BINARY_DIR}/FuzzCorpus;QX_SOURCE_DIR=${PROJECT_SOURCE_DIR};QT_QPA_PLATFORM=offscreen")
+        PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+    # gtest_discover_tests splits list-valued PROPERTIES into separate arguments, so only the first
+    # variable of an ENVIRONMENT list would survive. Set the environment from a file that ctest
+    # reads after the discovered tests, where the list stays one value.
+    set(_environment "QX_TEST_DATA=${PROJECT_SOURCE_DIR}/../shared/testdata;QX_FUZZ_CORPUS=${PROJECT_BINARY_DIR}/FuzzCorpus;QX_SOURCE_DIR=${PROJECT_SOURCE_DIR};QT_QPA_PLATFORM=offscreen")
+    set(_environment_file ${CMAKE_CURRENT_BINARY_DIR}/${_target}_environment.cmake)
+    file(WRITE ${_environment_file}
+        "if(${_target}_TESTS)\n  set_tests_properties(\${${_target}_TESTS} PROPERTIES ENVIRONMENT \"${_environment}\")\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_environment_file})
 endfunction()
 
 # qx_add_benchmark(NAME SOURCES... DEPS ...)
