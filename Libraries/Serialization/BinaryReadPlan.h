@@ -60,7 +60,11 @@ struct BinaryReader::Plans {
             return std::hash<std::string_view>{}(text);
         }
     };
+    /// By stored name, onto what the registry holds under it (roots and pointees).
     std::unordered_map<std::string, std::unique_ptr<ClassMapping>, StringHash, std::equal_to<>> classes;
+    /// Values held by value are decoded with their property's own descriptor, which can differ
+    /// from what the registry returns for the name.
+    std::map<std::pair<const RTTI::CompoundType*, std::string>, std::unique_ptr<ClassMapping>> embedded;
     std::map<std::pair<const RTTI::Type*, std::string>, std::unique_ptr<ValuePlan>> values;
 };
 

@@ -24,6 +24,8 @@ enum class EReadMode : uint32_t {
 /// object table and the mapping of stored classes onto the running ones (built once, after the
 /// schema is read), and the decoding of values. Compatibility handlers receive the reader to
 /// read stored values through ReadValue / ReadPropertyValue / SkipValue.
+/// The registry must hold the schema classes (Serialization::RegisterSchemaTypes), since the
+/// schema inside every image is itself read through it.
 class BinaryReader {
 public:
     virtual ~BinaryReader();

@@ -137,14 +137,13 @@ BinaryReader::ClassMapping& BinaryReader::GetClassMapping(std::string_view store
                                                           const RTTI::CompoundType* knownRunning)
 {
     auto it = mPlans->classes.find(storedName);
-    if (it != mPlans->classes.end()) {
-        ClassMapping& mapping = *it->second;
-        if (knownRunning && !mapping.running) {
-            mapping.found = mapping.running = knownRunning;
-            mapping.handler = mHandlers.Find(*knownRunning);
-            MapProperties(mapping);
-        }
-        return mapping;
+    if (it != mPlans->classes.end() && (!knownRunning || it->second->running == knownRunning))
+        return *it->second;
+    if (knownRunning) {
+        auto key = std::make_pair(knownRunning, std::string(storedName));
+        auto embedded = mPlans->embedded.find(key);
+        if (embedded != mPlans->embedded.end())
+            return *embedded->second;
     }
     auto mapping = std::make_unique<ClassMapping>();
     mapping->storedName = storedName;
@@ -157,7 +156,10 @@ BinaryReader::ClassMapping& BinaryReader::GetClassMapping(std::string_view store
         MapProperties(*mapping);
     }
     ClassMapping& result = *mapping;
-    mPlans->classes.emplace(std::string(storedName), std::move(mapping));
+    if (knownRunning)
+        mPlans->embedded.emplace(std::make_pair(knownRunning, std::string(storedName)), std::move(mapping));
+    else
+        mPlans->classes.emplace(std::string(storedName), std::move(mapping));
     return result;
 }
 
