@@ -4,6 +4,7 @@
 
 #include "RTTI/Reflection.h"
 #include "Serialization/Binary.h"
+#include "Utility/Format.h"
 
 #include <benchmark/benchmark.h>
 
@@ -120,7 +121,7 @@ std::unique_ptr<RTTI::Object> MakeObjects()
         auto node = std::make_unique<Bench::Node>();
         node->mId = i;
         node->mValue = i * 0.5;
-        node->mName = "n" + std::to_string(i % 1000);
+        node->mName = Utility::Format("n%d", i % 1000);
         forest->mNodes.push_back(std::move(node));
     }
     return forest;

@@ -1,5 +1,7 @@
 #include "Serialization/AtomicFileWriter.h"
 
+#include "Utility/Format.h"
+
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
@@ -49,8 +51,8 @@ EFileWriteResult WriteFileAtomically(const std::filesystem::path& path,
     std::filesystem::path temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = directory / ("." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) +
-                                 "-" + std::to_string(gTemporaryCounter.fetch_add(1)));
+        temporary = directory / Utility::Format(".%s.tmp-%d-%u", target.filename().c_str(),
+                                                static_cast<int>(::getpid()), gTemporaryCounter.fetch_add(1));
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
             return EFileWriteResult::OpenFailed;
