@@ -7,9 +7,12 @@
 #include "RTTI/PrimitiveType.h"
 
 #include <rapidjson/document.h>
+#include <rapidjson/encodedstream.h>
 #include <rapidjson/error/en.h>
+#include <rapidjson/memorystream.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <fstream>
@@ -20,6 +23,96 @@ namespace Serialization {
 namespace {
 
 using JsonValue = rapidjson::Value;
+
+/// Passes the parser's events on to the document but converts numbers itself: the parser hands
+/// them over as text and std::from_chars turns them into exact values, independent of the
+/// locale. (RapidJSON's own exact conversion misbehaves on extreme exponents.) Integers become
+/// 64-bit integers when they fit, like RapidJSON does, and doubles otherwise.
+class NumberConvertingHandler {
+public:
+    explicit NumberConvertingHandler(rapidjson::Document& document) : mDocument(document) {}
+
+    bool Null() { return mDocument.Null(); }
+    bool Bool(bool value) { return mDocument.Bool(value); }
+    bool Int(int value) { return mDocument.Int(value); }
+    bool Uint(unsigned value) { return mDocument.Uint(value); }
+    bool Int64(int64_t value) { return mDocument.Int64(value); }
+    bool Uint64(uint64_t value) { return mDocument.Uint64(value); }
+    bool Double(double value) { return mDocument.Double(value); }
+    bool String(const char* text, rapidjson::SizeType length, bool copy)
+    {
+        return mDocument.String(text, length, copy);
+    }
+    bool StartObject() { return mDocument.StartObject(); }
+    bool Key(const char* text, rapidjson::SizeType length, bool copy)
+    {
+        return mDocument.Key(text, length, copy);
+    }
+    bool EndObject(rapidjson::SizeType members) { return mDocument.EndObject(members); }
+    bool StartArray() { return mDocument.StartArray(); }
+    bool EndArray(rapidjson::SizeType elements) { return mDocument.EndArray(elements); }
+
+    bool RawNumber(const char* text, rapidjson::SizeType length, bool)
+    {
+        const char* end = text + length;
+        if (std::string_view(text, length).find_first_of(".eE") == std::string_view::npos) {
+            if (*text == '-') {
+                int64_t value = 0;
+                if (auto [next, error] = std::from_chars(text, end, value);
+                    error == std::errc() && next == end)
+                    return mDocument.Int64(value);
+            } else {
+                uint64_t value = 0;
+                if (auto [next, error] = std::from_chars(text, end, value);
+                    error == std::errc() && next == end)
+                    return mDocument.Uint64(value);
+            }
+        }
+        double value = 0;
+        const auto [next, error] = std::from_chars(text, end, value);
+        if (error == std::errc::result_out_of_range) {
+            if (IsAboveOne(std::string_view(text, length))) {
+                mNumberTooBig = true; // as RapidJSON reports it
+                return false;
+            }
+            value = *text == '-' ? -0.0 : 0.0; // underflow
+        } else if (error != std::errc() || next != end) {
+            return false;
+        }
+        return mDocument.Double(value);
+    }
+
+    bool IsNumberTooBig() const { return mNumberTooBig; }
+
+private:
+    /// Whether a number whose magnitude is out of range is huge rather than tiny.
+    static bool IsAboveOne(std::string_view text)
+    {
+        const std::size_t exponentAt = text.find_first_of("eE");
+        const std::string_view mantissa = text.substr(0, exponentAt);
+        int64_t exponent = 0;
+        if (exponentAt != std::string_view::npos) {
+            std::string_view digits = text.substr(exponentAt + 1);
+            const bool negative = !digits.empty() && digits.front() == '-';
+            if (!digits.empty() && (digits.front() == '-' || digits.front() == '+'))
+                digits.remove_prefix(1);
+            for (char digit : digits)
+                exponent = std::min<int64_t>(exponent * 10 + (digit - '0'), 1'000'000'000);
+            exponent = negative ? -exponent : exponent;
+        }
+        // The decimal exponent of the leading non-zero digit of the mantissa.
+        const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+        const std::size_t firstDigit = mantissa.find_first_of("123456789");
+        if (firstDigit == std::string_view::npos)
+            return false;
+        const int64_t leading = firstDigit < point ? static_cast<int64_t>(point - firstDigit) - 1
+                                                   : -static_cast<int64_t>(firstDigit - point);
+        return leading + exponent > 0;
+    }
+
+    rapidjson::Document& mDocument;
+    bool mNumberTooBig = false;
+};
 
 class JsonValueReader {
 public:
@@ -212,13 +305,19 @@ private:
 
     static uint64_t SaturatingInteger(double number, RTTI::EPrimitiveKind kind)
     {
+        constexpr double kTwoTo63 = 9223372036854775808.0;
         if (std::isnan(number))
             return 0;
         if (kind == RTTI::EPrimitiveKind::SignedInteger) {
-            const double clamped = std::clamp(number, -9.2233720368547758e18, 9.2233720368547748e18);
-            return static_cast<uint64_t>(static_cast<int64_t>(clamped));
+            if (number >= kTwoTo63)
+                return static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+            if (number <= -kTwoTo63)
+                return static_cast<uint64_t>(std::numeric_limits<int64_t>::min());
+            return static_cast<uint64_t>(static_cast<int64_t>(number));
         }
-        return static_cast<uint64_t>(std::clamp(number, 0.0, 1.8446744073709550e19));
+        if (number >= 2 * kTwoTo63)
+            return std::numeric_limits<uint64_t>::max();
+        return number <= 0 ? 0 : static_cast<uint64_t>(number);
     }
 
     static float NarrowToFloat(double number)
@@ -292,17 +391,28 @@ private:
 bool ReadJson(std::string_view text, const RTTI::Registry& registry, const RTTI::ObjectFactory& factory,
               std::vector<std::unique_ptr<RTTI::Object>>& outObjects, ErrorList& errors)
 {
+    // Iterative parsing keeps deeply nested input off the stack.
+    constexpr unsigned kFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag;
     rapidjson::Document document;
-    // Iterative parsing keeps deeply nested input off the stack; full precision makes doubles
-    // read back exactly as written.
-    document.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseFullPrecisionFlag>(text.data(),
-                                                                                        text.size());
-    if (document.HasParseError()) {
-        const std::size_t offset = std::min(document.GetErrorOffset(), text.size());
+    rapidjson::Reader parser;
+    rapidjson::MemoryStream memory(text.data(), text.size());
+    rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> input(memory);
+    bool numberTooBig = false;
+    auto parse = [&](rapidjson::Document& target) {
+        NumberConvertingHandler handler(target);
+        const bool parsed = !parser.Parse<kFlags>(input, handler).IsError();
+        numberTooBig = handler.IsNumberTooBig();
+        return parsed;
+    };
+    document.Populate(parse);
+    if (parser.HasParseError()) {
+        const std::size_t offset = std::min(parser.GetErrorOffset(), text.size());
         const auto line =
             1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(offset), '\n');
+        const rapidjson::ParseErrorCode code =
+            numberTooBig ? rapidjson::kParseErrorNumberTooBig : parser.GetParseErrorCode();
         errors.AddFormatted(EErrorCode::Corrupt, "Error parsing json: %s (line: %d)",
-                            rapidjson::GetParseError_En(document.GetParseError()), static_cast<int>(line));
+                            rapidjson::GetParseError_En(code), static_cast<int>(line));
         return false;
     }
     if (!document.IsObject()) {

@@ -9,6 +9,8 @@
 #include "Utility/Format.h"
 
 #include <cmath>
+#include <cstring>
+#include <random>
 
 namespace JsonShapes {
 
@@ -267,6 +269,39 @@ TEST_F(Json, ConvertsNumbersTheWayTheAccessorsDo)
     EXPECT_FALSE(settings.mEnabled);
     EXPECT_FALSE(Read(R"({"Type": "Sample::Settings", "Enabled": 1})"));
     EXPECT_TRUE(HasOnlyError(mErrors, EErrorCode::Corrupt, "Invalid value for primitive bool"));
+}
+
+TEST_F(Json, DoublesReadBackExactly)
+{
+    // Random bit patterns (fixed seed) cover denormals and every exponent.
+    std::mt19937_64 random(7);
+    Sample::Capture capture;
+    while (capture.mThreads.size() < 500) {
+        const uint64_t bits = random();
+        double value = 0;
+        std::memcpy(&value, &bits, sizeof(value));
+        if (!std::isfinite(value))
+            continue;
+        Sample::ThreadInfo thread;
+        thread.mStartTimeMs = value;
+        thread.mEndTimeMs = -value / 3;
+        capture.mThreads.push_back(thread);
+    }
+    std::string text;
+    ASSERT_TRUE(WriteJson({&capture}, text, mErrors)) << mErrors.ToString();
+    ASSERT_TRUE(Read(text)) << mErrors.ToString();
+    EXPECT_EQ(Root<Sample::Capture>().mThreads, capture.mThreads);
+
+    ASSERT_TRUE(Read(R"({"Type": "Sample::Capture", "Threads": [{"StartTimeMs": 1e-400, "EndTimeMs": -0.0,
+                         "Samples": [18446744073709551615, 18446744073709551616, -1]}]})"))
+        << mErrors.ToString();
+    const Sample::ThreadInfo& thread = Root<Sample::Capture>().mThreads.at(0);
+    EXPECT_EQ(thread.mStartTimeMs, 0.0); // below the smallest double
+    EXPECT_TRUE(std::signbit(thread.mEndTimeMs));
+    EXPECT_EQ(thread.mSamples, (std::vector<uint64_t>{~0ull, ~0ull, ~0ull})); // too large saturates
+    EXPECT_FALSE(Read("{\n  \"Type\": \"Sample::Capture\",\n  \"Threads\": [{\"StartTimeMs\": 2e308}]}"));
+    EXPECT_TRUE(HasOnlyError(mErrors, EErrorCode::Corrupt,
+                             "Error parsing json: Number too big to be stored in double. (line: 3)"));
 }
 
 TEST_F(Json, FileFailuresNameTheFile)
