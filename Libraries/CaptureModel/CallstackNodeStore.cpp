@@ -1,0 +1,374 @@
+#include "CaptureModel/CallstackNodeStore.h"
+
+#include "CaptureModel/EventChunkFile.h"
+#include "Utility/Assert.h"
+#include "Utility/ErrorList.h"
+
+#include <algorithm>
+#include <cstring>
+#include <xxhash.h>
+
+namespace Profiler {
+
+using Serialization::EErrorCode;
+
+namespace {
+
+constexpr std::size_t kInitialIndexCapacity = 65536;
+constexpr uint32_t kFileFormatVersion = 1;
+
+class ScopedLock {
+public:
+    ScopedLock(std::mutex& mutex, bool enabled) : mMutex(enabled ? &mutex : nullptr)
+    {
+        if (mMutex)
+            mMutex->lock();
+    }
+    ~ScopedLock()
+    {
+        if (mMutex)
+            mMutex->unlock();
+    }
+    ScopedLock(const ScopedLock&) = delete;
+    ScopedLock& operator=(const ScopedLock&) = delete;
+
+private:
+    std::mutex* mMutex;
+};
+
+template <class T> T LoadValue(const uint8_t* bytes)
+{
+    T value;
+    std::memcpy(&value, bytes, sizeof(T));
+    return value;
+}
+
+} // namespace
+
+CallstackNodeStore::CallstackNodeStore(bool shared) : mShared(shared) {}
+
+CallstackNodeStore::~CallstackNodeStore() = default;
+
+uint32_t CallstackNodeStore::ParentWidthForBlock(std::size_t blockIndex)
+{
+    const uint64_t largestIndex = static_cast<uint64_t>(blockIndex) * kBlockSize + (kBlockSize - 1);
+    if (largestIndex <= 0xFFFF)
+        return 2;
+    if (largestIndex <= 0xFFFFFFFF)
+        return 4;
+    return 8;
+}
+
+CallstackNodeStore::Block CallstackNodeStore::MakeBlock(uint32_t width)
+{
+    Block block;
+    block.addresses = std::make_unique_for_overwrite<uint64_t[]>(kBlockSize);
+    block.parents = std::make_unique_for_overwrite<uint8_t[]>(std::size_t(kBlockSize) * width);
+    block.width = width;
+    return block;
+}
+
+uint64_t CallstackNodeStore::ReadParent(const Block& block, uint32_t slot)
+{
+    const uint8_t* at = block.parents.get() + std::size_t(slot) * block.width;
+    switch (block.width) {
+    case 2:
+        return LoadValue<uint16_t>(at);
+    case 4:
+        return LoadValue<uint32_t>(at);
+    default:
+        return LoadValue<uint64_t>(at);
+    }
+}
+
+void CallstackNodeStore::WriteParent(Block& block, uint32_t slot, uint64_t parent)
+{
+    uint8_t* at = block.parents.get() + std::size_t(slot) * block.width;
+    if (block.width == 2) {
+        const auto value = static_cast<uint16_t>(parent);
+        std::memcpy(at, &value, 2);
+    } else if (block.width == 4) {
+        const auto value = static_cast<uint32_t>(parent);
+        std::memcpy(at, &value, 4);
+    } else {
+        std::memcpy(at, &parent, 8);
+    }
+}
+
+uint64_t CallstackNodeStore::HashSlot(uint64_t address, uint64_t parent)
+{
+    return ((parent << 6) + 0x9E3779B97F4A7C15ull + (parent >> 2) + address) ^ parent;
+}
+
+void CallstackNodeStore::Clear()
+{
+    ScopedLock lock(mMutex, mShared);
+    mBlocks.clear();
+    mNodeCount.store(0, std::memory_order_release);
+    mValid = false;
+    mIndex.clear();
+    mIndexEntries = 0;
+    mIndexBuilt = false;
+}
+
+void CallstackNodeStore::Initialise()
+{
+    Clear();
+    mIndex.assign(kInitialIndexCapacity, 0);
+    mIndexBuilt = true;
+    AppendNode(kRootAddress, 0);
+    mValid = true;
+}
+
+void CallstackNodeStore::AppendBlock()
+{
+    Block block = MakeBlock(ParentWidthForBlock(mBlocks.size()));
+    ScopedLock lock(mMutex, mShared);
+    mBlocks.push_back(std::move(block));
+}
+
+uint64_t CallstackNodeStore::AppendNode(uint64_t address, uint64_t parent)
+{
+    // Only the producer changes the block list, so it reads it without the mutex.
+    if (mBlocks.empty() || mBlocks.back().used == kBlockSize)
+        AppendBlock();
+    Block& block = mBlocks.back();
+    block.addresses[block.used] = address;
+    WriteParent(block, block.used, parent);
+    ++block.used;
+    const uint64_t id = mNodeCount.load(std::memory_order_relaxed);
+    mNodeCount.store(id + 1, std::memory_order_release);
+    return id;
+}
+
+void CallstackNodeStore::GrowIndex()
+{
+    std::vector<uint64_t> old(mIndex.size() * 2, 0);
+    old.swap(mIndex);
+    const uint64_t mask = mIndex.size() - 1;
+    for (uint64_t id : old) {
+        if (id == 0)
+            continue;
+        uint64_t slot = HashSlot(GetAddress(id), GetParent(id)) & mask;
+        while (mIndex[slot] != 0)
+            slot = (slot + 1) & mask;
+        mIndex[slot] = id;
+    }
+}
+
+void CallstackNodeStore::RebuildIndex()
+{
+    const uint64_t count = GetNodeCount();
+    std::size_t capacity = kInitialIndexCapacity;
+    while (capacity <= 2 * count)
+        capacity *= 2;
+    mIndex.assign(capacity, 0);
+    mIndexEntries = 0;
+    const uint64_t mask = capacity - 1;
+    for (uint64_t id = 1; id < count; ++id) {
+        const uint64_t address = GetAddress(id);
+        const uint64_t parent = GetParent(id);
+        uint64_t slot = HashSlot(address, parent) & mask;
+        bool duplicate = false;
+        while (mIndex[slot] != 0 && !duplicate) {
+            const uint64_t other = mIndex[slot];
+            duplicate = GetAddress(other) == address && GetParent(other) == parent;
+            slot = (slot + 1) & mask;
+        }
+        if (!duplicate) {
+            mIndex[slot] = id;
+            ++mIndexEntries;
+        }
+    }
+    mIndexBuilt = true;
+}
+
+std::pair<uint64_t, bool> CallstackNodeStore::Insert(uint64_t address, uint64_t parent)
+{
+    if (!mValid)
+        Initialise();
+    if (!QX_ASSERT(parent < GetNodeCount(), "Parent node %llu does not exist",
+                   static_cast<unsigned long long>(parent)))
+        return {kInvalidId, false};
+    // A loaded store comes without its index; build it once rather than insert duplicates.
+    if (!mIndexBuilt)
+        RebuildIndex();
+    if (2 * mIndexEntries >= mIndex.size())
+        GrowIndex();
+    const uint64_t mask = mIndex.size() - 1;
+    uint64_t slot = HashSlot(address, parent) & mask;
+    for (;;) {
+        const uint64_t id = mIndex[slot];
+        if (id == 0)
+            break;
+        if (GetAddress(id) == address && GetParent(id) == parent)
+            return {id, false};
+        slot = (slot + 1) & mask;
+    }
+    const uint64_t id = AppendNode(address, parent);
+    mIndex[slot] = id;
+    ++mIndexEntries;
+    return {id, true};
+}
+
+uint64_t CallstackNodeStore::InsertStack(std::span<const uint64_t> frames)
+{
+    uint64_t id = 0;
+    for (uint64_t frame : frames)
+        id = Insert(frame, id).first;
+    return id;
+}
+
+bool CallstackNodeStore::GetStack(uint64_t stackId, std::vector<uint64_t>& frames) const
+{
+    frames.clear();
+    if (stackId >= GetNodeCount())
+        return false;
+    ScopedLock lock(mMutex, mShared);
+    // Parent links always point to a smaller index (inserts need existing parents, loads
+    // check it), so the walk ends.
+    uint64_t id = stackId;
+    for (;;) {
+        frames.push_back(GetAddress(id));
+        const uint64_t parent = GetParent(id);
+        if (parent == 0)
+            break;
+        id = parent;
+    }
+    std::reverse(frames.begin(), frames.end());
+    return true;
+}
+
+bool CallstackNodeStore::CheckLinks(const std::vector<Block>& blocks, uint64_t nodeCount)
+{
+    for (uint64_t id = 0; id < nodeCount; ++id) {
+        const uint64_t parent = ReadParent(blocks[id / kBlockSize], id % kBlockSize);
+        if (id == 0 ? parent != 0 : parent >= id)
+            return false;
+    }
+    return true;
+}
+
+bool CallstackNodeStore::Load(const std::filesystem::path& path, Serialization::ErrorList& errors)
+{
+    Serialization::ErrorList::ContextScope context(errors, path.string());
+    EventChunkFile file;
+    std::string errorText;
+    std::vector<uint8_t> bytes;
+    bool read = file.OpenForReading(path, errorText);
+    if (read) {
+        bytes.resize(static_cast<std::size_t>(file.GetSize()));
+        read = file.ReadAt(0, bytes.data(), bytes.size(), errorText);
+    }
+    if (!read) {
+        errors.Add(EErrorCode::FileAccess, "Could not read file to memory");
+        return false;
+    }
+    return LoadFromMemory(bytes.data(), bytes.size(), errors);
+}
+
+bool CallstackNodeStore::LoadFromMemory(const uint8_t* data, std::size_t size,
+                                        Serialization::ErrorList& errors)
+{
+    if (size < kFileHeaderSize) {
+        errors.Add(EErrorCode::Corrupt, "Not enough data in file");
+        return false;
+    }
+    if (XXH64(data + kFileHeaderSize, size - kFileHeaderSize, 0) != LoadValue<uint64_t>(data + 4)) {
+        errors.Add(EErrorCode::Corrupt, "Checksum mismatch");
+        return false;
+    }
+    const uint64_t nodeCount = LoadValue<uint64_t>(data + 12);
+    const uint32_t blockCount = LoadValue<uint32_t>(data + 20);
+
+    auto corrupt = [&](const char* what) {
+        errors.AddFormatted(EErrorCode::Corrupt, "The call stack database is corrupt: %s", what);
+        return false;
+    };
+    // A block is allocated only once its data is known to be in the file, so damaged counts
+    // cannot make the load allocate more than about the file's size.
+    std::vector<Block> blocks;
+    std::size_t position = kFileHeaderSize;
+    uint64_t nodesRead = 0;
+    for (uint32_t b = 0; b < blockCount; ++b) {
+        if (size - position < 8)
+            return corrupt("a block header is cut short");
+        const uint32_t used = LoadValue<uint32_t>(data + position);
+        const uint32_t width = LoadValue<uint32_t>(data + position + 4);
+        position += 8;
+        if (width != 2 && width != 4 && width != 8)
+            return corrupt("a block has an invalid parent width");
+        if (used > kBlockSize || (b + 1 < blockCount && used != kBlockSize))
+            return corrupt("a block has an invalid node count");
+        const std::size_t blockBytes = std::size_t(used) * (8 + width);
+        if (size - position < blockBytes)
+            return corrupt("a block is cut short");
+        Block block = MakeBlock(width);
+        std::memcpy(block.addresses.get(), data + position, std::size_t(used) * 8);
+        std::memcpy(block.parents.get(), data + position + std::size_t(used) * 8, std::size_t(used) * width);
+        block.used = used;
+        position += blockBytes;
+        nodesRead += used;
+        blocks.push_back(std::move(block));
+    }
+    if (nodesRead != nodeCount)
+        return corrupt("the blocks do not hold the stated number of nodes");
+    if (position != size)
+        return corrupt("unexpected data after the last block");
+
+    if (!CheckLinks(blocks, nodeCount))
+        return corrupt("a node links to a parent that does not precede it");
+
+    Clear();
+    {
+        ScopedLock lock(mMutex, mShared);
+        mBlocks = std::move(blocks);
+    }
+    mNodeCount.store(nodeCount, std::memory_order_release);
+    mValid = true;
+    return true;
+}
+
+bool CallstackNodeStore::Save(const std::filesystem::path& path, Serialization::ErrorList& errors) const
+{
+    XXH64_state_t* state = XXH64_createState();
+    XXH64_reset(state, 0);
+    for (const Block& block : mBlocks) {
+        const uint32_t header[2] = {block.used, block.width};
+        XXH64_update(state, header, sizeof(header));
+        XXH64_update(state, block.addresses.get(), std::size_t(block.used) * 8);
+        XXH64_update(state, block.parents.get(), std::size_t(block.used) * block.width);
+    }
+    const uint64_t checksum = XXH64_digest(state);
+    XXH64_freeState(state);
+
+    uint8_t header[kFileHeaderSize];
+    const uint64_t nodeCount = GetNodeCount();
+    const auto blockCount = static_cast<uint32_t>(mBlocks.size());
+    std::memcpy(header, &kFileFormatVersion, 4);
+    std::memcpy(header + 4, &checksum, 8);
+    std::memcpy(header + 12, &nodeCount, 8);
+    std::memcpy(header + 20, &blockCount, 4);
+
+    EventChunkFile file;
+    std::string errorText;
+    if (!file.Create(path, errorText)) {
+        errors.AddFormatted(EErrorCode::WriteFailed, "Could not open %s for writing", path.string().c_str());
+        return false;
+    }
+    bool written = file.Append(header, sizeof(header), errorText);
+    for (std::size_t b = 0; b < mBlocks.size() && written; ++b) {
+        const Block& block = mBlocks[b];
+        const uint32_t blockHeader[2] = {block.used, block.width};
+        written = file.Append(blockHeader, sizeof(blockHeader), errorText) &&
+                  file.Append(block.addresses.get(), std::size_t(block.used) * 8, errorText) &&
+                  file.Append(block.parents.get(), std::size_t(block.used) * block.width, errorText);
+    }
+    if (!written) {
+        errors.AddFormatted(EErrorCode::WriteFailed, "Could not write to %s", path.string().c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace Profiler

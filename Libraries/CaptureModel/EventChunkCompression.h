@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+typedef struct ZSTD_CCtx_s ZSTD_CCtx;
+typedef struct ZSTD_DCtx_s ZSTD_DCtx;
+
+// zstd framing of event chunks and broken stack chunks: one frame per chunk, compressed at
+// level 1 with the content size recorded in the frame, so a reader sizes its buffer before
+// decompressing. Both classes keep their context and buffers across chunks.
+
+namespace Profiler {
+
+class EventChunkCompressor {
+public:
+    static constexpr int kLevel = 1;
+
+    EventChunkCompressor();
+    ~EventChunkCompressor();
+    EventChunkCompressor(const EventChunkCompressor&) = delete;
+    EventChunkCompressor& operator=(const EventChunkCompressor&) = delete;
+
+    /// Compresses `size` bytes into one frame held in GetFrame(); false (with `error`) on failure.
+    bool Compress(const uint8_t* data, std::size_t size, std::string& error);
+    const uint8_t* GetFrame() const { return mFrame.data(); }
+    std::size_t GetFrameSize() const { return mFrameSize; }
+
+private:
+    ZSTD_CCtx* mContext;
+    std::vector<uint8_t> mFrame;
+    std::size_t mFrameSize = 0;
+};
+
+class EventChunkDecompressor {
+public:
+    /// zstd cannot expand data by more than this: a run-length block of up to 128 KiB costs
+    /// four bytes. A frame that claims more is damaged, so its size is refused before any
+    /// buffer is allocated for it.
+    static constexpr uint64_t kMaxExpansion = 32768;
+
+    EventChunkDecompressor();
+    ~EventChunkDecompressor();
+    EventChunkDecompressor(const EventChunkDecompressor&) = delete;
+    EventChunkDecompressor& operator=(const EventChunkDecompressor&) = delete;
+
+    /// Decompresses the one frame in `frame` into the reused buffer. The recorded content size
+    /// must be known, at most `maxContentSize` and at most kMaxExpansion times the frame size,
+    /// and the frame must decompress to exactly that size.
+    bool Decompress(const uint8_t* frame, std::size_t frameSize, uint64_t maxContentSize, std::string& error);
+    const uint8_t* GetData() const { return mBuffer.data(); }
+    std::size_t GetSize() const { return mSize; }
+
+private:
+    ZSTD_DCtx* mContext;
+    std::vector<uint8_t> mBuffer;
+    std::size_t mSize = 0;
+};
+
+} // namespace Profiler
