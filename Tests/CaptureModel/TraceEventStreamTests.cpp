@@ -41,6 +41,7 @@ std::vector<TraceEvent> MakeEvents(int count)
 std::unique_ptr<TraceEventStream> WriteStream(const std::filesystem::path& directory,
                                               const std::vector<TraceEvent>& events, uint64_t eventsPerChunk)
 {
+    TestSupport::CaptureModelRegistry();
     TraceEventStreamWriter writer;
     Serialization::ErrorList errors;
     EXPECT_TRUE(writer.Open(directory, errors));

@@ -1,5 +1,10 @@
 #include "TraceEventTestSupport.h"
 
+#include "CaptureModel/BrokenStackIndex.h"
+#include "CaptureModel/CallstackDatabase.h"
+#include "CaptureModel/TraceEventStream.h"
+#include "RTTI/Registry.h"
+#include "Serialization/Schema.h"
 #include "Support/Paths.h"
 #include "Support/TempDirectory.h"
 #include "Utility/Format.h"
@@ -10,6 +15,20 @@ namespace TestSupport {
 
 using Profiler::ETraceEventKind;
 using Profiler::TraceEvent;
+
+RTTI::Registry& CaptureModelRegistry()
+{
+    static RTTI::Registry* registry = [] {
+        auto* made = new RTTI::Registry;
+        made->RegisterPrimitives();
+        Serialization::RegisterSchemaTypes(*made);
+        made->Register<Profiler::TraceEventStream>();
+        made->Register<Profiler::BrokenStackIndex>();
+        made->Register<Profiler::CallstackDatabase>();
+        return made;
+    }();
+    return *registry;
+}
 
 std::vector<TraceEvent> MakeEventOfEveryKind(double time, uint32_t process, uint32_t thread)
 {
