@@ -49,6 +49,9 @@ public:
     /// The frames of the stack, outermost first, into `frames` (replacing its contents). False
     /// when the ID is not below the node count.
     bool GetStack(uint64_t stackId, std::vector<uint64_t>& frames) const;
+    /// As GetStack, with the ID of each frame's node beside it (outermost first), so that
+    /// callers can remember per node what they derived from a frame.
+    bool GetStackNodes(uint64_t stackId, std::vector<uint64_t>& frames, std::vector<uint64_t>& nodeIds) const;
 
     uint64_t GetNodeCount() const { return mNodeCount.load(std::memory_order_acquire); }
     /// Whether the store holds data (initialised or loaded).
