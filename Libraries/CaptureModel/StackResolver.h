@@ -1,0 +1,50 @@
+#pragma once
+
+#include "CaptureModel/ResolvedFrame.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <shared_mutex>
+#include <vector>
+
+namespace Profiler {
+
+class CallstackNodeStore;
+class ModuleDatabase;
+
+/// Resolves stacks of the call stack node store to functions, remembering the function of
+/// every (process, node) it resolved: stacks share their outer frames as nodes, so each frame
+/// of a capture is looked up in the module database once per process, however many stacks and
+/// samples pass through it. A node resolves as it did the first time, whatever the time of
+/// later lookups, so that a stack means the same for the whole capture.
+///
+/// Safe to use from several threads: the memo is split into shards with a lock each.
+class StackResolver {
+public:
+    StackResolver(const CallstackNodeStore& store, const ModuleDatabase& modules);
+    ~StackResolver();
+    StackResolver(const StackResolver&) = delete;
+    StackResolver& operator=(const StackResolver&) = delete;
+
+    /// The frames of the stack as seen by `process` at `time`, outermost first. False (and no
+    /// frames) when the stack is unknown; stack 0 (the store's root) has no frames.
+    bool Resolve(int32_t process, uint64_t stackId, double time, std::vector<ResolvedFrame>& frames) const;
+    /// Forgets what was resolved (after the module database changed).
+    void Clear();
+
+    /// Lookups in the module database so far (memo misses).
+    uint64_t GetLookupCount() const { return mLookups.load(std::memory_order_relaxed); }
+
+private:
+    struct Shard;
+    static constexpr std::size_t kShardCount = 64;
+
+    const CallstackNodeStore& mStore; // not owned
+    const ModuleDatabase& mModules;   // not owned
+    std::unique_ptr<std::array<Shard, kShardCount>> mShards;
+    mutable std::atomic<uint64_t> mLookups{0};
+};
+
+} // namespace Profiler
