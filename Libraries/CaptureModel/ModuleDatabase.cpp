@@ -65,6 +65,15 @@ struct RangeTable {
     }
 };
 
+/// "[name]", as perf names code of a module that has no symbol there; names that carry their
+/// brackets already ("[kernel.kallsyms]") keep them once.
+std::string ModuleEntryName(const std::string& name)
+{
+    if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
+        return name;
+    return "[" + name + "]";
+}
+
 uint64_t SaturatingAdd(uint64_t a, uint64_t b)
 {
     return a + b < a ? ~0ull : a + b;
@@ -346,7 +355,7 @@ std::string ModuleDatabase::GetFunctionNameLocked(const Lookup& lookup, const Re
                 if (const FunctionEntry* entry =
                         lookup.nativeFunctions[moduleIndex].Find(address.RelativeAddress))
                     return module.mFunctions[entry->index].mName;
-            return "[" + module.mName + "]";
+            return ModuleEntryName(module.mName);
         }
         break;
     case ResolvedAddress::kKindJit: {
@@ -357,7 +366,7 @@ std::string ModuleDatabase::GetFunctionNameLocked(const Lookup& lookup, const Re
                 return function.mName;
         }
         if (moduleIndex < mJITModules.size() && mJITModules[moduleIndex])
-            return "[" + mJITModules[moduleIndex]->mName + "]";
+            return ModuleEntryName(mJITModules[moduleIndex]->mName);
         break;
     }
     case ResolvedAddress::kKindPseudo:
