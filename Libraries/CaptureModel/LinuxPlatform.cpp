@@ -49,21 +49,19 @@ bool LinuxPlatformSession::IsThreadBaseFunction(std::string_view name)
            kThreadBaseFunctions.end();
 }
 
-bool LinuxPlatformSession::IsStackRooted(int32_t, int32_t, std::span<const ResolvedFrame> frames) const
+bool LinuxPlatformSession::IsStackRooted(int32_t, const ResolvedFrame& outermost) const
 {
-    if (frames.empty())
-        return false;
-    const ResolvedAddress outermost = frames.front().Function;
+    const ResolvedAddress function = outermost.Function;
     {
         std::shared_lock lock(mRootedLock);
-        if (auto it = mRootedByFunction.find(outermost); it != mRootedByFunction.end())
+        if (auto it = mRootedByFunction.find(function); it != mRootedByFunction.end())
             return it->second;
     }
     const Session* session = GetSession();
     const bool rooted =
-        session && IsThreadBaseFunction(session->GetModuleDatabase().GetFunctionName(outermost));
+        session && IsThreadBaseFunction(session->GetModuleDatabase().GetFunctionName(function));
     std::unique_lock lock(mRootedLock);
-    mRootedByFunction.emplace(outermost, rooted);
+    mRootedByFunction.emplace(function, rooted);
     return rooted;
 }
 

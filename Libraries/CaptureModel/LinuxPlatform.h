@@ -29,7 +29,7 @@ class LinuxPlatformSession : public PlatformSession {
 public:
     QX_RTTI_CLASS(LinuxPlatformSession);
 
-    bool IsStackRooted(int32_t process, int32_t thread, std::span<const ResolvedFrame> frames) const override;
+    bool IsStackRooted(int32_t process, const ResolvedFrame& outermost) const override;
 
     /// Whether a function of this name is a thread base function ("name@VERSION" and
     /// "name+0x..." decorations ignored).

@@ -2,7 +2,7 @@
 
 namespace Profiler {
 
-bool PlatformSession::IsStackRooted(int32_t, int32_t, std::span<const ResolvedFrame>) const
+bool PlatformSession::IsStackRooted(int32_t, const ResolvedFrame&) const
 {
     return true;
 }

@@ -3,8 +3,6 @@
 #include "CaptureModel/ResolvedFrame.h"
 #include "RTTI/Reflection.h"
 
-#include <span>
-
 namespace Profiler {
 
 class Session;
@@ -17,10 +15,11 @@ public:
 
     /// Called once the session is loaded or written, before any other call.
     virtual void Attach(const Session& session) { mSession = &session; }
-    /// Whether a stack (outermost frame first) reached its thread's base function, so that its
-    /// outer frames are known; unrooted stacks are shown under "[Unrooted Stacks]". Called from
-    /// several threads at once.
-    virtual bool IsStackRooted(int32_t process, int32_t thread, std::span<const ResolvedFrame> frames) const;
+    /// Whether a stack whose outermost frame is `outermost` reached its thread's base function,
+    /// so that its outer frames are known; unrooted stacks are shown under "[Unrooted Stacks]".
+    /// Decided by that frame alone, so sessions remember the answer per outermost frame. Called
+    /// from several threads at once.
+    virtual bool IsStackRooted(int32_t process, const ResolvedFrame& outermost) const;
 
 protected:
     const Session* GetSession() const { return mSession; }

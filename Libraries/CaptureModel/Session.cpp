@@ -101,12 +101,22 @@ bool Session::ResolveStack(int32_t process, uint64_t stackId, double time,
     return true;
 }
 
-bool Session::IsStackRooted(int32_t process, int32_t thread, uint64_t stackId, double time) const
+bool Session::IsStackRooted(int32_t process, uint64_t stackId, double time) const
 {
+    return FindRootedness(process, stackId, time).value_or(false);
+}
+
+std::optional<bool> Session::FindRootedness(int32_t process, uint64_t stackId, double time) const
+{
+    auto decide = [&](const ResolvedFrame& outermost) {
+        return !mPlatformSession || mPlatformSession->IsStackRooted(process, outermost);
+    };
+    if (mStackResolver)
+        return mStackResolver->IsRooted(process, stackId, time, decide);
     thread_local std::vector<ResolvedFrame> frames;
     if (!ResolveStack(process, stackId, time, frames) || frames.empty())
-        return false;
-    return !mPlatformSession || mPlatformSession->IsStackRooted(process, thread, frames);
+        return std::nullopt;
+    return decide(frames.front());
 }
 
 void Session::BuildIndexes()

@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -147,8 +148,9 @@ public:
     /// remembered per stack node, so a node resolves once per process.
     bool ResolveStack(int32_t process, uint64_t stackId, double time,
                       std::vector<ResolvedFrame>& frames) const;
-    /// Whether the platform counts the stack as rooted (unknown and empty stacks are not).
-    bool IsStackRooted(int32_t process, int32_t thread, uint64_t stackId, double time) const;
+    /// Whether the platform counts the stack as rooted (unknown and empty stacks are not);
+    /// remembered per outermost node.
+    bool IsStackRooted(int32_t process, uint64_t stackId, double time) const;
     const StackResolver* GetStackResolver() const { return mStackResolver.get(); }
 
     // Events, broken stacks, shared state.
@@ -170,6 +172,8 @@ private:
     /// Finishes a session read from its file: stacks, events, modules, platform session, broken
     /// stacks and the shared model.
     bool Finish(const Platform& platform, const RTTI::Registry& registry, Serialization::ErrorList& errors);
+    /// Whether the stack is rooted; none when it is unknown or empty.
+    std::optional<bool> FindRootedness(int32_t process, uint64_t stackId, double time) const;
     /// Rebuilds the thread and process lookups and the stack resolver.
     void BuildIndexes();
     void AddWarning(Serialization::ErrorList& source);

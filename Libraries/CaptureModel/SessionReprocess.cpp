@@ -69,17 +69,15 @@ bool Session::RebuildBrokenStacks(Serialization::ErrorList& errors)
         CopyErrors(reader.GetErrors(), errors);
         return false;
     }
-    std::vector<ResolvedFrame> frames;
     TraceEvent event;
     while (reader.Next(event)) {
         if (!CarriesRootingStack(event))
             continue;
         const auto process = static_cast<int32_t>(event.processId);
-        const auto thread = static_cast<int32_t>(event.threadId);
-        if (!ResolveStack(process, event.stackId, event.time, frames) || frames.empty())
+        const std::optional<bool> rooted = FindRootedness(process, event.stackId, event.time);
+        if (!rooted)
             continue;
-        const bool rooted = !mPlatformSession || mPlatformSession->IsStackRooted(process, thread, frames);
-        if (rooted)
+        if (*rooted)
             writer.EndRange(event.threadId, event.time, event.stackId);
         else
             writer.BeginRange(event.threadId, event.time);

@@ -5,7 +5,9 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <shared_mutex>
 #include <vector>
 
@@ -18,11 +20,15 @@ class ModuleDatabase;
 /// every (process, node) it resolved: stacks share their outer frames as nodes, so each frame
 /// of a capture is looked up in the module database once per process, however many stacks and
 /// samples pass through it. A node resolves as it did the first time, whatever the time of
-/// later lookups, so that a stack means the same for the whole capture.
+/// later lookups, so that a stack means the same for the whole capture. The platform's verdict
+/// on whether a stack is rooted is remembered per outermost node the same way.
 ///
 /// Safe to use from several threads: the memo is split into shards with a lock each.
 class StackResolver {
 public:
+    /// Decides whether a stack with this outermost frame is rooted.
+    using RootDecision = std::function<bool(const ResolvedFrame& outermost)>;
+
     StackResolver(const CallstackNodeStore& store, const ModuleDatabase& modules);
     ~StackResolver();
     StackResolver(const StackResolver&) = delete;
@@ -31,6 +37,10 @@ public:
     /// The frames of the stack as seen by `process` at `time`, outermost first. False (and no
     /// frames) when the stack is unknown; stack 0 (the store's root) has no frames.
     bool Resolve(int32_t process, uint64_t stackId, double time, std::vector<ResolvedFrame>& frames) const;
+    /// Whether the stack is rooted, asking `decide` once per outermost node and process; none
+    /// for unknown and empty stacks.
+    std::optional<bool> IsRooted(int32_t process, uint64_t stackId, double time,
+                                 const RootDecision& decide) const;
     /// Forgets what was resolved (after the module database changed).
     void Clear();
 
@@ -40,6 +50,9 @@ public:
 private:
     struct Shard;
     static constexpr std::size_t kShardCount = 64;
+
+    /// The memoized function of one node.
+    ResolvedAddress ResolveNode(int32_t process, uint64_t node, uint64_t address, double time) const;
 
     const CallstackNodeStore& mStore; // not owned
     const ModuleDatabase& mModules;   // not owned

@@ -205,7 +205,7 @@ TEST(SyntheticCaptureGenerator, SameSeedSameCaptureAndUnrootedStacksBecomeRanges
         if (!cursor)
             cursor = std::make_unique<BrokenStackCursor>(*session.GetBrokenStackReader(), event.threadId);
         const bool rooted =
-            session.IsStackRooted(static_cast<int32_t>(event.processId), thread, event.stackId, event.time);
+            session.IsStackRooted(static_cast<int32_t>(event.processId), event.stackId, event.time);
         unrooted += rooted ? 0 : 1;
         EXPECT_EQ(cursor->Find(event.time) == nullptr, rooted) << event.time;
     }

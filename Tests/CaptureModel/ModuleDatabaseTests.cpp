@@ -253,6 +253,21 @@ TEST(StackResolver, EachNodeIsLookedUpOncePerProcess)
     ASSERT_TRUE(resolver.Resolve(2, stack, 0.0, resolved)); // another process looks up its own
     EXPECT_EQ(resolver.GetLookupCount(), 5u);
     EXPECT_FALSE(resolver.Resolve(1, store.GetNodeCount(), 0.0, resolved));
+
+    // The platform is asked once per outermost node and process.
+    int decisions = 0;
+    auto decide = [&](const ResolvedFrame& outermost) {
+        ++decisions;
+        return modules.GetFunctionName(outermost.Function) == "outer";
+    };
+    EXPECT_EQ(resolver.IsRooted(1, stack, 0.0, decide), true);
+    EXPECT_EQ(resolver.IsRooted(1, longer, 0.0, decide), true);
+    EXPECT_EQ(resolver.IsRooted(2, longer, 0.0, decide), true);
+    EXPECT_EQ(decisions, 2);
+    const uint64_t innerOnly = store.InsertStack(std::vector<uint64_t>{0x1220});
+    EXPECT_EQ(resolver.IsRooted(1, innerOnly, 0.0, decide), false);
+    EXPECT_EQ(resolver.IsRooted(1, 0, 0.0, decide), std::nullopt);
+    EXPECT_EQ(resolver.IsRooted(1, store.GetNodeCount(), 0.0, decide), std::nullopt);
     EXPECT_TRUE(resolver.Resolve(1, 0, 0.0, resolved));
     EXPECT_TRUE(resolved.empty());
 }

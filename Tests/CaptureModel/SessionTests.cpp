@@ -127,10 +127,10 @@ TEST(Session, BrokenStackRangesFollowTheLinuxRootedness)
     ASSERT_EQ(loaded.status, 0) << loaded.FirstError();
     const Session& session = *loaded.session;
     const std::vector<TraceEvent> events = ReadAllEvents(session);
-    EXPECT_TRUE(session.IsStackRooted(10, 11, events[0].stackId, 0.0));
-    EXPECT_TRUE(session.IsStackRooted(10, 12, events[1].stackId, 0.5)); // start_thread
-    EXPECT_FALSE(session.IsStackRooted(10, 11, events[5].stackId, 2.0));
-    EXPECT_FALSE(session.IsStackRooted(10, 11, 0, 2.0));
+    EXPECT_TRUE(session.IsStackRooted(10, events[0].stackId, 0.0));
+    EXPECT_TRUE(session.IsStackRooted(10, events[1].stackId, 0.5)); // start_thread
+    EXPECT_FALSE(session.IsStackRooted(10, events[5].stackId, 2.0));
+    EXPECT_FALSE(session.IsStackRooted(10, 0, 2.0));
 
     // Thread 11: unrooted samples at 2.0 and 3.0, then the rooted stack of the switch-in at 4.5.
     ASSERT_NE(session.GetBrokenStackReader(), nullptr);
