@@ -58,6 +58,10 @@ bool TraceEventStream::SaveIndex(const std::filesystem::path& path, Serializatio
 
 bool TraceEventStream::SaveIndex(Serialization::ErrorList& errors) const
 {
+    if (mDirectory.empty()) {
+        errors.Add(Serialization::EErrorCode::WriteFailed, "The event stream has not been opened in a directory");
+        return false;
+    }
     return SaveIndex(mDirectory / kIndexFileName, errors);
 }
 

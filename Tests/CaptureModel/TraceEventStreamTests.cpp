@@ -248,19 +248,6 @@ TEST_F(TraceEventStreamTest, ConcurrentReadersSeeTheSameEvents)
     EXPECT_EQ(results[0].front(), 40.5) << "the zone event at 40.0 is left out";
 }
 
-TEST(TraceEventStreamFiles, MissingDataFileFailsToOpen)
-{
-    TestSupport::TempDirectory directory;
-    TestSupport::WriteFile(directory / "events.index", "");
-    TraceEventStream stream;
-    Serialization::ErrorList errors;
-    EXPECT_FALSE(stream.OpenDataFile(directory.GetPath(), errors));
-    ASSERT_EQ(errors.GetCount(), 1u);
-    EXPECT_EQ(errors.GetErrors()[0].message, "Unable to open events data file " +
-                                                 (directory / "events.dat").string() +
-                                                 ", the file does not exist");
-}
-
 TEST(TraceEventStreamFiles, ChunkEntriesBeyondTheFileAreReportedNotRead)
 {
     TestSupport::TempDirectory directory;

@@ -27,14 +27,12 @@ TraceEvent OldEvent(uint64_t i)
         event.kind = ETraceEventKind::ZoneBeginWithColour;
         event.text[0] = "old zone";
         event.data32[0] = 0xFF;
-    } else {
-        event.kind = i % 7 == 0 ? ETraceEventKind::ContextSwitchOut : ETraceEventKind::Sample;
-        event.stackId = i;
+    } else if (i % 7 == 0) {
+        event.kind = ETraceEventKind::ContextSwitchOut;
         event.data8 = static_cast<uint8_t>(i % 30);
-        if (event.kind == ETraceEventKind::Sample)
-            event.data8 = 0;
-        else
-            event.stackId = kNoStackId;
+    } else {
+        event.kind = ETraceEventKind::Sample;
+        event.stackId = i;
     }
     return event;
 }
