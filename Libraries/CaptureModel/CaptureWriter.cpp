@@ -25,7 +25,15 @@ const Platform& GetLinuxPlatform()
 
 } // namespace
 
-CaptureWriter::CaptureWriter() = default;
+CaptureWriter::CaptureWriter() : mSession(std::make_unique<Session>())
+{
+    mSession->mNodeStore = std::make_unique<CallstackNodeStore>();
+    mSession->mNodeStore->Initialise();
+    auto platformSession = std::make_unique<LinuxPlatformSession>();
+    mPlatformSession = platformSession.get();
+    mSession->mPlatformSession = std::move(platformSession);
+}
+
 CaptureWriter::~CaptureWriter() = default;
 
 bool CaptureWriter::Open(const std::filesystem::path& directory, RTTI::Registry& registry,
@@ -68,13 +76,7 @@ bool CaptureWriter::Open(const std::filesystem::path& directory, RTTI::Registry&
         name = "Capture";
     mSessionPath = directory / (name + Session::kExtension);
 
-    mSession = std::make_unique<Session>();
     mSession->mPath = mSessionPath;
-    mSession->mNodeStore = std::make_unique<CallstackNodeStore>();
-    mSession->mNodeStore->Initialise();
-    auto platformSession = std::make_unique<LinuxPlatformSession>();
-    mPlatformSession = platformSession.get();
-    mSession->mPlatformSession = std::move(platformSession);
     mEvents = std::make_unique<TraceEventStreamWriter>();
     if (!mEvents->Open(directory, errors))
         return false;
@@ -126,8 +128,7 @@ Thread* CaptureWriter::FindThread(int32_t threadId)
 
 void CaptureWriter::AddThreadName(int32_t threadId, double timeMs, std::string name)
 {
-    if (mPlatformSession)
-        mPlatformSession->AddThreadName(threadId, timeMs, std::move(name));
+    mPlatformSession->AddThreadName(threadId, timeMs, std::move(name));
 }
 
 uint32_t CaptureWriter::AddNativeModule(std::string name, std::string path, int32_t imageSize,
@@ -168,13 +169,12 @@ bool CaptureWriter::AddFunction(uint32_t moduleIndex, uint64_t address, uint64_t
 
 ModuleDatabase& CaptureWriter::GetModuleDatabase()
 {
-    static ModuleDatabase unused; // before Open: nothing is kept
-    return mSession ? mSession->mModuleDatabase : unused;
+    return mSession->mModuleDatabase;
 }
 
 uint64_t CaptureWriter::AddStack(std::span<const uint64_t> outermostFirst)
 {
-    return mSession ? mSession->mNodeStore->InsertStack(outermostFirst) : 0;
+    return mSession->mNodeStore->InsertStack(outermostFirst);
 }
 
 uint64_t CaptureWriter::AddStackInnermostFirst(std::span<const uint64_t> innermostFirst)
@@ -187,8 +187,7 @@ uint64_t CaptureWriter::AddStackInnermostFirst(std::span<const uint64_t> innermo
 
 uint64_t CaptureWriter::AddFrame(uint64_t parentStackId, uint64_t address)
 {
-    return mSession ? mSession->mNodeStore->Insert(address, parentStackId).first
-                    : CallstackNodeStore::kInvalidId;
+    return mSession->mNodeStore->Insert(address, parentStackId).first;
 }
 
 bool CaptureWriter::Accept(double timeMs, int32_t processId, int32_t threadId)
