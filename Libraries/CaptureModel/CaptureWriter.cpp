@@ -254,6 +254,7 @@ bool CaptureWriter::AddSwitchIn(double timeMs, int32_t processId, int32_t thread
 bool CaptureWriter::AddZoneBegin(double timeMs, int32_t processId, int32_t threadId, uint64_t stackId,
                                  std::string_view name, std::string_view detail)
 {
+    GetModuleDatabase().RegisterZone(name);
     TraceEvent event;
     event.kind = ETraceEventKind::ZoneBegin;
     event.time = timeMs;

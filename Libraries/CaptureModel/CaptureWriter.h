@@ -125,6 +125,7 @@ public:
     bool AddSampleWeight(double timeMs, int32_t processId, int32_t threadId, uint64_t weight);
     bool AddSwitchOut(double timeMs, int32_t processId, int32_t threadId, uint8_t waitReason);
     bool AddSwitchIn(double timeMs, int32_t processId, int32_t threadId, uint64_t stackId);
+    /// A zone begin; the zone's name becomes known under ModuleDatabase::ZoneFunction(name).
     bool AddZoneBegin(double timeMs, int32_t processId, int32_t threadId, uint64_t stackId,
                       std::string_view name, std::string_view detail = {});
     bool AddZoneEnd(double timeMs, int32_t processId, int32_t threadId);

@@ -1,5 +1,7 @@
 #include "CaptureModel/ModuleDatabase.h"
 
+#include "Utility/Fnv1a.h"
+
 #include <algorithm>
 #include <mutex>
 #include <unordered_map>
@@ -191,6 +193,20 @@ void ModuleDatabase::AddJITFunctionInstance(const JITFunctionInstance& instance)
     std::unique_lock lock(mLock);
     mJITFunctionInstances.push_back(instance);
     Invalidate();
+}
+
+ResolvedAddress ModuleDatabase::ZoneFunction(std::string_view name)
+{
+    const uint64_t hash = Utility::Fnv1a(reinterpret_cast<const uint8_t*>(name.data()), name.size());
+    return ResolvedAddress::Make(hash, ResolvedAddress::kKindNoCode, 0, true);
+}
+
+ResolvedAddress ModuleDatabase::RegisterZone(std::string_view name)
+{
+    const ResolvedAddress key = ZoneFunction(name);
+    std::unique_lock lock(mLock);
+    mInstrumentationDatabase.mInstrumentationIDs.try_emplace(key, name);
+    return key;
 }
 
 void ModuleDatabase::Prepare()
@@ -390,8 +406,12 @@ std::string ModuleDatabase::GetModuleName(const ResolvedAddress& address) const
     std::shared_lock lock(mLock);
     const uint32_t moduleIndex = address.GetModuleIndex();
     switch (address.GetKind()) {
-    case ResolvedAddress::kKindNative:
     case ResolvedAddress::kKindNoCode:
+        // Zones named by ZoneFunction belong to no module.
+        if (address.HasInstrumentationFlag())
+            break;
+        [[fallthrough]];
+    case ResolvedAddress::kKindNative:
         if (moduleIndex < mNativeModules.size() && mNativeModules[moduleIndex])
             return mNativeModules[moduleIndex]->mName;
         break;

@@ -13,6 +13,7 @@
 #include <optional>
 #include <shared_mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace Profiler {
@@ -64,6 +65,10 @@ public:
     {
         return ResolvedAddress::Make(kUnknownFunctionAddress, ResolvedAddress::kKindPseudo, 0);
     }
+    /// The key of the instrumentation zone called `name`: an entry without code address (kind
+    /// 2) with the zone flag, whose address is the FNV-1a hash of the name. RegisterZone makes
+    /// its name known.
+    static ResolvedAddress ZoneFunction(std::string_view name);
     /// The key of a native module's own entry.
     static constexpr ResolvedAddress ModuleEntry(uint32_t moduleIndex)
     {
@@ -82,6 +87,8 @@ public:
     void AddJITFunction(Function function, JITFunctionInstance instance);
     /// Places an existing JIT function once more.
     void AddJITFunctionInstance(const JITFunctionInstance& instance);
+    /// Records the zone's name in the instrumentation database and returns its key.
+    ResolvedAddress RegisterZone(std::string_view name);
     /// Drops the lookup tables so that the next lookup builds them (after loading).
     void Prepare();
 

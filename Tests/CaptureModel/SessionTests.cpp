@@ -114,6 +114,9 @@ TEST(Session, SmallCaptureReloadsWithItsProcessesThreadsModulesStacksAndEvents)
     EXPECT_EQ(FunctionNames(session, 20, events[0].stackId),
               (std::vector<std::string>{"Unknown", "Unknown", "Unknown"}));
 
+    EXPECT_EQ(session.GetModuleDatabase().GetFunctionName(ModuleDatabase::ZoneFunction("Frame")), "Frame");
+    EXPECT_TRUE(ModuleDatabase::ZoneFunction("Frame").IsInstrumentationZone());
+
     std::vector<uint64_t> frames;
     ASSERT_TRUE(session.GetCallstack(events[3].stackId, frames));
     EXPECT_EQ(frames.back(), A::kAppBase10 + A::kHelper + 2);
