@@ -9,22 +9,10 @@ namespace Profiler {
 
 namespace {
 
-/// Per-thread scratch for the node walk, so that resolving allocates only while a thread meets
-/// deeper stacks than before.
-struct Scratch {
-    std::vector<uint64_t> addresses;
-    std::vector<uint64_t> nodes;
-};
-
-Scratch& GetScratch()
+uint64_t MixKey(int32_t process, uint64_t address)
 {
-    thread_local Scratch scratch;
-    return scratch;
-}
-
-uint64_t MixKey(int32_t process, uint64_t node)
-{
-    uint64_t h = node * 0x9E3779B97F4A7C15ull ^ (static_cast<uint64_t>(static_cast<uint32_t>(process)) << 1);
+    uint64_t h =
+        address * 0x9E3779B97F4A7C15ull ^ (static_cast<uint64_t>(static_cast<uint32_t>(process)) << 1);
     h ^= h >> 29;
     h *= 0xBF58476D1CE4E5B9ull;
     return h ^ (h >> 32);
@@ -32,12 +20,35 @@ uint64_t MixKey(int32_t process, uint64_t node)
 
 enum ERooted : uint8_t { kRootedUnknown = 0, kRootedNo = 1, kRootedYes = 2 };
 
+/// Owners of per-thread cache entries are never reused, so an entry of a destroyed or cleared
+/// resolver never matches again.
+std::atomic<uint64_t> gNextCacheOwner{1};
+
+/// The addresses a thread resolved last, direct-mapped by hash.
+struct ThreadCache {
+    static constexpr std::size_t kSize = 4096;
+    struct Entry {
+        uint64_t owner = 0;
+        uint64_t address = 0;
+        int32_t process = 0;
+        ResolvedAddress function;
+    };
+    std::array<Entry, kSize> entries;
+    std::vector<uint64_t> addresses; ///< scratch for stack walks
+};
+
+ThreadCache& GetThreadCache()
+{
+    thread_local ThreadCache cache;
+    return cache;
+}
+
 } // namespace
 
-/// An open-addressing table of (process, node) → function and rootedness, grown at half load.
+/// An open-addressing table of (process, address) → function and rootedness, grown at half load.
 struct StackResolver::Shard {
     struct Slot {
-        uint64_t node = 0;
+        uint64_t address = 0;
         int32_t process = 0;
         uint8_t used = 0;
         uint8_t rooted = kRootedUnknown;
@@ -48,7 +59,7 @@ struct StackResolver::Shard {
     std::vector<Slot> slots;
     std::size_t count = 0;
 
-    Slot* Find(int32_t process, uint64_t node, uint64_t hash)
+    Slot* Find(int32_t process, uint64_t address, uint64_t hash)
     {
         if (slots.empty())
             return nullptr;
@@ -57,14 +68,14 @@ struct StackResolver::Shard {
             Slot& slot = slots[i];
             if (!slot.used)
                 return nullptr;
-            if (slot.node == node && slot.process == process)
+            if (slot.address == address && slot.process == process)
                 return &slot;
         }
     }
 
     /// The slot of the pair, added with `function` unless it is there already (another thread
     /// may have resolved it meanwhile).
-    Slot& Insert(int32_t process, uint64_t node, uint64_t hash, const ResolvedAddress& function)
+    Slot& Insert(int32_t process, uint64_t address, uint64_t hash, const ResolvedAddress& function)
     {
         if (2 * (count + 1) > slots.size())
             Grow();
@@ -72,11 +83,11 @@ struct StackResolver::Shard {
         for (std::size_t i = (hash >> 6) & mask;; i = (i + 1) & mask) {
             Slot& slot = slots[i];
             if (!slot.used) {
-                slot = {node, process, 1, kRootedUnknown, function};
+                slot = {address, process, 1, kRootedUnknown, function};
                 ++count;
                 return slot;
             }
-            if (slot.node == node && slot.process == process)
+            if (slot.address == address && slot.process == process)
                 return slot;
         }
     }
@@ -88,31 +99,44 @@ struct StackResolver::Shard {
         count = 0;
         for (const Slot& slot : old)
             if (slot.used)
-                Insert(slot.process, slot.node, MixKey(slot.process, slot.node), slot.function).rooted =
+                Insert(slot.process, slot.address, MixKey(slot.process, slot.address), slot.function).rooted =
                     slot.rooted;
     }
 };
 
 StackResolver::StackResolver(const CallstackNodeStore& store, const ModuleDatabase& modules)
-    : mStore(store), mModules(modules), mShards(std::make_unique<std::array<Shard, kShardCount>>())
+    : mStore(store), mModules(modules), mShards(std::make_unique<std::array<Shard, kShardCount>>()),
+      mCacheOwner(gNextCacheOwner.fetch_add(1))
 {}
 
 StackResolver::~StackResolver() = default;
 
-ResolvedAddress StackResolver::ResolveNode(int32_t process, uint64_t node, uint64_t address,
-                                           double time) const
+ResolvedAddress StackResolver::ResolveAddress(int32_t process, uint64_t address, double time) const
 {
-    const uint64_t hash = MixKey(process, node);
+    const uint64_t hash = MixKey(process, address);
+    const uint64_t owner = mCacheOwner.load(std::memory_order_relaxed);
+    ThreadCache::Entry& local = GetThreadCache().entries[(hash >> 20) % ThreadCache::kSize];
+    if (local.owner == owner && local.address == address && local.process == process)
+        return local.function;
+
     Shard& shard = (*mShards)[hash % kShardCount];
+    ResolvedAddress function;
+    bool found = false;
     {
         std::shared_lock lock(shard.mutex);
-        if (const Shard::Slot* slot = shard.Find(process, node, hash))
-            return slot->function;
+        if (const Shard::Slot* slot = shard.Find(process, address, hash)) {
+            function = slot->function;
+            found = true;
+        }
     }
-    const ResolvedAddress function = mModules.Resolve(process, time, address).Function;
-    mLookups.fetch_add(1, std::memory_order_relaxed);
-    std::unique_lock lock(shard.mutex);
-    return shard.Insert(process, node, hash, function).function;
+    if (!found) {
+        function = mModules.Resolve(process, time, address).Function;
+        mLookups.fetch_add(1, std::memory_order_relaxed);
+        std::unique_lock lock(shard.mutex);
+        function = shard.Insert(process, address, hash, function).function;
+    }
+    local = {owner, address, process, function};
+    return function;
 }
 
 bool StackResolver::Resolve(int32_t process, uint64_t stackId, double time,
@@ -121,14 +145,14 @@ bool StackResolver::Resolve(int32_t process, uint64_t stackId, double time,
     frames.clear();
     if (stackId == 0)
         return true;
-    Scratch& scratch = GetScratch();
-    if (!mStore.GetStackNodes(stackId, scratch.addresses, scratch.nodes))
+    std::vector<uint64_t>& addresses = GetThreadCache().addresses;
+    if (!mStore.GetStack(stackId, addresses))
         return false;
-    frames.resize(scratch.nodes.size());
+    frames.resize(addresses.size());
     uint64_t caller = ~0ull;
-    for (std::size_t i = 0; i < scratch.nodes.size(); ++i) {
-        const uint64_t address = scratch.addresses[i];
-        frames[i] = {ResolveNode(process, scratch.nodes[i], address, time), address, caller};
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        const uint64_t address = addresses[i];
+        frames[i] = {ResolveAddress(process, address, time), address, caller};
         caller = address;
     }
     return true;
@@ -141,18 +165,18 @@ std::optional<bool> StackResolver::IsRooted(int32_t process, uint64_t stackId, d
     uint64_t address = 0;
     if (stackId == 0 || !mStore.GetOutermostFrame(stackId, node, address))
         return std::nullopt;
-    const uint64_t hash = MixKey(process, node);
+    const uint64_t hash = MixKey(process, address);
     Shard& shard = (*mShards)[hash % kShardCount];
     {
         std::shared_lock lock(shard.mutex);
-        const Shard::Slot* slot = shard.Find(process, node, hash);
+        const Shard::Slot* slot = shard.Find(process, address, hash);
         if (slot && slot->rooted != kRootedUnknown)
             return slot->rooted == kRootedYes;
     }
-    const ResolvedFrame outermost{ResolveNode(process, node, address, time), address, ~0ull};
+    const ResolvedFrame outermost{ResolveAddress(process, address, time), address, ~0ull};
     const bool rooted = decide(outermost);
     std::unique_lock lock(shard.mutex);
-    Shard::Slot& slot = shard.Insert(process, node, hash, outermost.Function);
+    Shard::Slot& slot = shard.Insert(process, address, hash, outermost.Function);
     if (slot.rooted == kRootedUnknown)
         slot.rooted = rooted ? kRootedYes : kRootedNo;
     return slot.rooted == kRootedYes;
@@ -165,6 +189,7 @@ void StackResolver::Clear()
         shard.slots.clear();
         shard.count = 0;
     }
+    mCacheOwner.store(gNextCacheOwner.fetch_add(1), std::memory_order_relaxed);
 }
 
 } // namespace Profiler

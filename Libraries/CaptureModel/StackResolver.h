@@ -17,13 +17,15 @@ class CallstackNodeStore;
 class ModuleDatabase;
 
 /// Resolves stacks of the call stack node store to functions, remembering the function of
-/// every (process, node) it resolved: stacks share their outer frames as nodes, so each frame
-/// of a capture is looked up in the module database once per process, however many stacks and
-/// samples pass through it. A node resolves as it did the first time, whatever the time of
-/// later lookups, so that a stack means the same for the whole capture. The platform's verdict
-/// on whether a stack is rooted is remembered per outermost node the same way.
+/// every (process, frame address) it resolved: stacks share their frames, so each address of
+/// a capture is looked up in the module database once per process, however many stack nodes,
+/// stacks and samples pass through it. An address resolves as it did the first time, whatever
+/// the time of later lookups, so that a stack means the same for the whole capture. The
+/// platform's verdict on whether a stack is rooted is remembered per outermost address the
+/// same way.
 ///
-/// Safe to use from several threads: the memo is split into shards with a lock each.
+/// Safe to use from several threads: the memo is split into shards with a lock each, and each
+/// thread keeps the addresses it met last in a small cache of its own that needs no lock.
 class StackResolver {
 public:
     /// Decides whether a stack with this outermost frame is rooted.
@@ -37,8 +39,10 @@ public:
     /// The frames of the stack as seen by `process` at `time`, outermost first. False (and no
     /// frames) when the stack is unknown; stack 0 (the store's root) has no frames.
     bool Resolve(int32_t process, uint64_t stackId, double time, std::vector<ResolvedFrame>& frames) const;
-    /// Whether the stack is rooted, asking `decide` once per outermost node and process; none
-    /// for unknown and empty stacks.
+    /// The function of one frame address, remembered.
+    ResolvedAddress ResolveAddress(int32_t process, uint64_t address, double time) const;
+    /// Whether the stack is rooted, asking `decide` once per outermost address and process;
+    /// none for unknown and empty stacks.
     std::optional<bool> IsRooted(int32_t process, uint64_t stackId, double time,
                                  const RootDecision& decide) const;
     /// Forgets what was resolved (after the module database changed).
@@ -51,12 +55,12 @@ private:
     struct Shard;
     static constexpr std::size_t kShardCount = 64;
 
-    /// The memoized function of one node.
-    ResolvedAddress ResolveNode(int32_t process, uint64_t node, uint64_t address, double time) const;
-
     const CallstackNodeStore& mStore; // not owned
     const ModuleDatabase& mModules;   // not owned
     std::unique_ptr<std::array<Shard, kShardCount>> mShards;
+    /// Tells this resolver's entries in the per-thread caches apart: unique per resolver and
+    /// renewed by Clear.
+    std::atomic<uint64_t> mCacheOwner;
     mutable std::atomic<uint64_t> mLookups{0};
 };
 

@@ -224,7 +224,7 @@ TEST(ModuleDatabase, BinarySearchAgreesWithAScanOverRandomLayouts)
     }
 }
 
-TEST(StackResolver, EachNodeIsLookedUpOncePerProcess)
+TEST(StackResolver, EachAddressIsLookedUpOncePerProcess)
 {
     ModuleDatabase modules;
     const uint32_t lib = AddModule(modules, "lib", 0x1000);
@@ -248,13 +248,17 @@ TEST(StackResolver, EachNodeIsLookedUpOncePerProcess)
     EXPECT_EQ(resolved[1].CallerAddress, 0x1110u);
     EXPECT_EQ(resolver.GetLookupCount(), 2u);
     ASSERT_TRUE(resolver.Resolve(1, stack, 0.0, resolved));
-    ASSERT_TRUE(resolver.Resolve(1, longer, 0.0, resolved)); // shares two nodes
+    ASSERT_TRUE(resolver.Resolve(1, longer, 0.0, resolved)); // shares two frames
+    EXPECT_EQ(resolver.GetLookupCount(), 3u);
+    const uint64_t innerOnly =
+        store.InsertStack(std::vector<uint64_t>{0x1220}); // another node, known address
+    ASSERT_TRUE(resolver.Resolve(1, innerOnly, 0.0, resolved));
     EXPECT_EQ(resolver.GetLookupCount(), 3u);
     ASSERT_TRUE(resolver.Resolve(2, stack, 0.0, resolved)); // another process looks up its own
     EXPECT_EQ(resolver.GetLookupCount(), 5u);
     EXPECT_FALSE(resolver.Resolve(1, store.GetNodeCount(), 0.0, resolved));
 
-    // The platform is asked once per outermost node and process.
+    // The platform is asked once per outermost address and process.
     int decisions = 0;
     auto decide = [&](const ResolvedFrame& outermost) {
         ++decisions;
@@ -264,12 +268,18 @@ TEST(StackResolver, EachNodeIsLookedUpOncePerProcess)
     EXPECT_EQ(resolver.IsRooted(1, longer, 0.0, decide), true);
     EXPECT_EQ(resolver.IsRooted(2, longer, 0.0, decide), true);
     EXPECT_EQ(decisions, 2);
-    const uint64_t innerOnly = store.InsertStack(std::vector<uint64_t>{0x1220});
     EXPECT_EQ(resolver.IsRooted(1, innerOnly, 0.0, decide), false);
     EXPECT_EQ(resolver.IsRooted(1, 0, 0.0, decide), std::nullopt);
     EXPECT_EQ(resolver.IsRooted(1, store.GetNodeCount(), 0.0, decide), std::nullopt);
     EXPECT_TRUE(resolver.Resolve(1, 0, 0.0, resolved));
     EXPECT_TRUE(resolved.empty());
+
+    // After the modules change, cleared answers (the calling thread's own included) are looked up anew.
+    AddFunction(modules, lib, 0x220, 0x10, "added");
+    resolver.Clear();
+    ASSERT_TRUE(resolver.Resolve(1, stack, 0.0, resolved));
+    EXPECT_EQ(modules.GetFunctionName(resolved[1].Function), "added");
+    EXPECT_EQ(resolver.GetLookupCount(), 7u);
 }
 
 TEST(StackResolver, ConcurrentReadersAgreeWhileFunctionsAreAdded)
