@@ -237,6 +237,34 @@ void BM_ResolveStacksMemoized(benchmark::State& state)
 }
 BENCHMARK(BM_ResolveStacksMemoized);
 
+/// The same stacks resolved frame by frame in the module database, without the memo.
+void BM_ResolveStacksUnmemoized(benchmark::State& state)
+{
+    static std::unique_ptr<Session> session = LoadCapture();
+    static const auto stacks = SampleStacks(*session, 200'000);
+    const ModuleDatabase& modules = session->GetModuleDatabase();
+    std::vector<uint64_t> addresses;
+    std::vector<ResolvedFrame> frames;
+    std::size_t next = 0;
+    uint64_t resolved = 0;
+    for (auto _ : state) {
+        const auto& [process, stack] = stacks[next++ % stacks.size()];
+        session->GetCallstack(stack, addresses);
+        frames.clear();
+        uint64_t caller = ~0ull;
+        for (uint64_t address : addresses) {
+            frames.push_back({modules.Resolve(process, 0.0, address).Function, address, caller});
+            caller = address;
+        }
+        resolved += frames.size();
+    }
+    state.counters["stacks_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["frames_per_s"] =
+        benchmark::Counter(static_cast<double>(resolved), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ResolveStacksUnmemoized);
+
 void BM_ResolveAddressesUnmemoized(benchmark::State& state)
 {
     static std::unique_ptr<Session> session = LoadCapture();
@@ -258,6 +286,28 @@ void BM_ResolveAddressesUnmemoized(benchmark::State& state)
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ResolveAddressesUnmemoized);
+
+void BM_ResolveAddressesMemoized(benchmark::State& state)
+{
+    static std::unique_ptr<Session> session = LoadCapture();
+    static const auto stacks = SampleStacks(*session, 20'000);
+    std::vector<std::pair<int32_t, uint64_t>> addresses;
+    std::vector<uint64_t> frames;
+    for (const auto& [process, stack] : stacks) {
+        session->GetCallstack(stack, frames);
+        for (uint64_t address : frames)
+            addresses.emplace_back(process, address);
+    }
+    const StackResolver& resolver = *session->GetStackResolver();
+    std::size_t next = 0;
+    for (auto _ : state) {
+        const auto& [process, address] = addresses[next++ % addresses.size()];
+        benchmark::DoNotOptimize(resolver.ResolveAddress(process, address, 1.0));
+    }
+    state.counters["resolutions_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ResolveAddressesMemoized);
 
 } // namespace
 
