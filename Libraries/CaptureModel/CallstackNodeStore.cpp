@@ -239,6 +239,41 @@ bool CallstackNodeStore::GetStack(uint64_t stackId, std::vector<uint64_t>& frame
     return true;
 }
 
+bool CallstackNodeStore::GetStackNodes(uint64_t stackId, std::vector<uint64_t>& frames,
+                                       std::vector<uint64_t>& nodeIds) const
+{
+    frames.clear();
+    nodeIds.clear();
+    if (stackId >= GetNodeCount())
+        return false;
+    ScopedLock lock(mMutex, mShared);
+    uint64_t id = stackId;
+    for (;;) {
+        frames.push_back(GetAddress(id));
+        nodeIds.push_back(id);
+        const uint64_t parent = GetParent(id);
+        if (parent == 0)
+            break;
+        id = parent;
+    }
+    std::reverse(frames.begin(), frames.end());
+    std::reverse(nodeIds.begin(), nodeIds.end());
+    return true;
+}
+
+bool CallstackNodeStore::GetOutermostFrame(uint64_t stackId, uint64_t& nodeId, uint64_t& address) const
+{
+    if (stackId >= GetNodeCount())
+        return false;
+    ScopedLock lock(mMutex, mShared);
+    uint64_t id = stackId;
+    for (uint64_t parent = GetParent(id); parent != 0; parent = GetParent(id))
+        id = parent;
+    nodeId = id;
+    address = GetAddress(id);
+    return true;
+}
+
 bool CallstackNodeStore::CheckLinks(const std::vector<Block>& blocks, uint64_t nodeCount)
 {
     for (uint64_t id = 0; id < nodeCount; ++id) {

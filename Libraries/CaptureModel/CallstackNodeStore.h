@@ -49,6 +49,11 @@ public:
     /// The frames of the stack, outermost first, into `frames` (replacing its contents). False
     /// when the ID is not below the node count.
     bool GetStack(uint64_t stackId, std::vector<uint64_t>& frames) const;
+    /// As GetStack, with the ID of each frame's node beside it (outermost first), so that
+    /// callers can remember per node what they derived from a frame.
+    bool GetStackNodes(uint64_t stackId, std::vector<uint64_t>& frames, std::vector<uint64_t>& nodeIds) const;
+    /// The outermost frame of a stack (its node ID and address), following parent links only.
+    bool GetOutermostFrame(uint64_t stackId, uint64_t& nodeId, uint64_t& address) const;
 
     uint64_t GetNodeCount() const { return mNodeCount.load(std::memory_order_acquire); }
     /// Whether the store holds data (initialised or loaded).

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RTTI/Reflection.h"
 #include "Utility/Fnv1a.h"
 
 #include <cstddef>
@@ -11,6 +12,8 @@ namespace Profiler {
 /// module and the kind of entry. Bits 0-24 of ResolveIndex hold the module index, bit 25 marks
 /// an instrumentation zone, bits 26-29 the kind; bits 30 and 31 are flags outside the identity.
 struct ResolvedAddress {
+    QX_RTTI_STRUCT(ResolvedAddress);
+
     static constexpr uint32_t kIdentityMask = 0x3FFFFFFFu;
     static constexpr uint32_t kModuleIndexMask = 0x01FFFFFFu;
     static constexpr uint32_t kInstrumentationFlag = 1u << 25;
@@ -59,6 +62,13 @@ struct ResolvedAddress {
     {
         return a.RelativeAddress == b.RelativeAddress && a.GetIdentityIndex() == b.GetIdentityIndex();
     }
+};
+
+/// How ResolvedAddress::ResolveIndex is stored: a record with the one property "Index". In memory
+/// the index stays a plain uint32_t; this record only describes the stored shape.
+struct ResolveIndexRecord {
+    QX_RTTI_STRUCT(ResolveIndexRecord);
+    uint32_t Index = 0;
 };
 
 /// 64-bit FNV-1a over the identity bits of ResolveIndex, then the eight bytes of RelativeAddress,

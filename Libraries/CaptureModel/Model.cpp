@@ -1,0 +1,3 @@
+#include "CaptureModel/Model.h"
+
+QX_RTTI_DEFINE_CLASS(Profiler::Model, 1) {}

@@ -1,0 +1,104 @@
+#include "SessionTestSupport.h"
+
+#include "CaptureModel/CaptureModelTypes.h"
+#include "CaptureModel/PlatformRegistry.h"
+#include "LegacyShapes.h"
+#include "RTTI/ObjectFactory.h"
+#include "TraceEventTestSupport.h"
+
+namespace TestSupport {
+
+RTTI::Registry& SessionRegistry()
+{
+    static RTTI::Registry& registry = []() -> RTTI::Registry& {
+        RTTI::Registry& made = CaptureModelRegistry();
+        Profiler::RegisterAllCaptureTypes(made);
+        Legacy::RegisterLegacyShapes(made);
+        return made;
+    }();
+    return registry;
+}
+
+std::string LoadedSession::FirstError() const
+{
+    return errors.IsEmpty() ? std::string() : errors.GetErrors().front().message;
+}
+
+LoadedSession LoadSession(const std::filesystem::path& path)
+{
+    static const Profiler::PlatformRegistry platforms;
+    LoadedSession loaded;
+    loaded.status =
+        Profiler::Session::sLoad(path, SessionRegistry(), RTTI::GetDefaultObjectFactory(), {},
+                                 platforms.GetLookup(), loaded.session, loaded.platform, loaded.errors);
+    return loaded;
+}
+
+std::filesystem::path WriteSmallCapture(const std::filesystem::path& directory)
+{
+    using A = SmallCaptureAddresses;
+    Profiler::CaptureWriter writer;
+    Serialization::ErrorList errors;
+    Profiler::CaptureWriter::Options options;
+    options.sampleIntervalMs = 1.0;
+    if (!writer.Open(directory, SessionRegistry(), options, errors))
+        return {};
+    writer.AddProcess(10, "app").mPath = "/usr/bin/app";
+    writer.AddProcess(20, "app");
+    writer.AddThread(10, 11, "app");
+    writer.AddThread(10, 12, "worker");
+    writer.AddThread(20, 21, "app");
+    writer.AddThreadName(12, 0.0, "worker");
+    writer.AddThreadName(12, 2.5, "renamed");
+
+    const uint32_t app = writer.AddNativeModule("app", "/usr/bin/app", 0x1000);
+    const uint32_t kernel =
+        writer.AddNativeModule("[kernel.kallsyms]", "[kernel.kallsyms]", 0,
+                               Profiler::NativeModule::ESymbolLookupAddressMode::Absolute);
+    writer.AddModuleInstance(app, 10, A::kAppBase10);
+    writer.AddModuleInstance(app, 20, A::kAppBase20);
+    writer.AddModuleInstance(kernel, 10, 0);
+    writer.AddFunction(app, A::kMain, 0x100, "main");
+    writer.AddFunction(app, A::kStart, 0x40, "_start");
+    writer.AddFunction(app, A::kWork, 0, "work");
+    writer.AddFunction(app, A::kHelper, 0x20, "helper");
+    writer.AddFunction(app, A::kCloneStart, 0x40, "start_thread");
+    writer.AddFunction(kernel, A::kKernelFunction, 0x100, "schedule");
+
+    const uint64_t b = A::kAppBase10;
+    const std::vector<uint64_t> rooted = {b + A::kStart + 8, b + A::kMain + 0x10, b + A::kWork + 4};
+    const std::vector<uint64_t> deeper = {b + A::kStart + 8, b + A::kMain + 0x10, b + A::kWork + 0x20,
+                                          b + A::kHelper + 2};
+    const std::vector<uint64_t> unrooted = {b + A::kWork + 8, b + A::kHelper + 4};
+    const std::vector<uint64_t> blocked = {b + A::kStart + 8, b + A::kMain + 0x20, A::kKernelFunction + 0x10};
+    const std::vector<uint64_t> worker = {b + A::kCloneStart + 4, b + A::kWork + 0x10};
+    const std::vector<uint64_t> other = {A::kAppBase20 + A::kStart + 8, A::kAppBase20 + A::kMain + 0x10,
+                                         A::kAppBase20 + 0x900};
+    const uint64_t rootedId = writer.AddStack(rooted);
+    const uint64_t deeperId = writer.AddStack(deeper);
+    const uint64_t unrootedId = writer.AddStack(unrooted);
+    const uint64_t blockedId = writer.AddStack(blocked);
+    const uint64_t workerId = writer.AddStack(worker);
+    const uint64_t otherId =
+        writer.AddStackInnermostFirst(std::vector<uint64_t>(other.rbegin(), other.rend()));
+
+    writer.AddSample(0.0, 10, 11, rootedId);
+    writer.AddSample(0.5, 10, 12, workerId);
+    writer.AddSampleWeight(1.0, 10, 11, 250000);
+    writer.AddSample(1.0, 10, 11, deeperId);
+    writer.AddSample(1.5, 20, 21, otherId);
+    writer.AddSample(2.0, 10, 11, unrootedId);
+    writer.AddSample(3.0, 10, 11, unrootedId);
+    writer.AddSwitchOut(3.5, 10, 11, 6);
+    writer.AddSwitchIn(4.5, 10, 11, blockedId);
+    writer.AddZoneBegin(5.0, 10, 11, rootedId, "Frame", "detail");
+    writer.AddSample(5.5, 10, 11, rootedId);
+    writer.AddZoneEnd(6.0, 10, 11);
+    writer.AddThreadEnd(6.5, 10, 12);
+    writer.AddSample(7.0, 10, 11, deeperId);
+    if (!writer.Finish(errors))
+        return {};
+    return writer.GetSessionPath();
+}
+
+} // namespace TestSupport
