@@ -6,7 +6,7 @@ namespace Profiler {
 
 CallGraphMultiOpenBarProcessor::CallGraphMultiOpenBarProcessor(std::unique_ptr<ITraceEventSource> source,
                                                                CallGraph& target)
-    : MultiOpenBarProcessor(std::move(source)), mTarget(&target)
+    : MultiOpenBarProcessor(std::move(source)), mTarget(&target), mChildren(std::make_shared<ChildIndex>())
 {}
 
 // The routers are members of this class and die before the base's processors, so no processor
@@ -19,15 +19,16 @@ void CallGraphMultiOpenBarProcessor::AddProcessor(std::unique_ptr<OpenBarProcess
         MultiOpenBarProcessor::AddProcessor(std::move(processor)); // reports the duplicate
         return;
     }
-    mRouters.push_back(std::make_unique<CallGraphOpenBarProcessorRouter>(*processor, *mTarget));
+    mRouters.push_back(std::make_unique<CallGraphOpenBarProcessorRouter>(*processor, *mTarget, mChildren));
     MultiOpenBarProcessor::AddProcessor(std::move(processor));
 }
 
 void CallGraphMultiOpenBarProcessor::SetTarget(CallGraph& target)
 {
     mTarget = &target;
+    mChildren = std::make_shared<ChildIndex>();
     for (auto& router : mRouters)
-        router->SetTarget(target);
+        router->SetTarget(target, mChildren);
 }
 
 } // namespace Profiler

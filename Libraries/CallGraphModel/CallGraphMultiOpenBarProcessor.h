@@ -25,7 +25,8 @@ public:
     void SetTarget(CallGraph& target);
 
 private:
-    CallGraph* mTarget; // not owned
+    CallGraph* mTarget;                    // not owned
+    std::shared_ptr<ChildIndex> mChildren; ///< shared by the routers, which all fill the target
     std::vector<std::unique_ptr<CallGraphOpenBarProcessorRouter>> mRouters;
 };
 

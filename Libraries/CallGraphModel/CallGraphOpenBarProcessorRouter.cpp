@@ -6,19 +6,19 @@
 namespace Profiler {
 
 CallGraphOpenBarProcessorRouter::CallGraphOpenBarProcessorRouter(OpenBarProcessor& processor,
-                                                                 CallGraph& target)
-    : mTarget(&target)
+                                                                 CallGraph& target,
+                                                                 std::shared_ptr<ChildIndex> children)
+    : mTarget(&target), mChildren(children != nullptr ? std::move(children) : std::make_shared<ChildIndex>())
 {
-    mChildren.emplace();
     mRegistration = processor.SubscribeBarsClosed([this](std::span<const OpenBar> bars, int firstClosed, int,
                                                          double, bool) { OnBarsClosed(bars, firstClosed); });
 }
 
-void CallGraphOpenBarProcessorRouter::SetTarget(CallGraph& target)
+void CallGraphOpenBarProcessorRouter::SetTarget(CallGraph& target, std::shared_ptr<ChildIndex> children)
 {
     mTarget = &target;
     mPath.clear();
-    mChildren.emplace();
+    mChildren = children != nullptr ? std::move(children) : std::make_shared<ChildIndex>();
 }
 
 void CallGraphOpenBarProcessorRouter::OnBarsClosed(std::span<const OpenBar> bars, int firstClosed)

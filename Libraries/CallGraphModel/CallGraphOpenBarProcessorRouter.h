@@ -4,7 +4,7 @@
 #include "CallGraphModel/OpenBar.h"
 #include "Utility/SignalRegistration.h"
 
-#include <optional>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -20,13 +20,15 @@ struct CallGraphNode;
 class CallGraphOpenBarProcessorRouter {
 public:
     /// Subscribes to `processor`'s bar-closing signal; closed bars go into `target`. The
-    /// processor must outlive the router.
-    CallGraphOpenBarProcessorRouter(OpenBarProcessor& processor, CallGraph& target);
+    /// processor must outlive the router. Routers that fill the same graph must share one child
+    /// index (null: the router is the graph's only one and makes its own).
+    CallGraphOpenBarProcessorRouter(OpenBarProcessor& processor, CallGraph& target,
+                                    std::shared_ptr<ChildIndex> children = nullptr);
     CallGraphOpenBarProcessorRouter(const CallGraphOpenBarProcessorRouter&) = delete;
     CallGraphOpenBarProcessorRouter& operator=(const CallGraphOpenBarProcessorRouter&) = delete;
 
     /// Routes into `target` from now on, starting with an empty path.
-    void SetTarget(CallGraph& target);
+    void SetTarget(CallGraph& target, std::shared_ptr<ChildIndex> children = nullptr);
     CallGraph& GetTarget() const { return *mTarget; }
 
     /// What the bar-closing signal calls (the reporting arguments are not used).
@@ -36,9 +38,9 @@ private:
     Utility::SignalRegistration mRegistration;
     CallGraph* mTarget;                // not owned
     std::vector<CallGraphNode*> mPath; ///< entry i: the node of open bar i
-    /// Finds children of wide nodes quickly; valid because only this router adds children to
-    /// the target while it routes there.
-    std::optional<ChildIndex> mChildren;
+    /// Finds children of wide nodes quickly; valid because only the routers that share it add
+    /// children to the target while they route there.
+    std::shared_ptr<ChildIndex> mChildren;
 };
 
 } // namespace Profiler

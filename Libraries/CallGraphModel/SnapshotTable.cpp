@@ -1,0 +1,46 @@
+#include "CallGraphModel/SnapshotTable.h"
+
+#include <algorithm>
+
+namespace Profiler {
+
+void SnapshotTable::Append(const SnapshotDescription& snapshot)
+{
+    if (snapshot.mType == ESnapshotType::Full)
+        mFullSnapshots.push_back(static_cast<uint32_t>(mSnapshots.size()));
+    mSnapshots.push_back(snapshot);
+}
+
+bool SnapshotTable::HasSnapshotAt(double time) const
+{
+    // Snapshots ascend, and a repeated time can only be the latest one.
+    return !mSnapshots.empty() && mSnapshots.back().mTime == time;
+}
+
+SnapshotTable::Range SnapshotTable::FindSnapshots(double time) const
+{
+    if (mFullSnapshots.empty() || mSnapshots[mFullSnapshots.front()].mTime > time)
+        return {};
+    // The last Full snapshot at or before `time`.
+    auto after = std::upper_bound(mFullSnapshots.begin(), mFullSnapshots.end(), time,
+                                  [this](double t, uint32_t index) { return t < mSnapshots[index].mTime; });
+    const uint32_t first = *std::prev(after);
+    uint32_t last = first + 1;
+    while (last < mSnapshots.size() && mSnapshots[last].mTime <= time)
+        ++last;
+    return {first, last - first};
+}
+
+bool SnapshotTable::RebuildFullSnapshots()
+{
+    mFullSnapshots.clear();
+    for (uint32_t i = 0; i < mSnapshots.size(); ++i) {
+        if (i > 0 && !(mSnapshots[i - 1].mTime <= mSnapshots[i].mTime))
+            return false;
+        if (mSnapshots[i].mType == ESnapshotType::Full)
+            mFullSnapshots.push_back(i);
+    }
+    return true;
+}
+
+} // namespace Profiler
