@@ -3,6 +3,9 @@
 #include "CallGraphModel/CallGraphQuery.h"
 #include "System/JobScheduler.h"
 
+#include <atomic>
+#include <limits>
+
 namespace Profiler {
 
 BuildCallGraphJob::BuildCallGraphJob(const CallGraphModel& model,
@@ -28,6 +31,21 @@ void BuildCallGraphJob::Finalize(System::EJobFinalizationState state)
     }
 }
 
+namespace {
+
+/// A group of a caller's requests. Fresh scheduler groups cannot be named again by a later
+/// description, so requests take their groups from a range of their own below 2^31.
+int NewRequestGroup()
+{
+    static std::atomic<int> next{0x40000000};
+    const int group = next.fetch_add(1, std::memory_order_relaxed);
+    if (group == std::numeric_limits<int>::max())
+        next.store(0x40000000, std::memory_order_relaxed);
+    return group;
+}
+
+} // namespace
+
 System::JobHandle CallGraphModel::GetCallGraph(std::unique_ptr<GetCallGraphOperation> request,
                                                const System::JobHandle& previous)
 {
@@ -41,7 +59,7 @@ System::JobHandle CallGraphModel::GetCallGraph(std::unique_ptr<GetCallGraphOpera
     description.finalization = [](System::EJobFinalizationState state, System::Job& job) {
         static_cast<BuildCallGraphJob&>(job).Finalize(state);
     };
-    description.groupId = previous.IsValid() ? static_cast<int>(previous.group) : -1;
+    description.groupId = previous.IsValid() ? static_cast<int>(previous.group) : NewRequestGroup();
     description.tag = ~0u;
     description.priority = 1;
     description.detached = false;

@@ -87,6 +87,14 @@ bool CallGraphModel::Progress(const ProcessingProgress& progress, ThreadProcessi
     return true;
 }
 
+void CallGraphModel::AbandonProcessing()
+{
+    if (mWritingJob.IsValid())
+        mContext.Scheduler->Wait(mWritingJob);
+    mWritingJob = {};
+    mStates.clear();
+}
+
 bool CallGraphModel::BeginProcessing(Serialization::ErrorList& errors)
 {
     return mSnapshots.Open(mDirectory / kSnapshotsFileName, SnapshotFile::EMode::Writing, errors);

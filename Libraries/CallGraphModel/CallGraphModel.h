@@ -40,7 +40,7 @@ struct CallGraphModelContext {
 /// The host calls Progress before it hands the thread its events at that time, so a snapshot
 /// taken at time t holds exactly the events before t; it ends a thread only after the thread's
 /// last event. EndThread closes the processor's open bars first, so that the thread's final
-/// snapshot holds all of its time.
+/// snapshot holds all of its time. Request groups are ids from 2^30 up (see GetCallGraph).
 class CallGraphModel final : public Model {
 public:
     static constexpr const char* kFolderName = "CallGraph";
@@ -91,6 +91,11 @@ public:
     bool BeginProcessing(Serialization::ErrorList& errors) override;
     bool DeleteStoredData(Serialization::ErrorList& errors) override;
     bool Save(Serialization::ErrorList& errors) override;
+
+    /// Stops processing without ending the threads still open (the host gave up): waits for the
+    /// writing job and forgets their processing states, so their routers let go of the host's
+    /// processors. Their snapshots so far stay; they get no final snapshot.
+    void AbandonProcessing();
 
     /// Schedules the request as a BuildCallGraphJob in the group of `previous` (a new group when
     /// it is invalid), after canceling that group's jobs and waiting for them to return. Returns

@@ -13,8 +13,11 @@ void SnapshotTable::Append(const SnapshotDescription& snapshot)
 
 bool SnapshotTable::HasSnapshotAt(double time) const
 {
-    // Snapshots ascend, and a repeated time can only be the latest one.
-    return !mSnapshots.empty() && mSnapshots.back().mTime == time;
+    // Snapshots ascend, so a repeated time is nearly always the latest one: search from there.
+    for (auto it = mSnapshots.rbegin(); it != mSnapshots.rend(); ++it)
+        if (it->mTime == time)
+            return true;
+    return false;
 }
 
 SnapshotTable::Range SnapshotTable::FindSnapshots(double time) const

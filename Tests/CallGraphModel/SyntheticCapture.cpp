@@ -232,13 +232,17 @@ bool ProcessCapture(CallGraphModel& model, const TestCapture& capture, Serializa
                 capture, event.threadId, false, OpenBarProcessor::kProcessingReportingInterval, event.time);
             thread.state = model.BeginThread(*thread.processor);
         }
-        if (!model.Progress({0.0, event.time}, *thread.state, errors))
+        if (!model.Progress({0.0, event.time}, *thread.state, errors)) {
+            model.AbandonProcessing();
             return false;
+        }
         thread.processor->HandleEvent(event, std::numeric_limits<double>::max());
     }
     for (auto& [id, thread] : threads)
-        if (!model.EndThread(*thread.processor, errors))
+        if (!model.EndThread(*thread.processor, errors)) {
+            model.AbandonProcessing();
             return false;
+        }
     model.EndProcessing();
     return model.Save(errors);
 }
