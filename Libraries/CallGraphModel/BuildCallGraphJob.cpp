@@ -49,6 +49,11 @@ int NewRequestGroup()
 System::JobHandle CallGraphModel::GetCallGraph(std::unique_ptr<GetCallGraphOperation> request,
                                                const System::JobHandle& previous)
 {
+    if (mContext.Scheduler == nullptr) {
+        // Nothing can run the request: it ends as a refused one does.
+        request->Completed(nullptr, true);
+        return {};
+    }
     System::JobScheduler& scheduler = *mContext.Scheduler;
     if (previous.IsValid())
         scheduler.CancelAndWait(System::ECancelMode::Group, previous);

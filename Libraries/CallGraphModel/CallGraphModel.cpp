@@ -102,6 +102,15 @@ bool CallGraphModel::BeginProcessing(Serialization::ErrorList& errors)
 
 bool CallGraphModel::DeleteStoredData(Serialization::ErrorList& errors)
 {
+    // The threads stay (queries may hold them) but no longer refer to any record.
+    AbandonProcessing();
+    {
+        std::lock_guard lock(mThreadsMutex);
+        for (auto& [id, thread] : mThreads)
+            thread->SetTable({});
+    }
+    mLastInterval = -1;
+    mWritingErrors.Clear();
     mSnapshots.Close();
     if (System::ClearDirectory(mDirectory, errors) != System::kRemoveSucceeded)
         return false;

@@ -14,7 +14,7 @@ namespace Profiler {
 /// stacks. Not thread-safe.
 class ResolvedStackCache {
 public:
-    static constexpr std::size_t kMaxFrames = 1u << 20;
+    static constexpr std::size_t kMaxFrames = 1u << 18;
 
     /// The frames of `stackId`, resolved through `input` on first use; empty when the stack is
     /// unknown. Valid until the next call.
