@@ -4,6 +4,8 @@
 #include "CaptureModel/TraceEventStream.h"
 #include "CaptureModel/TraceEventStreamReader.h"
 #include "CaptureModel/TraceEventStreamWriter.h"
+#include "RTTI/Registry.h"
+#include "Serialization/Schema.h"
 #include "Utility/ErrorList.h"
 
 #include <benchmark/benchmark.h>
@@ -26,9 +28,23 @@ std::filesystem::path MakeDirectory(const char* name)
     return path;
 }
 
+/// Index files are written through the type registry.
+void RegisterTypes()
+{
+    static RTTI::Registry registry;
+    static const bool registered = [] {
+        registry.RegisterPrimitives();
+        Serialization::RegisterSchemaTypes(registry);
+        registry.Register<TraceEventStream>();
+        return true;
+    }();
+    (void)registered;
+}
+
 /// Writes the synthetic stream; returns the index.
 std::unique_ptr<TraceEventStream> WriteStream(const std::filesystem::path& directory)
 {
+    RegisterTypes();
     std::mt19937 random(7);
     std::uniform_int_distribution<uint64_t> stack(1, 20000);
     TraceEventStreamWriter writer;

@@ -1,9 +1,15 @@
 #pragma once
 
+#include "RTTI/Reflection.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <vector>
+
+namespace RTTI {
+class Registry;
+}
 
 namespace Serialization {
 class ErrorList;
@@ -23,9 +29,11 @@ static_assert(sizeof(BrokenStackRecord) == 24, "records are stored as they are i
 
 /// The index of the broken stack stream: per thread, the chunks of "stacks.dat" that hold its
 /// records, in time order. Each chunk is one zstd frame of a u64 record count and the records.
-class BrokenStackIndex {
-public:
+class BrokenStackIndex : public RTTI::Object {
+    QX_RTTI_CLASS(BrokenStackIndex);
+
     struct Chunk {
+        QX_RTTI_STRUCT(Chunk);
         double mStartTime = 0.0;  ///< the first record's start
         double mEndTime = 0.0;    ///< the last record's end
         uint64_t mFileOffset = 0; ///< where the chunk starts in "stacks.dat"
@@ -43,6 +51,10 @@ public:
     /// The chunks of one thread, or null when it has none.
     const std::vector<Chunk>* FindChunks(int32_t thread) const;
 
+    /// Reads "stacks.index". Fails with "Unable to open file" when it is missing and with "The
+    /// file does not appear to be a BrokenStackIndex file (missing BrokenStackIndex object)".
+    static std::unique_ptr<BrokenStackIndex>
+    Load(const std::filesystem::path& path, const RTTI::Registry& registry, Serialization::ErrorList& errors);
     bool Save(const std::filesystem::path& path, Serialization::ErrorList& errors) const;
 
 private:

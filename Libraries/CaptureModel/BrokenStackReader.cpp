@@ -9,6 +9,14 @@ namespace Profiler {
 
 using Serialization::EErrorCode;
 
+bool BrokenStackReader::Open(const std::filesystem::path& directory, const RTTI::Registry& registry,
+                             Serialization::ErrorList& errors)
+{
+    std::unique_ptr<BrokenStackIndex> index =
+        BrokenStackIndex::Load(directory / BrokenStackIndex::kIndexFileName, registry, errors);
+    return index && Open(directory, std::move(*index), errors);
+}
+
 bool BrokenStackReader::Open(const std::filesystem::path& directory, BrokenStackIndex index,
                              Serialization::ErrorList& errors)
 {

@@ -6,6 +6,10 @@
 #include "CaptureModel/Identifiers.h"
 #include "Utility/ErrorList.h"
 
+namespace RTTI {
+class Registry;
+}
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -18,6 +22,9 @@ namespace Profiler {
 /// keeps its own buffers.
 class BrokenStackReader {
 public:
+    /// Reads "stacks.index" in `directory` and opens "stacks.dat" for reading.
+    bool Open(const std::filesystem::path& directory, const RTTI::Registry& registry,
+              Serialization::ErrorList& errors);
     /// Opens "stacks.dat" in `directory` for the chunks that `index` lists.
     bool Open(const std::filesystem::path& directory, BrokenStackIndex index,
               Serialization::ErrorList& errors);

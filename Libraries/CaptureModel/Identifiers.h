@@ -1,12 +1,14 @@
 #pragma once
 
+#include "RTTI/Reflection.h"
+
 #include <cstdint>
 
 namespace Profiler {
 
 /// Operating-system thread and process identifiers: distinct types so that one is never
 /// passed for the other, stored as their 32-bit value.
-enum class ThreadID : uint32_t {};
-enum class ProcessID : uint32_t {};
+QX_RTTI_IDENTIFIER(ThreadID, uint32_t, "Profiler::ThreadID");
+QX_RTTI_IDENTIFIER(ProcessID, uint32_t, "Profiler::ProcessID");
 
 } // namespace Profiler

@@ -2,6 +2,7 @@
 
 #include "CaptureModel/EventChunkFile.h"
 #include "CaptureModel/Identifiers.h"
+#include "RTTI/Reflection.h"
 
 #include <atomic>
 #include <cstdint>
@@ -10,6 +11,10 @@
 #include <memory>
 #include <set>
 #include <vector>
+
+namespace RTTI {
+class Registry;
+}
 
 namespace Serialization {
 class ErrorList;
@@ -22,10 +27,12 @@ namespace Profiler {
 /// chunk list that this object holds. Reading goes through TraceEventStreamReader, writing
 /// through TraceEventStreamWriter. Once opened, the chunk list does not change (except by
 /// Upgrade, which must not run while readers exist), so any number of readers may share it.
-class TraceEventStream {
-public:
+class TraceEventStream : public RTTI::Object {
+    QX_RTTI_CLASS(TraceEventStream);
+
     /// One chunk's index entry.
     struct Chunk {
+        QX_RTTI_STRUCT(Chunk);
         double mStartTime = 0.0;  ///< time of the first event (ms)
         double mEndTime = 0.0;    ///< time of the last event (ms)
         uint64_t mFileOffset = 0; ///< where the chunk starts in "events.dat"
@@ -45,9 +52,17 @@ public:
     static constexpr uint64_t kUpgradeChunkEvents = 100000;
 
     TraceEventStream();
-    ~TraceEventStream();
+    ~TraceEventStream() override;
     TraceEventStream(const TraceEventStream&) = delete;
     TraceEventStream& operator=(const TraceEventStream&) = delete;
+
+    /// Loads "events.index" from `directory` (the registry must hold this class) and opens
+    /// "events.dat" for reading. Fails with "Unable to open events data file %s, the file does
+    /// not exist" or "The file does not appear to be a TraceEventStream file (missing
+    /// TraceEventStream object)", besides the index reader's own errors.
+    static std::unique_ptr<TraceEventStream> Open(const std::filesystem::path& directory,
+                                                  const RTTI::Registry& registry,
+                                                  Serialization::ErrorList& errors);
 
     uint64_t GetNumEvents() const { return mNumEvents; }
     const std::vector<Chunk>& GetChunks() const { return mChunks; }
@@ -59,6 +74,8 @@ public:
 
     /// Writes the index (this object) to `path` as a binary object file.
     bool SaveIndex(const std::filesystem::path& path, Serialization::ErrorList& errors) const;
+    /// Writes the index to "events.index" in the stream's directory.
+    bool SaveIndex(Serialization::ErrorList& errors) const;
 
     /// Opens "events.dat" in `directory` for reading. Fails with "Unable to open events data
     /// file %s, the file does not exist" when it is missing.

@@ -63,6 +63,10 @@ bool TraceEventStream::Upgrade(Serialization::ErrorList& errors, const std::atom
                 static_cast<int>(kCurrentEventDataVersion));
     if (mEventDataVersion != 1)
         return true;
+    if (mDirectory.empty()) {
+        errors.Add(EErrorCode::FileAccess, "The event stream has not been opened in a directory");
+        return false;
+    }
 
     const std::filesystem::path dataPath = mDirectory / kDataFileName;
     const std::filesystem::path indexPath = mDirectory / kIndexFileName;

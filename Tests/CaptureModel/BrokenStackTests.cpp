@@ -3,6 +3,8 @@
 
 #include "CaptureModel/BrokenStackReader.h"
 #include "CaptureModel/BrokenStackWriter.h"
+#include "CaptureModel/TraceEventStream.h"
+#include "RTTI/Registry.h"
 #include "Support/TempDirectory.h"
 #include "TraceEventTestSupport.h"
 
@@ -38,7 +40,9 @@ protected:
     {
         Serialization::ErrorList errors;
         ASSERT_TRUE(mWriter.Finish(errors)) << errors.ToString();
-        ASSERT_TRUE(mReader.Open(mDirectory.GetPath(), mWriter.GetIndex(), errors)) << errors.ToString();
+        // The reader takes its index from "stacks.index", as a loaded session does.
+        ASSERT_TRUE(mReader.Open(mDirectory.GetPath(), TestSupport::CaptureModelRegistry(), errors))
+            << errors.ToString();
     }
 
     TestSupport::TempDirectory mDirectory;
@@ -47,6 +51,7 @@ protected:
 
     void SetUp() override
     {
+        TestSupport::CaptureModelRegistry();
         Serialization::ErrorList errors;
         ASSERT_TRUE(mWriter.Open(mDirectory.GetPath(), errors));
     }
@@ -164,4 +169,21 @@ TEST(BrokenStackFiles, UnopenableStreamIsReported)
                                                          (directory / "stacks.dat").string() + ". Error: ",
                                                      0),
               0u);
+}
+
+TEST(BrokenStackFiles, IndexMustExistAndHoldTheIndexRoot)
+{
+    TestSupport::TempDirectory directory;
+    const RTTI::Registry& registry = TestSupport::CaptureModelRegistry();
+    BrokenStackReader reader;
+    Serialization::ErrorList errors;
+    EXPECT_FALSE(reader.Open(directory.GetPath(), registry, errors));
+    EXPECT_EQ(errors.GetErrors().back().message, "Unable to open file");
+
+    TraceEventStream other;
+    ASSERT_TRUE(other.SaveIndex(directory / "stacks.index", errors));
+    EXPECT_FALSE(reader.Open(directory.GetPath(), registry, errors));
+    EXPECT_EQ(errors.GetErrors().back().message,
+              "The file does not appear to be a BrokenStackIndex file (missing BrokenStackIndex object)");
+    EXPECT_EQ(errors.GetErrors().back().code, Serialization::EErrorCode::Corrupt);
 }

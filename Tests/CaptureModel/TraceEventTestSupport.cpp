@@ -1,5 +1,10 @@
 #include "TraceEventTestSupport.h"
 
+#include "CaptureModel/BrokenStackIndex.h"
+#include "CaptureModel/CallstackDatabase.h"
+#include "CaptureModel/TraceEventStream.h"
+#include "RTTI/Registry.h"
+#include "Serialization/Schema.h"
 #include "Support/Paths.h"
 #include "Support/TempDirectory.h"
 #include "Utility/Format.h"
@@ -11,77 +16,50 @@ namespace TestSupport {
 using Profiler::ETraceEventKind;
 using Profiler::TraceEvent;
 
+RTTI::Registry& CaptureModelRegistry()
+{
+    static RTTI::Registry* registry = [] {
+        auto* made = new RTTI::Registry;
+        made->RegisterPrimitives();
+        Serialization::RegisterSchemaTypes(*made);
+        made->Register<Profiler::TraceEventStream>();
+        made->Register<Profiler::BrokenStackIndex>();
+        made->Register<Profiler::CallstackDatabase>();
+        return made;
+    }();
+    return *registry;
+}
+
 std::vector<TraceEvent> MakeEventOfEveryKind(double time, uint32_t process, uint32_t thread)
 {
+    // Which payload fields each kind carries: stack, 8-byte values, u32 values, byte, strings.
+    struct Fields {
+        int stack, data64, data32, data8, texts;
+    };
+    constexpr Fields kFields[Profiler::kTraceEventKindCount] = {
+        {1, 0, 0, 0, 0}, {0, 0, 0, 1, 0}, {1, 0, 0, 0, 0}, {1, 0, 2, 0, 0}, {0, 1, 0, 1, 0}, {0, 0, 0, 1, 0},
+        {0, 0, 0, 0, 1}, {1, 0, 0, 0, 2}, {0, 0, 0, 0, 0}, {1, 0, 1, 0, 2}, {0, 2, 2, 0, 0}, {0, 1, 1, 1, 0},
+        {0, 0, 1, 1, 0}, {0, 1, 0, 0, 0}, {0, 1, 0, 0, 0}, {0, 2, 0, 0, 0}, {0, 1, 0, 0, 0}, {1, 0, 0, 0, 0}};
+    static const char* const kTexts[2] = {"first text", ""};
     std::vector<TraceEvent> events;
     for (uint8_t kind = 0; kind < Profiler::kTraceEventKindCount; ++kind) {
+        const Fields& fields = kFields[kind];
+        const uint64_t seed = 0x0102030405060708ull * (kind + 1);
         TraceEvent event;
         event.kind = static_cast<ETraceEventKind>(kind);
         event.time = time;
         event.processId = Profiler::ProcessID{process};
         event.threadId = Profiler::ThreadID{thread};
-        const uint64_t seed = 0x0102030405060708ull * (kind + 1);
-        switch (event.kind) {
-        case ETraceEventKind::Sample:
-        case ETraceEventKind::ContextSwitchIn:
-        case ETraceEventKind::StackOnly:
+        if (fields.stack)
             event.stackId = seed;
-            break;
-        case ETraceEventKind::ContextSwitchOut:
-        case ETraceEventKind::ThreadStatus:
-            event.data8 = static_cast<uint8_t>(kind + 20);
-            break;
-        case ETraceEventKind::StackWithoutTime:
-            event.stackId = seed;
-            event.data32[0] = 0xAABBCCDD;
-            event.data32[1] = 7;
-            break;
-        case ETraceEventKind::Kind4:
-            event.data8 = 4;
-            event.data64[0] = seed;
-            break;
-        case ETraceEventKind::Kind6:
-            event.text[0] = "a string";
-            break;
-        case ETraceEventKind::ZoneBegin:
-            event.stackId = seed;
-            event.text[0] = "zone";
-            event.text[1] = "";
-            break;
-        case ETraceEventKind::ZoneBeginWithColour:
-            event.stackId = seed;
-            event.text[0] = "coloured zone";
-            event.text[1] = "detail";
-            event.data32[0] = 0xFF00FF00;
-            break;
-        case ETraceEventKind::Kind10:
-            event.data64[0] = seed;
-            event.data32[0] = 1;
-            event.data32[1] = 2;
-            event.data64[1] = ~seed;
-            break;
-        case ETraceEventKind::Kind11:
-            event.data32[0] = 11;
-            event.data8 = 0x80;
-            event.data64[0] = seed;
-            break;
-        case ETraceEventKind::ThreadStatusWithValue:
-            event.data32[0] = 12;
-            event.data8 = 2;
-            break;
-        case ETraceEventKind::InstrumentationContextOut:
-            event.data64[0] = seed;
-            event.data64[1] = 15;
-            break;
-        case ETraceEventKind::Kind13:
-        case ETraceEventKind::Kind14:
-        case ETraceEventKind::InstrumentationContextIn:
-            event.data64[0] = seed;
-            break;
-        case ETraceEventKind::ZoneEnd:
-        case ETraceEventKind::EndMarker:
-            break;
-        }
+        for (int i = 0; i < fields.data64; ++i)
+            event.data64[i] = seed + i + 1;
+        for (int i = 0; i < fields.data32; ++i)
+            event.data32[i] = 0xAABBCC00u + kind * 2 + i;
+        if (fields.data8)
+            event.data8 = static_cast<uint8_t>(0x80 + kind);
+        for (int i = 0; i < fields.texts; ++i)
+            event.text[i] = kTexts[i];
         events.push_back(event);
     }
     return events;

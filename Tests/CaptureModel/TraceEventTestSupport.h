@@ -7,7 +7,15 @@
 #include <string>
 #include <vector>
 
+namespace RTTI {
+class Registry;
+}
+
 namespace TestSupport {
+
+/// A registry holding the primitives, the schema classes and the capture model's index classes,
+/// made on first use; index files are written and read through it.
+RTTI::Registry& CaptureModelRegistry();
 
 /// One event of every kind 0..17 with distinct payload values (strings point to static text).
 std::vector<Profiler::TraceEvent> MakeEventOfEveryKind(double time, uint32_t process = 1,
