@@ -11,6 +11,8 @@
 #include "CallGraphModel/CallGraphOpenBarProcessorRouter.h"
 #include "CallGraphModel/CallGraphQuery.h"
 #include "CallGraphModel/OpenBarProcessor.h"
+#include "RTTI/Registry.h"
+#include "Serialization/Schema.h"
 #include "System/JobScheduler.h"
 #include "Utility/ErrorList.h"
 
@@ -57,6 +59,15 @@ struct ProcessedModel {
     static bool Process(CallGraphModel& model, const BenchmarkCapture& capture,
                         Serialization::ErrorList& errors)
     {
+        // Saving writes "Model.dat" through the registered classes.
+        static const bool registered = [] {
+            static RTTI::Registry registry;
+            registry.RegisterPrimitives();
+            Serialization::RegisterSchemaTypes(registry);
+            CallGraphModel::RegisterTypes(registry);
+            return true;
+        }();
+        (void)registered;
         if (!model.BeginProcessing(errors))
             return false;
         std::map<uint32_t, std::pair<std::unique_ptr<OpenBarProcessor>, ThreadProcessingState*>> threads;

@@ -17,6 +17,10 @@
 #include <mutex>
 #include <vector>
 
+namespace RTTI {
+class Registry;
+}
+
 namespace System {
 class JobScheduler;
 }
@@ -42,7 +46,8 @@ struct CallGraphModelContext {
 /// last event. EndThread closes the processor's open bars first, so that the thread's final
 /// snapshot holds all of its time. Request groups are ids from 2^30 up (see GetCallGraph).
 class CallGraphModel final : public Model {
-public:
+    QX_RTTI_CLASS(CallGraphModel);
+
     static constexpr const char* kFolderName = "CallGraph";
     static constexpr const char* kSourceFolderName = "Source";
     static constexpr const char* kModelFileName = "Model.dat";
@@ -80,6 +85,9 @@ public:
 
     /// A model for the session; creates its "CallGraph" folder.
     explicit CallGraphModel(CallGraphModelContext context);
+
+    /// Registers the model's classes and every class they refer to.
+    static void RegisterTypes(RTTI::Registry& registry);
     /// Waits for the writing job.
     ~CallGraphModel() override;
 
@@ -126,8 +134,13 @@ private:
     };
     using ThreadsToWrite = std::vector<ThreadToWrite>;
 
+    friend std::unique_ptr<CallGraphModel> LoadCallGraphModel(CallGraphModelContext, const RTTI::Registry&,
+                                                              Serialization::ErrorList&);
+
     /// Writes "Model.dat": the thread table with every thread's snapshot table.
     bool WriteModelFile(Serialization::ErrorList& errors) const;
+    /// Makes a loaded thread table consistent: keys and thread IDs agree, tables are sound.
+    bool CheckLoadedThreads(Serialization::ErrorList& errors);
     bool SnapshotTick(double time, Serialization::ErrorList& errors);
     /// Waits for the writing job; false (with its errors copied) when it failed.
     bool WaitForWritingJob(Serialization::ErrorList& errors);
@@ -154,5 +167,12 @@ private:
     std::vector<uint8_t> mWriteBuffer;
     std::unique_ptr<EventChunkCompressor> mCompressor;
 };
+
+/// Loads the session's model: reads its "Model.dat" (objects of unknown classes are skipped),
+/// takes the first Profiler::CallGraphModel in it and opens "Snapshots.dat" for reading. Null,
+/// with the reasons in `errors`, when the model cannot be loaded.
+std::unique_ptr<CallGraphModel> LoadCallGraphModel(CallGraphModelContext context,
+                                                   const RTTI::Registry& registry,
+                                                   Serialization::ErrorList& errors);
 
 } // namespace Profiler

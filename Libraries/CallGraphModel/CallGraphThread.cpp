@@ -2,6 +2,12 @@
 
 namespace Profiler {
 
+QX_RTTI_DEFINE_CLASS(Profiler::CallGraphThread, 1)
+{
+    type.Property("ThreadID", &CallGraphThread::mThreadID)
+        .Property("SnapshotTable", &CallGraphThread::mSnapshotTable);
+}
+
 void CallGraphThread::AppendSnapshot(const SnapshotDescription& snapshot)
 {
     std::lock_guard lock(mMutex);
@@ -44,6 +50,12 @@ void CallGraphThread::SetTable(SnapshotTable table)
 {
     std::lock_guard lock(mMutex);
     mSnapshotTable = std::move(table);
+}
+
+bool CallGraphThread::RepairTable()
+{
+    std::lock_guard lock(mMutex);
+    return mSnapshotTable.Repair();
 }
 
 } // namespace Profiler

@@ -2,6 +2,8 @@
 
 #include "CallGraphModel/SnapshotTable.h"
 #include "CaptureModel/Identifiers.h"
+#include "RTTI/Object.h"
+#include "RTTI/Reflection.h"
 
 #include <mutex>
 #include <optional>
@@ -11,8 +13,9 @@ namespace Profiler {
 
 /// One thread of the call graph model: where its snapshots lie. The table is guarded by the
 /// thread's own mutex, since the writing job appends while queries read.
-class CallGraphThread {
-public:
+class CallGraphThread : public RTTI::Object {
+    QX_RTTI_CLASS(CallGraphThread);
+
     using SnapshotDescription = SnapshotTable::SnapshotDescription;
 
     explicit CallGraphThread(ThreadID thread = {}) : mThreadID(thread) {}
@@ -29,6 +32,9 @@ public:
     /// A copy of the table.
     SnapshotTable GetTable() const;
     void SetTable(SnapshotTable table);
+    /// Checks the table read from a file (see SnapshotTable::Repair).
+    bool RepairTable();
+    void SetThreadId(ThreadID thread) { mThreadID = thread; }
 
 private:
     ThreadID mThreadID;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "RTTI/Object.h"
+#include "RTTI/Reflection.h"
+
 namespace Serialization {
 class ErrorList;
 }
@@ -23,10 +26,9 @@ public:
 /// A capture model: state that a plugin builds from a capture's events while the host
 /// processes it, and stores beside the capture. The host drives every model from its processing
 /// thread, in this order: BeginProcessing; per thread BeginThread, Progress calls in capture
-/// time order, EndThread; then Save.
-class Model {
-public:
-    virtual ~Model() = default;
+/// time order, EndThread; then Save. GetType tells the model's registered class.
+class Model : public RTTI::Object {
+    QX_RTTI_CLASS(Model);
 
     /// Starts keeping `processor`'s thread; the state is handed back with every Progress call.
     virtual ThreadProcessingState* BeginThread(OpenBarProcessor& processor) = 0;

@@ -4,6 +4,20 @@
 
 namespace Profiler {
 
+QX_RTTI_DEFINE_CLASS(Profiler::SnapshotTable, 1)
+{
+    type.Property("Snapshots", &SnapshotTable::mSnapshots)
+        .Property("FullSnapshots", &SnapshotTable::mFullSnapshots);
+}
+
+QX_RTTI_DEFINE_CLASS(Profiler::SnapshotTable::SnapshotDescription, 1)
+{
+    type.Property("Time", &SnapshotDescription::mTime)
+        .Property("Offset", &SnapshotDescription::mOffset)
+        .Property("Size", &SnapshotDescription::mSize)
+        .Property("Type", &SnapshotDescription::mType);
+}
+
 void SnapshotTable::Append(const SnapshotDescription& snapshot)
 {
     if (snapshot.mType == ESnapshotType::Full)
@@ -34,15 +48,18 @@ SnapshotTable::Range SnapshotTable::FindSnapshots(double time) const
     return {first, last - first};
 }
 
-bool SnapshotTable::RebuildFullSnapshots()
+bool SnapshotTable::Repair()
 {
-    mFullSnapshots.clear();
+    std::vector<uint32_t> fullSnapshots;
     for (uint32_t i = 0; i < mSnapshots.size(); ++i) {
         if (i > 0 && !(mSnapshots[i - 1].mTime <= mSnapshots[i].mTime))
             return false;
+        if (mSnapshots[i].mType != ESnapshotType::Full && mSnapshots[i].mType != ESnapshotType::Delta)
+            return false;
         if (mSnapshots[i].mType == ESnapshotType::Full)
-            mFullSnapshots.push_back(i);
+            fullSnapshots.push_back(i);
     }
+    mFullSnapshots = std::move(fullSnapshots);
     return true;
 }
 

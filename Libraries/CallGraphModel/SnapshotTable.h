@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RTTI/Reflection.h"
+
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -12,11 +14,15 @@ enum class ESnapshotType : uint8_t {
     Full = 0,
     Delta = 1,
 };
+QX_RTTI_ENUM(ESnapshotType, "Profiler::ESnapshotType", Full, Delta);
 
 /// Where one thread's snapshots lie in "Snapshots.dat", in the order written (ascending time).
 class SnapshotTable {
-public:
+    QX_RTTI_STRUCT(SnapshotTable);
+
     struct SnapshotDescription {
+        QX_RTTI_STRUCT(SnapshotDescription);
+
         double mTime = 0.0;   ///< capture time (ms) at which the snapshot was taken
         uint64_t mOffset = 0; ///< of the compressed record in "Snapshots.dat"
         uint64_t mSize = 0;   ///< bytes of the compressed record
@@ -39,9 +45,10 @@ public:
     };
     Range FindSnapshots(double time) const;
 
-    /// Restores the Full list from the snapshots (a table read from a file). False when the
-    /// snapshots are not in ascending time order.
-    bool RebuildFullSnapshots();
+    /// Checks a table read from a file and derives its Full list from the snapshots again, so
+    /// that a damaged list cannot point anywhere else. False when the snapshots are not in
+    /// ascending time order or have an unknown type.
+    bool Repair();
 
 private:
     std::vector<SnapshotDescription> mSnapshots;

@@ -2,6 +2,7 @@
 #include "TestCapture.h"
 
 #include "CallGraphModel/CallGraphQuery.h"
+#include "Serialization/Binary.h"
 #include "Support/TempDirectory.h"
 #include "System/JobScheduler.h"
 
@@ -94,17 +95,23 @@ private:
     std::shared_ptr<Outcome> mOutcome;
 };
 
-std::unique_ptr<CallGraph> ModelFixture::Query(double start, double end, std::vector<ThreadID> threads,
-                                               Serialization::ErrorList* failures)
+std::unique_ptr<CallGraph> Query(const CallGraphModel& model, double start, double end,
+                                 std::vector<ThreadID> threads, Serialization::ErrorList* failures = nullptr)
 {
     Request request(start, end, std::move(threads));
     const std::atomic<bool> canceled{false};
-    std::unique_ptr<CallGraph> result = BuildCallGraph(*model, request, request.mErrors, canceled);
+    std::unique_ptr<CallGraph> result = BuildCallGraph(model, request, request.mErrors, canceled);
     if (failures != nullptr)
         *failures = request.mErrors;
     else
         EXPECT_TRUE(request.mErrors.IsEmpty()) << request.mErrors.ToString();
     return result;
+}
+
+std::unique_ptr<CallGraph> ModelFixture::Query(double start, double end, std::vector<ThreadID> threads,
+                                               Serialization::ErrorList* failures)
+{
+    return ::Query(*model, start, end, std::move(threads), failures);
 }
 
 void AddSamples(TestCapture& capture, ThreadID thread, const std::string& stack, double from, double to,
@@ -274,4 +281,71 @@ TEST(CallGraphModel, RequestsRunAsJobsAndANewerRequestCancelsTheOlder)
                             fixture.capture->GetNames()),
               "");
     fixture.scheduler.Wait(secondHandle);
+}
+
+TEST(CallGraphModel, SavedModelsLoadAndAnswerTheSameQueries)
+{
+    SyntheticOptions options;
+    options.durationMs = 60000;
+    options.seed = 21;
+    ModelFixture fixture;
+    fixture.capture = MakeSyntheticCapture(options);
+    ASSERT_TRUE(fixture.Process()) << fixture.errors.ToString();
+    Serialization::ErrorList errors;
+    std::unique_ptr<CallGraphModel> loaded = LoadCallGraphModel(
+        CallGraphModelContext{fixture.directory.GetPath(), &fixture.scheduler, fixture.capture},
+        ModelRegistry(), errors);
+    ASSERT_NE(loaded, nullptr) << errors.ToString();
+    const std::vector<ThreadID> threads = fixture.model->GetThreadIds();
+    ASSERT_EQ(loaded->GetThreadIds(), threads);
+    for (ThreadID thread : threads) {
+        const SnapshotTable saved = fixture.model->FindThread(thread)->GetTable();
+        const SnapshotTable read = loaded->FindThread(thread)->GetTable();
+        EXPECT_EQ(read.GetFullSnapshots(), saved.GetFullSnapshots());
+        ASSERT_EQ(read.GetSnapshots().size(), saved.GetSnapshots().size());
+        for (std::size_t i = 0; i < saved.GetSnapshots().size(); ++i) {
+            const auto& a = saved.GetSnapshots()[i];
+            const auto& b = read.GetSnapshots()[i];
+            EXPECT_TRUE(a.mTime == b.mTime && a.mOffset == b.mOffset && a.mSize == b.mSize &&
+                        a.mType == b.mType);
+        }
+    }
+    for (auto [start, end] : {std::pair{0.0, kEnd}, {1000.0, 52000.0}, {33000.0, 33100.0}}) {
+        std::unique_ptr<CallGraph> before = Query(*fixture.model, start, end, threads);
+        std::unique_ptr<CallGraph> after = Query(*loaded, start, end, threads);
+        EXPECT_EQ(
+            CompareGraphs(before->GetRoot(), after->GetRoot(), nullptr, 0.0, fixture.capture->GetNames()),
+            "");
+    }
+}
+
+TEST(CallGraphModel, LoadingRejectsWhatIsNotASoundModel)
+{
+    ModelFixture fixture;
+    const CallGraphModelContext context{fixture.directory.GetPath(), &fixture.scheduler, fixture.capture};
+    const std::filesystem::path modelFile = fixture.Folder() / CallGraphModel::kModelFileName;
+    auto load = [&] {
+        Serialization::ErrorList errors;
+        EXPECT_EQ(LoadCallGraphModel(context, ModelRegistry(), errors), nullptr);
+        return errors.IsEmpty() ? std::string() : errors.GetErrors().back().message;
+    };
+    EXPECT_NE(load(), ""); // no "Model.dat" yet
+
+    Serialization::ErrorList errors;
+    CallGraphModel model(context); // makes the folder
+    CallGraphThread lonely(kThread1);
+    ASSERT_TRUE(Serialization::WriteBinaryFile(modelFile, {&lonely}, errors)) << errors.ToString();
+    EXPECT_EQ(load(), "The file does not appear to be a CallGraphModel file (missing CallGraphModel object)");
+
+    SnapshotTable backwards;
+    backwards.Append({2000.0, 0, 10, ESnapshotType::Full});
+    backwards.Append({1000.0, 10, 10, ESnapshotType::Delta});
+    model.AddThread(kThread1, backwards);
+    ASSERT_TRUE(Serialization::WriteBinaryFile(modelFile, {&model}, errors)) << errors.ToString();
+    EXPECT_EQ(load(), "The snapshot table of thread 1 is damaged");
+
+    CallGraphModel empty(context);
+    ASSERT_TRUE(Serialization::WriteBinaryFile(modelFile, {&empty}, errors)) << errors.ToString();
+    EXPECT_EQ(load(), "Unable to open file " +
+                          (fixture.Folder() / CallGraphModel::kSnapshotsFileName).string() + " for reading.");
 }

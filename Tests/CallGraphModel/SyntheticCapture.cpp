@@ -3,6 +3,7 @@
 #include "CallGraphModel/CallGraphDifference.h"
 #include "CallGraphModel/CallGraphMultiOpenBarProcessor.h"
 #include "CallGraphModel/OpenBarProcessor.h"
+#include "Serialization/Schema.h"
 
 #include <algorithm>
 #include <cmath>
@@ -216,8 +217,21 @@ std::vector<ThreadID> GetThreads(const TestCapture& capture)
     return threads;
 }
 
+RTTI::Registry& ModelRegistry()
+{
+    static RTTI::Registry* registry = [] {
+        auto* made = new RTTI::Registry;
+        made->RegisterPrimitives();
+        Serialization::RegisterSchemaTypes(*made);
+        CallGraphModel::RegisterTypes(*made);
+        return made;
+    }();
+    return *registry;
+}
+
 bool ProcessCapture(CallGraphModel& model, const TestCapture& capture, Serialization::ErrorList& errors)
 {
+    ModelRegistry();
     if (!model.BeginProcessing(errors))
         return false;
     struct Thread {

@@ -11,6 +11,8 @@
 #include "CallGraphModel/CallGraph.h"
 #include "CallGraphModel/CallGraphModel.h"
 
+#include "RTTI/Registry.h"
+
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -32,6 +34,9 @@ std::unique_ptr<TestCapture> MakeSyntheticCapture(const SyntheticOptions& option
 
 /// The threads that have events, ascending.
 std::vector<Profiler::ThreadID> GetThreads(const TestCapture& capture);
+
+/// A registry with the model's classes, for saving and loading models.
+RTTI::Registry& ModelRegistry();
 
 /// Drives `model` over the capture as the host does: threads begin at their first event, a
 /// progress call precedes every event, threads end after the last event, then the model is
