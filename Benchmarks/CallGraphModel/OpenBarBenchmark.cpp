@@ -13,6 +13,8 @@
 #include "CallGraphModel/OpenBarProcessor.h"
 #include "RTTI/Registry.h"
 #include "Serialization/Schema.h"
+#include "System/JobScheduler.h"
+#include "Utility/ErrorList.h"
 
 #include <benchmark/benchmark.h>
 
