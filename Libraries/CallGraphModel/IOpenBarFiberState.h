@@ -34,8 +34,11 @@ public:
     /// Stores `bars` (outermost first; identical saved states are kept once) and records a fiber
     /// event of context `contextId` at `time` that refers to them.
     virtual void SaveFiberState(uint64_t contextId, double time, std::span<const SavedFiberBar> bars) = 0;
-    /// The bars of the context's most recent fiber event at or before `time` (the last one
-    /// recorded among events at the same time); false when there is none.
+    /// The bars of the context's most recent fiber event strictly before `time` (the last one
+    /// recorded among events at the same time); false when there is none. Events at `time`
+    /// itself are left out: whether one of them was saved before the restoring event depends on
+    /// the order of equal times, which a replay from the middle of a capture cannot know, and
+    /// capture processing and replays must restore the same bars.
     virtual bool FindFiberState(uint64_t contextId, double time, std::vector<SavedFiberBar>& bars) const = 0;
 };
 

@@ -42,11 +42,11 @@ bool OpenBarFiberState::FindFiberState(uint64_t contextId, double time,
     if (found == mEvents.end())
         return false;
     const std::vector<FiberEvent>& events = found->second;
-    auto after = std::upper_bound(events.begin(), events.end(), time,
-                                  [](double t, const FiberEvent& event) { return t < event.EventTimeMs; });
-    if (after == events.begin())
+    auto atOrAfter = std::lower_bound(events.begin(), events.end(), time,
+                                      [](const FiberEvent& event, double t) { return event.EventTimeMs < t; });
+    if (atOrAfter == events.begin())
         return false;
-    const std::vector<SavedFiberBar>& state = mStates[std::prev(after)->FiberStateIndex];
+    const std::vector<SavedFiberBar>& state = mStates[std::prev(atOrAfter)->FiberStateIndex];
     bars.assign(state.begin(), state.end());
     return true;
 }

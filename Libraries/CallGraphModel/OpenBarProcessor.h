@@ -36,8 +36,8 @@ class RecordReader;
 /// - Stacks without time (kinds 3 and 17) and zone begins (kinds 7 and 9) are accepted, like
 ///   samples, in state 1 or 9 (9 becomes 1); they close and open bars but charge no time, so
 ///   they do not report an applied stack.
-/// - Kind 16 restores the bars that the context's most recent fiber event at or before the
-///   event time saved: the bars from the first instrumentation zone of the saved list on are
+/// - Kind 16 restores the bars that the context's most recent fiber event before the event
+///   time saved: the bars from the first instrumentation zone of the saved list on are
 ///   opened at the event time above the thread's bars below its outermost zone bar (which
 ///   close). Zone bars opened later inherit the context of the zone bar below them (0 when
 ///   there is none).
