@@ -91,6 +91,17 @@ bool MultiOpenBarProcessor::Finish(double time, const std::atomic<bool>& cancele
             ++activeCount;
         }
     }
+    // Reading narrows to the threads still active, so that a thread waiting long after `time`
+    // is looked for only in the parts of the stream that hold its events.
+    auto readActiveThreads = [&] {
+        std::vector<ThreadID> threads;
+        for (std::size_t i = 0; i < mProcessors.size(); ++i)
+            if (active[i] != 0)
+                threads.push_back(mProcessors[i]->GetThreadId());
+        mSource->SetThreads(threads);
+    };
+    if (activeCount < mProcessors.size())
+        readActiveThreads();
     TraceEvent event;
     while (activeCount > 0 && mSource->Next(event)) {
         auto found = mIndexByThread.find(static_cast<uint32_t>(event.threadId));
@@ -98,7 +109,8 @@ bool MultiOpenBarProcessor::Finish(double time, const std::atomic<bool>& cancele
             OpenBarProcessor& processor = *mProcessors[found->second];
             if (processor.HandleEvent(event, time) || processor.GetState() == kThreadStateEnded) {
                 active[found->second] = 0;
-                --activeCount;
+                if (--activeCount > 0)
+                    readActiveThreads();
             }
         }
         if (canceled.load(std::memory_order_relaxed))

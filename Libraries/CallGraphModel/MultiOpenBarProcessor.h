@@ -38,6 +38,7 @@ public:
     /// Ends every processor at `time`: clamps the open bars, reads on with `time` as the limit
     /// until each thread has applied a call stack (or can no longer change what it charged
     /// before `time`), then closes every open bar. False when canceled or the stream failed.
+    /// The reader is left reading the threads that were active last.
     bool Finish(double time, const std::atomic<bool>& canceled);
 
 private:

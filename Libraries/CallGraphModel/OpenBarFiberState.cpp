@@ -42,8 +42,9 @@ bool OpenBarFiberState::FindFiberState(uint64_t contextId, double time,
     if (found == mEvents.end())
         return false;
     const std::vector<FiberEvent>& events = found->second;
-    auto atOrAfter = std::lower_bound(events.begin(), events.end(), time,
-                                      [](const FiberEvent& event, double t) { return event.EventTimeMs < t; });
+    auto atOrAfter =
+        std::lower_bound(events.begin(), events.end(), time,
+                         [](const FiberEvent& event, double t) { return event.EventTimeMs < t; });
     if (atOrAfter == events.begin())
         return false;
     const std::vector<SavedFiberBar>& state = mStates[std::prev(atOrAfter)->FiberStateIndex];
