@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 
 using namespace Profiler;
@@ -107,6 +108,11 @@ std::vector<Case> MakeCases(ProcessedCapture& processed, const SyntheticOptions&
             c.end = c.start + uniform(0.0, 200.0); // often within one snapshot interval
         else
             c.end = anyTime();
+        if (options.dyadicTimes) {
+            // Range ends on the capture's grid too, so that every sum stays exact.
+            c.start = std::round(c.start * 64.0) / 64.0;
+            c.end = std::round(c.end * 64.0) / 64.0;
+        }
         if (c.start > c.end)
             std::swap(c.start, c.end);
         cases.push_back(std::move(c));
@@ -128,7 +134,7 @@ void CheckCases(ProcessedCapture& processed, const std::vector<Case>& cases, dou
                     checkpoints.emplace_back(static_cast<uint32_t>(thread), time);
     std::sort(checkpoints.begin(), checkpoints.end());
     for (const auto& [thread, time] : checkpoints)
-        oracle.Cumulative({ThreadID{thread}}, time);
+        oracle.Prepare(ThreadID{thread}, time);
 
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
@@ -138,11 +144,12 @@ void CheckCases(ProcessedCapture& processed, const std::vector<Case>& cases, dou
                 known.push_back(thread);
         std::unique_ptr<CallGraph> actual = processed.Query(c.start, c.end, c.threads);
         std::unique_ptr<CallGraph> expected = oracle.Range(known, c.start, c.end);
-        std::unique_ptr<CallGraph> scale = oracle.Cumulative(known, c.end);
+        // Rounding is judged against the size of the figures the difference came from.
+        std::unique_ptr<CallGraph> scale = tolerance > 0.0 ? oracle.Cumulative(known, c.end) : nullptr;
         ASSERT_NE(actual, nullptr);
         const std::string difference =
-            CompareGraphs(expected->GetRoot(), actual->GetRoot(), &scale->GetRoot(), tolerance,
-                          processed.capture->GetNames(), &lenient);
+            CompareGraphs(expected->GetRoot(), actual->GetRoot(), scale ? &scale->GetRoot() : nullptr,
+                          tolerance, processed.capture->GetNames(), &lenient);
         ASSERT_EQ(difference, "") << label << " case " << i << ": [" << FormatNumber(c.start) << ", "
                                   << FormatNumber(c.end) << "] over " << known.size() << " threads";
         if (c.start == c.end) {
@@ -157,9 +164,9 @@ SyntheticOptions MakeOptions(uint64_t seed, bool dyadic)
     SyntheticOptions options;
     options.seed = seed;
     options.dyadicTimes = dyadic;
-    options.durationMs = std::uniform_real_distribution<double>(30000.0, 150000.0)(random);
+    options.durationMs = std::uniform_real_distribution<double>(30000.0, 110000.0)(random);
     options.threadCount = std::uniform_int_distribution<int>(2, 4)(random);
-    options.sampleInterval = 2.0; // fewer samples, the same structure
+    options.sampleInterval = 3.0; // fewer samples, the same structure
     return options;
 }
 
@@ -169,24 +176,24 @@ TEST(CallGraphQueryOracle, RangesEqualAFullReplayExactly)
 {
     // Times on a 1/64 ms grid make every sum exact, so the query must match to the bit.
     int cases = 0;
-    for (uint64_t seed = 1; seed <= 6; ++seed) {
+    for (uint64_t seed = 1; seed <= 5; ++seed) {
         const SyntheticOptions options = MakeOptions(seed, true);
         ProcessedCapture processed(options);
         ASSERT_TRUE(processed.processed);
         std::mt19937_64 random(seed);
-        const std::vector<Case> list = MakeCases(processed, options, random, 30);
+        const std::vector<Case> list = MakeCases(processed, options, random, 42);
         std::size_t lenient = 0;
         CheckCases(processed, list, 0.0, "seed " + std::to_string(seed), lenient);
         EXPECT_EQ(lenient, 0u);
         cases += static_cast<int>(list.size());
     }
-    EXPECT_GE(cases, 180);
+    EXPECT_GE(cases, 200);
 }
 
 TEST(CallGraphQueryOracle, RangesWithArbitraryTimesEqualAFullReplayWithinRounding)
 {
     std::size_t lenient = 0;
-    for (uint64_t seed = 101; seed <= 103; ++seed) {
+    for (uint64_t seed = 101; seed <= 102; ++seed) {
         const SyntheticOptions options = MakeOptions(seed, false);
         ProcessedCapture processed(options);
         ASSERT_TRUE(processed.processed);
@@ -211,5 +218,24 @@ TEST(CallGraphQueryOracle, WholeCaptureEqualsAReplayToTheEnd)
         EXPECT_EQ(CompareGraphs(expected->GetRoot(), actual->GetRoot(), nullptr, 0.0,
                                 processed.capture->GetNames()),
                   "");
+    }
+}
+
+// The same check on more and longer captures at 1 kHz with more threads; run it on demand with
+// --gtest_also_run_disabled_tests.
+TEST(CallGraphQueryOracle, DISABLED_LongCapturesEqualAFullReplayExactly)
+{
+    for (uint64_t seed = 1001; seed <= 1012; ++seed) {
+        SyntheticOptions options = MakeOptions(seed, true);
+        options.durationMs *= 2.5;
+        options.threadCount += 2;
+        options.sampleInterval = 1.0;
+        ProcessedCapture processed(options);
+        ASSERT_TRUE(processed.processed);
+        std::mt19937_64 random(seed);
+        std::size_t lenient = 0;
+        CheckCases(processed, MakeCases(processed, options, random, 60), 0.0, "seed " + std::to_string(seed),
+                   lenient);
+        EXPECT_EQ(lenient, 0u);
     }
 }

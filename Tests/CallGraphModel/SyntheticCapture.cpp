@@ -19,8 +19,8 @@ namespace CallGraphTest {
 namespace {
 
 constexpr double kGrid = 1.0 / 64.0;
-constexpr int kFunctionCount = 24;
-constexpr int kMaxDepth = 12;
+constexpr int kFunctionCount = 12;
+constexpr int kMaxDepth = 9;
 constexpr uint64_t kOffsets[] = {0x10, 0x24, 0x38};
 
 class ThreadGenerator {
@@ -28,7 +28,11 @@ public:
     ThreadGenerator(TestCapture& capture, const SyntheticOptions& options, std::mt19937_64& random,
                     ThreadID thread)
         : mCapture(capture), mOptions(options), mRandom(random), mThread(thread)
-    {}
+    {
+        mFunctions.push_back(capture.GetNames().Get("main"));
+        for (int i = 0; i < kFunctionCount; ++i)
+            mFunctions.push_back(capture.GetNames().Get("f" + std::to_string(i)));
+    }
 
     void Generate(double start, double end);
 
@@ -49,15 +53,17 @@ private:
     }
     double Snap(double time) const { return std::round(time / kGrid) * kGrid; }
     void Walk();
-    /// The current stack as text; unrooted stacks leave out their outer frames.
-    std::string StackText(bool unrooted);
+    /// The current stack; unrooted stacks leave out their outer frames.
+    uint64_t StackId(bool unrooted);
     double WaitLength();
 
     TestCapture& mCapture;
     const SyntheticOptions& mOptions;
     std::mt19937_64& mRandom;
     ThreadID mThread;
-    std::vector<int> mStack{-1}; ///< -1 is main
+    std::vector<int> mStack{-1};             ///< -1 is main
+    std::vector<ResolvedAddress> mFunctions; ///< main, then f0, f1, ...
+    std::vector<ResolvedFrame> mFrames;
     int mZoneDepth = 0;
     double mBrokenStart = -1.0;
     double mBrokenUntil = -1.0;
@@ -74,27 +80,24 @@ void ThreadGenerator::Walk()
         mStack.back() = Pick(kFunctionCount);
 }
 
-std::string ThreadGenerator::StackText(bool unrooted)
+uint64_t ThreadGenerator::StackId(bool unrooted)
 {
     std::size_t first = 0;
     if (unrooted)
         first = std::min<std::size_t>(mStack.size() - 1, 1 + Pick(3));
-    std::string text;
+    mFrames.clear();
     for (std::size_t i = first; i < mStack.size(); ++i) {
-        if (!text.empty())
-            text += ';';
-        text += mStack[i] < 0 ? std::string("main") : "f" + std::to_string(mStack[i]);
+        ResolvedFrame frame;
+        frame.Function = mFunctions[mStack[i] + 1];
         // Call sites follow the callee (sometimes another one); the leaf's address varies.
-        uint64_t offset = 0;
-        if (i + 1 < mStack.size())
-            offset = kOffsets[(mStack[i + 1] + (Chance(0.05) ? 1 : 0)) % 2];
-        else
-            offset = kOffsets[Pick(3)];
-        char suffix[16];
-        std::snprintf(suffix, sizeof(suffix), "+0x%llx", static_cast<unsigned long long>(offset));
-        text += suffix;
+        const uint64_t offset = i + 1 < mStack.size() ? kOffsets[(mStack[i + 1] + (Chance(0.05) ? 1 : 0)) % 2]
+                                                      : kOffsets[Pick(3)];
+        frame.FrameAddress = frame.Function.RelativeAddress + offset;
+        if (!mFrames.empty())
+            frame.CallerAddress = mFrames.back().FrameAddress;
+        mFrames.push_back(frame);
     }
-    return text;
+    return mCapture.InternStack(mFrames);
 }
 
 double ThreadGenerator::WaitLength()
@@ -117,13 +120,13 @@ void ThreadGenerator::Generate(double start, double end)
     if (startsSwitchedOut) {
         // The thread's first event: running again after a wait that began before it was seen.
         grid += Snap(Uniform(0.0, 10.0));
-        mCapture.SwitchIn(Time(grid), mThread, StackText(false));
+        mCapture.SwitchInId(Time(grid), mThread, StackId(false));
     }
     while (grid < end) {
         const bool broken = mBrokenStart >= 0.0;
         if (broken && grid >= mBrokenUntil) {
             // The rooted stack that ends the broken range.
-            const uint64_t closing = mCapture.Stack(StackText(false));
+            const uint64_t closing = StackId(false);
             mCapture.SampleId(Time(grid), mThread, closing);
             mCapture.AddBrokenRange(mThread, {Time(mBrokenStart), Time(grid), closing});
             mBrokenStart = -1.0;
@@ -133,7 +136,7 @@ void ThreadGenerator::Generate(double start, double end)
         const double r = Uniform(0.0, 1.0);
         const double time = Time(grid);
         if (r < 0.88) {
-            mCapture.Sample(time, mThread, StackText(broken));
+            mCapture.SampleId(time, mThread, StackId(broken));
             Walk();
         } else if (r < 0.92) {
             uint8_t reason = static_cast<uint8_t>(Pick(41));
@@ -147,18 +150,18 @@ void ThreadGenerator::Generate(double start, double end)
             if (in < 0.15)
                 mCapture.SwitchIn(Time(grid), mThread);
             else
-                mCapture.SwitchIn(Time(grid), mThread, StackText(broken));
+                mCapture.SwitchInId(Time(grid), mThread, StackId(broken));
             continue;
         } else if (r < 0.94 && mOptions.zones && !broken) {
             if (mZoneDepth < 3 && (mZoneDepth == 0 || Chance(0.5))) {
-                mCapture.ZoneBegin(time, mThread, StackText(false), "zone" + std::to_string(Pick(5)));
+                mCapture.ZoneBeginId(time, mThread, StackId(false), "zone" + std::to_string(Pick(5)));
                 ++mZoneDepth;
             } else {
                 mCapture.ZoneEnd(time, mThread);
                 --mZoneDepth;
             }
         } else if (r < 0.95 && !broken) {
-            mCapture.StackWithoutTime(time, mThread, StackText(false), Chance(0.5));
+            mCapture.StackWithoutTimeId(time, mThread, StackId(false), Chance(0.5));
             Walk();
         } else if (r < 0.96) {
             static constexpr ETraceEventKind kIgnored[] = {ETraceEventKind::Kind4,  ETraceEventKind::Kind6,
@@ -185,7 +188,7 @@ void ThreadGenerator::Generate(double start, double end)
     else if (r < 0.4)
         mCapture.Status(Time(grid), mThread, static_cast<uint8_t>(1 + Pick(2)), Chance(0.5));
     if (r < 0.4 && Chance(0.5)) // events after the end are ignored
-        mCapture.Sample(Time(grid + 1.0), mThread, StackText(false));
+        mCapture.SampleId(Time(grid + 1.0), mThread, StackId(false));
 }
 
 } // namespace

@@ -52,6 +52,8 @@ public:
     explicit ReplayOracle(const TestCapture& capture);
     ~ReplayOracle();
 
+    /// Replays the thread up to `time` and keeps its graph there.
+    void Prepare(Profiler::ThreadID thread, double time) { At(thread, time); }
     /// The threads' cumulative graph at `time` (merged at the root).
     std::unique_ptr<Profiler::CallGraph> Cumulative(const std::vector<Profiler::ThreadID>& threads,
                                                     double time);

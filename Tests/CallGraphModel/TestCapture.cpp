@@ -83,6 +83,20 @@ uint64_t TestCapture::AddStack(std::vector<ResolvedFrame> frames)
     return mStacks.size();
 }
 
+uint64_t TestCapture::InternStack(const std::vector<ResolvedFrame>& frames)
+{
+    std::string key;
+    for (const ResolvedFrame& frame : frames) {
+        const uint64_t fields[4] = {frame.Function.RelativeAddress, frame.Function.ResolveIndex,
+                                    frame.FrameAddress, frame.CallerAddress};
+        key.append(reinterpret_cast<const char*>(fields), sizeof(fields));
+    }
+    auto [found, added] = mInterned.emplace(std::move(key), 0);
+    if (added)
+        found->second = AddStack(frames);
+    return found->second;
+}
+
 void TestCapture::Sample(double time, ThreadID thread, const std::string& stack)
 {
     SampleId(time, thread, Stack(stack));
@@ -116,8 +130,13 @@ void TestCapture::SwitchInId(double time, ThreadID thread, uint64_t stackId)
 
 void TestCapture::ZoneBegin(double time, ThreadID thread, const std::string& stack, const std::string& zone)
 {
+    ZoneBeginId(time, thread, Stack(stack), zone);
+}
+
+void TestCapture::ZoneBeginId(double time, ThreadID thread, uint64_t stackId, const std::string& zone)
+{
     TraceEvent event = MakeEvent(time, thread, ETraceEventKind::ZoneBegin);
-    event.stackId = Stack(stack);
+    event.stackId = stackId;
     event.text[0] = Intern(zone);
     mZones.emplace(zone, Zone(zone));
     mEvents.push_back(event);
@@ -130,9 +149,14 @@ void TestCapture::ZoneEnd(double time, ThreadID thread)
 
 void TestCapture::StackWithoutTime(double time, ThreadID thread, const std::string& stack, bool kind17)
 {
+    StackWithoutTimeId(time, thread, Stack(stack), kind17);
+}
+
+void TestCapture::StackWithoutTimeId(double time, ThreadID thread, uint64_t stackId, bool kind17)
+{
     TraceEvent event =
         MakeEvent(time, thread, kind17 ? ETraceEventKind::StackOnly : ETraceEventKind::StackWithoutTime);
-    event.stackId = Stack(stack);
+    event.stackId = stackId;
     mEvents.push_back(event);
 }
 

@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace CallGraphTest {
@@ -43,6 +44,8 @@ public:
     uint64_t Stack(const std::string& text);
     /// A stack of explicit frames.
     uint64_t AddStack(std::vector<Profiler::ResolvedFrame> frames);
+    /// The ID of a stack of explicit frames (equal frames give the same ID).
+    uint64_t InternStack(const std::vector<Profiler::ResolvedFrame>& frames);
     std::size_t GetStackCount() const { return mStacks.size(); }
 
     // Events, appended in the order given; SortEvents orders them by time (stable).
@@ -53,9 +56,11 @@ public:
     void SwitchIn(double time, Profiler::ThreadID thread, const std::string& stack = {});
     void SwitchInId(double time, Profiler::ThreadID thread, uint64_t stackId);
     void ZoneBegin(double time, Profiler::ThreadID thread, const std::string& stack, const std::string& zone);
+    void ZoneBeginId(double time, Profiler::ThreadID thread, uint64_t stackId, const std::string& zone);
     void ZoneEnd(double time, Profiler::ThreadID thread);
     void StackWithoutTime(double time, Profiler::ThreadID thread, const std::string& stack,
                           bool kind17 = false);
+    void StackWithoutTimeId(double time, Profiler::ThreadID thread, uint64_t stackId, bool kind17);
     void Status(double time, Profiler::ThreadID thread, uint8_t status, bool kind12 = false);
     void ContextOut(double time, Profiler::ThreadID thread, uint64_t contextId);
     void ContextIn(double time, Profiler::ThreadID thread, uint64_t contextId);
@@ -94,6 +99,7 @@ private:
     double mCaptureStart = 0.0;
     FunctionNames mNames;
     std::map<std::string, uint64_t> mStackIds;
+    std::unordered_map<std::string, uint64_t> mInterned;       ///< frame bytes -> stack ID
     std::vector<std::vector<Profiler::ResolvedFrame>> mStacks; ///< stack ID i + 1
     std::vector<Profiler::TraceEvent> mEvents;
     std::deque<std::string> mStrings;
