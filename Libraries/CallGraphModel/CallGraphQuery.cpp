@@ -12,10 +12,11 @@
 
 // A range [t0, t1] is answered as G(t1) - G(t0), where G(t) is the threads' cumulative graph at
 // t: what their snapshots hold plus a replay of the events since the latest one, finished at t.
-// Both ends are built as "snapshot part + replay part", and the replay part is gathered in a
-// graph of its own before it is added. Then a node that nothing touched within the range gets
-// bit for bit the same figures at both ends (the same closed bars are summed in the same
-// groups), and the difference leaves it out.
+// The replay for t0 is gathered in a graph of its own before it is added to the snapshot part,
+// just as capture processing gathered the bars after a snapshot in a delta graph. Then a node
+// that nothing touched within the range gets bit for bit the same figures at both ends (the
+// same closed bars are summed in the same groups), and the difference leaves it out instead of
+// showing a rounding residue.
 //
 // Per thread the snapshots for t1 often extend those for t0 (same Full snapshot, more Deltas).
 // Such a thread contributes nothing of its snapshots to G(t0) beyond the processor state, and
