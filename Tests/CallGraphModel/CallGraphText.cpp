@@ -52,6 +52,8 @@ ResolvedAddress FunctionNames::Get(const std::string& name)
 
 std::string FunctionNames::GetName(const ResolvedAddress& function) const
 {
+    if (function.IsUnrootedStacks())
+        return "[Unrooted Stacks]";
     const uint64_t id = function.RelativeAddress / 0x1000;
     if (function.RelativeAddress % 0x1000 == 0 && id >= 1 && id <= mNames.size() &&
         function.GetModuleIndex() == kFixtureModule)

@@ -1,0 +1,274 @@
+#include "CallGraphModel/CallGraphModel.h"
+
+#include "CallGraphModel/OpenBarProcessor.h"
+#include "CallGraphModel/RecordWriter.h"
+#include "System/DirectoryRemoval.h"
+#include "System/JobScheduler.h"
+#include "System/Platform/ErrorText.h"
+#include "Utility/Assert.h"
+
+#include <cmath>
+#include <system_error>
+
+namespace Profiler {
+
+namespace {
+
+int GetSnapshotInterval(double time)
+{
+    const double interval = std::trunc(time / CallGraphModel::kSnapshotIntervalMs);
+    if (!(interval < static_cast<double>(std::numeric_limits<int>::max())))
+        return std::numeric_limits<int>::max();
+    if (!(interval > 0.0))
+        return 0;
+    return static_cast<int>(interval);
+}
+
+} // namespace
+
+CallGraphModel::CallGraphModel(CallGraphModelContext context)
+    : mContext(std::move(context)), mDirectory(mContext.SessionDirectory / kFolderName)
+{
+    std::error_code error;
+    // A folder that cannot be made shows up as a file that cannot be opened.
+    std::filesystem::create_directories(mDirectory, error);
+}
+
+CallGraphModel::~CallGraphModel()
+{
+    if (mWritingJob.IsValid() && mContext.Scheduler != nullptr)
+        mContext.Scheduler->Wait(mWritingJob);
+}
+
+ThreadProcessingState* CallGraphModel::BeginThread(OpenBarProcessor& processor)
+{
+    const ThreadID id = processor.GetThreadId();
+    if (!QX_ASSERT(FindState(id) == nullptr, "thread %u is being processed already",
+                   static_cast<uint32_t>(id)))
+        return FindState(id);
+    CallGraphThread* thread = nullptr;
+    {
+        std::lock_guard lock(mThreadsMutex);
+        std::unique_ptr<CallGraphThread>& slot = mThreads[id];
+        if (slot == nullptr)
+            slot = std::make_unique<CallGraphThread>(id);
+        thread = slot.get();
+    }
+    mStates.push_back(std::make_unique<CallGraphThreadProcessingState>(*thread, processor));
+    return mStates.back().get();
+}
+
+bool CallGraphModel::EndThread(OpenBarProcessor& processor, Serialization::ErrorList& errors)
+{
+    CallGraphThreadProcessingState* state = FindState(processor.GetThreadId());
+    if (!QX_ASSERT(state != nullptr, "thread %u is not being processed",
+                   static_cast<uint32_t>(processor.GetThreadId())))
+        return false;
+    if (!WaitForWritingJob(errors))
+        return false;
+    processor.CloseAll();
+    CallGraph& delta = *state->mDeltas[state->mCurrentDelta];
+    state->mCumulative->GetRoot().MergeFrom(delta.GetRoot());
+    std::vector<uint8_t> processorState;
+    processor.Serialize(processorState);
+    if (!WriteSnapshot(*state->mThread, ESnapshotType::Full, kEndOfCapture, processorState,
+                       *state->mCumulative, errors))
+        return false;
+    std::erase_if(mStates, [state](const auto& live) { return live.get() == state; });
+    return true;
+}
+
+bool CallGraphModel::Progress(const ProcessingProgress& progress, ThreadProcessingState& state,
+                              Serialization::ErrorList& errors)
+{
+    if (!SnapshotTick(progress.CaptureTime, errors))
+        return false;
+    static_cast<CallGraphThreadProcessingState&>(state).mDirty = true;
+    return true;
+}
+
+void CallGraphModel::AbandonProcessing()
+{
+    if (mWritingJob.IsValid())
+        mContext.Scheduler->Wait(mWritingJob);
+    mWritingJob = {};
+    mStates.clear();
+}
+
+bool CallGraphModel::BeginProcessing(Serialization::ErrorList& errors)
+{
+    return mSnapshots.Open(mDirectory / kSnapshotsFileName, SnapshotFile::EMode::Writing, errors);
+}
+
+bool CallGraphModel::DeleteStoredData(Serialization::ErrorList& errors)
+{
+    // The threads stay (queries may hold them) but no longer refer to any record.
+    AbandonProcessing();
+    {
+        std::lock_guard lock(mThreadsMutex);
+        for (auto& [id, thread] : mThreads)
+            thread->SetTable({});
+    }
+    mLastInterval = -1;
+    mWritingErrors.Clear();
+    mSnapshots.Close();
+    if (System::ClearDirectory(mDirectory, errors) != System::kRemoveSucceeded)
+        return false;
+    return System::ClearDirectory(mContext.SessionDirectory / kSourceFolderName, errors) ==
+           System::kRemoveSucceeded;
+}
+
+bool CallGraphModel::Save(Serialization::ErrorList& errors)
+{
+    if (!WaitForWritingJob(errors))
+        return false;
+    bool saved = WriteModelFile(errors);
+    if (!mSnapshots.Close()) {
+        errors.AddFormatted(Serialization::EErrorCode::WriteFailed, "Unable to write to snapshot file: %s",
+                            System::Platform::GetLastErrorText().c_str());
+        saved = false;
+    }
+    return mSnapshots.Open(mDirectory / kSnapshotsFileName, SnapshotFile::EMode::Reading, errors) && saved;
+}
+
+bool CallGraphModel::SnapshotTick(double time, Serialization::ErrorList& errors)
+{
+    const int interval = GetSnapshotInterval(time);
+    if (mLastInterval == -1 || mLastInterval == interval) {
+        mLastInterval = interval;
+        return true;
+    }
+    if (!WaitForWritingJob(errors))
+        return false;
+
+    auto batch = std::make_shared<ThreadsToWrite>();
+    for (const auto& state : mStates) {
+        if (!state->mDirty)
+            continue;
+        const int count = state->mSnapshotCount++;
+        ThreadToWrite entry{state.get(), count % kFullSnapshotEvery == 0, state->mCurrentDelta, {}};
+        state->mProcessor->Serialize(entry.processorState);
+        batch->push_back(std::move(entry));
+        state->mCurrentDelta = 1 - state->mCurrentDelta;
+        state->mRouter->SetTarget(*state->mDeltas[state->mCurrentDelta]);
+        state->mDirty = false;
+    }
+    if (!batch->empty()) {
+        System::JobDescription description;
+        description.work = [this, batch, time](System::Job&, const std::atomic<bool>&) {
+            WriteBatch(*batch, time);
+        };
+        mWritingJob = mContext.Scheduler != nullptr ? mContext.Scheduler->Schedule(std::move(description))
+                                                    : System::JobHandle{};
+        // A scheduler that refuses work (it is shutting down) must not lose the batch.
+        if (!mWritingJob.IsValid())
+            WriteBatch(*batch, time);
+    }
+    mLastInterval = interval;
+    return true;
+}
+
+bool CallGraphModel::WaitForWritingJob(Serialization::ErrorList& errors)
+{
+    if (mWritingJob.IsValid()) {
+        mContext.Scheduler->Wait(mWritingJob);
+        mWritingJob = {};
+    }
+    if (mWritingErrors.IsEmpty())
+        return true;
+    for (const Serialization::ErrorRecord& record : mWritingErrors.GetErrors())
+        errors.Add(record.code, record.message);
+    return false;
+}
+
+void CallGraphModel::WriteBatch(const ThreadsToWrite& batch, double time)
+{
+    for (const ThreadToWrite& entry : batch) {
+        CallGraphThreadProcessingState& state = *entry.state;
+        CallGraph& delta = *state.mDeltas[entry.deltaIndex];
+        state.mCumulative->GetRoot().MergeFrom(delta.GetRoot());
+        const CallGraph& graph = entry.isFull ? *state.mCumulative : delta;
+        if (!WriteSnapshot(*state.mThread, entry.isFull ? ESnapshotType::Full : ESnapshotType::Delta, time,
+                           entry.processorState, graph, mWritingErrors))
+            return;
+        delta.Clear();
+    }
+}
+
+bool CallGraphModel::WriteSnapshot(CallGraphThread& thread, ESnapshotType type, double time,
+                                   std::span<const uint8_t> processorState, const CallGraph& graph,
+                                   Serialization::ErrorList& errors)
+{
+    if (thread.HasSnapshotAt(time))
+        return true;
+    mWriteBuffer.assign(processorState.begin(), processorState.end());
+    RecordWriter writer(mWriteBuffer);
+    graph.GetRoot().Serialize(writer);
+    if (mCompressor == nullptr)
+        mCompressor = std::make_unique<EventChunkCompressor>();
+    std::string error;
+    uint64_t offset = 0;
+    if (!mCompressor->Compress(mWriteBuffer.data(), mWriteBuffer.size(), error) ||
+        !mSnapshots.Append(mCompressor->GetFrame(), mCompressor->GetFrameSize(), offset, error)) {
+        errors.AddFormatted(Serialization::EErrorCode::WriteFailed, "Unable to write to snapshot file: %s",
+                            error.c_str());
+        return false;
+    }
+    thread.AppendSnapshot({time, offset, mCompressor->GetFrameSize(), type});
+    return true;
+}
+
+CallGraphThreadProcessingState* CallGraphModel::FindState(ThreadID thread)
+{
+    for (const auto& state : mStates)
+        if (state->mThread->GetThreadId() == thread)
+            return state.get();
+    return nullptr;
+}
+
+std::vector<ThreadID> CallGraphModel::GetThreadIds() const
+{
+    std::lock_guard lock(mThreadsMutex);
+    std::vector<ThreadID> threads;
+    for (const auto& [id, thread] : mThreads)
+        threads.push_back(id);
+    return threads;
+}
+
+const CallGraphThread* CallGraphModel::FindThread(ThreadID thread) const
+{
+    std::lock_guard lock(mThreadsMutex);
+    auto found = mThreads.find(thread);
+    return found != mThreads.end() ? found->second.get() : nullptr;
+}
+
+void CallGraphModel::AddThread(ThreadID thread, SnapshotTable table)
+{
+    std::lock_guard lock(mThreadsMutex);
+    std::unique_ptr<CallGraphThread>& slot = mThreads[thread];
+    if (slot == nullptr)
+        slot = std::make_unique<CallGraphThread>(thread);
+    slot->SetTable(std::move(table));
+}
+
+std::shared_ptr<ResolvedStackCache> CallGraphModel::CheckOutStackCache(ThreadID thread) const
+{
+    std::lock_guard lock(mThreadsMutex);
+    auto& caches = mStackCaches[thread];
+    if (caches.empty())
+        return std::make_shared<ResolvedStackCache>();
+    std::shared_ptr<ResolvedStackCache> cache = std::move(caches.back());
+    caches.pop_back();
+    return cache;
+}
+
+void CallGraphModel::ReturnStackCache(ThreadID thread, std::shared_ptr<ResolvedStackCache> cache) const
+{
+    std::lock_guard lock(mThreadsMutex);
+    auto& caches = mStackCaches[thread];
+    // Two are enough for a view and its neighbour; more would only hold memory.
+    if (caches.size() < 2)
+        caches.push_back(std::move(cache));
+}
+
+} // namespace Profiler

@@ -1,0 +1,275 @@
+#include "CallGraphModel/CallGraphQuery.h"
+
+#include "CallGraphModel/CallGraphDifference.h"
+#include "CallGraphModel/CallGraphMultiOpenBarProcessor.h"
+#include "CallGraphModel/IOpenBarInput.h"
+#include "CallGraphModel/ITraceEventSource.h"
+#include "CallGraphModel/OpenBarProcessor.h"
+#include "CallGraphModel/SnapshotLoader.h"
+
+#include <algorithm>
+#include <cmath>
+
+// A range [t0, t1] is answered as G(t1) - G(t0), where G(t) is the threads' cumulative graph at
+// t: what their snapshots hold plus a replay of the events since the latest one, finished at t.
+// The replay for t0 is gathered in a graph of its own before it is added to the snapshot part,
+// just as capture processing gathered the bars after a snapshot in a delta graph. Then a node
+// that nothing touched within the range gets bit for bit the same figures at both ends (the
+// same closed bars are summed in the same groups), and the difference leaves it out instead of
+// showing a rounding residue.
+//
+// Per thread the snapshots for t1 often extend those for t0 (same Full snapshot, more Deltas).
+// Such a thread contributes nothing of its snapshots to G(t0) beyond the processor state, and
+// only the extra Deltas to G(t1): the part both ends share cancels without being read. When
+// both ends lie after the same snapshots of every thread, no graph record is read at all, the
+// end processors continue from copies of the start processors, and only the replay is compared.
+
+namespace Profiler {
+
+namespace {
+
+constexpr std::size_t kReplayFirstBlockBytes = 64 * 1024;
+constexpr double kNoSnapshot = std::numeric_limits<double>::lowest();
+
+using SnapshotDescription = SnapshotTable::SnapshotDescription;
+
+struct ThreadPlan {
+    ThreadID id{};
+    const CallGraphThread* thread = nullptr;
+    std::vector<SnapshotDescription> atStart; ///< the snapshots that rebuild G(t0)
+    std::vector<SnapshotDescription> atEnd;   ///< those that rebuild G(t1)
+    uint32_t firstAtStart = 0;
+    uint32_t firstAtEnd = 0;
+    std::shared_ptr<ResolvedStackCache> stacks;
+
+    /// Whether G(t1) of this thread is G(t0)'s snapshots plus whole records.
+    bool ExtendsStart() const
+    {
+        if (atStart.empty())
+            return atEnd.empty() || firstAtEnd == 0;
+        return firstAtStart == firstAtEnd;
+    }
+};
+
+/// The latest snapshot time over the threads (kNoSnapshot when none has one): replays start
+/// there. No thread has events between its own latest snapshot and this time, or it would have
+/// been snapshotted then too.
+double GetReplayStart(const std::vector<ThreadPlan>& plans, bool atEnd)
+{
+    double start = kNoSnapshot;
+    for (const ThreadPlan& plan : plans) {
+        const auto& snapshots = atEnd ? plan.atEnd : plan.atStart;
+        if (!snapshots.empty())
+            start = std::max(start, snapshots.back().mTime);
+    }
+    return start;
+}
+
+class RangeBuilder {
+public:
+    RangeBuilder(const CallGraphModel& model, std::vector<ThreadPlan>& plans,
+                 Serialization::ErrorList& errors, const std::atomic<bool>& canceled)
+        : mModel(model), mInput(*model.GetContext().Input), mPlans(plans), mErrors(errors),
+          mCanceled(canceled)
+    {}
+
+    std::unique_ptr<CallGraph> Build(double start, double end);
+
+private:
+    std::unique_ptr<CallGraph> BuildFromSharedSnapshots(double start, double end, double replayStart);
+    std::unique_ptr<CallGraph> BuildFromEachEnd(double start, double end, double startReplay,
+                                                double endReplay);
+    std::unique_ptr<OpenBarProcessor> MakeProcessor(const ThreadPlan& plan, double time) const;
+    std::unique_ptr<CallGraphMultiOpenBarProcessor> MakeMulti(CallGraph& target) const;
+    bool Load(const std::vector<SnapshotLoadTask>& tasks);
+    bool Run(CallGraphMultiOpenBarProcessor& multi, double replayStart, double time, bool finish);
+    std::unique_ptr<CallGraph> Difference(const CallGraph& atStart, const CallGraph& atEnd);
+    bool IsCanceled() const { return mCanceled.load(std::memory_order_relaxed); }
+
+    const CallGraphModel& mModel;
+    const IOpenBarInput& mInput;
+    std::vector<ThreadPlan>& mPlans;
+    Serialization::ErrorList& mErrors;
+    const std::atomic<bool>& mCanceled;
+};
+
+std::unique_ptr<CallGraph> RangeBuilder::Build(double start, double end)
+{
+    for (ThreadPlan& plan : mPlans) {
+        plan.atStart = plan.thread->FindSnapshots(start, &plan.firstAtStart);
+        plan.atEnd = plan.thread->FindSnapshots(end, &plan.firstAtEnd);
+    }
+    const double startReplay = GetReplayStart(mPlans, false);
+    const double endReplay = GetReplayStart(mPlans, true);
+    if (startReplay == endReplay)
+        return BuildFromSharedSnapshots(start, end, startReplay);
+    return BuildFromEachEnd(start, end, startReplay, endReplay);
+}
+
+std::unique_ptr<OpenBarProcessor> RangeBuilder::MakeProcessor(const ThreadPlan& plan, double time) const
+{
+    return std::make_unique<OpenBarProcessor>(mInput, plan.id, true, OpenBarProcessor::kNoReportingInterval,
+                                              time, plan.stacks);
+}
+
+std::unique_ptr<CallGraphMultiOpenBarProcessor> RangeBuilder::MakeMulti(CallGraph& target) const
+{
+    return std::make_unique<CallGraphMultiOpenBarProcessor>(mInput.CreateEventSource(), target);
+}
+
+bool RangeBuilder::Load(const std::vector<SnapshotLoadTask>& tasks)
+{
+    return LoadSnapshots(mModel.GetSnapshotFile(), mModel.GetContext().Scheduler, tasks, mCanceled, mErrors);
+}
+
+bool RangeBuilder::Run(CallGraphMultiOpenBarProcessor& multi, double replayStart, double time, bool finish)
+{
+    if (!multi.Seek(replayStart) || !multi.Replay(time, mCanceled) ||
+        (finish && !multi.Finish(time, mCanceled))) {
+        if (!IsCanceled())
+            multi.GetSource().GetErrors(mErrors);
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<CallGraph> RangeBuilder::Difference(const CallGraph& atStart, const CallGraph& atEnd)
+{
+    auto result = std::make_unique<CallGraph>();
+    if (!BuildDifference(&atStart.GetRoot(), atEnd.GetRoot(), result->GetRoot(), mCanceled))
+        return nullptr;
+    return result;
+}
+
+std::unique_ptr<CallGraph> RangeBuilder::BuildFromSharedSnapshots(double start, double end,
+                                                                  double replayStart)
+{
+    CallGraph startReplay(kReplayFirstBlockBytes);
+    auto startMulti = MakeMulti(startReplay);
+    std::vector<SnapshotLoadTask> tasks;
+    for (const ThreadPlan& plan : mPlans) {
+        auto processor = MakeProcessor(plan, replayStart);
+        if (!plan.atStart.empty())
+            tasks.push_back({plan.atStart.back(), {processor.get(), nullptr}, {nullptr, nullptr}});
+        startMulti->AddProcessor(std::move(processor));
+    }
+    if (!Load(tasks) || IsCanceled())
+        return nullptr;
+    if (!Run(*startMulti, replayStart, start, false) || IsCanceled())
+        return nullptr;
+
+    std::unique_ptr<CallGraph> endReplay = startReplay.Clone();
+    CallGraphMultiOpenBarProcessor endMulti(startMulti->GetSource().Clone(), *endReplay);
+    for (const auto& processor : startMulti->GetProcessors())
+        endMulti.AddProcessor(processor->Copy(true, OpenBarProcessor::kNoReportingInterval));
+    if (!endMulti.Replay(end, mCanceled) || !startMulti->Finish(start, mCanceled) ||
+        !endMulti.Finish(end, mCanceled)) {
+        if (!IsCanceled())
+            endMulti.GetSource().GetErrors(mErrors);
+        return nullptr;
+    }
+    return Difference(startReplay, *endReplay);
+}
+
+std::unique_ptr<CallGraph> RangeBuilder::BuildFromEachEnd(double start, double end, double startReplay,
+                                                          double endReplay)
+{
+    CallGraph atStart(CallGraph::kQueryFirstBlockBytes);
+    CallGraph startReplayGraph(kReplayFirstBlockBytes);
+    CallGraph atEnd(CallGraph::kQueryFirstBlockBytes);
+    auto startMulti = MakeMulti(startReplayGraph);
+    auto endMulti = MakeMulti(atEnd);
+    std::vector<SnapshotLoadTask> tasks;
+    bool startHasSnapshots = false;
+    for (const ThreadPlan& plan : mPlans) {
+        auto startProcessor = MakeProcessor(plan, startReplay);
+        auto endProcessor = MakeProcessor(plan, endReplay);
+        if (plan.ExtendsStart()) {
+            // Only what the end has beyond the start is read into G(t1); G(t0) needs only the
+            // processor state of the start's last snapshot.
+            const std::size_t shared = plan.atStart.size();
+            if (shared > 0)
+                tasks.push_back(
+                    {plan.atStart.back(),
+                     {startProcessor.get(), shared == plan.atEnd.size() ? endProcessor.get() : nullptr},
+                     {nullptr, nullptr}});
+            for (std::size_t i = shared; i < plan.atEnd.size(); ++i)
+                tasks.push_back({plan.atEnd[i],
+                                 {i + 1 == plan.atEnd.size() ? endProcessor.get() : nullptr, nullptr},
+                                 {&atEnd, nullptr}});
+        } else {
+            for (std::size_t i = 0; i < plan.atStart.size(); ++i)
+                tasks.push_back({plan.atStart[i],
+                                 {i + 1 == plan.atStart.size() ? startProcessor.get() : nullptr, nullptr},
+                                 {&atStart, nullptr}});
+            for (std::size_t i = 0; i < plan.atEnd.size(); ++i)
+                tasks.push_back({plan.atEnd[i],
+                                 {i + 1 == plan.atEnd.size() ? endProcessor.get() : nullptr, nullptr},
+                                 {&atEnd, nullptr}});
+            startHasSnapshots = startHasSnapshots || !plan.atStart.empty();
+        }
+        startMulti->AddProcessor(std::move(startProcessor));
+        endMulti->AddProcessor(std::move(endProcessor));
+    }
+    if (!Load(tasks) || IsCanceled())
+        return nullptr;
+    if (!Run(*startMulti, startReplay, start, true) || IsCanceled())
+        return nullptr;
+    if (!Run(*endMulti, endReplay, end, true) || IsCanceled())
+        return nullptr;
+    if (!startHasSnapshots)
+        return Difference(startReplayGraph, atEnd);
+    atStart.GetRoot().MergeFrom(startReplayGraph.GetRoot());
+    return Difference(atStart, atEnd);
+}
+
+std::unique_ptr<CallGraph> BuildWholeCapture(const CallGraphModel& model,
+                                             const std::vector<ThreadPlan>& plans,
+                                             Serialization::ErrorList& errors,
+                                             const std::atomic<bool>& canceled)
+{
+    auto result = std::make_unique<CallGraph>(CallGraph::kQueryFirstBlockBytes);
+    std::vector<SnapshotLoadTask> tasks;
+    for (const ThreadPlan& plan : plans)
+        if (auto last = plan.thread->GetLastSnapshot())
+            tasks.push_back({*last, {nullptr, nullptr}, {result.get(), nullptr}});
+    if (!LoadSnapshots(model.GetSnapshotFile(), model.GetContext().Scheduler, tasks, canceled, errors))
+        return nullptr;
+    return result;
+}
+
+} // namespace
+
+std::unique_ptr<CallGraph> BuildCallGraph(const CallGraphModel& model,
+                                          const CallGraphModel::GetCallGraphOperation& request,
+                                          Serialization::ErrorList& errors, const std::atomic<bool>& canceled)
+{
+    // The requested threads that the model knows, in the request's order, each once.
+    std::vector<ThreadPlan> plans;
+    for (ThreadID id : request.mThreads) {
+        const CallGraphThread* thread = model.FindThread(id);
+        if (thread == nullptr ||
+            std::any_of(plans.begin(), plans.end(), [id](const ThreadPlan& plan) { return plan.id == id; }))
+            continue;
+        plans.push_back({id, thread, {}, {}, 0, 0, nullptr});
+    }
+    if (request.mEndTime == CallGraphModel::kEndOfCapture)
+        return BuildWholeCapture(model, plans, errors, canceled);
+
+    double start = request.mStartTime;
+    double end = request.mEndTime;
+    if (std::isnan(start) || std::isnan(end)) {
+        errors.Add(Serialization::EErrorCode::Corrupt, "The requested time range is not a number");
+        return nullptr;
+    }
+    if (start > end)
+        std::swap(start, end);
+    for (ThreadPlan& plan : plans)
+        plan.stacks = model.CheckOutStackCache(plan.id);
+    std::unique_ptr<CallGraph> result = RangeBuilder(model, plans, errors, canceled).Build(start, end);
+    for (ThreadPlan& plan : plans)
+        model.ReturnStackCache(plan.id, std::move(plan.stacks));
+    return result;
+}
+
+} // namespace Profiler

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "CaptureModel/Identifiers.h"
+#include "CaptureModel/ResolvedAddress.h"
+#include "CaptureModel/TraceEvent.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace Profiler {
+
+class IBrokenStackCursor;
+class IOpenBarFiberState;
+class ITraceEventSource;
+
+/// One frame of a resolved call stack.
+struct ResolvedFrame {
+    ResolvedAddress Function;
+    uint64_t FrameAddress = ~uint64_t{0};  ///< the instruction address in this frame
+    uint64_t CallerAddress = ~uint64_t{0}; ///< the instruction address in the caller; all ones outermost
+};
+
+/// What open bar processing reads of a capture: its timing facts, call stacks resolved to
+/// functions, the ranges of unrooted stacks, the shared fiber state and the event stream.
+/// Every operation may be called from several threads at once (queries run on job threads
+/// while capture processing or other queries run).
+class IOpenBarInput {
+public:
+    virtual ~IOpenBarInput() = default;
+
+    /// The sampling interval in milliseconds.
+    virtual double GetSampleInterval() const = 0;
+    virtual double GetCaptureStartTime() const = 0;
+    virtual double GetThreadStartTime(ThreadID thread) const = 0;
+
+    /// Fills `frames` with the stack's frames, outermost first, resolved as seen by `thread` at
+    /// `time`. False (or no frames) when the stack is unknown. Processors remember the answer per
+    /// stack ID, so a stack resolves the same way for the whole capture.
+    virtual bool ResolveStack(ThreadID thread, uint64_t stackId, double time,
+                              std::vector<ResolvedFrame>& frames) const = 0;
+    /// The function key of the zone that a zone begin event opens; it carries the
+    /// instrumentation-zone bit.
+    virtual ResolvedAddress ResolveZone(const TraceEvent& event) const = 0;
+
+    /// A cursor over the thread's ranges of unrooted stacks, positioned for `time`; null when
+    /// the capture has no broken-stack index.
+    virtual std::unique_ptr<IBrokenStackCursor> CreateBrokenStackCursor(ThreadID thread,
+                                                                        double time) const = 0;
+    /// Where saved fiber states live; null when the capture keeps none.
+    virtual IOpenBarFiberState* GetFiberState() const = 0;
+    /// A new reader over the capture's events: every thread, zones off, at the start.
+    virtual std::unique_ptr<ITraceEventSource> CreateEventSource() const = 0;
+};
+
+} // namespace Profiler

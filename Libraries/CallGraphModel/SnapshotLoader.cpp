@@ -1,0 +1,97 @@
+#include "CallGraphModel/SnapshotLoader.h"
+
+#include "CallGraphModel/CallGraph.h"
+#include "CallGraphModel/OpenBarProcessor.h"
+#include "CallGraphModel/RecordReader.h"
+#include "CallGraphModel/SnapshotFile.h"
+#include "System/JobScheduler.h"
+#include "Utility/ErrorList.h"
+
+#include <memory>
+#include <string>
+
+namespace Profiler {
+
+namespace {
+
+/// One record being read; shared with its read job so that it outlives the job in any case.
+struct ReadSlot {
+    SnapshotFile::ReadBuffer buffer;
+    bool succeeded = false;
+    std::string error;
+};
+
+void Read(const SnapshotFile& file, const SnapshotTable::SnapshotDescription& snapshot, ReadSlot& slot)
+{
+    slot.error.clear();
+    slot.succeeded = file.ReadRecord(snapshot.mOffset, snapshot.mSize, slot.buffer, slot.error);
+}
+
+bool Apply(const SnapshotLoadTask& task, const ReadSlot& slot, Serialization::ErrorList& errors)
+{
+    const std::span<const uint8_t> record(slot.buffer.GetData(), slot.buffer.GetSize());
+    RecordReader reader(record);
+    bool readState = false;
+    for (OpenBarProcessor* processor : task.processors)
+        if (processor != nullptr) {
+            RecordReader copy(record);
+            if (!processor->Deserialize(copy, errors))
+                return false;
+            reader = copy;
+            readState = true;
+        }
+    if (!readState && !OpenBarProcessor::SkipSerialized(reader, errors))
+        return false;
+    const std::span<const uint8_t> graphRecord = record.subspan(reader.GetOffset());
+    for (CallGraph* graph : task.graphs)
+        if (graph != nullptr) {
+            RecordReader graphReader(graphRecord);
+            if (!graph->GetRoot().DeserializeAdd(graphReader, errors))
+                return false;
+        }
+    return true;
+}
+
+} // namespace
+
+bool LoadSnapshots(const SnapshotFile& file, System::JobScheduler* scheduler,
+                   std::span<const SnapshotLoadTask> tasks, const std::atomic<bool>& canceled,
+                   Serialization::ErrorList& errors)
+{
+    if (tasks.empty())
+        return true;
+    std::shared_ptr<ReadSlot> slots[2] = {std::make_shared<ReadSlot>(), std::make_shared<ReadSlot>()};
+    Read(file, tasks[0].snapshot, *slots[0]);
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        if (canceled.load(std::memory_order_relaxed))
+            return false;
+        ReadSlot& current = *slots[i % 2];
+        System::JobHandle next;
+        if (i + 1 < tasks.size()) {
+            std::shared_ptr<ReadSlot> slot = slots[(i + 1) % 2];
+            slot->succeeded = false;
+            slot->error = "The snapshot was not read";
+            System::JobDescription description;
+            description.work = [&file, snapshot = tasks[i + 1].snapshot, slot](
+                                   System::Job&, const std::atomic<bool>&) { Read(file, snapshot, *slot); };
+            if (scheduler != nullptr)
+                next = scheduler->Schedule(std::move(description));
+            if (!next.IsValid() && !canceled.load(std::memory_order_relaxed))
+                Read(file, tasks[i + 1].snapshot, *slot);
+        }
+        bool applied = current.succeeded;
+        if (!applied)
+            errors.AddFormatted(
+                Serialization::EErrorCode::Corrupt, "Unable to read snapshot at offset %llu: %s",
+                static_cast<unsigned long long>(tasks[i].snapshot.mOffset), current.error.c_str());
+        else
+            applied = Apply(tasks[i], current, errors);
+        if (next.IsValid())
+            scheduler->Wait(next);
+        if (!applied)
+            return false;
+    }
+    return true;
+}
+
+} // namespace Profiler

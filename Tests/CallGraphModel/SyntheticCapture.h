@@ -1,0 +1,81 @@
+#pragma once
+
+// Random captures for open bar processing, the model and its queries: several threads whose
+// stacks wander by random walk, context switches with every wait reason, instrumentation zones,
+// fiber context switches, stacks without time, ignored kinds and unrooted stacks inside broken
+// ranges. With dyadic times every time is a multiple of 1/64 ms, so that all sums of times are
+// exact whatever their grouping; otherwise times carry arbitrary fractions.
+
+#include "TestCapture.h"
+
+#include "CallGraphModel/CallGraph.h"
+#include "CallGraphModel/CallGraphModel.h"
+
+#include "RTTI/Registry.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace CallGraphTest {
+
+struct SyntheticOptions {
+    uint64_t seed = 1;
+    double durationMs = 60000.0;
+    int threadCount = 3;
+    double sampleInterval = 1.0;
+    bool dyadicTimes = true;
+    bool zones = true;
+    bool fibers = true;
+    bool unrooted = true;
+};
+
+std::unique_ptr<TestCapture> MakeSyntheticCapture(const SyntheticOptions& options);
+
+/// The threads that have events, ascending.
+std::vector<Profiler::ThreadID> GetThreads(const TestCapture& capture);
+
+/// A registry with the model's classes, for saving and loading models.
+RTTI::Registry& ModelRegistry();
+
+/// Drives `model` over the capture as the host does: threads begin at their first event, a
+/// progress call precedes every event, threads end after the last event, then the model is
+/// saved. Processors report every 500 ms, as in capture processing.
+bool ProcessCapture(Profiler::CallGraphModel& model, const TestCapture& capture,
+                    Serialization::ErrorList& errors);
+
+/// Cumulative graphs of single threads by a replay of every event from the start, with no
+/// snapshots: what queries must reproduce. Checkpoints must be asked in ascending time order
+/// per thread.
+class ReplayOracle {
+public:
+    explicit ReplayOracle(const TestCapture& capture);
+    ~ReplayOracle();
+
+    /// Replays the thread up to `time` and keeps its graph there.
+    void Prepare(Profiler::ThreadID thread, double time) { At(thread, time); }
+    /// The threads' cumulative graph at `time` (merged at the root).
+    std::unique_ptr<Profiler::CallGraph> Cumulative(const std::vector<Profiler::ThreadID>& threads,
+                                                    double time);
+    /// G(end) - G(start) for the threads.
+    std::unique_ptr<Profiler::CallGraph> Range(const std::vector<Profiler::ThreadID>& threads, double start,
+                                               double end);
+
+private:
+    struct ThreadReplay;
+    const Profiler::CallGraph& At(Profiler::ThreadID thread, double time);
+
+    const TestCapture& mCapture;
+    std::vector<std::unique_ptr<ThreadReplay>> mThreads;
+};
+
+/// Compares two call graphs by key (children in any order): times within `tolerance` relative
+/// to the larger of the two figures and of the matching node in `scale` (null: the figures
+/// alone), samples exactly. A node missing on one side is accepted when its time is within the
+/// tolerance (counted in `lenientNodes`). Returns an empty string when they match, else the
+/// first difference.
+std::string CompareGraphs(const Profiler::CallGraphNode& expected, const Profiler::CallGraphNode& actual,
+                          const Profiler::CallGraphNode* scale, double tolerance, const FunctionNames& names,
+                          std::size_t* lenientNodes = nullptr);
+
+} // namespace CallGraphTest
