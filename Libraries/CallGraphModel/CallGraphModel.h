@@ -2,7 +2,7 @@
 
 #include "CallGraphModel/CallGraphThread.h"
 #include "CallGraphModel/CallGraphThreadProcessingState.h"
-#include "CallGraphModel/Model.h"
+#include "CaptureModel/Model.h"
 #include "CallGraphModel/ResolvedStackCache.h"
 #include "CallGraphModel/SnapshotFile.h"
 #include "CaptureModel/Identifiers.h"

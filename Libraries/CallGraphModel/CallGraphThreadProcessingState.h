@@ -2,7 +2,7 @@
 
 #include "CallGraphModel/CallGraph.h"
 #include "CallGraphModel/CallGraphOpenBarProcessorRouter.h"
-#include "CallGraphModel/Model.h"
+#include "CaptureModel/Model.h"
 
 #include <memory>
 

@@ -2,6 +2,7 @@
 
 #include "CaptureModel/Identifiers.h"
 #include "CaptureModel/ResolvedAddress.h"
+#include "CaptureModel/ResolvedFrame.h"
 #include "CaptureModel/TraceEvent.h"
 
 #include <cstdint>
@@ -13,13 +14,6 @@ namespace Profiler {
 class IBrokenStackCursor;
 class IOpenBarFiberState;
 class ITraceEventSource;
-
-/// One frame of a resolved call stack.
-struct ResolvedFrame {
-    ResolvedAddress Function;
-    uint64_t FrameAddress = ~uint64_t{0};  ///< the instruction address in this frame
-    uint64_t CallerAddress = ~uint64_t{0}; ///< the instruction address in the caller; all ones outermost
-};
 
 /// What open bar processing reads of a capture: its timing facts, call stacks resolved to
 /// functions, the ranges of unrooted stacks, the shared fiber state and the event stream.
