@@ -9,10 +9,13 @@ class Registry;
 
 namespace Profiler {
 
+// The host's objects for one opened session, defined with the views: the view interface, the
+// session's data, the source of its thread selection, and the record that leads to the
+// session's message listeners and call graph model.
 class View;
 class Session;
 class ThreadSelectionSource;
-struct CallGraphModelContext;
+struct SessionModelContext;
 
 /// The root of every plugin object. The host owns the object and deletes it only through the
 /// destroy function of its module, so that it is freed by the library that allocated it.
@@ -43,7 +46,7 @@ public:
     /// the view from then on and deletes it before the plugin. `outView` stays null when the
     /// plugin has no view to offer.
     virtual void CreateView(View** outView, ThreadSelectionSource* threadSource, Session* session,
-                            CallGraphModelContext* modelContext) = 0;
+                            SessionModelContext* modelContext) = 0;
 
     RTTI::Registry* registry = nullptr; ///< not owned; the host's, outlives the plugin
     /// The plugin whose call graph model the views read.

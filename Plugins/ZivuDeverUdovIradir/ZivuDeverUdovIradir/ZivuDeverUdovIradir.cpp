@@ -19,7 +19,7 @@ ZivuDeverUdovIradir::ZivuDeverUdovIradir(const char* hostString1, const char* ho
 
 ZivuDeverUdovIradir::~ZivuDeverUdovIradir() = default;
 
-void ZivuDeverUdovIradir::CreateView(View** outView, ThreadSelectionSource*, Session*, CallGraphModelContext*)
+void ZivuDeverUdovIradir::CreateView(View** outView, ThreadSelectionSource*, Session*, SessionModelContext*)
 {
     if (outView)
         *outView = nullptr;

@@ -33,7 +33,7 @@ public:
     /// Loads or creates both settings files on its first call. Views do not exist yet, so
     /// `outView` is set to null.
     void CreateView(View** outView, ThreadSelectionSource* threadSource, Session* session,
-                    CallGraphModelContext* modelContext) override;
+                    SessionModelContext* modelContext) override;
 
     /// Null until the first CreateView.
     CallGraphSettings* GetCallGraphSettings() const { return mCallGraphSettings.get(); }
