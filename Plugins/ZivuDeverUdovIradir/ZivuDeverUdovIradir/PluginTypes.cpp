@@ -5,7 +5,6 @@
 #include "CaptureModel/CaptureModelRecords.h"
 #include "CaptureModel/Function.h"
 #include "CaptureModel/FunctionData.h"
-#include "CaptureModel/FunctionDataCache.h"
 #include "CaptureModel/Module.h"
 #include "CaptureModel/ModuleDatabase.h"
 #include "CaptureModel/ResolvedAddress.h"
@@ -17,6 +16,7 @@
 #include "RTTI/Registry.h"
 #include "Serialization/Schema.h"
 #include "ZivuDeverUdovIradir/AdditionalSourceLocations.h"
+#include "ZivuDeverUdovIradir/CallGraphModelTypes.h"
 #include "ZivuDeverUdovIradir/CallGraphSettings.h"
 #include "ZivuDeverUdovIradir/CallGraphViewSelectionState.h"
 #include "ZivuDeverUdovIradir/HostSettingsRecords.h"
@@ -122,11 +122,6 @@ void RegisterSerializationSchema(RTTI::Registry& registry)
     registry.Register<Serialization::TypeSchema>();
 }
 
-void RegisterCallGraphModel(RTTI::Registry& registry)
-{
-    registry.Register<FunctionDataCache>();
-}
-
 void RegisterOwnRecords(RTTI::Registry& registry)
 {
     registry.Register<CallGraphSettings>();
@@ -144,7 +139,7 @@ void RegisterPluginTypes(RTTI::Registry& registry)
     RegisterHostSettingsAndViewStates(registry);
     RegisterSymbolResolution(registry);
     RegisterSerializationSchema(registry);
-    RegisterCallGraphModel(registry);
+    RegisterCallGraphModelTypes(registry);
     RegisterOwnRecords(registry);
 }
 
