@@ -1,27 +1,39 @@
 // qx: the command-line front end of Quasarix.
 
+#include "Command.h"
+
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: qx [--version] [--help] <command> [arguments]\n"
-    "\n"
-    "Quasarix analyses captures of a program's execution (sampled call stacks, context\n"
-    "switches and instrumentation zones) as call graphs.\n"
-    "\n"
-    "Options:\n"
-    "  --version   print the version and exit\n"
-    "  --help      print this help and exit\n";
+void PrintUsage(std::FILE* stream)
+{
+    std::fputs("Usage: qx [--version] [--help] <command> [arguments]\n"
+               "\n"
+               "Quasarix analyses captures of a program's execution (sampled call stacks, context\n"
+               "switches and instrumentation zones) as call graphs.\n"
+               "\n"
+               "Commands:\n",
+               stream);
+    for (const Profiler::QxCommand& command : Profiler::GetQxCommands()) {
+        const std::string synopsis = std::string(command.name) + " " + command.arguments;
+        std::fprintf(stream, "  %-20s %s\n", synopsis.c_str(), command.summary);
+    }
+    std::fputs("\n"
+               "Options:\n"
+               "  --version   print the version and exit\n"
+               "  --help      print this help and exit\n",
+               stream);
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fputs(kUsage, stderr);
+        PrintUsage(stderr);
         return 1;
     }
     const std::string first = argv[1];
@@ -30,9 +42,13 @@ int main(int argc, char** argv)
         return 0;
     }
     if (first == "--help" || first == "-h" || first == "help") {
-        std::fputs(kUsage, stdout);
+        PrintUsage(stdout);
         return 0;
     }
-    std::fprintf(stderr, "qx: unknown command '%s'\n\n%s", first.c_str(), kUsage);
+    for (const Profiler::QxCommand& command : Profiler::GetQxCommands())
+        if (first == command.name)
+            return command.run(std::vector<std::string>(argv + 2, argv + argc));
+    std::fprintf(stderr, "qx: unknown command '%s'\n\n", first.c_str());
+    PrintUsage(stderr);
     return 1;
 }

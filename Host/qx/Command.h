@@ -1,0 +1,26 @@
+#pragma once
+
+#include <span>
+#include <string>
+#include <vector>
+
+// The subcommands of qx. Each lives in a source file of its own and is listed once in the table
+// of Commands.cpp; help text and dispatch come from that table.
+
+namespace Profiler {
+
+struct QxCommand {
+    const char* name;
+    const char* arguments; ///< shown after the name in the usage line
+    const char* summary;   ///< one line for the command list
+    /// Runs the command with the arguments after its name; returns the exit status.
+    int (*run)(const std::vector<std::string>& arguments);
+};
+
+/// Every command, in the order the help lists them.
+std::span<const QxCommand> GetQxCommands();
+
+/// `qx plugins [PATH]`: loads a plugin module and describes it.
+int RunPluginsCommand(const std::vector<std::string>& arguments);
+
+} // namespace Profiler

@@ -1,0 +1,161 @@
+#include "RTTI/Registry.h"
+#include "ZivuDeverUdovIradir/VelkorApi.h"
+#include "ZivuDeverUdovIradir/ZivuDeverUdovIradir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using Profiler::VelkorApiTable;
+
+/// CRC-64 bit by bit: reflected polynomial 0x95AC9329AC4BC9B5, initial value 0, no final XOR.
+uint64_t ReferenceCrc64(std::string_view text)
+{
+    uint64_t crc = 0;
+    for (unsigned char byte : text) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? (crc >> 1) ^ 0x95AC9329AC4BC9B5ull : crc >> 1;
+    }
+    return crc;
+}
+
+TEST(Plugin, ModuleIdIsTheCrc64OfTheNineteenBytesOfThePluginName)
+{
+    ASSERT_EQ(ReferenceCrc64("123456789"), 0xE9C6D914C4B8D9CAull); // the published check value
+    ASSERT_EQ(std::strlen(Profiler::kPluginName), 19u);
+    EXPECT_EQ(Profiler::GetModuleId(), ReferenceCrc64("ZivuDeverUdovIradir"));
+}
+
+/// Every type the plugin is expected to carry, by group.
+const std::vector<std::string> kExpectedTypes = {
+    // primitives
+    "uint8_t", "int8_t", "uint16_t", "int16_t", "uint32_t", "int32_t", "uint64_t", "int64_t", "bool", "float",
+    "double", "std::string",
+    // capture data model
+    "Profiler::GeneralSettings", "Profiler::SharedSymbolSettings", "Profiler::Module",
+    "Profiler::NativeModule", "Profiler::NativeModuleInstance", "Profiler::JITModule",
+    "Profiler::JITModuleInstance", "Profiler::JITFunctionInstance", "Profiler::Function",
+    "Profiler::JITExtraDataStorage", "Profiler::ModuleDatabase", "Profiler::CallstackDatabase",
+    "Profiler::Session", "Profiler::SessionInfo", "Profiler::TraceEventStream", "Profiler::BrokenStackIndex",
+    "Profiler::ResolvedAddress", "Profiler::SerializedAnimatableFloat",
+    "Profiler::SerializedAnimatableDouble", "Profiler::CaptureMethodConfiguration",
+    "Profiler::ThreadOrganizationModel::EProcessMode", "Profiler::CaptureImportData",
+    "Profiler::CaptureInitProgress", "Profiler::ECrashReportingMode", "Profiler::ISymbolModuleKey",
+    "Profiler::SharedModel", "Profiler::ChildProcessRules", "Profiler::LLMToolRequest",
+    "Profiler::LLMSessionInfo",
+    // host settings and view states
+    "Profiler::SymbolSettings", "Profiler::SymbolLocation", "Profiler::InputSettings",
+    "Profiler::AutoUpdateSettings", "Profiler::AdvancedSettings", "Profiler::ThreadHideSettings",
+    "Profiler::KeyMapping", "Profiler::InputBinding", "Profiler::TimeRange", "Profiler::SessionViewState",
+    "Profiler::TimelineState", "Profiler::VerticalScrollState", "Profiler::ThreadViewState",
+    // symbol resolution
+    "Profiler::RemoteJobBase", "Profiler::ConvertPDBJob", "Profiler::TryResolvePDBJob",
+    "Profiler::ConvertPDBResult", "Profiler::TryResolvePDBResult", "Profiler::ConvertPDBProgress",
+    "Profiler::ResolveNativeFunctionDataJob", "Profiler::ResolveDotNETFunctionDataJob",
+    "Profiler::FunctionData", "Profiler::WindowsFunctionData", "Profiler::FunctionLineData",
+    "Profiler::WindowsFunctionLineData", "Profiler::RemoteJobCompleted", "Profiler::CancelRemoteJob",
+    "Profiler::SymbolModule", "Profiler::AdditionalSourceLocations", "Profiler::ISymbolLocation",
+    "Profiler::LocalPathSymbolLocation", "Profiler::RemoteServerSymbolLocation",
+    "Profiler::SymbolLocationList", "Profiler::SymbolResolvingProgressMessage", "Profiler::ResolveLogEntry",
+    "Profiler::LocalSearchResolveResult", "Profiler::SymbolServerResolveResult",
+    "Profiler::NuGetResolveResult", "Profiler::GenerateNGenPDBResolveResult",
+    "Profiler::NuGetSymbolServerLocation",
+    // serialization schema
+    "Serialization::Schema", "Serialization::CompoundSchema", "Serialization::EnumSchema",
+    "Serialization::ArraySchema", "Serialization::MapSchema", "Serialization::SetSchema",
+    "Serialization::PointerSchema", "Serialization::TypeSchema",
+    // call graph model
+    "Profiler::FunctionDataCache",
+    // the plugin's own records, and what they are made of
+    "Profiler::CallGraphSettings", "Profiler::SourceSettings", "Profiler::CallGraphViewSelectionState",
+    "Profiler::ThreadSelectorSettings", "Profiler::AdditionalSourceLocations::Location",
+    "Profiler::ECallGraphHeaders", "Set_Profiler::ECallGraphHeaders", "Profiler::ECallGraphTimeDisplayMode",
+    "Profiler::EFunctionListTimeDisplayMode"};
+
+std::set<std::string> TypeNames(const RTTI::Registry& registry, RTTI::ModuleId module)
+{
+    std::set<std::string> names;
+    for (const RTTI::Type* type : registry.GetTypes(module))
+        names.insert(type->GetName());
+    return names;
+}
+
+TEST(Plugin, CreationRegistersEveryTypeUnderTheModuleIdAndResetsTheCurrentModule)
+{
+    RTTI::Registry registry;
+    std::string hostString = "one";
+    Profiler::Plugin* plugin = Profiler::CreatePlugin(hostString.c_str(), nullptr, 3, &registry);
+    ASSERT_NE(plugin, nullptr);
+    hostString = "changed";
+    EXPECT_EQ(plugin->hostString1, "one"); // copied
+    EXPECT_EQ(plugin->hostString2, "");
+    EXPECT_EQ(static_cast<Profiler::ZivuDeverUdovIradir*>(plugin)->GetCallGraphSettings(), nullptr);
+    EXPECT_EQ(registry.GetCurrentModule(), RTTI::kNoModule);
+    EXPECT_TRUE(registry.GetTypes(RTTI::kNoModule).empty()); // nothing went to the host's partition
+
+    const std::set<std::string> names = TypeNames(registry, Profiler::GetModuleId());
+    for (const std::string& expected : kExpectedTypes)
+        EXPECT_TRUE(names.contains(expected)) << expected << " is not registered";
+    for (const char* own : {"Profiler::CallGraphSettings", "Profiler::SourceSettings",
+                            "Profiler::CallGraphViewSelectionState", "Profiler::ThreadSelectorSettings"})
+        EXPECT_NE(registry.FindClass(own), nullptr) << own;
+    // Classes are numbered, so that they can be written; a settings record is an object.
+    const RTTI::CompoundType* settings = registry.FindClass("Profiler::CallGraphSettings");
+    ASSERT_NE(settings, nullptr);
+    EXPECT_TRUE(settings->IsIndexed());
+    EXPECT_TRUE(RTTI::IsA(*settings, *registry.FindClass("RTTI::Object")));
+
+    // A second plugin on the same registry adds nothing and breaks nothing.
+    const std::size_t count = registry.GetTypes(Profiler::GetModuleId()).size();
+    Profiler::Plugin* second = Profiler::CreatePlugin("", "", 0, &registry);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(registry.GetTypes(Profiler::GetModuleId()).size(), count);
+    EXPECT_EQ(registry.GetCurrentModule(), RTTI::kNoModule);
+    EXPECT_EQ(registry.FindClass("Profiler::CallGraphSettings"), settings);
+
+    Profiler::DestroyPlugin(second);
+    Profiler::DestroyPlugin(plugin);
+    Profiler::DestroyPlugin(nullptr);
+}
+
+TEST(Plugin, TheInstrumentationTableIsFilledOnlyForItsVersion)
+{
+    VelkorApiTable table;
+    std::memset(&table, 0xA5, sizeof(table));
+    VelkorApiTable untouched = table;
+    EXPECT_EQ(Profiler::GetVelkorApi(0x20000, &table), 0);
+    EXPECT_EQ(Profiler::GetVelkorApi(0x30001, &table), 0);
+    EXPECT_EQ(std::memcmp(&table, &untouched, sizeof(table)), 0);
+    EXPECT_EQ(Profiler::GetVelkorApi(Profiler::kVelkorApiVersion, nullptr), 0);
+
+    ASSERT_EQ(Profiler::GetVelkorApi(0x30000, &table), 1);
+    void* entries[11];
+    static_assert(sizeof(entries) == sizeof(table));
+    std::memcpy(entries, &table, sizeof(table));
+    for (void* entry : entries)
+        EXPECT_NE(entry, nullptr);
+
+    // Nobody listens on this platform: every entry returns at once, whatever it is given.
+    table.beginZone("zone");
+    table.beginZone(nullptr);
+    table.beginZoneN("zone", 4);
+    table.beginCategoryZone("zone", "category", 0xFF00FF);
+    table.beginCategoryZoneN("zone", 4, nullptr, 0, 0);
+    table.beginCategoryZoneW(u"zone", u"category", 1);
+    table.beginCategoryZoneWN(u"zone", 4, u"category", 8, 1);
+    const Profiler::VelkorZoneContext context = table.getZoneContext();
+    EXPECT_EQ(context.values[0] | context.values[1] | context.values[2], 0u);
+    table.endZone(1);
+    table.beginFrame(2);
+    table.setCounter(3, 4);
+    table.endFrame(2);
+}
+
+} // namespace
