@@ -72,7 +72,8 @@ const std::vector<std::string> kExpectedTypes = {
     "Serialization::ArraySchema", "Serialization::MapSchema", "Serialization::SetSchema",
     "Serialization::PointerSchema", "Serialization::TypeSchema",
     // call graph model
-    "Profiler::FunctionDataCache",
+    "Profiler::SnapshotTable", "Profiler::SnapshotTable::SnapshotDescription", "Profiler::CallGraphThread",
+    "Profiler::CallGraphModel", "Profiler::FunctionDataCache",
     // the plugin's own records, and what they are made of
     "Profiler::CallGraphSettings", "Profiler::SourceSettings", "Profiler::CallGraphViewSelectionState",
     "Profiler::ThreadSelectorSettings", "Profiler::AdditionalSourceLocations::Location",
