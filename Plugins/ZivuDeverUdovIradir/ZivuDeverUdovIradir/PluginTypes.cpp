@@ -2,6 +2,7 @@
 
 #include "CaptureModel/BrokenStackIndex.h"
 #include "CaptureModel/CallstackDatabase.h"
+#include "CaptureModel/CaptureModelTypes.h"
 #include "CaptureModel/CaptureModelRecords.h"
 #include "CaptureModel/Function.h"
 #include "CaptureModel/FunctionData.h"
@@ -28,39 +29,6 @@
 namespace Profiler {
 namespace {
 
-void RegisterCaptureModel(RTTI::Registry& registry)
-{
-    registry.Register<GeneralSettings>();
-    registry.Register<SharedSymbolSettings>();
-    registry.Register<Module>();
-    registry.Register<NativeModule>();
-    registry.Register<NativeModuleInstance>();
-    registry.Register<JITModule>();
-    registry.Register<JITModuleInstance>();
-    registry.Register<JITFunctionInstance>();
-    registry.Register<Function>();
-    registry.Register<JITExtraDataStorage>();
-    registry.Register<ModuleDatabase>();
-    registry.Register<CallstackDatabase>();
-    registry.Register<Session>();
-    registry.Register<SessionInfo>();
-    registry.Register<TraceEventStream>();
-    registry.Register<BrokenStackIndex>();
-    registry.Register<ResolvedAddress>();
-    registry.Register<SerializedAnimatableFloat>();
-    registry.Register<SerializedAnimatableDouble>();
-    registry.Register<CaptureMethodConfiguration>();
-    registry.Register<ThreadOrganizationModel::EProcessMode>();
-    registry.Register<CaptureImportData>();
-    registry.Register<CaptureInitProgress>();
-    registry.Register<ECrashReportingMode>();
-    registry.Register<ISymbolModuleKey>();
-    registry.Register<SharedModel>();
-    registry.Register<ChildProcessRules>();
-    registry.Register<LLMToolRequest>();
-    registry.Register<LLMSessionInfo>();
-}
-
 void RegisterHostSettingsAndViewStates(RTTI::Registry& registry)
 {
     registry.Register<SymbolSettings>();
@@ -72,10 +40,7 @@ void RegisterHostSettingsAndViewStates(RTTI::Registry& registry)
     registry.Register<KeyMapping>();
     registry.Register<InputBinding>();
     registry.Register<TimeRange>();
-    registry.Register<SessionViewState>();
-    registry.Register<TimelineState>();
-    registry.Register<VerticalScrollState>();
-    registry.Register<ThreadViewState>();
+    RegisterSessionViewStateTypes(registry);
 }
 
 void RegisterSymbolResolution(RTTI::Registry& registry)
@@ -135,7 +100,7 @@ void RegisterOwnRecords(RTTI::Registry& registry)
 void RegisterPluginTypes(RTTI::Registry& registry)
 {
     registry.RegisterPrimitives();
-    RegisterCaptureModel(registry);
+    RegisterCaptureModelTypes(registry);
     RegisterHostSettingsAndViewStates(registry);
     RegisterSymbolResolution(registry);
     RegisterSerializationSchema(registry);
