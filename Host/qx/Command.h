@@ -22,5 +22,15 @@ std::span<const QxCommand> GetQxCommands();
 
 /// `qx plugins [PATH]`: loads a plugin module and describes it.
 int RunPluginsCommand(const std::vector<std::string>& arguments);
+/// `qx info CAPTURE`: describes a capture.
+int RunInfoCommand(const std::vector<std::string>& arguments);
+/// `qx process CAPTURE`: processes a capture into its call graph model.
+int RunProcessCommand(const std::vector<std::string>& arguments);
+/// `qx callgraph CAPTURE ...`: prints the call graph of a selection.
+int RunCallGraphCommand(const std::vector<std::string>& arguments);
+/// `qx functions CAPTURE ...`: prints the function list of a selection.
+int RunFunctionsCommand(const std::vector<std::string>& arguments);
+/// `qx generate -o DIR ...`: writes a synthetic capture.
+int RunGenerateCommand(const std::vector<std::string>& arguments);
 
 } // namespace Profiler
