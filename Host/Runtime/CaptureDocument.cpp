@@ -119,8 +119,7 @@ bool CaptureDocument::Open(const std::filesystem::path& path, Serialization::Err
     const std::filesystem::path sessionPath = Session::GetSessionFilePath(path);
     if (!std::filesystem::is_regular_file(sessionPath, error)) {
         Serialization::ErrorList::ContextScope context(errors, path.string());
-        errors.Add(Serialization::EErrorCode::FileNotFound,
-                   "Not a capture: no session file (" + sessionPath.filename().string() + ")");
+        errors.Add(Serialization::EErrorCode::FileNotFound, "Not a capture: there is no .session file");
         return false;
     }
     if (Session::sLoad(sessionPath, GetRegistry(), RTTI::GetDefaultObjectFactory(), {}, mPlatforms->GetLookup(),
@@ -249,9 +248,13 @@ std::unique_ptr<CallGraph> CaptureDocument::QueryCallGraph(const Selection& sele
     if (!outcome.graph) {
         if (outcome.errors.IsEmpty())
             errors.Add(Serialization::EErrorCode::Corrupt, "The call graph query was canceled");
+        // The model's records are read from its snapshot file; a damaged one is made anew by
+        // processing the capture again.
+        const std::string snapshots =
+            (mModel->GetDirectory() / CallGraphModel::kSnapshotsFileName).string();
         for (const auto& record : outcome.errors.GetErrors()) {
-            Serialization::ErrorList::ContextScope inner(errors, record.context);
-            errors.Add(record.code, record.message);
+            Serialization::ErrorList::ContextScope inner(errors, record.context.empty() ? snapshots : record.context);
+            errors.Add(record.code, record.message + " (process the capture again with --force)");
         }
         return nullptr;
     }

@@ -54,10 +54,14 @@ double SelfTime(const CallGraphNode& node)
     return std::max(0.0, node.InclusiveTime() - children);
 }
 
-/// Children largest first; equal times keep their stored order.
+/// Children largest first; equal times keep their stored order. Nodes with neither time nor
+/// samples (a stack applied without time) tell the reader nothing and are left out.
 std::vector<const CallGraphNode*> SortedChildren(const CallGraphNode& node)
 {
-    std::vector<const CallGraphNode*> children(node.Children.begin(), node.Children.end());
+    std::vector<const CallGraphNode*> children;
+    for (const CallGraphNode* child : node.Children)
+        if (child->InclusiveTime() != 0.0 || child->GetSampleCount() != 0)
+            children.push_back(child);
     std::stable_sort(children.begin(), children.end(), [](const CallGraphNode* a, const CallGraphNode* b) {
         return a->InclusiveTime() > b->InclusiveTime();
     });
