@@ -92,7 +92,8 @@ RTTI::Registry& CaptureDocument::GetRegistry()
 
 CaptureDocument::CaptureDocument(uint32_t workerThreads)
     : mPlatforms(std::make_unique<PlatformRegistry>()),
-      mScheduler(std::make_unique<System::JobScheduler>(workerThreads > 0 ? workerThreads : DefaultWorkerCount()))
+      mScheduler(
+          std::make_unique<System::JobScheduler>(workerThreads > 0 ? workerThreads : DefaultWorkerCount()))
 {}
 
 CaptureDocument::~CaptureDocument()
@@ -122,8 +123,8 @@ bool CaptureDocument::Open(const std::filesystem::path& path, Serialization::Err
         errors.Add(Serialization::EErrorCode::FileNotFound, "Not a capture: there is no .session file");
         return false;
     }
-    if (Session::sLoad(sessionPath, GetRegistry(), RTTI::GetDefaultObjectFactory(), {}, mPlatforms->GetLookup(),
-                       mSession, mPlatform, errors) != 0)
+    if (Session::sLoad(sessionPath, GetRegistry(), RTTI::GetDefaultObjectFactory(), {},
+                       mPlatforms->GetLookup(), mSession, mPlatform, errors) != 0)
         return false;
     // Without its events a capture has nothing to process or answer; say which file is missing.
     if (mSession->GetTraceEventStream() == nullptr) {
@@ -131,8 +132,9 @@ bool CaptureDocument::Open(const std::filesystem::path& path, Serialization::Err
         Serialization::ErrorList::ContextScope context(
             errors, warnings.IsEmpty() ? (mSession->GetDirectory() / "events.dat").string()
                                        : warnings.GetErrors().front().context);
-        errors.Add(Serialization::EErrorCode::FileNotFound,
-                   warnings.IsEmpty() ? "The capture has no event stream" : warnings.GetErrors().front().message);
+        errors.Add(Serialization::EErrorCode::FileNotFound, warnings.IsEmpty()
+                                                                ? "The capture has no event stream"
+                                                                : warnings.GetErrors().front().message);
         mSession.reset();
         return false;
     }
@@ -158,7 +160,8 @@ bool CaptureDocument::LoadStoredModel(Serialization::ErrorList& errors)
         return false;
     // A capture written again after it was processed (an import into the same directory)
     // makes the stored model stale.
-    const std::filesystem::path eventsIndex = mSession->GetTraceEventStream()->GetDirectory() / "events.index";
+    const std::filesystem::path eventsIndex =
+        mSession->GetTraceEventStream()->GetDirectory() / "events.index";
     if (std::filesystem::exists(eventsIndex, error) && !IsNoOlderThan(modelPath, eventsIndex))
         return false;
     std::unique_ptr<CallGraphModel> model = LoadCallGraphModel(MakeContext(), GetRegistry(), errors);
@@ -250,10 +253,10 @@ std::unique_ptr<CallGraph> CaptureDocument::QueryCallGraph(const Selection& sele
             errors.Add(Serialization::EErrorCode::Corrupt, "The call graph query was canceled");
         // The model's records are read from its snapshot file; a damaged one is made anew by
         // processing the capture again.
-        const std::string snapshots =
-            (mModel->GetDirectory() / CallGraphModel::kSnapshotsFileName).string();
+        const std::string snapshots = (mModel->GetDirectory() / CallGraphModel::kSnapshotsFileName).string();
         for (const auto& record : outcome.errors.GetErrors()) {
-            Serialization::ErrorList::ContextScope inner(errors, record.context.empty() ? snapshots : record.context);
+            Serialization::ErrorList::ContextScope inner(errors,
+                                                         record.context.empty() ? snapshots : record.context);
             errors.Add(record.code, record.message + " (process the capture again with --force)");
         }
         return nullptr;
@@ -271,8 +274,9 @@ std::unique_ptr<BuildListData> CaptureDocument::QueryFunctionList(std::shared_pt
     query.Scope.SamplingIntervalMs = mSession->GetSampleIntervalMs();
     std::promise<std::unique_ptr<BuildListData>> promise;
     std::future<std::unique_ptr<BuildListData>> future = promise.get_future();
-    BuildListJob::Start(*mScheduler, std::move(query), mNames,
-                        [&promise](std::unique_ptr<BuildListData> data) { promise.set_value(std::move(data)); });
+    BuildListJob::Start(
+        *mScheduler, std::move(query), mNames,
+        [&promise](std::unique_ptr<BuildListData> data) { promise.set_value(std::move(data)); });
     std::unique_ptr<BuildListData> data = future.get();
     if (!data) {
         Serialization::ErrorList::ContextScope context(errors, mSession->GetPath().string());

@@ -9,7 +9,8 @@
 
 namespace Profiler {
 
-CaptureProcessingHandler::CaptureProcessingHandler(const IOpenBarInput& input, const std::atomic<bool>& canceled)
+CaptureProcessingHandler::CaptureProcessingHandler(const IOpenBarInput& input,
+                                                   const std::atomic<bool>& canceled)
     : mInput(input), mCanceled(canceled)
 {}
 

@@ -46,9 +46,9 @@ private:
 
     ThreadEntry& GetThread(const TraceEvent& event);
 
-    const IOpenBarInput& mInput;         // not owned
-    const std::atomic<bool>& mCanceled;  // not owned
-    std::vector<Model*> mModels;         // not owned; those that want events
+    const IOpenBarInput& mInput;                        // not owned
+    const std::atomic<bool>& mCanceled;                 // not owned
+    std::vector<Model*> mModels;                        // not owned; those that want events
     std::vector<std::unique_ptr<ThreadEntry>> mThreads; ///< in order of first event
     std::unordered_map<uint32_t, ThreadEntry*> mThreadIndex;
     uint32_t mLastThread = ~0u;

@@ -1,5 +1,5 @@
-#include "Command.h"
 #include "CaptureCommandSupport.h"
+#include "Command.h"
 
 #include "CallGraphModel/CallGraph.h"
 #include "CaptureModel/Session.h"
@@ -184,8 +184,8 @@ int RunCallGraphCommand(const std::vector<std::string>& arguments)
 {
     Qx::ParsedArguments parsed;
     std::string error;
-    if (!Qx::ParseArguments(arguments, {"threads", "from", "to", "depth", "min-percent", "format"}, {}, parsed,
-                            error))
+    if (!Qx::ParseArguments(arguments, {"threads", "from", "to", "depth", "min-percent", "format"}, {},
+                            parsed, error))
         return Qx::UsageError("callgraph", kUsage, error);
     if (parsed.help) {
         std::fputs(kHelp, stdout);
@@ -243,16 +243,18 @@ int RunCallGraphCommand(const std::vector<std::string>& arguments)
         out += "],\"whole_capture\":";
         out += selection.IsWholeCapture() ? "true" : "false";
         if (!selection.IsWholeCapture())
-            out += ",\"from_ms\":" + Qx::JsonNumber(selection.from) + ",\"to_ms\":" + Qx::JsonNumber(selection.to);
+            out += ",\"from_ms\":" + Qx::JsonNumber(selection.from) +
+                   ",\"to_ms\":" + Qx::JsonNumber(selection.to);
         out += ",\"total_ms\":" + Qx::JsonNumber(total) + ",\"children\":";
         printer.Json(graph->GetRoot(), 1, out);
         out += "}\n";
         std::fputs(out.c_str(), stdout);
     } else {
-        std::printf("Call graph of %s (%s)\n", document.GetPath().c_str(), DescribeSelection(selection).c_str());
+        std::printf("Call graph of %s (%s)\n", document.GetPath().c_str(),
+                    DescribeSelection(selection).c_str());
         std::printf("Total: %.3f ms\n\n", total);
-        std::printf("%13s %7s %13s %9s  %s  (%s)\n", "Inclusive ms", "%", "Exclusive ms", "Samples", "Function",
-                    "thread states, ms");
+        std::printf("%13s %7s %13s %9s  %s  (%s)\n", "Inclusive ms", "%", "Exclusive ms", "Samples",
+                    "Function", "thread states, ms");
         printer.Text(graph->GetRoot(), 1);
     }
     return Qx::kExitOk;

@@ -17,7 +17,9 @@ bool ParseArguments(const std::vector<std::string>& arguments, const std::vector
     auto isValued = [&](const std::string& name) {
         return std::find(valued.begin(), valued.end(), name) != valued.end();
     };
-    auto isFlag = [&](const std::string& name) { return std::find(flags.begin(), flags.end(), name) != flags.end(); };
+    auto isFlag = [&](const std::string& name) {
+        return std::find(flags.begin(), flags.end(), name) != flags.end();
+    };
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (argument == "--help" || argument == "-h") {
@@ -135,7 +137,8 @@ bool ReadSelection(const ParsedArguments& parsed, const CaptureDocument& documen
     if (from || to) {
         selection.from = from.value_or(document.GetSession().GetStartTimeMs());
         // Open bars of the last samples reach one interval past the last event.
-        selection.to = to.value_or(document.GetCaptureEndTime() + document.GetSession().GetSampleIntervalMs());
+        selection.to =
+            to.value_or(document.GetCaptureEndTime() + document.GetSession().GetSampleIntervalMs());
         if (selection.from > selection.to) {
             error = "--from must not be later than --to";
             return false;
@@ -239,11 +242,21 @@ std::string JsonString(std::string_view text)
     std::string out = "\"";
     for (const char c : text) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (static_cast<unsigned char>(c) < 0x20) {
                 char escaped[8];

@@ -1,5 +1,5 @@
-#include "Command.h"
 #include "CaptureCommandSupport.h"
+#include "Command.h"
 
 #include "CallGraphModel/CallGraph.h"
 
@@ -10,8 +10,9 @@ namespace Profiler {
 
 namespace {
 
-constexpr const char* kUsage = "Usage: qx functions CAPTURE [--threads ID,...] [--from MS] [--to MS] [--top N]\n"
-                               "                    [--format text|json|csv]\n";
+constexpr const char* kUsage =
+    "Usage: qx functions CAPTURE [--threads ID,...] [--from MS] [--to MS] [--top N]\n"
+    "                    [--format text|json|csv]\n";
 
 constexpr const char* kHelp =
     "Usage: qx functions CAPTURE [--threads ID,...] [--from MS] [--to MS] [--top N]\n"
@@ -82,10 +83,11 @@ int RunFunctionsCommand(const std::vector<std::string>& arguments)
         for (std::size_t i = 0; i < count; ++i) {
             const FunctionListItem& item = *list->Items[i];
             const FunctionDisplayRecord& names = list->DisplayRecords[i];
-            std::printf("%s,%s,%s,%s,%s,%s,%llu\n", Qx::CsvField(names.FunctionName).c_str(),
-                        Qx::CsvField(names.ModuleName).c_str(), Qx::JsonNumber(item.GetTotalInclusive()).c_str(),
-                        Qx::JsonNumber(item.Exclusive).c_str(), Qx::JsonNumber(item.UnknownExecuting).c_str(),
-                        Qx::JsonNumber(item.UnknownWait).c_str(), static_cast<unsigned long long>(item.SampleCount));
+            std::printf(
+                "%s,%s,%s,%s,%s,%s,%llu\n", Qx::CsvField(names.FunctionName).c_str(),
+                Qx::CsvField(names.ModuleName).c_str(), Qx::JsonNumber(item.GetTotalInclusive()).c_str(),
+                Qx::JsonNumber(item.Exclusive).c_str(), Qx::JsonNumber(item.UnknownExecuting).c_str(),
+                Qx::JsonNumber(item.UnknownWait).c_str(), static_cast<unsigned long long>(item.SampleCount));
         }
     } else if (format == "json") {
         std::string out = "{\"capture\":" + Qx::JsonString(document.GetPath().string()) +
@@ -112,10 +114,11 @@ int RunFunctionsCommand(const std::vector<std::string>& arguments)
         for (std::size_t i = 0; i < count; ++i) {
             const FunctionListItem& item = *list->Items[i];
             const FunctionDisplayRecord& names = list->DisplayRecords[i];
-            std::printf("%13.3f %13.3f %13.3f %13.3f %9llu  %s%s%s%s\n", item.GetTotalInclusive(), item.Exclusive,
-                        item.UnknownExecuting, item.UnknownWait, static_cast<unsigned long long>(item.SampleCount),
-                        names.FunctionName.c_str(), names.ModuleName.empty() ? "" : " [",
-                        names.ModuleName.c_str(), names.ModuleName.empty() ? "" : "]");
+            std::printf("%13.3f %13.3f %13.3f %13.3f %9llu  %s%s%s%s\n", item.GetTotalInclusive(),
+                        item.Exclusive, item.UnknownExecuting, item.UnknownWait,
+                        static_cast<unsigned long long>(item.SampleCount), names.FunctionName.c_str(),
+                        names.ModuleName.empty() ? "" : " [", names.ModuleName.c_str(),
+                        names.ModuleName.empty() ? "" : "]");
         }
     }
     return Qx::kExitOk;

@@ -1,5 +1,5 @@
-#include "Command.h"
 #include "CaptureCommandSupport.h"
+#include "Command.h"
 
 #include "CaptureModel/SyntheticCaptureGenerator.h"
 
@@ -68,13 +68,15 @@ int RunGenerateCommand(const std::vector<std::string>& arguments)
 
     Serialization::ErrorList errors;
     SyntheticCaptureGenerator::Summary summary;
-    if (!SyntheticCaptureGenerator(parameters).Generate(output, CaptureDocument::GetRegistry(), summary, errors)) {
+    if (!SyntheticCaptureGenerator(parameters)
+             .Generate(output, CaptureDocument::GetRegistry(), summary, errors)) {
         Qx::PrintError("generate", errors);
         return Qx::kExitBadCapture;
     }
     std::printf("Wrote %s: %llu events (%llu samples), %u threads, %u functions, %.3f s\n", output.c_str(),
-                static_cast<unsigned long long>(summary.events), static_cast<unsigned long long>(summary.samples),
-                summary.threads, summary.functions, parameters.durationMs / 1000.0);
+                static_cast<unsigned long long>(summary.events),
+                static_cast<unsigned long long>(summary.samples), summary.threads, summary.functions,
+                parameters.durationMs / 1000.0);
     return Qx::kExitOk;
 }
 

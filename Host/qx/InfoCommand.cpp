@@ -1,5 +1,5 @@
-#include "Command.h"
 #include "CaptureCommandSupport.h"
+#include "Command.h"
 
 #include "CallGraphModel/CallGraphThread.h"
 #include "CaptureModel/CallstackNodeStore.h"
@@ -61,13 +61,14 @@ int RunInfoCommand(const std::vector<std::string>& arguments)
     const TraceEventStream& events = *session.GetTraceEventStream();
 
     std::printf("Capture:          %s\n", session.GetPath().c_str());
-    std::printf("Platform:         %s\n", session.GetPlatform() ? session.GetPlatform()->GetName().c_str() : "-");
+    std::printf("Platform:         %s\n",
+                session.GetPlatform() ? session.GetPlatform()->GetName().c_str() : "-");
     const double start = session.GetStartTimeMs();
     const double end = document.GetCaptureEndTime();
     std::printf("Duration:         %.3f ms (%.3f to %.3f ms)\n", end - start, start, end);
     std::printf("Sample interval:  %.3f ms\n", session.GetSampleIntervalMs());
-    std::printf("Events:           %llu in %zu chunks\n", static_cast<unsigned long long>(events.GetNumEvents()),
-                events.GetChunks().size());
+    std::printf("Events:           %llu in %zu chunks\n",
+                static_cast<unsigned long long>(events.GetNumEvents()), events.GetChunks().size());
     const CallstackNodeStore* stacks = session.GetNodeStore();
     std::printf("Stack nodes:      %llu\n",
                 static_cast<unsigned long long>(stacks != nullptr ? stacks->GetNodeCount() : 0));
@@ -77,7 +78,8 @@ int RunInfoCommand(const std::vector<std::string>& arguments)
     const ModuleDatabase& modules = session.GetModuleDatabase();
     const std::size_t functionCount = modules.GetFunctionCount();
     modules.Read([functionCount](const ModuleDatabase& database) {
-        std::printf("Modules:          %zu (%zu functions)\n", database.GetNativeModules().size(), functionCount);
+        std::printf("Modules:          %zu (%zu functions)\n", database.GetNativeModules().size(),
+                    functionCount);
         for (const auto& module : database.GetNativeModules())
             if (module)
                 std::printf("  %-28s %6zu functions  %s\n", module->mName.c_str(), module->mFunctions.size(),

@@ -1,5 +1,5 @@
-#include "Command.h"
 #include "CaptureCommandSupport.h"
+#include "Command.h"
 
 #include <cstdio>
 
@@ -40,7 +40,7 @@ int RunProcessCommand(const std::vector<std::string>& arguments)
     if (!Qx::OpenCapture("process", parsed.positionals[0], document))
         return Qx::kExitBadCapture;
     return Qx::EnsureProcessed("process", document, parsed.Has("force"), false) ? Qx::kExitOk
-                                                                                 : Qx::kExitBadCapture;
+                                                                                : Qx::kExitBadCapture;
 }
 
 } // namespace Profiler

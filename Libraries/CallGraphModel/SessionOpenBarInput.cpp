@@ -79,8 +79,8 @@ void SessionOpenBarInput::LoadFiberState(const SharedModel& shared)
     for (const auto& state : stored.mFiberStates) {
         std::vector<SavedFiberBar>& bars = states.emplace_back();
         for (const auto& bar : state.mBars)
-            bars.push_back({bar.mInstrumentationContextID, bar.mLastAbsoluteAddress, bar.mReturnAddress,
-                            bar.mFrame});
+            bars.push_back(
+                {bar.mInstrumentationContextID, bar.mLastAbsoluteAddress, bar.mReturnAddress, bar.mFrame});
     }
     OpenBarFiberState::FiberEvents events;
     for (const auto& [context, list] : stored.mFiberEvents) {
@@ -97,7 +97,8 @@ void SessionOpenBarInput::StoreFiberState(SharedModel& shared) const
     for (const auto& state : mFibers.GetFiberStates()) {
         auto& bars = stored.mFiberStates.emplace_back().mBars;
         for (const SavedFiberBar& bar : state)
-            bars.push_back({bar.InstrumentationContextID, bar.LastAbsoluteAddress, bar.ReturnAddress, bar.Frame});
+            bars.push_back(
+                {bar.InstrumentationContextID, bar.LastAbsoluteAddress, bar.ReturnAddress, bar.Frame});
     }
     for (const auto& [context, list] : mFibers.GetFiberEvents()) {
         auto& target = stored.mFiberEvents[context];

@@ -31,7 +31,8 @@ struct ProcessedCopy {
         CaptureDocument document;
         Serialization::ErrorList errors;
         EXPECT_TRUE(document.Open(directory / "capture", errors)) << errors.ToString();
-        EXPECT_EQ(document.Process({}, errors), CaptureDocument::EProcessResult::Processed) << errors.ToString();
+        EXPECT_EQ(document.Process({}, errors), CaptureDocument::EProcessResult::Processed)
+            << errors.ToString();
     }
     std::filesystem::path Path() const { return directory / "capture"; }
     TestSupport::TempDirectory directory;
@@ -74,19 +75,22 @@ TEST(CaptureDocument, ProcessesOnceAndLoadsTheStoredModelAfterwards)
         EXPECT_EQ(last, 1.0);
         EXPECT_GE(reports, 50);
         EXPECT_LE(reports, 101);
-        EXPECT_EQ(document.GetProcessedEventCount(), document.GetSession().GetTraceEventStream()->GetNumEvents());
+        EXPECT_EQ(document.GetProcessedEventCount(),
+                  document.GetSession().GetTraceEventStream()->GetNumEvents());
         EXPECT_EQ(document.GetModelThreads().size(), 3u);
     }
     EXPECT_TRUE(std::filesystem::exists(directory / "capture" / "CallGraph" / "Model.dat"));
     EXPECT_TRUE(std::filesystem::exists(directory / "capture" / "Shared" / "Model.dat"));
-    const auto snapshotsTime = std::filesystem::last_write_time(directory / "capture" / "CallGraph" / "Snapshots.dat");
+    const auto snapshotsTime =
+        std::filesystem::last_write_time(directory / "capture" / "CallGraph" / "Snapshots.dat");
 
     CaptureDocument reopened;
     ASSERT_TRUE(reopened.Open(directory / "capture", errors)) << errors.ToString();
     EXPECT_TRUE(reopened.IsProcessed());
     EXPECT_EQ(reopened.Process({}, errors), CaptureDocument::EProcessResult::AlreadyProcessed);
     EXPECT_EQ(reopened.GetProcessedEventCount(), 0u);
-    EXPECT_EQ(std::filesystem::last_write_time(directory / "capture" / "CallGraph" / "Snapshots.dat"), snapshotsTime);
+    EXPECT_EQ(std::filesystem::last_write_time(directory / "capture" / "CallGraph" / "Snapshots.dat"),
+              snapshotsTime);
     EXPECT_EQ(reopened.GetModelThreads().size(), 3u);
 }
 
@@ -126,14 +130,15 @@ TEST(CaptureDocument, RangeQueriesEqualAReplayFromTheStart)
     };
     // Inside one snapshot interval, across snapshots, from a snapshot time on, past the end,
     // before the start, and empty.
-    const Range ranges[] = {{100.25, 900.5},  {1200.0, 4800.0},  {3000.0, 11000.0}, {5000.0, 5000.0 + 0.75},
-                            {9999.0, 13000.0}, {-50.0, 2500.0}, {7000.0, 7000.0}};
+    const Range ranges[] = {{100.25, 900.5},   {1200.0, 4800.0}, {3000.0, 11000.0}, {5000.0, 5000.0 + 0.75},
+                            {9999.0, 13000.0}, {-50.0, 2500.0},  {7000.0, 7000.0}};
     for (const Range& range : ranges) {
         for (const std::vector<ThreadID>& set : {threads, std::vector<ThreadID>{threads[0], threads[2]}}) {
             CaptureDocument::Selection selection{set, range.from, range.to};
             std::unique_ptr<CallGraph> actual = document.QueryCallGraph(selection, errors);
             ASSERT_NE(actual, nullptr) << errors.ToString();
-            std::unique_ptr<CallGraph> expected = RuntimeTest::ReplayRange(document, set, range.from, range.to);
+            std::unique_ptr<CallGraph> expected =
+                RuntimeTest::ReplayRange(document, set, range.from, range.to);
             EXPECT_EQ(CompareGraphs(expected->GetRoot(), actual->GetRoot(), kTolerance), "")
                 << "[" << range.from << ", " << range.to << "] over " << set.size() << " threads";
             if (range.from == range.to) {
@@ -241,7 +246,8 @@ TEST(CaptureDocument, DamagedEventsFailProcessingAndLeaveNoModel)
     TestSupport::TempDirectory directory;
     const std::filesystem::path capture = directory / "capture";
     RuntimeTest::CopyCapture(capture);
-    std::filesystem::resize_file(capture / "events.dat", std::filesystem::file_size(capture / "events.dat") / 2);
+    std::filesystem::resize_file(capture / "events.dat",
+                                 std::filesystem::file_size(capture / "events.dat") / 2);
     CaptureDocument document;
     Serialization::ErrorList errors;
     ASSERT_TRUE(document.Open(capture, errors)) << errors.ToString();
@@ -267,12 +273,13 @@ TEST(CaptureDocument, DamagedOrStaleModelsAreProcessedAgain)
         CaptureDocument document;
         ASSERT_TRUE(document.Open(capture, errors)) << errors.ToString();
         EXPECT_FALSE(document.IsProcessed());
-        EXPECT_EQ(document.Process({}, errors), CaptureDocument::EProcessResult::Processed) << errors.ToString();
+        EXPECT_EQ(document.Process({}, errors), CaptureDocument::EProcessResult::Processed)
+            << errors.ToString();
     }
     // Events written after the model make it stale.
-    std::filesystem::last_write_time(capture / "events.index", std::filesystem::last_write_time(
-                                                                   capture / "CallGraph" / "Model.dat") +
-                                                                   std::chrono::seconds(5));
+    std::filesystem::last_write_time(capture / "events.index",
+                                     std::filesystem::last_write_time(capture / "CallGraph" / "Model.dat") +
+                                         std::chrono::seconds(5));
     CaptureDocument document;
     ASSERT_TRUE(document.Open(capture, errors)) << errors.ToString();
     EXPECT_FALSE(document.IsProcessed());

@@ -1,9 +1,9 @@
 #include "CaptureTestSupport.h"
 
 #include "CallGraphModel/CallGraphDifference.h"
+#include "CallGraphModel/CallGraphModel.h"
 #include "CallGraphModel/CallGraphMultiOpenBarProcessor.h"
 #include "CallGraphModel/ITraceEventSource.h"
-#include "CallGraphModel/CallGraphModel.h"
 #include "CallGraphModel/OpenBarProcessor.h"
 #include "CaptureModel/Session.h"
 #include "CaptureModel/SyntheticCaptureGenerator.h"
@@ -32,8 +32,8 @@ const std::filesystem::path& SharedCapture()
         Serialization::ErrorList errors;
         SyntheticCaptureGenerator::Summary summary;
         const std::filesystem::path target = directory / "capture";
-        EXPECT_TRUE(SyntheticCaptureGenerator(parameters).Generate(target, CaptureDocument::GetRegistry(), summary,
-                                                                   errors))
+        EXPECT_TRUE(SyntheticCaptureGenerator(parameters)
+                        .Generate(target, CaptureDocument::GetRegistry(), summary, errors))
             << errors.ToString();
         return target;
     }();
@@ -55,8 +55,8 @@ std::unique_ptr<CallGraph> ReplayRange(const CaptureDocument& document, const st
         CallGraphMultiOpenBarProcessor multi(input.CreateEventSource(), *graph);
         const double origin = std::numeric_limits<double>::lowest();
         for (ThreadID thread : threads)
-            multi.AddProcessor(std::make_unique<OpenBarProcessor>(input, thread, true,
-                                                                  OpenBarProcessor::kNoReportingInterval, origin));
+            multi.AddProcessor(std::make_unique<OpenBarProcessor>(
+                input, thread, true, OpenBarProcessor::kNoReportingInterval, origin));
         EXPECT_TRUE(multi.Seek(origin));
         EXPECT_TRUE(multi.Replay(time, canceled));
         EXPECT_TRUE(multi.Finish(time, canceled));

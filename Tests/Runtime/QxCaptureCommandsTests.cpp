@@ -55,7 +55,10 @@ std::vector<std::string> Lines(const std::string& text)
 
 /// A capture generated through qx once per test program, processed by the first test that needs it.
 struct GeneratedCapture {
-    GeneratedCapture() { generate = Qx(directory.GetPath(), "generate -o cap --seconds 8 --threads 3 --seed 9"); }
+    GeneratedCapture()
+    {
+        generate = Qx(directory.GetPath(), "generate -o cap --seconds 8 --threads 3 --seed 9");
+    }
     TestSupport::TempDirectory directory;
     CommandResult generate;
 };
@@ -178,7 +181,8 @@ TEST(QxCaptureCommands, CallGraphAsTextJsonAndFoldedAgree)
     ASSERT_EQ(csv.status, 0) << csv.err;
     const std::vector<std::string> rows = Lines(csv.out);
     ASSERT_GE(rows.size(), 10u);
-    EXPECT_EQ(rows[0], "function,module,inclusive_ms,exclusive_ms,unknown_executing_ms,unknown_wait_ms,samples");
+    EXPECT_EQ(rows[0],
+              "function,module,inclusive_ms,exclusive_ms,unknown_executing_ms,unknown_wait_ms,samples");
     uint64_t csvSamples = 0;
     for (std::size_t i = 1; i < rows.size(); ++i)
         csvSamples += std::stoull(rows[i].substr(rows[i].rfind(',') + 1));
@@ -191,7 +195,8 @@ TEST(QxCaptureCommands, SelectionsNarrowTheGraphAndTheFunctionList)
     ASSERT_EQ(capture.generate.status, 0);
     const std::filesystem::path& directory = capture.directory.GetPath();
 
-    const CommandResult range = Qx(directory, "callgraph cap --threads 2001 --from 1000 --to=3000 --format json");
+    const CommandResult range =
+        Qx(directory, "callgraph cap --threads 2001 --from 1000 --to=3000 --format json");
     ASSERT_EQ(range.status, 0) << range.err;
     rapidjson::Document document;
     document.Parse(range.out.c_str());
@@ -202,7 +207,8 @@ TEST(QxCaptureCommands, SelectionsNarrowTheGraphAndTheFunctionList)
     // One thread for 2000 ms, all of it under its thread's entry.
     EXPECT_NEAR(document["total_ms"].GetDouble(), 2000.0, 1e-6);
 
-    const CommandResult depthOne = Qx(directory, "callgraph cap --threads 2000,2002 --depth 1 --min-percent 1");
+    const CommandResult depthOne =
+        Qx(directory, "callgraph cap --threads 2000,2002 --depth 1 --min-percent 1");
     ASSERT_EQ(depthOne.status, 0) << depthOne.err;
     EXPECT_THAT(depthOne.out, HasSubstr("(threads 2000,2002, whole capture)"));
     const std::vector<std::string> lines = Lines(depthOne.out);
