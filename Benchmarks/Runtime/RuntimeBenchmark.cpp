@@ -84,12 +84,15 @@ CallTree WriteProgram(CaptureWriter& writer, std::mt19937_64& random)
     std::vector<uint32_t> moduleIndex(kModules);
     for (uint32_t m = 0; m < kModules; ++m) {
         const std::string name = m == 0 ? "libc.so.6" : "libapp" + std::to_string(m) + ".so";
-        moduleIndex[m] = writer.AddNativeModule(name, "/usr/lib/" + name, static_cast<int32_t>(moduleSize[m]));
+        moduleIndex[m] =
+            writer.AddNativeModule(name, "/usr/lib/" + name, static_cast<int32_t>(moduleSize[m]));
         writer.AddModuleInstance(moduleIndex[m], kProcess, 0x10000000ull * (m + 1));
     }
     for (uint32_t f = 0; f < kFunctions + 2; ++f)
         writer.AddFunction(moduleIndex[moduleOf[f]], startOf[f], 0x100,
-                           f == 0 ? "clone3" : f == 1 ? "start_thread" : "fn_" + std::to_string(f));
+                           f == 0   ? "clone3"
+                           : f == 1 ? "start_thread"
+                                    : "fn_" + std::to_string(f));
     auto address = [&](uint32_t function, uint32_t node) {
         return 0x10000000ull * (moduleOf[function] + 1) + startOf[function] + 0x10 + 4 * (node % 32);
     };
@@ -112,8 +115,8 @@ CallTree WriteProgram(CaptureWriter& writer, std::mt19937_64& random)
     const auto spine = static_cast<uint32_t>(tree.nodes.size());
     while (tree.nodes.size() < kTreeNodes) {
         const auto count = static_cast<uint32_t>(tree.nodes.size());
-        uint32_t parent = std::uniform_int_distribution<uint32_t>(std::max(spine - 1, count > 64 ? count - 64 : 0),
-                                                                  count - 1)(random);
+        uint32_t parent = std::uniform_int_distribution<uint32_t>(
+            std::max(spine - 1, count > 64 ? count - 64 : 0), count - 1)(random);
         while (tree.nodes[parent].depth >= kMaxDepth)
             parent = tree.nodes[parent].parent;
         add(parent);
@@ -315,10 +318,11 @@ void BM_RangeQueries(benchmark::State& state)
         latencies.clear();
         double total = 0.0;
         for (int i = 0; i < 200; ++i) {
-            const double length = std::exp(std::uniform_real_distribution<double>(std::log(10.0),
-                                                                                  std::log(600000.0))(random));
+            const double length =
+                std::exp(std::uniform_real_distribution<double>(std::log(10.0), std::log(600000.0))(random));
             const double span = std::min(length, fixture.durationMs);
-            const double from = std::uniform_real_distribution<double>(0.0, fixture.durationMs - span)(random);
+            const double from =
+                std::uniform_real_distribution<double>(0.0, fixture.durationMs - span)(random);
             Serialization::ErrorList errors;
             const Clock::time_point start = Clock::now();
             std::unique_ptr<CallGraph> graph = document.QueryCallGraph({{}, from, from + span}, errors);
@@ -349,8 +353,8 @@ std::unique_ptr<CallGraph> ReplayRange(const CaptureDocument& document, double s
         auto graph = std::make_unique<CallGraph>(CallGraph::kQueryFirstBlockBytes);
         CallGraphMultiOpenBarProcessor multi(input.CreateEventSource(), *graph);
         for (ThreadID thread : threads)
-            multi.AddProcessor(std::make_unique<OpenBarProcessor>(input, thread, true,
-                                                                  OpenBarProcessor::kNoReportingInterval, 0.0));
+            multi.AddProcessor(std::make_unique<OpenBarProcessor>(
+                input, thread, true, OpenBarProcessor::kNoReportingInterval, 0.0));
         multi.Seek(0.0);
         multi.Replay(time, canceled);
         multi.Finish(time, canceled);
@@ -378,8 +382,8 @@ void BM_LastQuarterAgainstReplay(benchmark::State& state)
     for (auto _ : state) {
         double total = 0.0;
         for (const double span : {2000.0, 15000.0, 60000.0}) {
-            const double from =
-                std::uniform_real_distribution<double>(0.75 * fixture.durationMs, fixture.durationMs - span)(random);
+            const double from = std::uniform_real_distribution<double>(0.75 * fixture.durationMs,
+                                                                       fixture.durationMs - span)(random);
             Serialization::ErrorList errors;
             Clock::time_point start = Clock::now();
             std::unique_ptr<CallGraph> query = document.QueryCallGraph({{}, from, from + span}, errors);
