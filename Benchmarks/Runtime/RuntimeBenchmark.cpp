@@ -190,12 +190,19 @@ bool WriteCapture(const std::filesystem::path& directory, double durationMs, uin
 struct Fixture {
     Fixture()
     {
+        durationMs = CaptureMinutes() * 60000.0;
+        // QX_RUNTIME_BENCH_CAPTURE reuses a capture kept from an earlier run of the same length.
+        if (const char* kept = std::getenv("QX_RUNTIME_BENCH_CAPTURE")) {
+            capture = kept;
+            keep = true;
+            return;
+        }
         char pattern[] = "/tmp/qx-runtime-bench-XXXXXX";
         if (!mkdtemp(pattern))
             std::abort();
         root = pattern;
         capture = root / "capture";
-        durationMs = CaptureMinutes() * 60000.0;
+        keep = std::getenv("QX_RUNTIME_BENCH_KEEP") != nullptr;
         const Clock::time_point start = Clock::now();
         if (!WriteCapture(capture, durationMs, samples))
             std::abort();
@@ -203,7 +210,7 @@ struct Fixture {
     }
     ~Fixture()
     {
-        if (std::getenv("QX_RUNTIME_BENCH_KEEP") == nullptr) {
+        if (!keep) {
             std::error_code ignored;
             std::filesystem::remove_all(root, ignored);
         }
@@ -227,6 +234,7 @@ struct Fixture {
     double durationMs = 0.0;
     uint64_t samples = 0;
     double writeSeconds = 0.0;
+    bool keep = false; ///< leave the capture on disk
     std::unique_ptr<CaptureDocument> document;
 };
 
