@@ -416,6 +416,9 @@ bool PerfCaptureImporter::Import(const std::function<bool(PerfScriptParser&, Ser
     PerfScriptParser parser(importer);
     const bool complete = feed(parser, errors);
     problems = PerfScriptReader::DescribeProblems(parser);
+    // An input that could not be read at all leaves no capture behind.
+    if (!complete && parser.GetStats().bytes == 0)
+        return false;
     // What was read before a failure is kept: a cut recording still shows what it holds.
     const bool written = importer.Finish(errors);
     stats = importer.GetStats();
