@@ -8,6 +8,12 @@ std::span<const QxCommand> GetQxCommands()
         {"plugins", "[PATH]",
          "load a plugin module (default: the call graph plugin built with qx) and describe it",
          &RunPluginsCommand},
+        {"import", "FILE|- -o CAPTURE_DIR [--event NAME] [--interval-ms MS]",
+         "import perf script text (plain, gzip or standard input) into a capture directory", &RunImportCommand},
+        {"record", "-o DIR [--frequency HZ] [--no-switches] [--call-graph fp|dwarf] (-- PROGRAM ARGS... | --pid PID --duration S)",
+         "record a program or process with perf and import the recording", &RunRecordCommand},
+        {"folded", "CAPTURE_DIR [--pid|--tid] [--kernel] [--jit] [--all] [--addrs]",
+         "print a capture's samples as folded stacks (one line per distinct stack)", &RunFoldedCommand},
     };
     return kCommands;
 }
