@@ -7,6 +7,7 @@
 // every event from the start.
 //
 // Run: RuntimeBenchmark --benchmark_out=BenchmarkResults/Runtime.json --benchmark_out_format=json
+// QX_RUNTIME_BENCH_KEEP=1 leaves the capture in /tmp; QX_RUNTIME_BENCH_CAPTURE=DIR reuses one.
 
 #include "CallGraphModel/CallGraphDifference.h"
 #include "CallGraphModel/CallGraphMultiOpenBarProcessor.h"

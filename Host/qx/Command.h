@@ -22,6 +22,12 @@ std::span<const QxCommand> GetQxCommands();
 
 /// `qx plugins [PATH]`: loads a plugin module and describes it.
 int RunPluginsCommand(const std::vector<std::string>& arguments);
+/// `qx import FILE|- -o CAPTURE_DIR ...`: perf script text into a capture directory.
+int RunImportCommand(const std::vector<std::string>& arguments);
+/// `qx record -o DIR ...`: records with perf and imports the recording.
+int RunRecordCommand(const std::vector<std::string>& arguments);
+/// `qx folded CAPTURE_DIR ...`: a capture's samples as folded stacks.
+int RunFoldedCommand(const std::vector<std::string>& arguments);
 /// `qx info CAPTURE`: describes a capture.
 int RunInfoCommand(const std::vector<std::string>& arguments);
 /// `qx process CAPTURE`: processes a capture into its call graph model.

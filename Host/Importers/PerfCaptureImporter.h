@@ -1,0 +1,169 @@
+#pragma once
+
+#include "Importers/PerfScriptRecords.h"
+
+#include "Utility/ErrorList.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace RTTI {
+class Registry;
+}
+
+namespace Profiler {
+
+class CaptureWriter;
+class PerfScriptParser;
+
+struct PerfImportOptions {
+    std::string eventName;            ///< the sampled event to import; empty: the first one in the input
+    std::optional<double> intervalMs; ///< the sample interval; default: the period of clock events
+};
+
+struct PerfImportStats {
+    uint64_t samples = 0;          ///< samples of the imported event written to the capture
+    uint64_t otherSamples = 0;     ///< samples of other events, left out
+    uint64_t switchOuts = 0;       ///< including thread ends
+    uint64_t switchIns = 0;
+    uint64_t threadEnds = 0;       ///< switch-outs with reason 22 (exit or a dead previous thread)
+    uint64_t threads = 0;
+    uint64_t processes = 0;
+    uint64_t modules = 0;
+    uint64_t functions = 0;
+    uint64_t reorderedRecords = 0; ///< records earlier than the one before, moved to its time
+    bool syntheticTimes = false;   ///< some samples had no timestamp
+    double sampleIntervalMs = 0.0;
+    std::string eventName;
+};
+
+/// Streams the records of a perf script parser into a capture directory: processes and threads
+/// (named by their comm, with name changes over time), one module per DSO and process, functions
+/// from symbols, samples of one event with their call stacks and weights, and thread states from
+/// context switches.
+///
+/// Frame addresses: perf prints user code relative to its DSO (below 4 GiB) and kernel code
+/// absolute. Relative addresses keep their meaning: the module sits at a synthetic base of its
+/// process (CaptureWriter::AllocateModuleBase) in the Relative lookup mode, and frames are stored
+/// as base + address. Other addresses are stored as printed, in modules in the Absolute lookup
+/// mode (no image base is known). Frames whose symbol and DSO are both unknown belong to no module.
+///
+/// Memory does not grow with the input beyond the capture's own tables (threads, modules,
+/// functions and each module's distinct frame addresses).
+class PerfCaptureImporter : public IPerfScriptHandler {
+public:
+    /// Threads whose header names no process id become processes of their own, -1 - TID, so that
+    /// the modules of different programs never share an address space; negative ids print as `?`.
+    static constexpr int32_t UnknownProcessId(int32_t threadId) { return -1 - threadId; }
+    /// Addresses below this were printed relative to their DSO.
+    static constexpr uint64_t kRelativeAddressLimit = 1ull << 32;
+    static constexpr double kDefaultIntervalMs = 1.0;
+
+    PerfCaptureImporter(CaptureWriter& writer, PerfImportOptions options);
+    ~PerfCaptureImporter() override;
+
+    /// Checks that the capture directory may be written (new or empty) and remembers it. The
+    /// writer is opened once the sample interval is known: at the first sample of the imported
+    /// event, or at once when the options give the interval.
+    bool Begin(const std::filesystem::path& directory, RTTI::Registry& registry,
+               Serialization::ErrorList& errors);
+
+    void OnSample(const PerfSample& sample) override;
+    void OnSchedSwitch(const PerfSchedSwitch& record) override;
+    void OnTaskEvent(const PerfTaskEvent& event) override;
+
+    /// Adds the functions and module placements and writes the capture.
+    bool Finish(Serialization::ErrorList& errors);
+
+    const PerfImportStats& GetStats() const { return mStats; }
+
+    /// Reads `input` ("-" for standard input; plain or gzip) into a new capture directory.
+    /// False with an error when the input cannot be read to its end or the capture cannot be
+    /// written; whatever was valid is imported either way. `problems` receives the parser's
+    /// summary of bad lines ("" when none).
+    static bool Import(const std::string& input, const std::filesystem::path& directory,
+                       const PerfImportOptions& options, PerfImportStats& stats, std::string& problems,
+                       Serialization::ErrorList& errors);
+    /// The same for a parser fed by someone else (perf's own output): `feed` must feed and
+    /// finish the parser and say whether the input was read completely.
+    static bool Import(const std::function<bool(PerfScriptParser&, Serialization::ErrorList&)>& feed,
+                       const std::filesystem::path& directory, const PerfImportOptions& options,
+                       PerfImportStats& stats, std::string& problems, Serialization::ErrorList& errors);
+
+    /// One line for the user: what was imported.
+    static std::string DescribeStats(const PerfImportStats& stats);
+
+private:
+    struct ThreadState {
+        int32_t processId = 0;
+        std::string comm;
+        uint64_t blockedUserStack = 0; ///< the user part of the stack the thread last blocked in
+        bool ended = false;
+    };
+    struct KnownFunction {
+        std::string name;
+        uint64_t lastAddress = 0; ///< the highest frame address seen in it
+    };
+    struct ModuleState {
+        std::string dso;
+        int32_t processId = 0;
+        bool relative = false;
+        uint64_t base = 0; ///< relative modules: where the module sits in its process
+        std::map<uint64_t, KnownFunction> functions; ///< by start, in module addresses
+        std::unordered_set<uint64_t> unknownAddresses;
+        std::unordered_set<uint64_t> seenAddresses; ///< frames handled already
+    };
+    struct PendingEvent {
+        double timeMs;
+        uint64_t value; ///< stack ID, weight or wait reason
+        int32_t processId;
+        int32_t threadId;
+        uint8_t kind;
+    };
+
+    ThreadState& EnsureThread(const PerfRecordHeader& header, double timeMs);
+    ThreadState& EnsureThread(int32_t processId, int32_t threadId, std::string_view comm, double timeMs);
+    double RecordTime(const PerfRecordHeader& header, bool isSample);
+    uint64_t StoreFrame(int32_t processId, const PerfFrame& frame);
+    uint64_t AddStack(int32_t processId, std::span<const PerfFrame> innermostFirst);
+    void SwitchOut(double timeMs, int32_t threadId, ThreadState& thread, uint8_t reason);
+    void OpenWriter(double intervalMs);
+    void Emit(uint8_t kind, double timeMs, int32_t processId, int32_t threadId, uint64_t value);
+    void EmitNow(const PendingEvent& event);
+    void AddFunctions();
+
+    CaptureWriter& mWriter; // not owned
+    PerfImportOptions mOptions;
+    PerfImportStats mStats;
+    std::filesystem::path mDirectory;
+    RTTI::Registry* mRegistry = nullptr; // not owned
+    bool mBegun = false;
+    bool mWriterOpen = false;
+    Serialization::ErrorList mOpenErrors; ///< a failure to open the writer late, reported by Finish
+
+    std::vector<PendingEvent> mPending; ///< events before the writer is open, at most kMaxPending
+    static constexpr std::size_t kMaxPending = 1 << 16;
+
+    std::unordered_map<int32_t, ThreadState> mThreads;
+    std::vector<std::unique_ptr<ModuleState>> mModules;
+    std::unordered_map<std::string, uint32_t> mModuleByKey; ///< pid, relative flag, DSO → index
+    /// Per process, the addresses of frames in no module: unknown ranges of modules end there.
+    std::unordered_map<int32_t, std::unordered_set<uint64_t>> mUnknownFrames;
+    std::string mKey;                  // reused
+    std::vector<uint64_t> mAddresses;  // reused
+
+    double mLastTimeMs = 0.0;
+    bool mHaveTime = false;
+    bool mHaveSample = false;
+};
+
+} // namespace Profiler

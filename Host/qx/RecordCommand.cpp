@@ -1,0 +1,107 @@
+#include "Command.h"
+
+#include "Importers/PerfCaptureImporter.h"
+#include "Importers/PerfRecordCommand.h"
+#include "Importers/PerfRecorder.h"
+#include "Importers/PerfScriptParser.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+namespace Profiler {
+
+namespace {
+
+void PrintRecordErrors(const Serialization::ErrorList& errors)
+{
+    for (const Serialization::ErrorRecord& error : errors.GetErrors()) {
+        // The argument parser's messages name the command already.
+        const char* prefix = error.message.starts_with("qx record:") ? "" : "qx record: ";
+        std::fprintf(stderr, "%s%s%s%s\n", prefix, error.context.c_str(), error.context.empty() ? "" : ": ",
+                     error.message.c_str());
+    }
+}
+
+/// A private directory for perf's data file, removed with it when the recording is imported.
+class WorkDirectory {
+public:
+    WorkDirectory()
+    {
+        std::error_code error;
+        std::string pattern = (std::filesystem::temp_directory_path(error) / "qx-record-XXXXXX").string();
+        if (mkdtemp(pattern.data()))
+            mPath = pattern;
+    }
+    ~WorkDirectory()
+    {
+        std::error_code error;
+        if (!mPath.empty())
+            std::filesystem::remove_all(mPath, error);
+    }
+    WorkDirectory(const WorkDirectory&) = delete;
+    WorkDirectory& operator=(const WorkDirectory&) = delete;
+    const std::filesystem::path& GetPath() const { return mPath; }
+
+private:
+    std::filesystem::path mPath;
+};
+
+} // namespace
+
+int RunRecordCommand(const std::vector<std::string>& arguments)
+{
+    PerfRecordOptions options;
+    Serialization::ErrorList errors;
+    if (!PerfRecordCommand::ParseArguments(arguments, options, errors)) {
+        PrintRecordErrors(errors);
+        return 1;
+    }
+    // Refuse before recording: a recording that cannot be stored would be lost.
+    std::error_code error;
+    const std::filesystem::path capture = options.captureDirectory;
+    if (std::filesystem::exists(capture, error) &&
+        (!std::filesystem::is_directory(capture, error) || !std::filesystem::is_empty(capture, error))) {
+        std::fprintf(stderr,
+                     "qx record: %s exists and is not an empty directory; choose a new capture directory "
+                     "(nothing was recorded)\n",
+                     capture.string().c_str());
+        return 2;
+    }
+    const std::string problem =
+        PerfRecordCommand::DescribeAccessProblem(PerfRecordCommand::ProbeAccess(), options.contextSwitches);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "qx record: %s\n", problem.c_str());
+        return 2;
+    }
+    WorkDirectory work;
+    if (work.GetPath().empty()) {
+        std::fprintf(stderr, "qx record: cannot create a work directory in %s\n",
+                     std::filesystem::temp_directory_path(error).string().c_str());
+        return 2;
+    }
+    const PerfRecordPlan plan = PerfRecordCommand::BuildPlan(options, work.GetPath().string());
+    if (!PerfRecorder::Record(plan, errors)) {
+        PrintRecordErrors(errors);
+        return 2;
+    }
+
+    PerfImportStats stats;
+    std::string problems;
+    const bool imported = PerfCaptureImporter::Import(
+        [&plan](PerfScriptParser& parser, Serialization::ErrorList& scriptErrors) {
+            return PerfRecorder::Script(plan, parser, scriptErrors);
+        },
+        capture, {}, stats, problems, errors);
+    if (!problems.empty())
+        std::fprintf(stderr, "qx record: perf script output: %s\n", problems.c_str());
+    PrintRecordErrors(errors);
+    if (!imported)
+        return 2;
+    std::printf("Recorded %s: %s\n", capture.string().c_str(), PerfCaptureImporter::DescribeStats(stats).c_str());
+    return 0;
+}
+
+} // namespace Profiler

@@ -1,0 +1,83 @@
+#include "Importers/CaptureStackFolder.h"
+#include "Importers/PerfCaptureImporter.h"
+#include "Support/Paths.h"
+#include "Support/TempDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <tuple>
+
+namespace {
+
+using namespace Profiler;
+
+const std::vector<std::string> kRecordings = {
+    "perf-cycles-instructions-01", "perf-dd-stacks-01",   "perf-funcab-cmd-01",
+    "perf-iperf-stacks-pidtid-01", "perf-java-stacks-01", "perf-js-stacks-01",
+};
+const std::vector<std::string> kFlags = {"pid", "tid", "kernel", "jit", "all", "addrs"};
+
+std::filesystem::path RecordingsDirectory()
+{
+    return TestSupport::TestDataDirectory() / "perf-script";
+}
+
+/// Each recording is imported once and its capture folded with every option.
+class ImportedRecordings {
+public:
+    static const std::filesystem::path& Capture(const std::string& recording)
+    {
+        static TestSupport::TempDirectory directory;
+        static std::map<std::string, std::filesystem::path> captures;
+        auto found = captures.find(recording);
+        if (found != captures.end())
+            return found->second;
+        const std::filesystem::path capture = directory / recording;
+        PerfImportStats stats;
+        std::string problems;
+        Serialization::ErrorList errors;
+        const bool imported = PerfCaptureImporter::Import((RecordingsDirectory() / (recording + ".txt")).string(),
+                                                          capture, {}, stats, problems, errors);
+        EXPECT_TRUE(imported) << errors.ToString();
+        EXPECT_GT(stats.samples, 0u);
+        return captures.emplace(recording, capture).first->second;
+    }
+};
+
+// Folding the imported capture must give the folding tool's own output byte for byte: the
+// capture keeps every name, module and printed address that the text had.
+class CaptureFoldingComparison : public testing::TestWithParam<std::tuple<std::string, std::string>> {};
+
+TEST_P(CaptureFoldingComparison, ImportedCaptureFoldsLikeTheFoldingTool)
+{
+    const auto [recording, flag] = GetParam();
+    if (!std::filesystem::exists(RecordingsDirectory()))
+        GTEST_SKIP() << "the shared perf script recordings are not here (" << RecordingsDirectory()
+                     << "); the comparison needs ../shared beside the clone, or QX_TEST_DATA pointing at "
+                        "its testdata";
+    const std::filesystem::path expectedPath =
+        RecordingsDirectory() / "expected" / (recording + "-collapsed-" + flag + ".txt");
+    const std::filesystem::path& capture = ImportedRecordings::Capture(recording);
+
+    std::string folded;
+    Serialization::ErrorList errors;
+    ASSERT_TRUE(CaptureStackFolder::Fold(capture, *FoldOptions::FromFlag(flag), folded, errors))
+        << errors.ToString();
+    EXPECT_EQ(folded, TestSupport::ReadFile(expectedPath));
+}
+
+INSTANTIATE_TEST_SUITE_P(SharedRecordings, CaptureFoldingComparison,
+                         testing::Combine(testing::ValuesIn(kRecordings), testing::ValuesIn(kFlags)),
+                         [](const auto& info) {
+                             std::string name =
+                                 std::string(std::get<0>(info.param)) + "_" + std::get<1>(info.param);
+                             for (char& c : name)
+                                 if (c == '-')
+                                     c = '_';
+                             return name;
+                         });
+
+} // namespace

@@ -1,0 +1,399 @@
+#include "Importers/CaptureStackFolder.h"
+#include "Importers/PerfCaptureImporter.h"
+#include "Importers/PerfScriptParser.h"
+#include "Importers/PerfWaitReasonMapper.h"
+#include "Support/TempDirectory.h"
+
+#include "CaptureModel/CaptureModelTypes.h"
+#include "CaptureModel/CaptureWriter.h"
+#include "CaptureModel/LinuxPlatform.h"
+#include "CaptureModel/ModuleDatabase.h"
+#include "CaptureModel/PlatformRegistry.h"
+#include "CaptureModel/Session.h"
+#include "CaptureModel/TraceEventStreamReader.h"
+#include "RTTI/ObjectFactory.h"
+#include "RTTI/Registry.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace Profiler;
+using testing::ElementsAre;
+
+struct StoredEvent {
+    ETraceEventKind kind;
+    double time;
+    int32_t process;
+    int32_t thread;
+    uint64_t stackId;
+    uint8_t data8;
+    uint64_t data64;
+};
+
+struct Imported {
+    bool ok = false;
+    PerfImportStats stats;
+    std::string problems;
+    std::unique_ptr<Session> session;
+    std::vector<StoredEvent> events;
+
+    const Thread* FindThread(int32_t id) const
+    {
+        for (const Thread& thread : session->GetThreadList())
+            if (thread.mThreadID == id)
+                return &thread;
+        return nullptr;
+    }
+    const Process* FindProcess(int32_t id) const
+    {
+        for (const Process& process : session->GetProcessList())
+            if (process.mID == id)
+                return &process;
+        return nullptr;
+    }
+    std::vector<StoredEvent> Of(ETraceEventKind kind, int32_t thread = -1) const
+    {
+        std::vector<StoredEvent> found;
+        for (const StoredEvent& event : events)
+            if (event.kind == kind && (thread == -1 || event.thread == thread))
+                found.push_back(event);
+        return found;
+    }
+    /// Function names of a stored stack, outermost first.
+    std::vector<std::string> StackNames(int32_t process, uint64_t stackId) const
+    {
+        std::vector<ResolvedFrame> frames;
+        session->ResolveStack(process, stackId, 0.0, frames);
+        std::vector<std::string> names;
+        for (const ResolvedFrame& frame : frames)
+            names.push_back(session->GetModuleDatabase().GetFunctionName(frame.Function));
+        return names;
+    }
+};
+
+class PerfCaptureImporterTest : public testing::Test {
+protected:
+    Imported Import(const std::string& text, PerfImportOptions options = {})
+    {
+        Imported result;
+        const std::filesystem::path capture = mDirectory / ("capture" + std::to_string(mCount++));
+        Serialization::ErrorList errors;
+        result.ok = PerfCaptureImporter::Import(
+            [&text](PerfScriptParser& parser, Serialization::ErrorList&) {
+                parser.Feed(text);
+                parser.Finish();
+                return true;
+            },
+            capture, options, result.stats, result.problems, errors);
+        EXPECT_TRUE(result.ok) << errors.ToString();
+        if (!result.ok)
+            return result;
+        static RTTI::Registry* registry = [] {
+            auto* made = new RTTI::Registry;
+            RegisterAllCaptureTypes(*made);
+            return made;
+        }();
+        static const PlatformRegistry platforms;
+        const Platform* platform = nullptr;
+        Serialization::ErrorList loadErrors;
+        EXPECT_EQ(Session::sLoad(capture, *registry, RTTI::GetDefaultObjectFactory(), {}, platforms.GetLookup(),
+                                 result.session, platform, loadErrors),
+                  0)
+            << loadErrors.ToString();
+        if (!result.session)
+            return result;
+        TraceEventStreamReader reader(*result.session->GetTraceEventStream());
+        TraceEvent event;
+        while (reader.Next(event))
+            result.events.push_back({event.kind, event.time, static_cast<int32_t>(static_cast<uint32_t>(event.processId)),
+                                     static_cast<int32_t>(static_cast<uint32_t>(event.threadId)), event.stackId,
+                                     event.data8, event.data64[0]});
+        EXPECT_FALSE(reader.HasFailed());
+        return result;
+    }
+
+    std::string Fold(const Imported& imported, const FoldOptions& options = {})
+    {
+        std::string text;
+        Serialization::ErrorList errors;
+        EXPECT_TRUE(CaptureStackFolder::Fold(*imported.session, options, text, errors)) << errors.ToString();
+        return text;
+    }
+
+    TestSupport::TempDirectory mDirectory;
+    int mCount = 0;
+};
+
+// A program whose main thread starts a worker that renames itself, blocks on a lock, is woken,
+// and exits.
+const std::string kThreadLife = R"(app 100/100 1.000000: PERF_RECORD_COMM exec: app:100/100
+app 100/100 1.100000: PERF_RECORD_FORK(100:101):(100:100)
+
+app 100/100 [000] 1.200000: 1000000 cpu-clock:
+	1010 main+0x10 (/usr/bin/app)
+	2000 _start (/usr/bin/app)
+
+app 100/101 1.300000: PERF_RECORD_COMM: worker:100/101
+
+worker 100/101 [001] 1.400000: 1000000 cpu-clock:
+	1100 work+0x4 (/usr/bin/app)
+	3000 start_thread (/usr/lib/libc.so.6)
+
+worker 100/101 [001] 1.500000: 1 sched:sched_switch: prev_comm=worker prev_pid=101 prev_prio=120 prev_state=S ==> next_comm=app next_pid=100 next_prio=120
+	ffffffff81000100 __schedule+0x10 ([kernel.kallsyms])
+	ffffffff81000200 futex_wait+0x20 ([kernel.kallsyms])
+	3100 pthread_mutex_lock+0x5 (/usr/lib/libc.so.6)
+	1100 work+0x4 (/usr/bin/app)
+	3000 start_thread (/usr/lib/libc.so.6)
+
+app 100/100 [001] 1.600000: 1 sched:sched_switch: prev_comm=app prev_pid=100 prev_prio=120 prev_state=R+ ==> next_comm=worker next_pid=101 next_prio=120
+	ffffffff81000100 __schedule+0x10 ([kernel.kallsyms])
+	1010 main+0x10 (/usr/bin/app)
+
+worker 100/101 [001] 1.700000: 1 sched:sched_switch: prev_comm=worker prev_pid=101 prev_prio=120 prev_state=D ==> next_comm=app next_pid=100 next_prio=120
+	ffffffff81000300 io_schedule+0x8 ([kernel.kallsyms])
+	1100 work+0x4 (/usr/bin/app)
+
+worker 100/101 [001] 1.800000: 1 sched:sched_switch: prev_comm=worker prev_pid=101 prev_prio=120 prev_state=T ==> next_comm=app next_pid=100 next_prio=120
+	ffffffff81000400 do_nanosleep+0x8 ([kernel.kallsyms])
+
+worker 100/101 1.900000: PERF_RECORD_EXIT(100:101):(100:100)
+)";
+
+TEST_F(PerfCaptureImporterTest, ThreadsAndProcessesTakeNamesAndTimesFromTaskRecords)
+{
+    const Imported imported = Import(kThreadLife);
+    ASSERT_TRUE(imported.session);
+    const Process* process = imported.FindProcess(100);
+    ASSERT_TRUE(process);
+    EXPECT_EQ(process->mName, "app");
+    const Thread* main = imported.FindThread(100);
+    const Thread* worker = imported.FindThread(101);
+    ASSERT_TRUE(main && worker);
+    EXPECT_EQ(main->mThreadName, "app");
+    EXPECT_EQ(worker->mThreadName, "worker"); // the latest comm
+    EXPECT_DOUBLE_EQ(worker->mStartTimeMs, 1100.0); // fork
+    EXPECT_DOUBLE_EQ(worker->mEndTimeMs, 1900.0);   // exit
+    const auto* history = dynamic_cast<const LinuxPlatformSession*>(imported.session->GetPlatformSession());
+    ASSERT_TRUE(history);
+    EXPECT_EQ(history->GetThreadName(101, 1200.0), "app"); // inherited from the parent until renamed
+    EXPECT_EQ(history->GetThreadName(101, 1300.0), "worker");
+    EXPECT_EQ(imported.stats.threads, 2u);
+    EXPECT_EQ(imported.stats.processes, 1u);
+    EXPECT_EQ(imported.stats.samples, 2u);
+}
+
+TEST_F(PerfCaptureImporterTest, SwitchesOutCarryWaitReasonsAndExitEndsTheThreadOnce)
+{
+    const Imported imported = Import(kThreadLife);
+    ASSERT_TRUE(imported.session);
+    std::vector<uint8_t> reasons;
+    for (const StoredEvent& event : imported.Of(ETraceEventKind::ContextSwitchOut, 101))
+        reasons.push_back(event.data8);
+    EXPECT_THAT(reasons, ElementsAre(PerfWaitReasonMapper::kReasonSynchronization, PerfWaitReasonMapper::kReasonIO,
+                                     PerfWaitReasonMapper::kReasonSleep, PerfWaitReasonMapper::kReasonThreadEnd));
+    const auto mainOut = imported.Of(ETraceEventKind::ContextSwitchOut, 100);
+    ASSERT_EQ(mainOut.size(), 1u);
+    EXPECT_EQ(mainOut[0].data8, PerfWaitReasonMapper::kReasonPreemption);
+
+    // A thread that dies on the CPU (prev_state X) is not ended a second time by its exit record.
+    const Imported dead = Import(R"(app 7/8 [000] 1.000000: 1 cpu-clock:
+	1010 main (/usr/bin/app)
+
+app 7/8 [000] 2.000000: 1 sched:sched_switch: prev_comm=app prev_pid=8 prev_prio=120 prev_state=X ==> next_comm=swapper/0 next_pid=0 next_prio=120
+
+app 7/8 2.100000: PERF_RECORD_EXIT(7:8):(7:7)
+)");
+    ASSERT_TRUE(dead.session);
+    const auto out = dead.Of(ETraceEventKind::ContextSwitchOut, 8);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].data8, PerfWaitReasonMapper::kReasonThreadEnd);
+    EXPECT_EQ(dead.stats.threadEnds, 1u);
+}
+
+TEST_F(PerfCaptureImporterTest, SwitchInCarriesTheUserPartOfTheBlockedStack)
+{
+    const Imported imported = Import(kThreadLife);
+    ASSERT_TRUE(imported.session);
+    const auto in = imported.Of(ETraceEventKind::ContextSwitchIn, 101);
+    ASSERT_EQ(in.size(), 1u); // woken at 1.6 by the main thread's switch
+    EXPECT_DOUBLE_EQ(in[0].time, 1600.0);
+    EXPECT_THAT(imported.StackNames(100, in[0].stackId), ElementsAre("start_thread", "work", "pthread_mutex_lock"));
+    // The main thread was never blocked before it was switched in: an empty stack.
+    const auto mainIn = imported.Of(ETraceEventKind::ContextSwitchIn, 100);
+    ASSERT_FALSE(mainIn.empty());
+    EXPECT_TRUE(imported.StackNames(100, mainIn[0].stackId).empty());
+}
+
+TEST_F(PerfCaptureImporterTest, SamplesWithoutTimestampsArePlacedOneClockPeriodApart)
+{
+    const Imported imported = Import(R"(node 31912 2500000 cpu-clock:
+	dd777 v8::Call(v8::Isolate*, bool) (/tmp/node)
+
+node 31912 2500000 cpu-clock:
+	dd777 v8::Call(v8::Isolate*, bool) (/tmp/node)
+
+node 31912 2500000 cpu-clock:
+	dd700 v8::Run (/tmp/node)
+)");
+    ASSERT_TRUE(imported.session);
+    EXPECT_TRUE(imported.stats.syntheticTimes);
+    EXPECT_DOUBLE_EQ(imported.session->GetSampleIntervalMs(), 2.5);
+    std::vector<double> times;
+    for (const StoredEvent& event : imported.Of(ETraceEventKind::Sample))
+        times.push_back(event.time);
+    // The last record is not closed by a blank line and is left out, as the folding tools do.
+    EXPECT_THAT(times, ElementsAre(0.0, 2.5));
+    // Without a process id the thread is a process of its own, printed as "?".
+    EXPECT_EQ(Fold(imported, *FoldOptions::FromFlag("tid")), "node-?/31912;v8::Call 5000000\n");
+
+    PerfImportOptions options;
+    options.intervalMs = 4.0;
+    const Imported explicitInterval = Import("x 5 cycles:\n\t10 f (/bin/x)\n\nx 5 cycles:\n\t10 f (/bin/x)\n\n", options);
+    ASSERT_TRUE(explicitInterval.session);
+    EXPECT_DOUBLE_EQ(explicitInterval.session->GetSampleIntervalMs(), 4.0);
+    EXPECT_DOUBLE_EQ(explicitInterval.Of(ETraceEventKind::Sample).back().time, 4.0);
+}
+
+TEST_F(PerfCaptureImporterTest, OneModulePerDsoAndProcessInTheirAddressModes)
+{
+    // One library at the same printed (relative) address in two programs, and the kernel.
+    const Imported imported = Import(R"(a 1/1 [000] 1.0: 1 cpu-clock:
+	ffffffff81000010 do_syscall_64+0x10 ([kernel.kallsyms])
+	2010 helper+0x10 (/usr/lib/libx.so)
+	1000 main (/bin/a)
+
+b 2/2 [000] 2.0: 1 cpu-clock:
+	2010 other+0x8 (/usr/lib/libx.so)
+	1000 main (/bin/b)
+)"
+                                     "\n");
+    ASSERT_TRUE(imported.session);
+    const ModuleDatabase& modules = imported.session->GetModuleDatabase();
+    int libx = 0;
+    for (const auto& module : modules.GetNativeModules()) {
+        if (module->mPath == "/usr/lib/libx.so") {
+            ++libx;
+            EXPECT_FALSE(module->IsAbsolute());
+            EXPECT_EQ(module->mName, "libx.so");
+        }
+        if (module->mPath == "[kernel.kallsyms]") {
+            EXPECT_TRUE(module->IsAbsolute());
+        }
+    }
+    EXPECT_EQ(libx, 2);
+    EXPECT_EQ(imported.stats.modules, 5u);
+    // The same printed address means a different function in each program.
+    const auto samples = imported.Of(ETraceEventKind::Sample);
+    ASSERT_EQ(samples.size(), 2u);
+    EXPECT_THAT(imported.StackNames(1, samples[0].stackId), ElementsAre("main", "helper", "do_syscall_64"));
+    EXPECT_THAT(imported.StackNames(2, samples[1].stackId), ElementsAre("main", "other"));
+    EXPECT_EQ(Fold(imported, *FoldOptions::FromFlag("kernel")),
+              "a;main;helper;do_syscall_64_[k] 1\nb;main;other 1\n");
+}
+
+TEST_F(PerfCaptureImporterTest, UnknownAddressesFormOneFunctionPerRangeBetweenNamedOnes)
+{
+    const Imported imported = Import(R"(p 1/1 [000] 1.0: 1 cpu-clock:
+	1100 [unknown] (/bin/p)
+	1200 [unknown] (/bin/p)
+	1000 main+0x0 (/bin/p)
+
+p 1/1 [000] 2.0: 1 cpu-clock:
+	1300 known+0x4 (/bin/p)
+	1400 [unknown] (/bin/p)
+	1000 main (/bin/p)
+
+p 1/1 [000] 3.0: 1 cpu-clock:
+	7f0000001000 [unknown] ([unknown])
+	1000 main (/bin/p)
+)"
+                                     "\n");
+    ASSERT_TRUE(imported.session);
+    std::vector<std::pair<uint64_t, uint64_t>> unknownRanges;
+    for (const auto& module : imported.session->GetModuleDatabase().GetNativeModules())
+        for (const Function& function : module->mFunctions)
+            if (function.mName == "[p]")
+                unknownRanges.emplace_back(function.mRelativeAddress, function.mSize);
+    // 0x1100 and 0x1200 are one range; 0x1400 lies beyond the named function at 0x12fc.
+    EXPECT_THAT(unknownRanges, testing::UnorderedElementsAre(std::pair<uint64_t, uint64_t>{0x1100, 0x101},
+                                                             std::pair<uint64_t, uint64_t>{0x1400, 1}));
+    const auto samples = imported.Of(ETraceEventKind::Sample);
+    ASSERT_EQ(samples.size(), 3u);
+    EXPECT_THAT(imported.StackNames(1, samples[1].stackId), ElementsAre("main", "[p]", "known"));
+    // A frame in no module keeps its printed address and stays unknown.
+    EXPECT_EQ(Fold(imported, *FoldOptions::FromFlag("addrs")),
+              "p;main;[p <1200>];[p <1100>] 1\np;main;[p <1400>];known 1\np;main;[unknown <7f0000001000>] 1\n");
+}
+
+TEST_F(PerfCaptureImporterTest, MalformedInputKeepsValidRecordsAndReportsTheFirstBadLine)
+{
+    const Imported imported = Import(R"(a 1/1 [000] 1.0: 5 cpu-clock:
+	1000 main (/bin/a)
+
+this is not a record header
+a 1/1 [000] 2.0: 5 cpu-clock:
+	1000 main (/bin/a)
+	not a frame
+
+a 1/1 [000] 3.0: 7 cpu-clock:
+	1000 main (/bin/a)
+
+)");
+    ASSERT_TRUE(imported.session);
+    EXPECT_EQ(imported.stats.samples, 2u);
+    EXPECT_THAT(imported.problems, testing::StartsWith("line 4:"));
+    EXPECT_EQ(Fold(imported), "a;main 12\n");
+}
+
+TEST_F(PerfCaptureImporterTest, ImportsTheChosenEventOnlyWithItsWeights)
+{
+    const std::string text = R"(a 1/1 [000] 1.0: 100 cycles:
+	1000 main (/bin/a)
+
+a 1/1 [000] 2.0: 300 instructions:
+	1010 loop (/bin/a)
+
+a 1/1 [000] 3.0: 0 cycles:
+	1000 main (/bin/a)
+
+)";
+    const Imported first = Import(text);
+    ASSERT_TRUE(first.session);
+    EXPECT_EQ(first.stats.eventName, "cycles");
+    EXPECT_EQ(first.stats.otherSamples, 1u);
+    EXPECT_EQ(Fold(first), "a;main 101\n"); // a zero period weighs 1, as in the folding tools
+
+    PerfImportOptions options;
+    options.eventName = "instructions";
+    const Imported chosen = Import(text, options);
+    ASSERT_TRUE(chosen.session);
+    EXPECT_EQ(Fold(chosen), "a;loop 300\n");
+}
+
+TEST_F(PerfCaptureImporterTest, RefusesANonEmptyCaptureDirectoryAndAnUnreadableInput)
+{
+    const std::filesystem::path existing = mDirectory / "existing";
+    std::filesystem::create_directories(existing);
+    TestSupport::WriteFile(existing / "keep.txt", "precious");
+    PerfImportStats stats;
+    std::string problems;
+    Serialization::ErrorList errors;
+    EXPECT_FALSE(PerfCaptureImporter::Import((mDirectory / "missing.txt").string(), mDirectory / "new", {}, stats,
+                                             problems, errors));
+    EXPECT_FALSE(std::filesystem::exists(mDirectory / "new"));
+    Serialization::ErrorList refused;
+    EXPECT_FALSE(PerfCaptureImporter::Import((mDirectory / "missing.txt").string(), existing, {}, stats, problems,
+                                             refused));
+    ASSERT_FALSE(refused.IsEmpty());
+    EXPECT_THAT(refused.GetErrors().front().message, testing::HasSubstr("not an empty directory"));
+    EXPECT_EQ(TestSupport::ReadFile(existing / "keep.txt"), "precious");
+}
+
+} // namespace

@@ -1,0 +1,153 @@
+#include "Importers/FoldedStackCollector.h"
+#include "Importers/PerfRecordCommand.h"
+#include "Importers/PerfScriptParser.h"
+#include "Importers/PerfScriptReader.h"
+#include "Importers/PerfWaitReasonMapper.h"
+#include "Support/TempDirectory.h"
+
+#include "CaptureModel/CaptureModelTypes.h"
+#include "CaptureModel/PlatformRegistry.h"
+#include "CaptureModel/Session.h"
+#include "CaptureModel/TraceEventStreamReader.h"
+#include "RTTI/ObjectFactory.h"
+#include "RTTI/Registry.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+
+// The qx commands as users run them: the built binary, its exit codes and messages.
+
+namespace {
+
+using namespace Profiler;
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+RunResult RunQx(const TestSupport::TempDirectory& directory, const std::string& arguments)
+{
+    const std::filesystem::path out = directory / "stdout.txt";
+    const std::filesystem::path err = directory / "stderr.txt";
+    const std::string command = Quote(QX_BINARY) + " " + arguments + " >" + Quote(out.string()) + " 2>" +
+                                Quote(err.string()) + " </dev/null";
+    const int status = std::system(command.c_str());
+    RunResult result;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = TestSupport::ReadFile(out);
+    result.err = TestSupport::ReadFile(err);
+    return result;
+}
+
+std::string FoldText(const std::string& path, const FoldOptions& options)
+{
+    FoldedStackCollector collector(options);
+    PerfScriptParser parser(collector);
+    Serialization::ErrorList errors;
+    EXPECT_TRUE(PerfScriptReader::Read(path, parser, errors)) << errors.ToString();
+    return collector.ToText();
+}
+
+TEST(QxImportCommand, ImportedRecordingFoldsLikeItsText)
+{
+    TestSupport::TempDirectory directory;
+    const std::string input = std::string(QX_IMPORTERS_TEST_DATA) + "/demo-small.txt.gz";
+    const std::string capture = (directory / "capture").string();
+
+    const RunResult imported = RunQx(directory, "import " + Quote(input) + " -o " + Quote(capture));
+    ASSERT_EQ(imported.exitCode, 0) << imported.err;
+    EXPECT_THAT(imported.out, testing::HasSubstr("samples of cpu-clock"));
+
+    for (const char* flag : {"tid", "all"}) {
+        const RunResult folded = RunQx(directory, "folded " + Quote(capture) + " --" + flag);
+        ASSERT_EQ(folded.exitCode, 0) << folded.err;
+        EXPECT_EQ(folded.out, FoldText(input, *FoldOptions::FromFlag(flag))) << flag;
+    }
+
+    // A second import into the same directory is refused and changes nothing.
+    const RunResult again = RunQx(directory, "import " + Quote(input) + " -o " + Quote(capture));
+    EXPECT_EQ(again.exitCode, 2);
+    EXPECT_THAT(again.err, testing::HasSubstr(capture));
+    EXPECT_THAT(again.err, testing::HasSubstr("not an empty directory"));
+}
+
+TEST(QxImportCommand, ExitCodesAndMessagesForBadArguments)
+{
+    TestSupport::TempDirectory directory;
+    const RunResult noOutput = RunQx(directory, "import x.txt");
+    EXPECT_EQ(noOutput.exitCode, 1);
+    EXPECT_THAT(noOutput.err, testing::HasSubstr("-o CAPTURE_DIR is required"));
+    EXPECT_EQ(RunQx(directory, "import x.txt -o y --interval-ms -3").exitCode, 1);
+    EXPECT_EQ(RunQx(directory, "folded").exitCode, 1);
+    EXPECT_EQ(RunQx(directory, "folded c --frames").exitCode, 1);
+
+    const std::string missing = (directory / "missing.txt").string();
+    const RunResult unreadable = RunQx(directory, "import " + Quote(missing) + " -o " + Quote((directory / "c").string()));
+    EXPECT_EQ(unreadable.exitCode, 2);
+    EXPECT_THAT(unreadable.err, testing::HasSubstr(missing));
+    EXPECT_FALSE(std::filesystem::exists(directory / "c"));
+
+    const std::filesystem::path bad = directory / "bad";
+    std::filesystem::create_directories(bad);
+    TestSupport::WriteFile(bad / "bad.session", "not a session");
+    const RunResult corrupt = RunQx(directory, "folded " + Quote(bad.string()));
+    EXPECT_EQ(corrupt.exitCode, 2);
+    EXPECT_THAT(corrupt.err, testing::HasSubstr("bad.session"));
+}
+
+// Records the demo program with perf where this machine allows it.
+TEST(QxRecordCommand, RecordsTheDemoWithSleepSwitchesOnItsSleeper)
+{
+    const std::string problem = PerfRecordCommand::DescribeAccessProblem(PerfRecordCommand::ProbeAccess(), true);
+    if (!problem.empty())
+        GTEST_SKIP() << "perf cannot record here: " << problem;
+    TestSupport::TempDirectory directory;
+    const std::string capture = (directory / "recording").string();
+    const RunResult recorded =
+        RunQx(directory, "record -o " + Quote(capture) + " -- " + Quote(QX_DEMO_PROGRAM) + " --seconds 1");
+    if (recorded.exitCode == 2 && recorded.err.find("perf record") != std::string::npos)
+        GTEST_SKIP() << "perf is installed but could not record on this machine: " << recorded.err;
+    ASSERT_EQ(recorded.exitCode, 0) << recorded.err;
+
+    RTTI::Registry registry;
+    RegisterAllCaptureTypes(registry);
+    const PlatformRegistry platforms;
+    std::unique_ptr<Session> session;
+    const Platform* platform = nullptr;
+    Serialization::ErrorList errors;
+    ASSERT_EQ(Session::sLoad(capture, registry, RTTI::GetDefaultObjectFactory(), {}, platforms.GetLookup(), session,
+                             platform, errors),
+              0)
+        << errors.ToString();
+    int32_t sleeper = 0;
+    for (const Thread& thread : session->GetThreadList())
+        if (thread.mThreadName == "sleeper")
+            sleeper = thread.mThreadID;
+    ASSERT_NE(sleeper, 0) << "no thread named sleeper";
+
+    TraceEventStreamReader reader(*session->GetTraceEventStream());
+    TraceEvent event;
+    int sleeps = 0;
+    while (reader.Next(event))
+        if (event.kind == ETraceEventKind::ContextSwitchOut && static_cast<int32_t>(event.threadId) == sleeper &&
+            event.GetWaitReason() == PerfWaitReasonMapper::kReasonSleep)
+            ++sleeps;
+    // 20 ms naps for a second.
+    EXPECT_GT(sleeps, 10);
+}
+
+} // namespace
