@@ -241,14 +241,33 @@ std::unique_ptr<CallGraph> CaptureDocument::QueryCallGraph(const Selection& sele
         errors.Add(Serialization::EErrorCode::FileNotFound, "The capture has not been processed");
         return nullptr;
     }
-    std::vector<ThreadID> threads = selection.threads.empty() ? mModel->GetThreadIds() : selection.threads;
-    std::promise<WaitedRequest::Outcome> promise;
-    std::future<WaitedRequest::Outcome> future = promise.get_future();
-    auto request =
-        std::make_unique<WaitedRequest>(selection.from, selection.to, std::move(threads), std::move(promise));
-    mModel->GetCallGraph(std::move(request), System::JobHandle{});
-    WaitedRequest::Outcome outcome = future.get();
-    if (!outcome.graph) {
+    const std::vector<ThreadID> threads =
+        selection.threads.empty() ? mModel->GetThreadIds() : selection.threads;
+    // A range rebuilds every thread's graph at both ends from its own snapshots; threads are
+    // independent until they are merged at the root, so the work is split over the workers
+    // (one request group each) and the parts merged. The whole capture reads one snapshot per
+    // thread and stays one request.
+    const std::size_t parts =
+        selection.IsWholeCapture() ? 1 : std::min<std::size_t>(mScheduler->GetThreadCount(), threads.size());
+    std::vector<std::vector<ThreadID>> partThreads(std::max<std::size_t>(parts, 1));
+    for (std::size_t i = 0; i < threads.size(); ++i)
+        partThreads[i % partThreads.size()].push_back(threads[i]);
+
+    std::vector<std::future<WaitedRequest::Outcome>> futures;
+    for (std::vector<ThreadID>& part : partThreads) {
+        std::promise<WaitedRequest::Outcome> promise;
+        futures.push_back(promise.get_future());
+        mModel->GetCallGraph(std::make_unique<WaitedRequest>(selection.from, selection.to, std::move(part),
+                                                             std::move(promise)),
+                             System::JobHandle{});
+    }
+    std::vector<WaitedRequest::Outcome> outcomes;
+    for (auto& future : futures)
+        outcomes.push_back(future.get());
+
+    for (WaitedRequest::Outcome& outcome : outcomes) {
+        if (outcome.graph)
+            continue;
         if (outcome.errors.IsEmpty())
             errors.Add(Serialization::EErrorCode::Corrupt, "The call graph query was canceled");
         // The model's records are read from its snapshot file; a damaged one is made anew by
@@ -261,7 +280,10 @@ std::unique_ptr<CallGraph> CaptureDocument::QueryCallGraph(const Selection& sele
         }
         return nullptr;
     }
-    return std::move(outcome.graph);
+    std::unique_ptr<CallGraph> result = std::move(outcomes.front().graph);
+    for (std::size_t i = 1; i < outcomes.size(); ++i)
+        result->GetRoot().MergeFrom(outcomes[i].graph->GetRoot());
+    return result;
 }
 
 std::unique_ptr<BuildListData> CaptureDocument::QueryFunctionList(std::shared_ptr<const CallGraph> graph,
