@@ -243,10 +243,10 @@ std::unique_ptr<CallGraph> CaptureDocument::QueryCallGraph(const Selection& sele
     }
     const std::vector<ThreadID> threads =
         selection.threads.empty() ? mModel->GetThreadIds() : selection.threads;
-    // A range rebuilds every thread's graph at both ends from its own snapshots; threads are
-    // independent until they are merged at the root, so the work is split over the workers
-    // (one request group each) and the parts merged. The whole capture reads one snapshot per
-    // thread and stays one request.
+    // A range rebuilds each thread's graph at both ends from its own snapshots and threads are
+    // independent until they are merged at the root, so its work is split over the workers, one
+    // request group each, and the parts merged. The whole capture reads one snapshot per thread,
+    // which costs less than merging the parts would.
     const std::size_t parts =
         selection.IsWholeCapture() ? 1 : std::min<std::size_t>(mScheduler->GetThreadCount(), threads.size());
     std::vector<std::vector<ThreadID>> partThreads(std::max<std::size_t>(parts, 1));

@@ -73,7 +73,8 @@ public:
     bool IsProcessed() const { return mModel != nullptr; }
 
     /// The call graph of the selection, threads merged at the root; null with errors when the
-    /// capture is not processed or the model cannot be read.
+    /// capture is not processed or the model cannot be read. The threads of a range are split
+    /// over the scheduler's workers, one call graph request each, and the parts merged.
     std::unique_ptr<CallGraph> QueryCallGraph(const Selection& selection, Serialization::ErrorList& errors);
     /// The function list of a graph (nodes from `minimumDepth` on), largest inclusive time first.
     std::unique_ptr<BuildListData> QueryFunctionList(std::shared_ptr<const CallGraph> graph,
