@@ -28,5 +28,15 @@ int RunImportCommand(const std::vector<std::string>& arguments);
 int RunRecordCommand(const std::vector<std::string>& arguments);
 /// `qx folded CAPTURE_DIR ...`: a capture's samples as folded stacks.
 int RunFoldedCommand(const std::vector<std::string>& arguments);
+/// `qx info CAPTURE`: describes a capture.
+int RunInfoCommand(const std::vector<std::string>& arguments);
+/// `qx process CAPTURE`: processes a capture into its call graph model.
+int RunProcessCommand(const std::vector<std::string>& arguments);
+/// `qx callgraph CAPTURE ...`: prints the call graph of a selection.
+int RunCallGraphCommand(const std::vector<std::string>& arguments);
+/// `qx functions CAPTURE ...`: prints the function list of a selection.
+int RunFunctionsCommand(const std::vector<std::string>& arguments);
+/// `qx generate -o DIR ...`: writes a synthetic capture.
+int RunGenerateCommand(const std::vector<std::string>& arguments);
 
 } // namespace Profiler

@@ -14,6 +14,11 @@ std::span<const QxCommand> GetQxCommands()
          "record a program or process with perf and import the recording", &RunRecordCommand},
         {"folded", "CAPTURE_DIR [--pid|--tid] [--kernel] [--jit] [--all] [--addrs]",
          "print a capture's samples as folded stacks (one line per distinct stack)", &RunFoldedCommand},
+        {"info", "CAPTURE", "describe a capture: processes, threads, events, modules", &RunInfoCommand},
+        {"process", "CAPTURE", "process a capture into its call graph model (once)", &RunProcessCommand},
+        {"callgraph", "CAPTURE [OPTIONS]", "print the call graph of a selection", &RunCallGraphCommand},
+        {"functions", "CAPTURE [OPTIONS]", "print the functions of a selection", &RunFunctionsCommand},
+        {"generate", "-o DIR [OPTIONS]", "write a synthetic capture", &RunGenerateCommand},
     };
     return kCommands;
 }

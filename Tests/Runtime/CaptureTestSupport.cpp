@@ -1,0 +1,119 @@
+#include "CaptureTestSupport.h"
+
+#include "CallGraphModel/CallGraphDifference.h"
+#include "CallGraphModel/CallGraphModel.h"
+#include "CallGraphModel/CallGraphMultiOpenBarProcessor.h"
+#include "CallGraphModel/ITraceEventSource.h"
+#include "CallGraphModel/OpenBarProcessor.h"
+#include "CaptureModel/Session.h"
+#include "CaptureModel/SyntheticCaptureGenerator.h"
+#include "Runtime/CaptureDocument.h"
+#include "Support/TempDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+using namespace Profiler;
+
+namespace RuntimeTest {
+
+const std::filesystem::path& SharedCapture()
+{
+    static TestSupport::TempDirectory directory;
+    static const std::filesystem::path path = [] {
+        SyntheticCaptureGenerator::Parameters parameters;
+        parameters.seed = 3;
+        parameters.threadCount = 3;
+        parameters.durationMs = 12000.0;
+        parameters.functionCount = 300;
+        Serialization::ErrorList errors;
+        SyntheticCaptureGenerator::Summary summary;
+        const std::filesystem::path target = directory / "capture";
+        EXPECT_TRUE(SyntheticCaptureGenerator(parameters)
+                        .Generate(target, CaptureDocument::GetRegistry(), summary, errors))
+            << errors.ToString();
+        return target;
+    }();
+    return path;
+}
+
+void CopyCapture(const std::filesystem::path& target)
+{
+    std::filesystem::copy(SharedCapture(), target, std::filesystem::copy_options::recursive);
+}
+
+std::unique_ptr<CallGraph> ReplayRange(const CaptureDocument& document, const std::vector<ThreadID>& threads,
+                                       double start, double end)
+{
+    const IOpenBarInput& input = *document.GetModel()->GetContext().Input;
+    const std::atomic<bool> canceled{false};
+    auto cumulative = [&](double time) {
+        auto graph = std::make_unique<CallGraph>(CallGraph::kQueryFirstBlockBytes);
+        CallGraphMultiOpenBarProcessor multi(input.CreateEventSource(), *graph);
+        const double origin = std::numeric_limits<double>::lowest();
+        for (ThreadID thread : threads)
+            multi.AddProcessor(std::make_unique<OpenBarProcessor>(
+                input, thread, true, OpenBarProcessor::kNoReportingInterval, origin));
+        EXPECT_TRUE(multi.Seek(origin));
+        EXPECT_TRUE(multi.Replay(time, canceled));
+        EXPECT_TRUE(multi.Finish(time, canceled));
+        return graph;
+    };
+    if (end == CallGraphModel::kEndOfCapture)
+        return cumulative(end);
+    std::unique_ptr<CallGraph> atStart = cumulative(start);
+    std::unique_ptr<CallGraph> atEnd = cumulative(end);
+    auto result = std::make_unique<CallGraph>();
+    BuildDifference(&atStart->GetRoot(), atEnd->GetRoot(), result->GetRoot(), canceled);
+    return result;
+}
+
+namespace {
+
+std::string NodeName(const CallGraphNode& node)
+{
+    char text[96];
+    std::snprintf(text, sizeof(text), "%llx:%x@%llx", static_cast<unsigned long long>(node.FunctionAddress),
+                  node.FunctionIndex, static_cast<unsigned long long>(node.CallerAddress));
+    return text;
+}
+
+std::string Compare(const CallGraphNode& expected, const CallGraphNode& actual, double tolerance,
+                    const std::string& path)
+{
+    for (int i = 0; i < kThreadStateCount; ++i)
+        if (std::abs(expected.StateTimes[i] - actual.StateTimes[i]) > tolerance)
+            return path + ": state " + std::to_string(i) + " time " + std::to_string(actual.StateTimes[i]) +
+                   ", expected " + std::to_string(expected.StateTimes[i]);
+    if (expected.GetSampleCount() != actual.GetSampleCount())
+        return path + ": " + std::to_string(actual.GetSampleCount()) + " samples, expected " +
+               std::to_string(expected.GetSampleCount());
+    for (const CallGraphNode* child : expected.Children) {
+        const CallGraphNode* match = actual.FindChild(child->GetFunction(), child->CallerAddress);
+        const std::string childPath = path + "/" + NodeName(*child);
+        if (match == nullptr) {
+            if (child->InclusiveTime() > tolerance)
+                return childPath + ": missing";
+            continue;
+        }
+        if (std::string difference = Compare(*child, *match, tolerance, childPath); !difference.empty())
+            return difference;
+    }
+    for (const CallGraphNode* child : actual.Children)
+        if (expected.FindChild(child->GetFunction(), child->CallerAddress) == nullptr &&
+            child->InclusiveTime() > tolerance)
+            return path + "/" + NodeName(*child) + ": unexpected";
+    return {};
+}
+
+} // namespace
+
+std::string CompareGraphs(const CallGraphNode& expected, const CallGraphNode& actual, double tolerance)
+{
+    return Compare(expected, actual, tolerance, "root");
+}
+
+} // namespace RuntimeTest

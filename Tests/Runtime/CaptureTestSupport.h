@@ -1,0 +1,38 @@
+#pragma once
+
+// Generated captures for the runtime tests, and call graph comparisons against a replay of the
+// capture's events from its start without any snapshot.
+
+#include "CallGraphModel/CallGraph.h"
+#include "CaptureModel/Identifiers.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Profiler {
+class CaptureDocument;
+}
+
+namespace RuntimeTest {
+
+/// A synthetic capture (three threads, 12 s at 1 kHz, switches, zones and unrooted stacks)
+/// written once per test program into a temporary directory; copies are made per test.
+const std::filesystem::path& SharedCapture();
+/// A copy of the shared capture at `target` (without any processed model).
+void CopyCapture(const std::filesystem::path& target);
+
+/// G(end) - G(start) of the threads, by replaying every event from the capture's start;
+/// the whole capture when `end` is the end of capture.
+std::unique_ptr<Profiler::CallGraph> ReplayRange(const Profiler::CaptureDocument& document,
+                                                 const std::vector<Profiler::ThreadID>& threads, double start,
+                                                 double end);
+
+/// The first difference between two graphs ("" when none): children are matched by function and
+/// call site, times compared per thread state within `tolerance` ms, sample counts exactly.
+/// Nodes present on one side only count when their time exceeds the tolerance.
+std::string CompareGraphs(const Profiler::CallGraphNode& expected, const Profiler::CallGraphNode& actual,
+                          double tolerance);
+
+} // namespace RuntimeTest

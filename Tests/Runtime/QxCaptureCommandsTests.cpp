@@ -1,0 +1,315 @@
+// The capture commands of qx end to end, through the built executable: generate, info,
+// process, callgraph and functions, their output formats, usage errors and damaged captures.
+
+#include "CaptureTestSupport.h"
+
+#include "Support/TempDirectory.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include <cstdio>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace {
+
+using testing::HasSubstr;
+using testing::Not;
+
+struct CommandResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+/// Runs qx with `arguments` (shell words) in `directory`, standard input not a terminal.
+CommandResult Qx(const std::filesystem::path& directory, const std::string& arguments)
+{
+    const std::filesystem::path errPath = directory / "qx-stderr.txt";
+    const std::string command = "cd '" + directory.string() + "' && '" QX_QX_EXECUTABLE "' " + arguments +
+                                " 2>'" + errPath.string() + "' </dev/null";
+    CommandResult result;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return result;
+    char buffer[65536];
+    while (std::size_t read = std::fread(buffer, 1, sizeof(buffer), pipe))
+        result.out.append(buffer, read);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.err = TestSupport::ReadFile(errPath);
+    std::filesystem::remove(errPath);
+    return result;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+/// A capture generated through qx once per test program, processed by the first test that needs it.
+struct GeneratedCapture {
+    GeneratedCapture()
+    {
+        generate = Qx(directory.GetPath(), "generate -o cap --seconds 8 --threads 3 --seed 9");
+    }
+    TestSupport::TempDirectory directory;
+    CommandResult generate;
+};
+
+GeneratedCapture& Capture()
+{
+    static GeneratedCapture capture;
+    return capture;
+}
+
+TEST(QxCaptureCommands, GenerateInfoAndProcessTwice)
+{
+    GeneratedCapture& capture = Capture();
+    ASSERT_EQ(capture.generate.status, 0) << capture.generate.err;
+    EXPECT_THAT(capture.generate.out, HasSubstr("Wrote cap: "));
+    EXPECT_THAT(capture.generate.out, HasSubstr(", 3 threads,"));
+
+    const CommandResult info = Qx(capture.directory.GetPath(), "info cap");
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_THAT(info.out, HasSubstr("Capture:          cap/cap.session\n"));
+    EXPECT_THAT(info.out, HasSubstr("Platform:         Linux\n"));
+    EXPECT_THAT(info.out, HasSubstr("Sample interval:  1.000 ms\n"));
+    EXPECT_THAT(info.out, HasSubstr("Threads:          3\n"));
+    EXPECT_THAT(info.out, HasSubstr("Modules:          5"));
+    EXPECT_THAT(info.out, HasSubstr("Call graph model: not processed"));
+
+    const CommandResult first = Qx(capture.directory.GetPath(), "process cap");
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_THAT(first.out, HasSubstr("Processed "));
+    // Not a terminal: plain progress lines, one per tenth.
+    EXPECT_THAT(first.err, HasSubstr("Processing: 50%\n"));
+    EXPECT_THAT(first.err, HasSubstr("Processing: 100%\n"));
+    EXPECT_THAT(first.err, Not(HasSubstr("\r")));
+    const auto modelTime = std::filesystem::last_write_time(capture.directory / "cap/CallGraph/Model.dat");
+
+    const CommandResult second = Qx(capture.directory.GetPath(), "process cap");
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(second.out, "Already processed: cap/CallGraph\n");
+    EXPECT_EQ(second.err, "");
+    EXPECT_EQ(std::filesystem::last_write_time(capture.directory / "cap/CallGraph/Model.dat"), modelTime);
+
+    const CommandResult processedInfo = Qx(capture.directory.GetPath(), "info cap");
+    EXPECT_THAT(processedInfo.out, HasSubstr("Call graph model: processed (3 threads,"));
+}
+
+TEST(QxCaptureCommands, CallGraphAsTextJsonAndFoldedAgree)
+{
+    GeneratedCapture& capture = Capture();
+    ASSERT_EQ(capture.generate.status, 0);
+    const std::filesystem::path& directory = capture.directory.GetPath();
+
+    const CommandResult text = Qx(directory, "callgraph cap --depth 2");
+    ASSERT_EQ(text.status, 0) << text.err;
+    const std::vector<std::string> lines = Lines(text.out);
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_EQ(lines[0], "Call graph of cap/cap.session (all threads, whole capture)");
+    EXPECT_THAT(lines[3], HasSubstr("Inclusive ms"));
+    // Two levels: the top-level functions and, indented by two, their callees; largest first
+    // among siblings. The function column starts after the fixed figure columns.
+    constexpr std::size_t kNameColumn = 47;
+    std::vector<double> lastAtLevel(2, 1e300);
+    for (std::size_t i = 4; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        ASSERT_GT(line.size(), kNameColumn) << line;
+        const std::size_t indent = line.find_first_not_of(' ', kNameColumn) - kNameColumn;
+        ASSERT_TRUE(indent == 0 || indent == 2) << line;
+        const double inclusive = std::stod(line.substr(0, 13));
+        const std::size_t level = indent / 2;
+        EXPECT_LE(inclusive, lastAtLevel[level]) << line;
+        lastAtLevel[level] = inclusive;
+        if (level == 0)
+            lastAtLevel[1] = 1e300;
+        EXPECT_THAT(line, testing::EndsWith(")")) << line;
+        EXPECT_THAT(line, Not(HasSubstr("()"))) << line;
+    }
+
+    const CommandResult json = Qx(directory, "callgraph cap --format json");
+    ASSERT_EQ(json.status, 0) << json.err;
+    rapidjson::Document document;
+    document.Parse(json.out.c_str());
+    ASSERT_FALSE(document.HasParseError());
+    ASSERT_TRUE(document["whole_capture"].GetBool());
+    EXPECT_EQ(document["threads"].Size(), 3u);
+    const rapidjson::Value& top = document["children"];
+    ASSERT_GE(top.Size(), 2u);
+    double sum = 0.0;
+    uint64_t jsonSamples = 0;
+    std::vector<const rapidjson::Value*> pending;
+    for (const auto& node : top.GetArray()) {
+        sum += node["inclusive_ms"].GetDouble();
+        pending.push_back(&node);
+    }
+    EXPECT_NEAR(sum, document["total_ms"].GetDouble(), 1e-6);
+    EXPECT_GE(top[0]["inclusive_ms"].GetDouble(), top[1]["inclusive_ms"].GetDouble());
+    while (!pending.empty()) {
+        const rapidjson::Value& node = *pending.back();
+        pending.pop_back();
+        jsonSamples += node["samples"].GetUint64();
+        double states = 0.0;
+        for (const auto& state : node["states"].GetObject())
+            states += state.value.GetDouble();
+        EXPECT_NEAR(states, node["inclusive_ms"].GetDouble(), 1e-6);
+        for (const auto& child : node["children"].GetArray())
+            pending.push_back(&child);
+    }
+
+    const CommandResult folded = Qx(directory, "callgraph cap --format folded");
+    ASSERT_EQ(folded.status, 0) << folded.err;
+    uint64_t foldedSamples = 0;
+    for (const std::string& line : Lines(folded.out)) {
+        const std::size_t space = line.rfind(' ');
+        ASSERT_NE(space, std::string::npos) << line;
+        foldedSamples += std::stoull(line.substr(space + 1));
+        EXPECT_THAT(line.substr(0, space), Not(HasSubstr("+0x")));
+    }
+    EXPECT_GT(foldedSamples, 10000u);
+    EXPECT_EQ(foldedSamples, jsonSamples);
+
+    const CommandResult csv = Qx(directory, "functions cap --format csv");
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    const std::vector<std::string> rows = Lines(csv.out);
+    ASSERT_GE(rows.size(), 10u);
+    EXPECT_EQ(rows[0],
+              "function,module,inclusive_ms,exclusive_ms,unknown_executing_ms,unknown_wait_ms,samples");
+    uint64_t csvSamples = 0;
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        csvSamples += std::stoull(rows[i].substr(rows[i].rfind(',') + 1));
+    EXPECT_EQ(csvSamples, foldedSamples);
+}
+
+TEST(QxCaptureCommands, SelectionsNarrowTheGraphAndTheFunctionList)
+{
+    GeneratedCapture& capture = Capture();
+    ASSERT_EQ(capture.generate.status, 0);
+    const std::filesystem::path& directory = capture.directory.GetPath();
+
+    const CommandResult range =
+        Qx(directory, "callgraph cap --threads 2001 --from 1000 --to=3000 --format json");
+    ASSERT_EQ(range.status, 0) << range.err;
+    rapidjson::Document document;
+    document.Parse(range.out.c_str());
+    ASSERT_FALSE(document.HasParseError());
+    EXPECT_FALSE(document["whole_capture"].GetBool());
+    EXPECT_EQ(document["from_ms"].GetDouble(), 1000.0);
+    ASSERT_EQ(document["threads"].Size(), 1u);
+    // One thread for 2000 ms, all of it under its thread's entry.
+    EXPECT_NEAR(document["total_ms"].GetDouble(), 2000.0, 1e-6);
+
+    const CommandResult depthOne =
+        Qx(directory, "callgraph cap --threads 2000,2002 --depth 1 --min-percent 1");
+    ASSERT_EQ(depthOne.status, 0) << depthOne.err;
+    EXPECT_THAT(depthOne.out, HasSubstr("(threads 2000,2002, whole capture)"));
+    const std::vector<std::string> lines = Lines(depthOne.out);
+    EXPECT_EQ(lines.size(), 4u + 2u); // two entry functions, nothing below them
+
+    const CommandResult functions = Qx(directory, "functions cap --top 5 --from 2000 --to 4000");
+    ASSERT_EQ(functions.status, 0) << functions.err;
+    EXPECT_THAT(functions.out, HasSubstr("Functions of cap/cap.session: 5 of "));
+    EXPECT_EQ(Lines(functions.out).size(), 3u + 5u);
+
+    const CommandResult json = Qx(directory, "functions cap --top 3 --format json");
+    ASSERT_EQ(json.status, 0) << json.err;
+    rapidjson::Document list;
+    list.Parse(json.out.c_str());
+    ASSERT_FALSE(list.HasParseError());
+    ASSERT_EQ(list["functions"].Size(), 3u);
+    EXPECT_TRUE(list["functions"][0].HasMember("unknown_wait_ms"));
+}
+
+TEST(QxCaptureCommands, UsageErrorsExitOneWithTheReason)
+{
+    const std::filesystem::path& directory = Capture().directory.GetPath();
+    struct Case {
+        const char* arguments;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"info", "qx info: expected one capture"},
+        {"info a b", "qx info: expected one capture"},
+        {"process cap --fast", "qx process: unknown option '--fast'"},
+        {"callgraph cap --format xml", "--format is text, json or folded, not 'xml'"},
+        {"callgraph cap --depth", "option '--depth' needs a value"},
+        {"callgraph cap --depth 0", "--depth wants a positive number"},
+        {"callgraph cap --threads 12,x", "--threads wants thread IDs"},
+        {"callgraph cap --threads 4242", "the capture has no events of thread 4242"},
+        {"callgraph cap --from 5 --to 2", "--from must not be later than --to"},
+        {"callgraph cap --min-percent 101", "--min-percent wants a percentage"},
+        {"functions cap --top -1", "--top wants a number"},
+        {"functions cap --format yaml", "--format is text, json or csv"},
+        {"generate", "-o DIR is required"},
+        {"generate -o x --threads 0", "--threads wants a count"},
+        {"generate -o x --seconds abc", "--seconds wants a length"},
+    };
+    for (const Case& c : cases) {
+        const CommandResult result = Qx(directory, c.arguments);
+        EXPECT_EQ(result.status, 1) << c.arguments << "\n" << result.err;
+        // Commands that need the model process the capture first, with progress lines.
+        std::vector<std::string> lines;
+        for (const std::string& line : Lines(result.err))
+            if (line.rfind("Processing", 0) != 0 && line.rfind("Processed ", 0) != 0)
+                lines.push_back(line);
+        ASSERT_FALSE(lines.empty()) << c.arguments;
+        EXPECT_THAT(lines.front(), HasSubstr(c.message)) << c.arguments;
+        EXPECT_THAT(result.err, HasSubstr("Usage: qx ")) << c.arguments;
+        EXPECT_EQ(result.out, "") << c.arguments;
+    }
+    for (const char* command : {"info", "process", "callgraph", "functions", "generate"}) {
+        const CommandResult help = Qx(directory, std::string(command) + " --help");
+        EXPECT_EQ(help.status, 0) << command;
+        EXPECT_THAT(help.out, HasSubstr(std::string("Usage: qx ") + command)) << command;
+        EXPECT_THAT(help.out, HasSubstr("Exit status:")) << command;
+    }
+    const CommandResult list = Qx(directory, "--help");
+    for (const char* command : {"info", "process", "callgraph", "functions", "generate"})
+        EXPECT_THAT(list.out, HasSubstr(std::string("  ") + command + " ")) << command;
+}
+
+TEST(QxCaptureCommands, BadCapturesExitTwoWithOneLineNamingTheFile)
+{
+    TestSupport::TempDirectory directory;
+    RuntimeTest::CopyCapture(directory / "damaged");
+    std::filesystem::resize_file(directory / "damaged" / "CallstackDatabase.dat", 64);
+    RuntimeTest::CopyCapture(directory / "cut");
+    std::filesystem::resize_file(directory / "cut" / "events.dat", 1000);
+    std::filesystem::create_directory(directory / "empty");
+    RuntimeTest::CopyCapture(directory / "existing");
+
+    struct Case {
+        const char* arguments;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"info missing", "qx info: missing: No such capture directory or session file"},
+        {"info empty", "qx info: empty: Not a capture"},
+        {"callgraph damaged", "CallstackDatabase.dat"},
+        {"process cut", "events.dat"},
+        {"functions cut", "events.dat"},
+        {"generate -o existing", "is not empty"},
+    };
+    for (const Case& c : cases) {
+        const CommandResult result = Qx(directory.GetPath(), c.arguments);
+        EXPECT_EQ(result.status, 2) << c.arguments << "\n" << result.err;
+        // Progress lines may come first; the error is one line of its own.
+        std::vector<std::string> errorLines;
+        for (const std::string& line : Lines(result.err))
+            if (line.rfind("Processing: ", 0) != 0)
+                errorLines.push_back(line);
+        ASSERT_EQ(errorLines.size(), 1u) << c.arguments << "\n" << result.err;
+        EXPECT_THAT(errorLines[0], HasSubstr(c.message)) << c.arguments;
+    }
+    EXPECT_FALSE(std::filesystem::exists(directory / "cut" / "CallGraph" / "Model.dat"));
+}
+
+} // namespace
