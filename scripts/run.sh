@@ -20,8 +20,8 @@ echo "== the capture"
 "$qx" info "$capture"
 
 echo
-echo "== whole-capture call graph (5 levels, nodes of at least 1%)"
-"$qx" callgraph "$capture" --depth 5 --min-percent 1
+echo "== whole-capture call graph (9 levels, nodes of at least 2%)"
+"$qx" callgraph "$capture" --depth 9 --min-percent 2
 
 # The busiest thread is the one with the most samples in the folded stacks by thread id.
 busiest="$("$qx" folded "$capture" --tid | awk '{

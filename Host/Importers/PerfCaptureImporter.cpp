@@ -18,6 +18,7 @@ namespace Profiler {
 namespace {
 
 constexpr std::string_view kUnknown = "[unknown]";
+constexpr std::string_view kInlined = "inlined";
 
 enum EPendingKind : uint8_t { kSample, kWeight, kSwitchOut, kSwitchIn };
 
@@ -317,8 +318,15 @@ uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& fra
 uint64_t PerfCaptureImporter::AddStack(int32_t processId, std::span<const PerfFrame> innermostFirst)
 {
     mAddresses.clear();
-    for (const PerfFrame& frame : innermostFirst)
+    for (const PerfFrame& frame : innermostFirst) {
+        // perf prints functions inlined at a call site as frames of their own, "(inlined)", at
+        // the address of the real frame that follows. A capture names a frame by its address
+        // alone, so they cannot be told apart from that frame: they are left out, and the
+        // address resolves to the function it was compiled into.
+        if (frame.dso == kInlined)
+            continue;
         mAddresses.push_back(StoreFrame(processId, frame));
+    }
     return mWriter.AddStackInnermostFirst(mAddresses);
 }
 

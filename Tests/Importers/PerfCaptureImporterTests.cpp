@@ -397,3 +397,25 @@ TEST_F(PerfCaptureImporterTest, RefusesANonEmptyCaptureDirectoryAndAnUnreadableI
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PerfCaptureImporterTest, InlinedFramesResolveToTheFunctionTheyWereCompiledInto)
+{
+    // Two inline levels at the address of `work`, as perf prints them with DWARF call graphs.
+    const Imported imported = Import(R"(app 100/100 [000] 1.000000: 1000000 cpu-clock:
+	1100 helper+0x4 (inlined)
+	1100 inner_helper+0x4 (inlined)
+	1100 work+0x4 (/usr/bin/app)
+	2000 _start (/usr/bin/app)
+
+)");
+    ASSERT_TRUE(imported.session);
+    const std::vector<StoredEvent> samples = imported.Of(ETraceEventKind::Sample);
+    ASSERT_EQ(samples.size(), 1u);
+    EXPECT_THAT(imported.StackNames(100, samples[0].stackId), ElementsAre("_start", "work"));
+    for (const auto& module : imported.session->GetModuleDatabase().GetNativeModules())
+        EXPECT_NE(module->mName, "inlined");
+}
+
+} // namespace
