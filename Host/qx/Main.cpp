@@ -15,11 +15,13 @@ void PrintUsage(std::FILE* stream)
                "Quasarix analyses captures of a program's execution (sampled call stacks, context\n"
                "switches and instrumentation zones) as call graphs.\n"
                "\n"
-               "Commands:\n",
+               "Commands (each takes --help):\n",
                stream);
+    // Summaries in one column; the full argument lists are too long for it and go underneath.
     for (const Profiler::QxCommand& command : Profiler::GetQxCommands()) {
-        const std::string synopsis = std::string(command.name) + " " + command.arguments;
-        std::fprintf(stream, "  %-20s %s\n", synopsis.c_str(), command.summary);
+        std::fprintf(stream, "  %-11s %s\n", command.name, command.summary);
+        if (*command.arguments)
+            std::fprintf(stream, "  %-11s   qx %s %s\n", "", command.name, command.arguments);
     }
     std::fputs("\n"
                "Options:\n"

@@ -58,6 +58,13 @@ int DescribePlugin(const std::filesystem::path& path, const std::vector<System::
 
 int RunPluginsCommand(const std::vector<std::string>& arguments)
 {
+    if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
+        std::fputs("Usage: qx plugins [PATH]\n\n"
+                   "Loads a plugin module (default: the call graph plugin next to qx), creates and\n"
+                   "destroys its plugin, and prints its descriptors and registered types.\n",
+                   stdout);
+        return 0;
+    }
     if (arguments.size() > 1) {
         std::fputs("Usage: qx plugins [PATH]\n", stderr);
         return 1;

@@ -53,6 +53,20 @@ private:
 
 int RunRecordCommand(const std::vector<std::string>& arguments)
 {
+    // --help counts only before "--": after it the arguments are the recorded program's.
+    for (const std::string& argument : arguments) {
+        if (argument == "--")
+            break;
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(PerfRecordCommand::kUsage, stdout);
+            std::fputs("\nRuns the program (or attaches to PID for SECONDS) under perf record with call\n"
+                       "graphs and context switches, then imports perf script's text into CAPTURE_DIR.\n"
+                       "Needs perf and permission to use it (root, or kernel.perf_event_paranoid <= 1;\n"
+                       "context switches need -1 or root).\n",
+                       stdout);
+            return 0;
+        }
+    }
     PerfRecordOptions options;
     Serialization::ErrorList errors;
     if (!PerfRecordCommand::ParseArguments(arguments, options, errors)) {

@@ -271,8 +271,14 @@ TEST(QxCaptureCommands, UsageErrorsExitOneWithTheReason)
         EXPECT_THAT(help.out, HasSubstr(std::string("Usage: qx ") + command)) << command;
         EXPECT_THAT(help.out, HasSubstr("Exit status:")) << command;
     }
+    for (const char* command : {"plugins", "import", "record", "folded"}) {
+        const CommandResult help = Qx(directory, std::string(command) + " --help");
+        EXPECT_EQ(help.status, 0) << command << "\n" << help.err;
+        EXPECT_THAT(help.out, HasSubstr(std::string("Usage: qx ") + command)) << command;
+    }
     const CommandResult list = Qx(directory, "--help");
-    for (const char* command : {"info", "process", "callgraph", "functions", "generate"})
+    for (const char* command : {"plugins", "import", "record", "folded", "info", "process", "callgraph",
+                                "functions", "generate"})
         EXPECT_THAT(list.out, HasSubstr(std::string("  ") + command + " ")) << command;
 }
 
