@@ -7,6 +7,7 @@
 // QX_PERF_BENCH_MB sets another size.
 
 #include "Importers/PerfCaptureImporter.h"
+#include "PeakMemory.h"
 #include "SyntheticPerfScript.h"
 
 #include <benchmark/benchmark.h>
@@ -52,24 +53,6 @@ Input& GetInput()
     return input;
 }
 
-void ResetPeakMemory()
-{
-    if (FILE* file = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", file);
-        std::fclose(file);
-    }
-}
-
-double PeakMemoryMegabytes()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
-    return 0.0;
-}
-
 double DirectoryMegabytes(const std::filesystem::path& directory)
 {
     uint64_t bytes = 0;
@@ -83,7 +66,7 @@ void BM_ImportToCapture(benchmark::State& state)
 {
     const Input& input = GetInput();
     const std::filesystem::path capture = input.directory / "capture";
-    ResetPeakMemory();
+    PeakMemory::Reset();
     PerfImportStats stats;
     double captureMegabytes = 0.0;
     for (auto _ : state) {
@@ -107,7 +90,7 @@ void BM_ImportToCapture(benchmark::State& state)
     state.counters["switches"] = static_cast<double>(stats.switchOuts + stats.switchIns);
     state.counters["functions"] = static_cast<double>(stats.functions);
     state.counters["capture_MB"] = captureMegabytes;
-    state.counters["peak_RSS_MB"] = PeakMemoryMegabytes();
+    state.counters["peak_RSS_MB"] = PeakMemory::Megabytes();
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include "Importers/PerfScriptParser.h"
 #include "Importers/PerfScriptReader.h"
+#include "PeakMemory.h"
 #include "SyntheticPerfScript.h"
 
 #include <benchmark/benchmark.h>
@@ -79,29 +80,10 @@ Inputs& GetInputs()
     return inputs;
 }
 
-/// Resets the kernel's peak resident size of this process (Linux 4.0 and later).
-void ResetPeakMemory()
-{
-    if (FILE* file = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", file);
-        std::fclose(file);
-    }
-}
-
-double PeakMemoryMegabytes()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
-    return 0.0;
-}
-
 void ParseFile(benchmark::State& state, const std::filesystem::path& path)
 {
     const Inputs& inputs = GetInputs();
-    ResetPeakMemory();
+    PeakMemory::Reset();
     CountingHandler handler;
     for (auto _ : state) {
         handler = {};
@@ -117,7 +99,7 @@ void ParseFile(benchmark::State& state, const std::filesystem::path& path)
     state.counters["input_MB"] = static_cast<double>(inputs.totals.bytes) / (1 << 20);
     state.counters["frames_per_record"] =
         static_cast<double>(handler.frames) / static_cast<double>(handler.records ? handler.records : 1);
-    state.counters["peak_RSS_MB"] = PeakMemoryMegabytes();
+    state.counters["peak_RSS_MB"] = PeakMemory::Megabytes();
 }
 
 void BM_ParsePlainFile(benchmark::State& state)

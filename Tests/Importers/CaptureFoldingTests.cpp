@@ -1,5 +1,6 @@
 #include "Importers/CaptureStackFolder.h"
 #include "Importers/PerfCaptureImporter.h"
+#include "SharedRecordings.h"
 #include "Support/Paths.h"
 #include "Support/TempDirectory.h"
 
@@ -14,16 +15,6 @@ namespace {
 
 using namespace Profiler;
 
-const std::vector<std::string> kRecordings = {
-    "perf-cycles-instructions-01", "perf-dd-stacks-01",   "perf-funcab-cmd-01",
-    "perf-iperf-stacks-pidtid-01", "perf-java-stacks-01", "perf-js-stacks-01",
-};
-const std::vector<std::string> kFlags = {"pid", "tid", "kernel", "jit", "all", "addrs"};
-
-std::filesystem::path RecordingsDirectory()
-{
-    return TestSupport::TestDataDirectory() / "perf-script";
-}
 
 /// Each recording is imported once and its capture folded with every option.
 class ImportedRecordings {
@@ -39,7 +30,7 @@ public:
         PerfImportStats stats;
         std::string problems;
         Serialization::ErrorList errors;
-        const bool imported = PerfCaptureImporter::Import((RecordingsDirectory() / (recording + ".txt")).string(),
+        const bool imported = PerfCaptureImporter::Import((SharedRecordings::Directory() / (recording + ".txt")).string(),
                                                           capture, {}, stats, problems, errors);
         EXPECT_TRUE(imported) << errors.ToString();
         EXPECT_GT(stats.samples, 0u);
@@ -54,12 +45,11 @@ class CaptureFoldingComparison : public testing::TestWithParam<std::tuple<std::s
 TEST_P(CaptureFoldingComparison, ImportedCaptureFoldsLikeTheFoldingTool)
 {
     const auto [recording, flag] = GetParam();
-    if (!std::filesystem::exists(RecordingsDirectory()))
-        GTEST_SKIP() << "the shared perf script recordings are not here (" << RecordingsDirectory()
+    if (!std::filesystem::exists(SharedRecordings::Directory()))
+        GTEST_SKIP() << "the shared perf script recordings are not here (" << SharedRecordings::Directory()
                      << "); the comparison needs ../shared beside the clone, or QX_TEST_DATA pointing at "
                         "its testdata";
-    const std::filesystem::path expectedPath =
-        RecordingsDirectory() / "expected" / (recording + "-collapsed-" + flag + ".txt");
+    const std::filesystem::path expectedPath = SharedRecordings::ExpectedFile(recording, flag);
     const std::filesystem::path& capture = ImportedRecordings::Capture(recording);
 
     std::string folded;
@@ -70,7 +60,7 @@ TEST_P(CaptureFoldingComparison, ImportedCaptureFoldsLikeTheFoldingTool)
 }
 
 INSTANTIATE_TEST_SUITE_P(SharedRecordings, CaptureFoldingComparison,
-                         testing::Combine(testing::ValuesIn(kRecordings), testing::ValuesIn(kFlags)),
+                         testing::Combine(testing::ValuesIn(SharedRecordings::kNames), testing::ValuesIn(SharedRecordings::kOptions)),
                          [](const auto& info) {
                              std::string name =
                                  std::string(std::get<0>(info.param)) + "_" + std::get<1>(info.param);

@@ -2,6 +2,7 @@
 #include "Importers/FoldedStackNamer.h"
 #include "Importers/PerfScriptParser.h"
 #include "Importers/PerfScriptReader.h"
+#include "SharedRecordings.h"
 #include "Support/Paths.h"
 
 #include "Support/TempDirectory.h"
@@ -18,16 +19,6 @@ namespace {
 
 using namespace Profiler;
 
-const std::vector<std::string> kRecordings = {
-    "perf-cycles-instructions-01", "perf-dd-stacks-01",   "perf-funcab-cmd-01",
-    "perf-iperf-stacks-pidtid-01", "perf-java-stacks-01", "perf-js-stacks-01",
-};
-const std::vector<std::string> kFlags = {"pid", "tid", "kernel", "jit", "all", "addrs"};
-
-std::filesystem::path RecordingsDirectory()
-{
-    return TestSupport::TestDataDirectory() / "perf-script";
-}
 
 // The folded output of each shared recording, with each option, must be the folding tool's
 // own output byte for byte: that is what users compare our numbers with.
@@ -36,15 +27,14 @@ class FoldedStackComparison : public testing::TestWithParam<std::tuple<std::stri
 TEST_P(FoldedStackComparison, MatchesTheFoldingToolByteForByte)
 {
     const auto [recording, flag] = GetParam();
-    const std::filesystem::path directory = RecordingsDirectory();
+    const std::filesystem::path directory = SharedRecordings::Directory();
     if (!std::filesystem::exists(directory))
         GTEST_SKIP()
             << "the shared perf script recordings are not here (" << directory
             << "); the comparison needs ../shared beside the clone, or QX_TEST_DATA pointing at its testdata";
 
     const std::filesystem::path input = directory / (recording + ".txt");
-    const std::filesystem::path expectedPath =
-        directory / "expected" / (recording + "-collapsed-" + flag + ".txt");
+    const std::filesystem::path expectedPath = SharedRecordings::ExpectedFile(recording, flag);
     ASSERT_TRUE(std::filesystem::exists(input)) << input;
     ASSERT_TRUE(std::filesystem::exists(expectedPath)) << expectedPath;
 
@@ -62,7 +52,7 @@ TEST_P(FoldedStackComparison, MatchesTheFoldingToolByteForByte)
 }
 
 INSTANTIATE_TEST_SUITE_P(SharedRecordings, FoldedStackComparison,
-                         testing::Combine(testing::ValuesIn(kRecordings), testing::ValuesIn(kFlags)),
+                         testing::Combine(testing::ValuesIn(SharedRecordings::kNames), testing::ValuesIn(SharedRecordings::kOptions)),
                          [](const auto& info) {
                              std::string name =
                                  std::string(std::get<0>(info.param)) + "_" + std::get<1>(info.param);
