@@ -5,9 +5,8 @@
 #include "BenchmarkCapture.h"
 
 #include "CallGraphModel/CallGraph.h"
-#include "CallGraphModel/CallGraphDifference.h"
+#include "CallGraphModel/CallGraphReplay.h"
 #include "CallGraphModel/CallGraphModel.h"
-#include "CallGraphModel/CallGraphMultiOpenBarProcessor.h"
 #include "CallGraphModel/CallGraphOpenBarProcessorRouter.h"
 #include "CallGraphModel/CallGraphQuery.h"
 #include "CallGraphModel/OpenBarProcessor.h"
@@ -110,22 +109,7 @@ std::unique_ptr<CallGraph> ReplayRange(const BenchmarkCapture& capture, const st
                                        double start, double end)
 {
     const std::atomic<bool> canceled{false};
-    auto cumulative = [&](double time) {
-        auto graph = std::make_unique<CallGraph>(CallGraph::kQueryFirstBlockBytes);
-        CallGraphMultiOpenBarProcessor multi(capture.CreateEventSource(), *graph);
-        for (ThreadID thread : threads)
-            multi.AddProcessor(std::make_unique<OpenBarProcessor>(
-                capture, thread, true, OpenBarProcessor::kNoReportingInterval, 0.0));
-        multi.Seek(0.0);
-        multi.Replay(time, canceled);
-        multi.Finish(time, canceled);
-        return graph;
-    };
-    std::unique_ptr<CallGraph> atStart = cumulative(start);
-    std::unique_ptr<CallGraph> atEnd = cumulative(end);
-    auto result = std::make_unique<CallGraph>();
-    BuildDifference(&atStart->GetRoot(), atEnd->GetRoot(), result->GetRoot(), canceled);
-    return result;
+    return CallGraphReplay::Range(capture, threads, start, end, canceled);
 }
 
 void BM_ProcessorEvents(benchmark::State& state)

@@ -9,10 +9,7 @@
 // Run: RuntimeBenchmark --benchmark_out=BenchmarkResults/Runtime.json --benchmark_out_format=json
 // QX_RUNTIME_BENCH_KEEP=1 leaves the capture in /tmp; QX_RUNTIME_BENCH_CAPTURE=DIR reuses one.
 
-#include "CallGraphModel/CallGraphDifference.h"
-#include "CallGraphModel/CallGraphMultiOpenBarProcessor.h"
-#include "CallGraphModel/ITraceEventSource.h"
-#include "CallGraphModel/OpenBarProcessor.h"
+#include "CallGraphModel/CallGraphReplay.h"
 #include "CaptureModel/CaptureWriter.h"
 #include "CaptureModel/Session.h"
 #include "CaptureModel/TraceEventStream.h"
@@ -356,25 +353,9 @@ BENCHMARK(BM_RangeQueries)->UseManualTime()->Iterations(1)->Unit(benchmark::kSec
 /// G(end) - G(start) by replaying every event from the capture's start, without snapshots.
 std::unique_ptr<CallGraph> ReplayRange(const CaptureDocument& document, double start, double end)
 {
-    const IOpenBarInput& input = *document.GetModel()->GetContext().Input;
-    const std::vector<ThreadID> threads = document.GetModelThreads();
     const std::atomic<bool> canceled{false};
-    auto cumulative = [&](double time) {
-        auto graph = std::make_unique<CallGraph>(CallGraph::kQueryFirstBlockBytes);
-        CallGraphMultiOpenBarProcessor multi(input.CreateEventSource(), *graph);
-        for (ThreadID thread : threads)
-            multi.AddProcessor(std::make_unique<OpenBarProcessor>(
-                input, thread, true, OpenBarProcessor::kNoReportingInterval, 0.0));
-        multi.Seek(0.0);
-        multi.Replay(time, canceled);
-        multi.Finish(time, canceled);
-        return graph;
-    };
-    std::unique_ptr<CallGraph> atStart = cumulative(start);
-    std::unique_ptr<CallGraph> atEnd = cumulative(end);
-    auto result = std::make_unique<CallGraph>();
-    BuildDifference(&atStart->GetRoot(), atEnd->GetRoot(), result->GetRoot(), canceled);
-    return result;
+    return CallGraphReplay::Range(*document.GetModel()->GetContext().Input, document.GetModelThreads(), start, end,
+                                  canceled);
 }
 
 /// Three ranges of 2 s to 60 s in the last quarter, each answered from the snapshots and by a

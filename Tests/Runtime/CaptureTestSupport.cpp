@@ -1,10 +1,7 @@
 #include "CaptureTestSupport.h"
 
-#include "CallGraphModel/CallGraphDifference.h"
+#include "CallGraphModel/CallGraphReplay.h"
 #include "CallGraphModel/CallGraphModel.h"
-#include "CallGraphModel/CallGraphMultiOpenBarProcessor.h"
-#include "CallGraphModel/ITraceEventSource.h"
-#include "CallGraphModel/OpenBarProcessor.h"
 #include "CaptureModel/Session.h"
 #include "CaptureModel/SyntheticCaptureGenerator.h"
 #include "Runtime/CaptureDocument.h"
@@ -50,24 +47,10 @@ std::unique_ptr<CallGraph> ReplayRange(const CaptureDocument& document, const st
 {
     const IOpenBarInput& input = *document.GetModel()->GetContext().Input;
     const std::atomic<bool> canceled{false};
-    auto cumulative = [&](double time) {
-        auto graph = std::make_unique<CallGraph>(CallGraph::kQueryFirstBlockBytes);
-        CallGraphMultiOpenBarProcessor multi(input.CreateEventSource(), *graph);
-        const double origin = std::numeric_limits<double>::lowest();
-        for (ThreadID thread : threads)
-            multi.AddProcessor(std::make_unique<OpenBarProcessor>(
-                input, thread, true, OpenBarProcessor::kNoReportingInterval, origin));
-        EXPECT_TRUE(multi.Seek(origin));
-        EXPECT_TRUE(multi.Replay(time, canceled));
-        EXPECT_TRUE(multi.Finish(time, canceled));
-        return graph;
-    };
-    if (end == CallGraphModel::kEndOfCapture)
-        return cumulative(end);
-    std::unique_ptr<CallGraph> atStart = cumulative(start);
-    std::unique_ptr<CallGraph> atEnd = cumulative(end);
-    auto result = std::make_unique<CallGraph>();
-    BuildDifference(&atStart->GetRoot(), atEnd->GetRoot(), result->GetRoot(), canceled);
+    std::unique_ptr<CallGraph> result = end == CallGraphModel::kEndOfCapture
+                                            ? CallGraphReplay::Cumulative(input, threads, end, canceled)
+                                            : CallGraphReplay::Range(input, threads, start, end, canceled);
+    EXPECT_TRUE(result) << "the replay from the start failed";
     return result;
 }
 
