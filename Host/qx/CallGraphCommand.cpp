@@ -212,15 +212,9 @@ int RunCallGraphCommand(const std::vector<std::string>& arguments)
     }
 
     CaptureDocument document;
-    if (!Qx::OpenCapture("callgraph", parsed.positionals[0], document))
-        return Qx::kExitBadCapture;
     CaptureDocument::Selection selection;
-    if (!Qx::ReadSelection(parsed, document, selection, error))
-        return Qx::UsageError("callgraph", kUsage, error);
-    if (!Qx::EnsureProcessed("callgraph", document, false, true))
-        return Qx::kExitBadCapture;
-    if (!Qx::CheckSelectionThreads(document, selection, error))
-        return Qx::UsageError("callgraph", kUsage, error);
+    if (const int status = Qx::OpenSelection("callgraph", kUsage, parsed, document, selection); status != Qx::kExitOk)
+        return status;
 
     Serialization::ErrorList errors;
     std::unique_ptr<CallGraph> graph = document.QueryCallGraph(selection, errors);

@@ -160,6 +160,21 @@ bool CheckSelectionThreads(const CaptureDocument& document, const CaptureDocumen
     return true;
 }
 
+int OpenSelection(const char* command, const char* usage, const ParsedArguments& parsed, CaptureDocument& document,
+                  CaptureDocument::Selection& selection)
+{
+    if (!OpenCapture(command, parsed.positionals[0], document))
+        return kExitBadCapture;
+    std::string error;
+    if (!ReadSelection(parsed, document, selection, error))
+        return UsageError(command, usage, error);
+    if (!EnsureProcessed(command, document, false, true))
+        return kExitBadCapture;
+    if (!CheckSelectionThreads(document, selection, error))
+        return UsageError(command, usage, error);
+    return kExitOk;
+}
+
 bool OpenCapture(const char* command, const std::string& path, CaptureDocument& document)
 {
     Serialization::ErrorList errors;

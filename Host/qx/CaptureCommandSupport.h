@@ -53,6 +53,12 @@ bool ReadSelection(const ParsedArguments& parsed, const CaptureDocument& documen
 bool CheckSelectionThreads(const CaptureDocument& document, const CaptureDocument::Selection& selection,
                            std::string& error);
 
+/// What callgraph and functions do before they query: open the capture named by the first
+/// positional argument, read the selection, process the capture when it is not yet, and check
+/// the selected threads. Returns kExitOk, or the exit status after printing why not.
+int OpenSelection(const char* command, const char* usage, const ParsedArguments& parsed, CaptureDocument& document,
+                  CaptureDocument::Selection& selection);
+
 /// Opens the capture; prints the error and returns false when it cannot be read.
 bool OpenCapture(const char* command, const std::string& path, CaptureDocument& document);
 /// Processes the capture unless it is processed already, with a progress bar on a terminal and

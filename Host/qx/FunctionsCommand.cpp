@@ -58,15 +58,9 @@ int RunFunctionsCommand(const std::vector<std::string>& arguments)
     }
 
     CaptureDocument document;
-    if (!Qx::OpenCapture("functions", parsed.positionals[0], document))
-        return Qx::kExitBadCapture;
     CaptureDocument::Selection selection;
-    if (!Qx::ReadSelection(parsed, document, selection, error))
-        return Qx::UsageError("functions", kUsage, error);
-    if (!Qx::EnsureProcessed("functions", document, false, true))
-        return Qx::kExitBadCapture;
-    if (!Qx::CheckSelectionThreads(document, selection, error))
-        return Qx::UsageError("functions", kUsage, error);
+    if (const int status = Qx::OpenSelection("functions", kUsage, parsed, document, selection); status != Qx::kExitOk)
+        return status;
 
     Serialization::ErrorList errors;
     std::shared_ptr<const CallGraph> graph = document.QueryCallGraph(selection, errors);
