@@ -422,9 +422,9 @@ bool ReadJson(std::string_view text, const RTTI::Registry& registry, const RTTI:
 
     JsonValueReader reader(registry, factory, errors);
     std::vector<std::unique_ptr<RTTI::Object>> roots;
-    auto objects = document.FindMember("Objects");
-    if (objects != document.MemberEnd() && objects->value.IsArray()) {
-        for (const JsonValue& element : objects->value.GetArray()) {
+    // HasMember rather than comparing member iterators, which C++20 finds ambiguous in RapidJSON.
+    if (document.HasMember("Objects") && document["Objects"].IsArray()) {
+        for (const JsonValue& element : document["Objects"].GetArray()) {
             std::unique_ptr<RTTI::Object> root = reader.ReadRoot(element);
             if (!root)
                 return false;
