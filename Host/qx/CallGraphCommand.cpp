@@ -26,7 +26,7 @@ constexpr const char* kHelp =
     "\n"
     "Options:\n"
     "  --threads ID,...   only these threads (default: all)\n"
-    "  --from MS          start of the time range in capture milliseconds (default: the start)\n"
+    "  --from MS          start of the time range in ms from the capture's start (default: 0)\n"
     "  --to MS            end of the time range (default: the end); without --from and --to the\n"
     "                     whole capture is shown\n"
     "  --depth N          print N levels of calls at most (default: all)\n"
@@ -161,7 +161,7 @@ private:
     double mTotal;
 };
 
-std::string DescribeSelection(const CaptureDocument::Selection& selection)
+std::string DescribeSelection(const CaptureDocument& document, const CaptureDocument::Selection& selection)
 {
     std::string text;
     if (selection.threads.empty()) {
@@ -174,7 +174,9 @@ std::string DescribeSelection(const CaptureDocument::Selection& selection)
     if (selection.IsWholeCapture())
         return text + ", whole capture";
     char range[96];
-    std::snprintf(range, sizeof(range), ", %.3f to %.3f ms", selection.from, selection.to);
+    const double start = document.GetSession().GetStartTimeMs();
+    std::snprintf(range, sizeof(range), ", %.3f to %.3f ms from the start", selection.from - start,
+                  selection.to - start);
     return text + range;
 }
 
@@ -237,15 +239,15 @@ int RunCallGraphCommand(const std::vector<std::string>& arguments)
         out += "],\"whole_capture\":";
         out += selection.IsWholeCapture() ? "true" : "false";
         if (!selection.IsWholeCapture())
-            out += ",\"from_ms\":" + Qx::JsonNumber(selection.from) +
-                   ",\"to_ms\":" + Qx::JsonNumber(selection.to);
+            out += ",\"from_ms\":" + Qx::JsonNumber(selection.from - document.GetSession().GetStartTimeMs()) +
+                   ",\"to_ms\":" + Qx::JsonNumber(selection.to - document.GetSession().GetStartTimeMs());
         out += ",\"total_ms\":" + Qx::JsonNumber(total) + ",\"children\":";
         printer.Json(graph->GetRoot(), 1, out);
         out += "}\n";
         std::fputs(out.c_str(), stdout);
     } else {
         std::printf("Call graph of %s (%s)\n", document.GetPath().c_str(),
-                    DescribeSelection(selection).c_str());
+                    DescribeSelection(document, selection).c_str());
         std::printf("Total: %.3f ms\n\n", total);
         std::printf("%13s %7s %13s %9s  %s  (%s)\n", "Inclusive ms", "%", "Exclusive ms", "Samples",
                     "Function", "thread states, ms");

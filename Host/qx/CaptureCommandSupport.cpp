@@ -135,10 +135,13 @@ bool ReadSelection(const ParsedArguments& parsed, const CaptureDocument& documen
             return false;
         }
     if (from || to) {
-        selection.from = from.value_or(document.GetSession().GetStartTimeMs());
+        // Times on the command line count from the capture's start: perf stamps events with the
+        // machine's uptime, which nobody wants to type.
+        const double start = document.GetSession().GetStartTimeMs();
+        selection.from = start + from.value_or(0.0);
         // Open bars of the last samples reach one interval past the last event.
-        selection.to =
-            to.value_or(document.GetCaptureEndTime() + document.GetSession().GetSampleIntervalMs());
+        selection.to = to ? start + *to
+                          : document.GetCaptureEndTime() + document.GetSession().GetSampleIntervalMs();
         if (selection.from > selection.to) {
             error = "--from must not be later than --to";
             return false;

@@ -78,6 +78,18 @@ TEST(QxImportCommand, ImportedRecordingFoldsLikeItsText)
         EXPECT_EQ(folded.out, FoldText(input, *FoldOptions::FromFlag(flag))) << flag;
     }
 
+    // Ranges count from the capture's start, not from perf's clock (the machine's uptime).
+    auto total = [&](const std::string& range) {
+        const RunResult graph = RunQx(directory, "callgraph " + Quote(capture) + range + " --depth 1");
+        EXPECT_EQ(graph.exitCode, 0) << graph.err;
+        const std::size_t at = graph.out.find("Total: ");
+        return at == std::string::npos ? -1.0 : std::strtod(graph.out.c_str() + at + 7, nullptr);
+    };
+    const double whole = total("");
+    const double firstTenth = total(" --from 0 --to 30");
+    EXPECT_GT(firstTenth, 0.0);
+    EXPECT_LT(firstTenth, whole);
+
     // A second import into the same directory is refused and changes nothing.
     const RunResult again = RunQx(directory, "import " + Quote(input) + " -o " + Quote(capture));
     EXPECT_EQ(again.exitCode, 2);
