@@ -59,15 +59,7 @@ TEST_P(CaptureFoldingComparison, ImportedCaptureFoldsLikeTheFoldingTool)
     EXPECT_EQ(folded, TestSupport::ReadFile(expectedPath));
 }
 
-INSTANTIATE_TEST_SUITE_P(SharedRecordings, CaptureFoldingComparison,
-                         testing::Combine(testing::ValuesIn(SharedRecordings::kNames), testing::ValuesIn(SharedRecordings::kOptions)),
-                         [](const auto& info) {
-                             std::string name =
-                                 std::string(std::get<0>(info.param)) + "_" + std::get<1>(info.param);
-                             for (char& c : name)
-                                 if (c == '-')
-                                     c = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(SharedRecordings, CaptureFoldingComparison, SharedRecordings::AllCases(),
+                         SharedRecordings::CaseName);
 
 } // namespace

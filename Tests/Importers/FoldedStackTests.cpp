@@ -51,16 +51,8 @@ TEST_P(FoldedStackComparison, MatchesTheFoldingToolByteForByte)
     EXPECT_EQ(collector.ToText(), TestSupport::ReadFile(expectedPath));
 }
 
-INSTANTIATE_TEST_SUITE_P(SharedRecordings, FoldedStackComparison,
-                         testing::Combine(testing::ValuesIn(SharedRecordings::kNames), testing::ValuesIn(SharedRecordings::kOptions)),
-                         [](const auto& info) {
-                             std::string name =
-                                 std::string(std::get<0>(info.param)) + "_" + std::get<1>(info.param);
-                             for (char& c : name)
-                                 if (c == '-')
-                                     c = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(SharedRecordings, FoldedStackComparison, SharedRecordings::AllCases(),
+                         SharedRecordings::CaseName);
 
 std::string FoldFrame(std::string_view symbol, std::string_view dso, const FoldOptions& options = {},
                       std::string_view process = "app", uint64_t address = 0x10)

@@ -3,6 +3,7 @@
 #include "Importers/PerfScriptParser.h"
 #include "Importers/PerfScriptReader.h"
 #include "Importers/PerfWaitReasonMapper.h"
+#include "Support/ShellCommand.h"
 #include "Support/TempDirectory.h"
 
 #include "CaptureModel/CaptureModelTypes.h"
@@ -17,7 +18,6 @@
 
 #include <cstdlib>
 #include <string>
-#include <sys/wait.h>
 
 // The qx commands as users run them: the built binary, its exit codes and messages.
 
@@ -25,32 +25,11 @@ namespace {
 
 using namespace Profiler;
 
-struct RunResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using TestSupport::ShellQuote;
 
-std::string Quote(const std::string& text)
+TestSupport::ShellResult RunQx(const TestSupport::TempDirectory& directory, const std::string& arguments)
 {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-RunResult RunQx(const TestSupport::TempDirectory& directory, const std::string& arguments)
-{
-    const std::filesystem::path out = directory / "stdout.txt";
-    const std::filesystem::path err = directory / "stderr.txt";
-    const std::string command = Quote(QX_BINARY) + " " + arguments + " >" + Quote(out.string()) + " 2>" +
-                                Quote(err.string()) + " </dev/null";
-    const int status = std::system(command.c_str());
-    RunResult result;
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = TestSupport::ReadFile(out);
-    result.err = TestSupport::ReadFile(err);
-    return result;
+    return TestSupport::RunShell(ShellQuote(QX_BINARY) + " " + arguments, directory.GetPath());
 }
 
 std::string FoldText(const std::string& path, const FoldOptions& options)
@@ -68,19 +47,19 @@ TEST(QxImportCommand, ImportedRecordingFoldsLikeItsText)
     const std::string input = std::string(QX_IMPORTERS_TEST_DATA) + "/demo-small.txt.gz";
     const std::string capture = (directory / "capture").string();
 
-    const RunResult imported = RunQx(directory, "import " + Quote(input) + " -o " + Quote(capture));
+    const auto imported = RunQx(directory, "import " + ShellQuote(input) + " -o " + ShellQuote(capture));
     ASSERT_EQ(imported.exitCode, 0) << imported.err;
     EXPECT_THAT(imported.out, testing::HasSubstr("samples of cpu-clock"));
 
     for (const char* flag : {"tid", "all"}) {
-        const RunResult folded = RunQx(directory, "folded " + Quote(capture) + " --" + flag);
+        const auto folded = RunQx(directory, "folded " + ShellQuote(capture) + " --" + flag);
         ASSERT_EQ(folded.exitCode, 0) << folded.err;
         EXPECT_EQ(folded.out, FoldText(input, *FoldOptions::FromFlag(flag))) << flag;
     }
 
     // Ranges count from the capture's start, not from perf's clock (the machine's uptime).
     auto total = [&](const std::string& range) {
-        const RunResult graph = RunQx(directory, "callgraph " + Quote(capture) + range + " --depth 1");
+        const auto graph = RunQx(directory, "callgraph " + ShellQuote(capture) + range + " --depth 1");
         EXPECT_EQ(graph.exitCode, 0) << graph.err;
         const std::size_t at = graph.out.find("Total: ");
         return at == std::string::npos ? -1.0 : std::strtod(graph.out.c_str() + at + 7, nullptr);
@@ -91,7 +70,7 @@ TEST(QxImportCommand, ImportedRecordingFoldsLikeItsText)
     EXPECT_LT(firstTenth, whole);
 
     // A second import into the same directory is refused and changes nothing.
-    const RunResult again = RunQx(directory, "import " + Quote(input) + " -o " + Quote(capture));
+    const auto again = RunQx(directory, "import " + ShellQuote(input) + " -o " + ShellQuote(capture));
     EXPECT_EQ(again.exitCode, 2);
     EXPECT_THAT(again.err, testing::HasSubstr(capture));
     EXPECT_THAT(again.err, testing::HasSubstr("not an empty directory"));
@@ -100,7 +79,7 @@ TEST(QxImportCommand, ImportedRecordingFoldsLikeItsText)
 TEST(QxImportCommand, ExitCodesAndMessagesForBadArguments)
 {
     TestSupport::TempDirectory directory;
-    const RunResult noOutput = RunQx(directory, "import x.txt");
+    const auto noOutput = RunQx(directory, "import x.txt");
     EXPECT_EQ(noOutput.exitCode, 1);
     EXPECT_THAT(noOutput.err, testing::HasSubstr("-o CAPTURE_DIR is required"));
     EXPECT_EQ(RunQx(directory, "import x.txt -o y --interval-ms -3").exitCode, 1);
@@ -108,7 +87,7 @@ TEST(QxImportCommand, ExitCodesAndMessagesForBadArguments)
     EXPECT_EQ(RunQx(directory, "folded c --frames").exitCode, 1);
 
     const std::string missing = (directory / "missing.txt").string();
-    const RunResult unreadable = RunQx(directory, "import " + Quote(missing) + " -o " + Quote((directory / "c").string()));
+    const auto unreadable = RunQx(directory, "import " + ShellQuote(missing) + " -o " + ShellQuote((directory / "c").string()));
     EXPECT_EQ(unreadable.exitCode, 2);
     EXPECT_THAT(unreadable.err, testing::HasSubstr(missing));
     EXPECT_FALSE(std::filesystem::exists(directory / "c"));
@@ -116,7 +95,7 @@ TEST(QxImportCommand, ExitCodesAndMessagesForBadArguments)
     const std::filesystem::path bad = directory / "bad";
     std::filesystem::create_directories(bad);
     TestSupport::WriteFile(bad / "bad.session", "not a session");
-    const RunResult corrupt = RunQx(directory, "folded " + Quote(bad.string()));
+    const auto corrupt = RunQx(directory, "folded " + ShellQuote(bad.string()));
     EXPECT_EQ(corrupt.exitCode, 2);
     EXPECT_THAT(corrupt.err, testing::HasSubstr("bad.session"));
 }
@@ -129,8 +108,8 @@ TEST(QxRecordCommand, RecordsTheDemoWithSleepSwitchesOnItsSleeper)
         GTEST_SKIP() << "perf cannot record here: " << problem;
     TestSupport::TempDirectory directory;
     const std::string capture = (directory / "recording").string();
-    const RunResult recorded =
-        RunQx(directory, "record -o " + Quote(capture) + " -- " + Quote(QX_DEMO_PROGRAM) + " --seconds 1");
+    const auto recorded =
+        RunQx(directory, "record -o " + ShellQuote(capture) + " -- " + ShellQuote(QX_DEMO_PROGRAM) + " --seconds 1");
     if (recorded.exitCode == 2 && recorded.err.find("perf record") != std::string::npos)
         GTEST_SKIP() << "perf is installed but could not record on this machine: " << recorded.err;
     ASSERT_EQ(recorded.exitCode, 0) << recorded.err;

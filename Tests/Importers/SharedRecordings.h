@@ -2,7 +2,10 @@
 
 #include "Support/Paths.h"
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -24,6 +27,22 @@ inline std::filesystem::path Directory()
 inline std::filesystem::path ExpectedFile(const std::string& name, const std::string& option)
 {
     return Directory() / "expected" / (name + "-collapsed-" + option + ".txt");
+}
+
+/// Every (recording, option) pair, for INSTANTIATE_TEST_SUITE_P.
+inline auto AllCases()
+{
+    return testing::Combine(testing::ValuesIn(kNames), testing::ValuesIn(kOptions));
+}
+
+/// A test name for a pair: "perf_dd_stacks_01_pid".
+inline std::string CaseName(const testing::TestParamInfo<std::tuple<std::string, std::string>>& info)
+{
+    std::string name = std::get<0>(info.param) + "_" + std::get<1>(info.param);
+    for (char& c : name)
+        if (c == '-')
+            c = '_';
+    return name;
 }
 
 } // namespace SharedRecordings

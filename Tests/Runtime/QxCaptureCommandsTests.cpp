@@ -3,6 +3,7 @@
 
 #include "CaptureTestSupport.h"
 
+#include "Support/ShellCommand.h"
 #include "Support/TempDirectory.h"
 
 #include <gmock/gmock.h>
@@ -11,37 +12,18 @@
 
 #include <cstdio>
 #include <sstream>
-#include <sys/wait.h>
 
 namespace {
 
 using testing::HasSubstr;
 using testing::Not;
 
-struct CommandResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using CommandResult = TestSupport::ShellResult;
 
 /// Runs qx with `arguments` (shell words) in `directory`, standard input not a terminal.
 CommandResult Qx(const std::filesystem::path& directory, const std::string& arguments)
 {
-    const std::filesystem::path errPath = directory / "qx-stderr.txt";
-    const std::string command = "cd '" + directory.string() + "' && '" QX_QX_EXECUTABLE "' " + arguments +
-                                " 2>'" + errPath.string() + "' </dev/null";
-    CommandResult result;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return result;
-    char buffer[65536];
-    while (std::size_t read = std::fread(buffer, 1, sizeof(buffer), pipe))
-        result.out.append(buffer, read);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.err = TestSupport::ReadFile(errPath);
-    std::filesystem::remove(errPath);
-    return result;
+    return TestSupport::RunShell(TestSupport::ShellQuote(QX_QX_EXECUTABLE) + " " + arguments, directory);
 }
 
 std::vector<std::string> Lines(const std::string& text)
@@ -72,12 +54,12 @@ GeneratedCapture& Capture()
 TEST(QxCaptureCommands, GenerateInfoAndProcessTwice)
 {
     GeneratedCapture& capture = Capture();
-    ASSERT_EQ(capture.generate.status, 0) << capture.generate.err;
+    ASSERT_EQ(capture.generate.exitCode, 0) << capture.generate.err;
     EXPECT_THAT(capture.generate.out, HasSubstr("Wrote cap: "));
     EXPECT_THAT(capture.generate.out, HasSubstr(", 3 threads,"));
 
     const CommandResult info = Qx(capture.directory.GetPath(), "info cap");
-    ASSERT_EQ(info.status, 0) << info.err;
+    ASSERT_EQ(info.exitCode, 0) << info.err;
     EXPECT_THAT(info.out, HasSubstr("Capture:          cap/cap.session\n"));
     EXPECT_THAT(info.out, HasSubstr("Platform:         Linux\n"));
     EXPECT_THAT(info.out, HasSubstr("Sample interval:  1.000 ms\n"));
@@ -86,7 +68,7 @@ TEST(QxCaptureCommands, GenerateInfoAndProcessTwice)
     EXPECT_THAT(info.out, HasSubstr("Call graph model: not processed"));
 
     const CommandResult first = Qx(capture.directory.GetPath(), "process cap");
-    ASSERT_EQ(first.status, 0) << first.err;
+    ASSERT_EQ(first.exitCode, 0) << first.err;
     EXPECT_THAT(first.out, HasSubstr("Processed "));
     // Not a terminal: plain progress lines, one per tenth.
     EXPECT_THAT(first.err, HasSubstr("Processing: 50%\n"));
@@ -95,7 +77,7 @@ TEST(QxCaptureCommands, GenerateInfoAndProcessTwice)
     const auto modelTime = std::filesystem::last_write_time(capture.directory / "cap/CallGraph/Model.dat");
 
     const CommandResult second = Qx(capture.directory.GetPath(), "process cap");
-    ASSERT_EQ(second.status, 0) << second.err;
+    ASSERT_EQ(second.exitCode, 0) << second.err;
     EXPECT_EQ(second.out, "Already processed: cap/CallGraph\n");
     EXPECT_EQ(second.err, "");
     EXPECT_EQ(std::filesystem::last_write_time(capture.directory / "cap/CallGraph/Model.dat"), modelTime);
@@ -107,11 +89,11 @@ TEST(QxCaptureCommands, GenerateInfoAndProcessTwice)
 TEST(QxCaptureCommands, CallGraphAsTextJsonAndFoldedAgree)
 {
     GeneratedCapture& capture = Capture();
-    ASSERT_EQ(capture.generate.status, 0);
+    ASSERT_EQ(capture.generate.exitCode, 0);
     const std::filesystem::path& directory = capture.directory.GetPath();
 
     const CommandResult text = Qx(directory, "callgraph cap --depth 2");
-    ASSERT_EQ(text.status, 0) << text.err;
+    ASSERT_EQ(text.exitCode, 0) << text.err;
     const std::vector<std::string> lines = Lines(text.out);
     ASSERT_GE(lines.size(), 6u);
     EXPECT_EQ(lines[0], "Call graph of cap/cap.session (all threads, whole capture)");
@@ -136,7 +118,7 @@ TEST(QxCaptureCommands, CallGraphAsTextJsonAndFoldedAgree)
     }
 
     const CommandResult json = Qx(directory, "callgraph cap --format json");
-    ASSERT_EQ(json.status, 0) << json.err;
+    ASSERT_EQ(json.exitCode, 0) << json.err;
     rapidjson::Document document;
     document.Parse(json.out.c_str());
     ASSERT_FALSE(document.HasParseError());
@@ -166,7 +148,7 @@ TEST(QxCaptureCommands, CallGraphAsTextJsonAndFoldedAgree)
     }
 
     const CommandResult folded = Qx(directory, "callgraph cap --format folded");
-    ASSERT_EQ(folded.status, 0) << folded.err;
+    ASSERT_EQ(folded.exitCode, 0) << folded.err;
     uint64_t foldedSamples = 0;
     for (const std::string& line : Lines(folded.out)) {
         const std::size_t space = line.rfind(' ');
@@ -178,7 +160,7 @@ TEST(QxCaptureCommands, CallGraphAsTextJsonAndFoldedAgree)
     EXPECT_EQ(foldedSamples, jsonSamples);
 
     const CommandResult csv = Qx(directory, "functions cap --format csv");
-    ASSERT_EQ(csv.status, 0) << csv.err;
+    ASSERT_EQ(csv.exitCode, 0) << csv.err;
     const std::vector<std::string> rows = Lines(csv.out);
     ASSERT_GE(rows.size(), 10u);
     EXPECT_EQ(rows[0],
@@ -192,12 +174,12 @@ TEST(QxCaptureCommands, CallGraphAsTextJsonAndFoldedAgree)
 TEST(QxCaptureCommands, SelectionsNarrowTheGraphAndTheFunctionList)
 {
     GeneratedCapture& capture = Capture();
-    ASSERT_EQ(capture.generate.status, 0);
+    ASSERT_EQ(capture.generate.exitCode, 0);
     const std::filesystem::path& directory = capture.directory.GetPath();
 
     const CommandResult range =
         Qx(directory, "callgraph cap --threads 2001 --from 1000 --to=3000 --format json");
-    ASSERT_EQ(range.status, 0) << range.err;
+    ASSERT_EQ(range.exitCode, 0) << range.err;
     rapidjson::Document document;
     document.Parse(range.out.c_str());
     ASSERT_FALSE(document.HasParseError());
@@ -209,18 +191,18 @@ TEST(QxCaptureCommands, SelectionsNarrowTheGraphAndTheFunctionList)
 
     const CommandResult depthOne =
         Qx(directory, "callgraph cap --threads 2000,2002 --depth 1 --min-percent 1");
-    ASSERT_EQ(depthOne.status, 0) << depthOne.err;
+    ASSERT_EQ(depthOne.exitCode, 0) << depthOne.err;
     EXPECT_THAT(depthOne.out, HasSubstr("(threads 2000,2002, whole capture)"));
     const std::vector<std::string> lines = Lines(depthOne.out);
     EXPECT_EQ(lines.size(), 4u + 2u); // two entry functions, nothing below them
 
     const CommandResult functions = Qx(directory, "functions cap --top 5 --from 2000 --to 4000");
-    ASSERT_EQ(functions.status, 0) << functions.err;
+    ASSERT_EQ(functions.exitCode, 0) << functions.err;
     EXPECT_THAT(functions.out, HasSubstr("Functions of cap/cap.session: 5 of "));
     EXPECT_EQ(Lines(functions.out).size(), 3u + 5u);
 
     const CommandResult json = Qx(directory, "functions cap --top 3 --format json");
-    ASSERT_EQ(json.status, 0) << json.err;
+    ASSERT_EQ(json.exitCode, 0) << json.err;
     rapidjson::Document list;
     list.Parse(json.out.c_str());
     ASSERT_FALSE(list.HasParseError());
@@ -254,7 +236,7 @@ TEST(QxCaptureCommands, UsageErrorsExitOneWithTheReason)
     };
     for (const Case& c : cases) {
         const CommandResult result = Qx(directory, c.arguments);
-        EXPECT_EQ(result.status, 1) << c.arguments << "\n" << result.err;
+        EXPECT_EQ(result.exitCode, 1) << c.arguments << "\n" << result.err;
         // Commands that need the model process the capture first, with progress lines.
         std::vector<std::string> lines;
         for (const std::string& line : Lines(result.err))
@@ -267,13 +249,13 @@ TEST(QxCaptureCommands, UsageErrorsExitOneWithTheReason)
     }
     for (const char* command : {"info", "process", "callgraph", "functions", "generate"}) {
         const CommandResult help = Qx(directory, std::string(command) + " --help");
-        EXPECT_EQ(help.status, 0) << command;
+        EXPECT_EQ(help.exitCode, 0) << command;
         EXPECT_THAT(help.out, HasSubstr(std::string("Usage: qx ") + command)) << command;
         EXPECT_THAT(help.out, HasSubstr("Exit status:")) << command;
     }
     for (const char* command : {"plugins", "import", "record", "folded"}) {
         const CommandResult help = Qx(directory, std::string(command) + " --help");
-        EXPECT_EQ(help.status, 0) << command << "\n" << help.err;
+        EXPECT_EQ(help.exitCode, 0) << command << "\n" << help.err;
         EXPECT_THAT(help.out, HasSubstr(std::string("Usage: qx ") + command)) << command;
     }
     const CommandResult list = Qx(directory, "--help");
@@ -306,7 +288,7 @@ TEST(QxCaptureCommands, BadCapturesExitTwoWithOneLineNamingTheFile)
     };
     for (const Case& c : cases) {
         const CommandResult result = Qx(directory.GetPath(), c.arguments);
-        EXPECT_EQ(result.status, 2) << c.arguments << "\n" << result.err;
+        EXPECT_EQ(result.exitCode, 2) << c.arguments << "\n" << result.err;
         // Progress lines may come first; the error is one line of its own.
         std::vector<std::string> errorLines;
         for (const std::string& line : Lines(result.err))

@@ -1,5 +1,6 @@
 #include "RTTI/Registry.h"
 #include "Runtime/PluginLoader.h"
+#include "Support/ShellCommand.h"
 #include "Support/TempDirectory.h"
 
 #include <gmock/gmock.h>
@@ -8,7 +9,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <sys/wait.h>
 
 namespace {
 
@@ -23,19 +23,11 @@ struct CommandResult {
 CommandResult RunQx(const std::string& arguments)
 {
     TestSupport::TempDirectory directory;
-    const std::string command = "cd '" + directory.GetPath().string() + "' && XDG_STATE_HOME='" +
-                                directory.GetPath().string() + "' '" QX_QX_EXECUTABLE "' " + arguments +
-                                " 2>&1";
-    CommandResult result;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return result;
-    char buffer[4096];
-    while (std::size_t read = std::fread(buffer, 1, sizeof(buffer), pipe))
-        result.output.append(buffer, read);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    const TestSupport::ShellResult result = TestSupport::RunShell(
+        "XDG_STATE_HOME=" + TestSupport::ShellQuote(directory.GetPath().string()) + " " +
+            TestSupport::ShellQuote(QX_QX_EXECUTABLE) + " " + arguments + " 2>&1",
+        directory.GetPath());
+    return {result.exitCode, result.out};
 }
 
 /// The number of types the plugin registers into a fresh registry of this process.
