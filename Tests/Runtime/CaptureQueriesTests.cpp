@@ -1,0 +1,220 @@
+// The query API that the views and qx share: superseding, completion on the caller's executor,
+// errors kept apart from cancellation, and what a capture with missing files may still answer.
+
+#include "CaptureTestSupport.h"
+
+#include "CallGraphModel/Document/CaptureDocument.h"
+#include "CallGraphModel/Document/CaptureQueries.h"
+#include "Support/TempDirectory.h"
+#include "System/Platform/FileLock.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <deque>
+#include <latch>
+#include <mutex>
+#include <unistd.h>
+
+using namespace Profiler;
+using RuntimeTest::Query;
+using RuntimeTest::Range;
+using testing::HasSubstr;
+
+namespace {
+
+constexpr double kWhole = CallGraphModel::kEndOfCapture;
+
+/// A processed copy of the shared capture in its own directory.
+std::filesystem::path ProcessedCapture(const TestSupport::TempDirectory& directory)
+{
+    const std::filesystem::path capture = directory / "capture";
+    RuntimeTest::CopyCapture(capture);
+    CaptureDocument document;
+    Serialization::ErrorList errors;
+    EXPECT_TRUE(document.Open(capture, errors)) << errors.ToString();
+    EXPECT_EQ(document.Process({}, errors), CaptureDocument::EProcessResult::Processed) << errors.ToString();
+    return capture;
+}
+
+/// An executor that queues its tasks, as a user interface thread's event loop does, until the
+/// test runs them.
+class QueuedExecutor {
+public:
+    Executor Get()
+    {
+        return [this](std::function<void()> task) {
+            std::lock_guard lock(mMutex);
+            mTasks.push_back(std::move(task));
+            mQueued.notify_all();
+        };
+    }
+    void WaitForTasks(std::size_t count)
+    {
+        std::unique_lock lock(mMutex);
+        mQueued.wait(lock, [&] { return mTasks.size() >= count; });
+    }
+    void RunAll()
+    {
+        std::deque<std::function<void()>> tasks;
+        {
+            std::lock_guard lock(mMutex);
+            tasks.swap(mTasks);
+        }
+        for (auto& task : tasks)
+            task();
+    }
+
+private:
+    std::mutex mMutex;
+    std::condition_variable mQueued;
+    std::deque<std::function<void()>> mTasks;
+};
+
+TEST(CaptureQueries, ANewerRequestSupersedesTheOlderWhoseLateResultIsDropped)
+{
+    TestSupport::TempDirectory directory;
+    CaptureDocument document;
+    Serialization::ErrorList errors;
+    ASSERT_TRUE(document.Open(ProcessedCapture(directory), errors));
+    QueuedExecutor executor;
+    CaptureQueries queries(document, executor.Get());
+    std::vector<CallGraphResult> results;
+    auto collect = [&](CallGraphResult result) { results.push_back(std::move(result)); };
+
+    const uint64_t first = queries.SubmitCallGraph(Range({}, 1000.0, 9000.0), collect);
+    const uint64_t second = queries.SubmitCallGraph(Range({}, 2000.0, 3000.0), collect);
+    EXPECT_GT(second, first);
+    // Whether the first was canceled in time or finished before the second came, its result must
+    // not reach the caller as an answer.
+    executor.WaitForTasks(2);
+    executor.RunAll();
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].Request.Generation, first);
+    EXPECT_EQ(results[0].Outcome, EQueryOutcome::Canceled);
+    EXPECT_EQ(results[0].Graph, nullptr);
+    EXPECT_EQ(results[1].Request.Generation, second);
+    ASSERT_EQ(results[1].Outcome, EQueryOutcome::Graph) << results[1].Errors.ToString();
+    EXPECT_NEAR(results[1].Graph->GetTotalTime(), 3 * 1000.0, 50.0);
+
+    // A result that is ready but not yet run when a newer request comes is dropped too.
+    results.clear();
+    queries.SubmitCallGraph(Range({}, 0.0, kWhole), collect);
+    executor.WaitForTasks(1);
+    queries.SubmitCallGraph(Range({}, 0.0, 500.0), collect);
+    executor.WaitForTasks(2);
+    executor.RunAll();
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].Outcome, EQueryOutcome::Canceled);
+    EXPECT_EQ(results[1].Outcome, EQueryOutcome::Graph);
+}
+
+TEST(CaptureQueries, ErrorsAreNeitherGraphsNorCancelsAndNeverCompleteInsideSubmit)
+{
+    TestSupport::TempDirectory directory;
+    RuntimeTest::CopyCapture(directory / "capture");
+    CaptureDocument document;
+    Serialization::ErrorList errors;
+    ASSERT_TRUE(document.Open(directory / "capture", errors));
+    CaptureQueries queries(document, MakeInlineExecutor());
+    bool submitting = true;
+    std::latch done(1);
+    CallGraphResult outcome;
+    queries.SubmitCallGraph({}, [&](CallGraphResult result) {
+        EXPECT_FALSE(submitting);
+        outcome = std::move(result);
+        done.count_down();
+    });
+    submitting = false;
+    done.wait();
+    EXPECT_EQ(outcome.Outcome, EQueryOutcome::Error);
+    EXPECT_EQ(outcome.Graph, nullptr);
+    EXPECT_THAT(outcome.Errors.ToString(), HasSubstr("not been processed"));
+}
+
+TEST(CaptureQueries, AThreadNamedTwiceCountsOnce)
+{
+    TestSupport::TempDirectory directory;
+    CaptureDocument document;
+    Serialization::ErrorList errors;
+    ASSERT_TRUE(document.Open(ProcessedCapture(directory), errors));
+    const ThreadID thread = document.GetModelThreads()[1];
+    for (const double to : {kWhole, 7000.0}) {
+        const CallGraphResult once = Query(document, Range({thread}, 1000.0, to));
+        const CallGraphResult twice = Query(document, Range({thread, thread, thread}, 1000.0, to));
+        ASSERT_EQ(once.Outcome, EQueryOutcome::Graph);
+        ASSERT_EQ(twice.Outcome, EQueryOutcome::Graph);
+        EXPECT_GT(once.Graph->GetTotalTime(), 1000.0);
+        EXPECT_EQ(RuntimeTest::CompareGraphs(once.Graph->GetRoot(), twice.Graph->GetRoot(), 1e-9), "");
+    }
+}
+
+TEST(CaptureDocument, FailedReprocessingKeepsTheModelThatAnsweredAndNamesTheDamagedFile)
+{
+    TestSupport::TempDirectory directory;
+    const std::filesystem::path capture = ProcessedCapture(directory);
+    const CallGraphResult before = [&] {
+        CaptureDocument document;
+        Serialization::ErrorList errors;
+        EXPECT_TRUE(document.Open(capture, errors));
+        return Query(document, {});
+    }();
+    ASSERT_EQ(before.Outcome, EQueryOutcome::Graph);
+    std::filesystem::resize_file(capture / "events.dat",
+                                 std::filesystem::file_size(capture / "events.dat") / 2);
+
+    CaptureDocument document;
+    Serialization::ErrorList errors;
+    ASSERT_TRUE(document.Open(capture, errors)) << errors.ToString();
+    EXPECT_EQ(document.Process({}, errors, true), CaptureDocument::EProcessResult::Failed);
+    ASSERT_FALSE(errors.IsEmpty());
+    EXPECT_THAT(errors.ToString(), HasSubstr("events.dat"));
+    EXPECT_THAT(errors.ToString(), testing::Not(HasSubstr("Snapshots.dat")));
+    EXPECT_FALSE(std::filesystem::exists(capture / CaptureDocument::kBuildingFolderName));
+    ASSERT_TRUE(document.IsProcessed());
+    const CallGraphResult after = Query(document, {});
+    ASSERT_EQ(after.Outcome, EQueryOutcome::Graph) << after.Errors.ToString();
+    EXPECT_EQ(RuntimeTest::CompareGraphs(before.Graph->GetRoot(), after.Graph->GetRoot(), 1e-9), "");
+}
+
+TEST(CaptureDocument, MissingBrokenStackFilesRefuseRangesButNotTheWholeCapture)
+{
+    TestSupport::TempDirectory directory;
+    const std::filesystem::path processed = ProcessedCapture(directory);
+    for (const char* file : {"stacks.dat", "stacks.index"}) {
+        const std::filesystem::path capture = directory / file;
+        std::filesystem::copy(processed, capture, std::filesystem::copy_options::recursive);
+        std::filesystem::remove(capture / file);
+        CaptureDocument document;
+        Serialization::ErrorList errors;
+        ASSERT_TRUE(document.Open(capture, errors)) << file << ": " << errors.ToString();
+        EXPECT_THAT(document.GetWarnings().ToString(), HasSubstr(file));
+        EXPECT_EQ(Query(document, {}).Outcome, EQueryOutcome::Graph) << file;
+        const CallGraphResult range = Query(document, Range({}, 1000.0, 2000.0));
+        EXPECT_EQ(range.Outcome, EQueryOutcome::Error) << file;
+        EXPECT_THAT(range.Errors.ToString(), HasSubstr("stacks.")) << file;
+        // A model made without them would be wrong ever after.
+        EXPECT_EQ(document.Process({}, errors, true), CaptureDocument::EProcessResult::Failed) << file;
+    }
+}
+
+TEST(FileLock, ASecondHolderIsToldWhoHoldsTheLockUntilItIsReleased)
+{
+    TestSupport::TempDirectory directory;
+    using System::Platform::FileLock;
+    FileLock first;
+    ASSERT_EQ(first.TryLock(directory / "lock", "qx import"), FileLock::EResult::Locked);
+    FileLock second;
+    EXPECT_EQ(second.TryLock(directory / "lock", "qx process"), FileLock::EResult::Busy);
+    EXPECT_EQ(second.GetMessage(), "process " + std::to_string(getpid()) + " (qx import)");
+    EXPECT_FALSE(second.IsLocked());
+    first.Unlock();
+    EXPECT_EQ(second.TryLock(directory / "lock", "qx process"), FileLock::EResult::Locked);
+    FileLock moved = std::move(second);
+    EXPECT_TRUE(moved.IsLocked());
+    EXPECT_EQ(first.TryLock(directory / "lock", "again"), FileLock::EResult::Busy);
+    EXPECT_EQ(first.TryLock(directory / "missing" / "lock", "nowhere"), FileLock::EResult::Failed);
+}
+
+} // namespace
