@@ -1,6 +1,7 @@
 #include "Command.h"
 
 #include "Importers/PerfCaptureImporter.h"
+#include "System/Platform/FileLock.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +65,21 @@ int RunImportCommand(const std::vector<std::string>& arguments)
         return ImportUsageError("no input file (use - for standard input)");
     if (output.empty())
         return ImportUsageError("-o CAPTURE_DIR is required");
+
+    // Two imports into one directory would mix their files. The directory is created here, so
+    // that one of two racing imports finds it made by the other, and its write lock is held until
+    // the capture is complete; a second writer is told who has it instead of waiting to fail.
+    std::error_code error;
+    const std::filesystem::path directory(output);
+    if (!directory.parent_path().empty())
+        std::filesystem::create_directories(directory.parent_path(), error);
+    std::filesystem::create_directory(directory, error);
+    System::Platform::FileLock lock;
+    if (lock.TryLock(directory) == System::Platform::FileLock::EResult::Busy) {
+        std::fprintf(stderr, "qx import: %s: %s is writing a capture there; wait for it to finish\n",
+                     output.c_str(), lock.GetMessage().c_str());
+        return 2;
+    }
 
     PerfImportStats stats;
     std::string problems;

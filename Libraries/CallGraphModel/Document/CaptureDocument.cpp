@@ -109,25 +109,18 @@ const std::filesystem::path& CaptureDocument::GetPath() const
     return mSession->GetPath();
 }
 
-void CaptureDocument::SetWriterName(std::string name)
-{
-    mWriterName = std::move(name);
-}
-
-bool CaptureDocument::LockForWriting(const std::filesystem::path& directory, const std::string& holder,
-                                     const LockWaitCallback& onWait, System::Platform::FileLock& lock,
-                                     Serialization::ErrorList& errors)
+bool CaptureDocument::LockForWriting(const std::filesystem::path& directory, const LockWaitCallback& onWait,
+                                     System::Platform::FileLock& lock, Serialization::ErrorList& errors)
 {
     using EResult = System::Platform::FileLock::EResult;
-    const std::filesystem::path path = directory / kLockFileName;
-    EResult result = lock.TryLock(path, holder);
+    EResult result = lock.TryLock(directory);
     if (result == EResult::Busy) {
         if (onWait)
             onWait(lock.GetMessage());
-        result = lock.Lock(path, holder);
+        result = lock.Lock(directory);
     }
     if (result != EResult::Locked) {
-        AddError(errors, path, Serialization::EErrorCode::FileNotFound,
+        AddError(errors, directory, Serialization::EErrorCode::FileNotFound,
                  "Cannot lock the capture for writing: " + lock.GetMessage());
         return false;
     }
@@ -263,7 +256,7 @@ CaptureDocument::EProcessResult CaptureDocument::Process(const ProgressCallback&
     }
     const std::filesystem::path directory = mSession->GetDirectory();
     System::Platform::FileLock lock;
-    if (!LockForWriting(directory, mWriterName, onWait, lock, errors))
+    if (!LockForWriting(directory, onWait, lock, errors))
         return EProcessResult::Failed;
     // Another writer may have processed the capture while we waited for it.
     if (!mModel) {
