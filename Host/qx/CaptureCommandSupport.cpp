@@ -1,6 +1,7 @@
 #include "CaptureCommandSupport.h"
 
 #include "CallGraphModel/CallGraphNode.h"
+#include "CaptureModel/CallstackNodeStore.h"
 #include "CaptureModel/Session.h"
 
 #include <algorithm>
@@ -277,6 +278,26 @@ bool CheckSampleInvariant(const char* command, CaptureDocument& document)
     return false;
 }
 
+/// Processing again cannot mend the capture's own files, so advising --force would only fail the
+/// same way: say what can help instead, and that a model that answered before is still there.
+Serialization::ErrorList WithProcessingAdvice(const Serialization::ErrorList& errors, bool modelKept)
+{
+    Serialization::ErrorList advised;
+    for (const auto& record : errors.GetErrors()) {
+        const std::string text = record.context + " " + record.message;
+        const bool captureFile = text.find("events.") != std::string::npos ||
+                                 text.find("stacks.") != std::string::npos ||
+                                 text.find(CallstackNodeStore::kFileName) != std::string::npos;
+        Serialization::ErrorList::ContextScope context(advised, record.context);
+        advised.Add(record.code, !captureFile ? record.message
+                                              : record.message +
+                                                    " (the capture is damaged: import the recording "
+                                                    "again" +
+                                                    (modelKept ? "; its stored model still answers)" : ")"));
+    }
+    return advised;
+}
+
 } // namespace
 
 bool EnsureProcessed(const char* command, CaptureDocument& document, bool force, bool quiet)
@@ -303,7 +324,7 @@ bool EnsureProcessed(const char* command, CaptureDocument& document, bool force,
         return true; // another writer processed it while we waited
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (result != CaptureDocument::EProcessResult::Processed) {
-        PrintError(command, errors);
+        PrintError(command, WithProcessingAdvice(errors, document.IsProcessed()));
         return false;
     }
     if (!CheckSampleInvariant(command, document))

@@ -313,6 +313,24 @@ TEST(QxCaptureCommands, BadCapturesExitTwoWithOneLineNamingTheFile)
     EXPECT_FALSE(std::filesystem::exists(directory / "cut" / "CallGraph" / "Model.dat"));
 }
 
+TEST(QxCaptureCommands, FailedReprocessingKeepsTheModelAndGivesAdviceThatCanHelp)
+{
+    TestSupport::TempDirectory directory;
+    RuntimeTest::CopyCapture(directory / "cap");
+    ASSERT_EQ(Qx(directory.GetPath(), "process cap").exitCode, 0);
+    const CommandResult before = Qx(directory.GetPath(), "callgraph cap --format folded");
+    std::filesystem::resize_file(directory / "cap" / "events.dat",
+                                 std::filesystem::file_size(directory / "cap" / "events.dat") / 2);
+    const CommandResult again = Qx(directory.GetPath(), "process cap --force");
+    EXPECT_EQ(again.exitCode, 2);
+    EXPECT_THAT(again.err, HasSubstr("events.dat"));
+    EXPECT_THAT(again.err, HasSubstr("import the recording again; its stored model still answers"));
+    EXPECT_THAT(again.err, Not(HasSubstr("--force")));
+    const CommandResult after = Qx(directory.GetPath(), "callgraph cap --format folded");
+    EXPECT_EQ(after.exitCode, 0) << after.err;
+    EXPECT_EQ(after.out, before.out);
+}
+
 TEST(QxCaptureCommands, WriteErrorsOnTheOutputExitNonZero)
 {
     GeneratedCapture& capture = Capture();
