@@ -13,6 +13,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <fstream>
 #include <latch>
 #include <mutex>
 #include <thread>
@@ -201,6 +202,28 @@ TEST(CaptureDocument, MissingBrokenStackFilesRefuseRangesButNotTheWholeCapture)
         // A model made without them would be wrong ever after.
         EXPECT_EQ(document.Process({}, errors, true), CaptureDocument::EProcessResult::Failed) << file;
     }
+}
+
+TEST(CaptureDocument, DamageInsideTheCallStacksIsFoundBeforeItBecomesPartOfAModel)
+{
+    TestSupport::TempDirectory directory;
+    const std::filesystem::path capture = directory / "capture";
+    RuntimeTest::CopyCapture(capture);
+    const std::filesystem::path stacks = capture / "CallstackDatabase.dat";
+    {
+        // One flipped byte in the middle of the nodes keeps the layout that opening checks.
+        std::fstream file(stacks, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekg(static_cast<std::streamoff>(std::filesystem::file_size(stacks) / 2));
+        const char byte = static_cast<char>(file.get() ^ 0x5a);
+        file.seekp(static_cast<std::streamoff>(std::filesystem::file_size(stacks) / 2));
+        file.put(byte);
+    }
+    CaptureDocument document;
+    Serialization::ErrorList errors;
+    ASSERT_TRUE(document.Open(capture, errors)) << errors.ToString();
+    EXPECT_EQ(document.Process({}, errors), CaptureDocument::EProcessResult::Failed);
+    EXPECT_THAT(errors.ToString(), HasSubstr("CallstackDatabase.dat"));
+    EXPECT_FALSE(std::filesystem::exists(capture / "CallGraph" / "Model.dat"));
 }
 
 TEST(FileLock, ASecondHolderIsToldWhoHoldsTheLockUntilItIsReleased)

@@ -255,6 +255,14 @@ CaptureDocument::EProcessResult CaptureDocument::Process(const ProgressCallback&
         return EProcessResult::Failed;
     }
     const std::filesystem::path directory = mSession->GetDirectory();
+    // Opening maps the call stacks without reading them; processing reads them all anyway, so
+    // this is where damage anywhere in them is found, before it could become part of a model.
+    if (const CallstackNodeStore* store = mSession->GetNodeStore()) {
+        Serialization::ErrorList::ContextScope context(errors,
+                                                       (directory / CallstackNodeStore::kFileName).string());
+        if (!store->Verify(errors))
+            return EProcessResult::Failed;
+    }
     System::Platform::FileLock lock;
     if (!LockForWriting(directory, onWait, lock, errors))
         return EProcessResult::Failed;
