@@ -123,7 +123,12 @@ bool ReadSelection(const ParsedArguments& parsed, const CaptureDocument& documen
             error = "--threads wants thread IDs separated by commas, not '" + found->second + "'";
             return false;
         }
-        selection.Threads = std::move(*threads);
+        // A thread named twice is still one thread; the query counts it once and the output
+        // lists it once.
+        for (ThreadID thread : *threads)
+            if (std::find(selection.Threads.begin(), selection.Threads.end(), thread) ==
+                selection.Threads.end())
+                selection.Threads.push_back(thread);
     }
     std::optional<double> from;
     std::optional<double> to;
@@ -179,6 +184,9 @@ int OpenSelection(const char* command, const char* usage, const ParsedArguments&
     std::string error;
     if (!ReadSelection(parsed, document, selection, error))
         return UsageError(command, usage, error);
+    // A query of an unprocessed capture processes it first, as the views do, but like any writer
+    // under the capture's lock: a concurrent `qx process` is waited for and its model used, so
+    // the two never write the model at the same time.
     if (!EnsureProcessed(command, document, false, true))
         return kExitBadCapture;
     if (!CheckSelectionThreads(document, selection, error))
