@@ -73,7 +73,7 @@ int RunImportCommand(const std::vector<std::string>& arguments)
     const std::filesystem::path directory(output);
     if (!directory.parent_path().empty())
         std::filesystem::create_directories(directory.parent_path(), error);
-    std::filesystem::create_directory(directory, error);
+    const bool created = std::filesystem::create_directory(directory, error);
     System::Platform::FileLock lock;
     if (lock.TryLock(directory) == System::Platform::FileLock::EResult::Busy) {
         std::fprintf(stderr, "qx import: %s: %s is writing a capture there; wait for it to finish\n",
@@ -91,8 +91,14 @@ int RunImportCommand(const std::vector<std::string>& arguments)
     for (const Serialization::ErrorRecord& error : errors.GetErrors())
         std::fprintf(stderr, "qx import: %s%s%s\n", error.context.c_str(), error.context.empty() ? "" : ": ",
                      error.message.c_str());
-    if (!imported)
+    if (!imported) {
+        // The directory was made for this import only; a failed import leaves nothing behind.
+        if (created) {
+            lock.Unlock();
+            std::filesystem::remove_all(directory, error);
+        }
         return 2;
+    }
     std::printf("Imported %s into %s: %s\n", inputName.c_str(), output.c_str(),
                 PerfCaptureImporter::DescribeStats(stats).c_str());
     return 0;
