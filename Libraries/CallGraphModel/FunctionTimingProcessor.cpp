@@ -51,6 +51,18 @@ void FunctionTimingProcessor::Process(const FunctionQuery& query, const Resolved
         return;
     }
 
+    // Stacks record where the module was loaded; line data and instructions use the module's own
+    // addresses. Entries of several loads of the module meet at the same module address.
+    std::unordered_map<TimingAddressKey, TimingEntry, TimingAddressKeyHash> moved;
+    for (const auto& [key, entry] : info->AddressEntries) {
+        TimingEntry& target = moved[{provider->ToModuleAddress(function, key.Address), key.IsReturnAddress}];
+        for (int state = 0; state < kThreadStateCount; ++state)
+            target.Times[state] += entry.Times[state];
+        target.Total += entry.Total;
+        target.Samples += entry.Samples;
+    }
+    info->AddressEntries = std::move(moved);
+
     auto data = std::make_shared<FunctionData>();
     auto lines = std::make_shared<FunctionLineData>();
     std::string error;

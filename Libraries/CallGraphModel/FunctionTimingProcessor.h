@@ -27,6 +27,13 @@ public:
     virtual bool ResolveFunctionData(const ResolvedAddress& function, FunctionData& data,
                                      FunctionLineData& lines, std::string& error,
                                      const std::atomic<bool>& canceled) = 0;
+    /// The address in the function's module (the space of its line data and instructions) of a
+    /// code address as the capture's stacks record it.
+    virtual uint64_t ToModuleAddress(const ResolvedAddress& function, uint64_t address) const
+    {
+        (void)function;
+        return address;
+    }
 };
 
 /// The line of each address of a function, from its resolved line data.

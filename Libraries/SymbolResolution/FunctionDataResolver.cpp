@@ -91,6 +91,21 @@ void FunctionDataResolver::Store(const ResolvedAddress& function, const Function
     mCache->Add(std::move(entry));
 }
 
+uint64_t FunctionDataResolver::ToModuleAddress(const ResolvedAddress& function, uint64_t address) const
+{
+    const auto& modules = mModules.GetNativeModules();
+    const uint32_t index = function.GetModuleIndex();
+    if (function.GetKind() != ResolvedAddress::kKindNative || index >= modules.size() ||
+        modules[index] == nullptr || modules[index]->IsAbsolute())
+        return address;
+    const NativeModuleInstance* best = nullptr;
+    for (const NativeModuleInstance& instance : mModules.GetNativeModuleInstances())
+        if (instance.mNativeModuleIndex == index && instance.mImageBase <= address &&
+            (best == nullptr || instance.mImageBase > best->mImageBase))
+            best = &instance;
+    return best != nullptr ? address - best->mImageBase : address;
+}
+
 bool FunctionDataResolver::ResolveFunctionData(const ResolvedAddress& function, FunctionData& data,
                                                FunctionLineData& lines, std::string& error,
                                                const std::atomic<bool>& canceled)

@@ -21,6 +21,9 @@ public:
 
     bool ResolveFunctionData(const ResolvedAddress& function, FunctionData& data, FunctionLineData& lines,
                              std::string& error, const std::atomic<bool>& canceled) override;
+    /// For modules recorded relative to their load address: the address less the base of the
+    /// module's load (of the loads below the address, the highest).
+    uint64_t ToModuleAddress(const ResolvedAddress& function, uint64_t address) const override;
 
 private:
     bool FillFromCache(const ResolvedAddress& function, FunctionData& data, FunctionLineData& lines) const;

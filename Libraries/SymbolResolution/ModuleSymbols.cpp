@@ -62,6 +62,10 @@ private:
         mFiles = nullptr;
         mFileCount = 0;
         mFileIndex.clear();
+        mPathIndex.clear();
+        Dwarf_Attribute attribute;
+        const char* compDir = dwarf_formstring(dwarf_attr(&unit, DW_AT_comp_dir, &attribute));
+        mCompDir = compDir ? compDir : "";
         dwarf_getsrcfiles(&unit, &mFiles, &mFileCount);
 
         Dwarf_Lines* lines = nullptr;
@@ -75,8 +79,7 @@ private:
                 if (line == nullptr || dwarf_lineaddr(line, &address) != 0 ||
                     dwarf_lineno(line, &number) != 0 || dwarf_lineendsequence(line, &end) != 0)
                     continue;
-                const char* file = dwarf_linesrc(line, nullptr, nullptr);
-                mModule.mRows.push_back({address, file ? mModule.Intern(file) : 0, number, end});
+                mModule.mRows.push_back({address, Path(dwarf_linesrc(line, nullptr, nullptr)), number, end});
             }
         }
         Dwarf_Die child;
@@ -90,8 +93,23 @@ private:
             return 0;
         auto [found, added] = mFileIndex.try_emplace(index, 0);
         if (added) {
-            const char* name = dwarf_filesrc(mFiles, index, nullptr, nullptr);
-            found->second = name ? mModule.Intern(name) : 0;
+            found->second = Path(dwarf_filesrc(mFiles, index, nullptr, nullptr));
+        }
+        return found->second;
+    }
+
+    /// A file name of the unit as an absolute path: names relative to the build directory (as
+    /// compilers write them when invoked with relative paths) are joined to the unit's directory.
+    uint32_t Path(const char* name)
+    {
+        if (name == nullptr)
+            return 0;
+        auto [found, added] = mPathIndex.try_emplace(name, 0);
+        if (added) {
+            std::filesystem::path path(name);
+            if (path.is_relative() && !mCompDir.empty())
+                path = (std::filesystem::path(mCompDir) / path).lexically_normal();
+            found->second = mModule.Intern(path.string());
         }
         return found->second;
     }
@@ -129,8 +147,7 @@ private:
             if (dwarf_formudata(dwarf_attr(&die, DW_AT_call_line, &attribute), &value) == 0)
                 scope.CallLine = static_cast<int32_t>(value);
         } else {
-            if (const char* file = dwarf_decl_file(&die))
-                scope.DeclFile = mModule.Intern(file);
+            scope.DeclFile = Path(dwarf_decl_file(&die));
             int line = 0;
             if (dwarf_decl_line(&die, &line) == 0)
                 scope.DeclLine = line;
@@ -186,6 +203,8 @@ private:
     Dwarf_Files* mFiles = nullptr;
     std::size_t mFileCount = 0;
     std::unordered_map<Dwarf_Word, uint32_t> mFileIndex;
+    std::unordered_map<const char*, uint32_t> mPathIndex; ///< libdw keeps one string per file
+    std::string mCompDir;
 };
 
 std::shared_ptr<ModuleSymbols> ModuleSymbols::Load(const std::string& imagePath,
@@ -274,10 +293,10 @@ const ModuleSymbols::LineRow* ModuleSymbols::FindRow(uint64_t address) const
     return row.EndSequence ? nullptr : &row;
 }
 
-void ModuleSymbols::FindScopes(uint64_t address, std::vector<uint32_t>& chain) const
+void ModuleSymbols::FindScopes(uint64_t address, std::vector<uint32_t>& chain, const ScopeRange** top) const
 {
     chain.clear();
-    auto findIn = [&](const std::vector<uint32_t>& ranges) -> int64_t {
+    auto findIn = [&](const std::vector<uint32_t>& ranges) -> const ScopeRange* {
         auto after =
             std::upper_bound(ranges.begin(), ranges.end(), address,
                              [this](uint64_t value, uint32_t range) { return value < mRanges[range].Low; });
@@ -285,14 +304,16 @@ void ModuleSymbols::FindScopes(uint64_t address, std::vector<uint32_t>& chain) c
             --after;
             const ScopeRange& range = mRanges[*after];
             if (address < range.High)
-                return range.Scope;
+                return &range;
         }
-        return -1;
+        return nullptr;
     };
-    int64_t scope = findIn(mTopRanges);
-    while (scope >= 0 && chain.size() < static_cast<std::size_t>(kMaxDieDepth)) {
-        chain.push_back(static_cast<uint32_t>(scope));
-        scope = findIn(mScopes[static_cast<std::size_t>(scope)].ChildRanges);
+    const ScopeRange* range = findIn(mTopRanges);
+    if (top != nullptr)
+        *top = range;
+    while (range != nullptr && chain.size() < static_cast<std::size_t>(kMaxDieDepth)) {
+        chain.push_back(range->Scope);
+        range = findIn(mScopes[range->Scope].ChildRanges);
     }
 }
 
@@ -330,7 +351,8 @@ bool ModuleSymbols::Resolve(uint64_t address, AddressInfo& info) const
     info.Frames.clear();
     info.HasFunction = false;
     thread_local std::vector<uint32_t> chain;
-    FindScopes(address, chain);
+    const ScopeRange* topRange = nullptr;
+    FindScopes(address, chain, &topRange);
     const ElfSymbol* symbol = FindSymbol(address);
     if (symbol != nullptr) {
         info.HasFunction = true;
@@ -340,15 +362,10 @@ bool ModuleSymbols::Resolve(uint64_t address, AddressInfo& info) const
                              [](uint64_t value, const ElfSymbol& s) { return value < s.Address; });
         info.FunctionEnd = symbol->Size ? symbol->Address + symbol->Size
                                         : (next != mSymbols.end() ? next->Address : address + 1);
-    } else if (!chain.empty()) {
+    } else if (topRange != nullptr) {
         info.HasFunction = true;
-        const uint32_t top = chain.front();
-        for (const ScopeRange& range : mRanges)
-            if (range.Scope == top && range.Low <= address && address < range.High) {
-                info.FunctionStart = range.Low;
-                info.FunctionEnd = range.High;
-                break;
-            }
+        info.FunctionStart = topRange->Low;
+        info.FunctionEnd = topRange->High;
     }
 
     const LineRow* row = FindRow(address);

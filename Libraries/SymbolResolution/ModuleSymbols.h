@@ -107,7 +107,7 @@ private:
     void IndexDwarf(ElfImage& file);
     const LineRow* FindRow(uint64_t address) const;
     /// The scopes holding the address, outermost (the compiled function) first.
-    void FindScopes(uint64_t address, std::vector<uint32_t>& chain) const;
+    void FindScopes(uint64_t address, std::vector<uint32_t>& chain, const ScopeRange** top = nullptr) const;
     const ElfSymbol* FindSymbol(uint64_t address) const;
     bool FindUnwindRange(uint64_t address, uint64_t& start, uint64_t& end) const;
 

@@ -129,6 +129,12 @@ TEST(FunctionTimingProcessor, PutsCalleeTimeOnTheCallLineWithItsStates)
             returnAddress = instruction.mAddress + instruction.mSize;
     ASSERT_NE(returnAddress, 0u);
     const uint64_t ownAddress = SymbolAddress("Caller");
+    // Stacks record the loaded addresses; the timing comes back in the module's own.
+    constexpr uint64_t kBase = 0x7f0000000000;
+    NativeModuleInstance instance;
+    instance.mImageBase = kBase;
+    instance.mNativeModuleIndex = module;
+    capture.modules.AddNativeModuleInstance(instance);
 
     auto graph = std::make_shared<CallGraph>();
     const ResolvedAddress mainFunction =
@@ -136,10 +142,12 @@ TEST(FunctionTimingProcessor, PutsCalleeTimeOnTheCallLineWithItsStates)
     StateTimeArray calleeTimes{};
     calleeTimes[static_cast<int>(EThreadState::Executing)] = 6.0;
     calleeTimes[static_cast<int>(EThreadState::Sleep)] = 4.0;
-    CallGraphTest::AddStack(graph->GetRoot(), {{mainFunction}, {caller}, {sum, returnAddress}}, calleeTimes);
+    CallGraphTest::AddStack(graph->GetRoot(), {{mainFunction}, {caller}, {sum, kBase + returnAddress}},
+                            calleeTimes);
     StateTimeArray ownTimes{};
     ownTimes[static_cast<int>(EThreadState::Executing)] = 2.0;
-    CallGraphTest::AddStack(graph->GetRoot(), {{mainFunction}, {caller}}, ownTimes, {{ownAddress, 2}});
+    CallGraphTest::AddStack(graph->GetRoot(), {{mainFunction}, {caller}}, ownTimes,
+                            {{kBase + ownAddress, 2}});
 
     System::JobScheduler scheduler(1);
     auto provider = std::make_shared<FunctionDataResolver>(capture.modules, capture.symbols, &capture.cache);
@@ -174,4 +182,6 @@ TEST(FunctionTimingProcessor, PutsCalleeTimeOnTheCallLineWithItsStates)
     }
     EXPECT_DOUBLE_EQ(lineTotal, 12.0);
     EXPECT_EQ(lineSamples, 2u);
+    EXPECT_EQ(info->AddressEntries.at({ownAddress, false}).Samples, 2u);
+    EXPECT_DOUBLE_EQ(info->AddressEntries.at({returnAddress, true}).Total, 10.0);
 }
