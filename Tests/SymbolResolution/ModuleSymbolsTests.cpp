@@ -49,10 +49,14 @@ TEST(ModuleSymbols, LinesAndInlineChainsMatchTheCompiler)
         AddressInfo info;
         ASSERT_TRUE(module->Resolve(SymbolAddress(function), info)) << function;
         ASSERT_EQ(info.FunctionStart, SymbolAddress(function));
-        for (uint64_t address = info.FunctionStart; address < info.FunctionEnd; ++address) {
+        std::vector<uint64_t> addresses;
+        for (uint64_t address = info.FunctionStart; address < info.FunctionEnd; ++address)
+            addresses.push_back(address);
+        const auto reported = Addr2Line(programs.Full, addresses);
+        for (uint64_t address : addresses) {
             AddressInfo at;
             ASSERT_TRUE(module->Resolve(address, at));
-            const auto expected = Addr2Line(programs.Full, address);
+            const auto& expected = reported.at(address);
             ASSERT_EQ(at.Frames.size(), expected.size()) << std::hex << address;
             for (std::size_t i = 0; i < expected.size(); ++i) {
                 EXPECT_EQ(at.Frames[i].Function, expected[i].first) << std::hex << address;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <unistd.h>
 
 namespace SymbolTest {
@@ -118,25 +119,30 @@ std::string RunCommand(const std::string& command)
     return output;
 }
 
-std::vector<std::pair<std::string, int32_t>> Addr2Line(const fs::path& image, uint64_t address)
+std::map<uint64_t, std::vector<std::pair<std::string, int32_t>>>
+Addr2Line(const fs::path& image, const std::vector<uint64_t>& addresses)
 {
-    char hex[32];
-    std::snprintf(hex, sizeof(hex), "0x%llx", static_cast<unsigned long long>(address));
-    const std::string output = RunCommand("addr2line -f -i -C -e " + image.string() + " " + hex);
-    std::vector<std::pair<std::string, int32_t>> frames;
-    std::size_t position = 0;
-    while (position < output.size()) {
-        const std::size_t nameEnd = output.find('\n', position);
-        const std::size_t lineEnd = output.find('\n', nameEnd + 1);
-        if (nameEnd == std::string::npos || lineEnd == std::string::npos)
+    std::string command = "addr2line -a -f -i -C -e " + image.string();
+    for (uint64_t address : addresses) {
+        char hex[32];
+        std::snprintf(hex, sizeof(hex), " 0x%llx", static_cast<unsigned long long>(address));
+        command += hex;
+    }
+    // With -a each address comes first on a line of its own ("0x..."), then its frames as pairs
+    // of lines: function, then file:line.
+    std::map<uint64_t, std::vector<std::pair<std::string, int32_t>>> frames;
+    std::istringstream output(RunCommand(command));
+    std::vector<std::pair<std::string, int32_t>>* current = nullptr;
+    for (std::string line; std::getline(output, line);) {
+        if (line.rfind("0x", 0) == 0) {
+            current = &frames[std::strtoull(line.c_str(), nullptr, 16)];
+            continue;
+        }
+        std::string location;
+        if (current == nullptr || !std::getline(output, location))
             break;
-        const std::string location = output.substr(nameEnd + 1, lineEnd - nameEnd - 1);
         const std::size_t colon = location.rfind(':');
-        int32_t line = 0;
-        if (colon != std::string::npos)
-            line = static_cast<int32_t>(std::atoi(location.c_str() + colon + 1));
-        frames.emplace_back(output.substr(position, nameEnd - position), line);
-        position = lineEnd + 1;
+        current->emplace_back(line, colon == std::string::npos ? 0 : std::atoi(location.c_str() + colon + 1));
     }
     return frames;
 }

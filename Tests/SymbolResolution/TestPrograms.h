@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,8 @@ Profiler::SymbolSearchOptions IsolatedOptions();
 /// Runs a shell command and returns its standard output.
 std::string RunCommand(const std::string& command);
 
-/// What addr2line reports for an address, innermost frame first: (function, line).
-std::vector<std::pair<std::string, int32_t>> Addr2Line(const std::filesystem::path& image, uint64_t address);
+/// What addr2line reports for each address, innermost frame first: (function, line).
+std::map<uint64_t, std::vector<std::pair<std::string, int32_t>>>
+Addr2Line(const std::filesystem::path& image, const std::vector<uint64_t>& addresses);
 
 } // namespace SymbolTest
