@@ -296,9 +296,11 @@ int RunSourceCommand(const std::vector<std::string>& arguments)
 
     const bool disassembly = parsed.Has("disasm");
     if ((disassembly && !HasDisassembly(data)) || (!disassembly && !HasSource(data))) {
-        std::fprintf(stderr, "qx source: %s: %s\n",
-                     disassembly ? "disassembly not available" : ResultText(data.mResult),
-                     data.mErrorMessage.c_str());
+        if (disassembly)
+            std::fprintf(stderr, "qx source: disassembly not available (%s)\n", data.mErrorMessage.c_str());
+        else
+            std::fprintf(stderr, "qx source: %s\n",
+                         data.mErrorMessage.empty() ? ResultText(data.mResult) : data.mErrorMessage.c_str());
         const auto& modules = session.GetModuleDatabase().GetNativeModules();
         if (item->Function.GetKind() == ResolvedAddress::kKindNative &&
             item->Function.GetModuleIndex() < modules.size())
