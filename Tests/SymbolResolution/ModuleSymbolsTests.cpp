@@ -2,11 +2,13 @@
 
 #include "SymbolResolution/ModuleSymbols.h"
 #include "SymbolResolution/SymbolResolver.h"
+#include "System/JobScheduler.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
+#include <future>
 #include <thread>
 
 using namespace Profiler;
@@ -219,4 +221,9 @@ TEST(SymbolResolver, LoadsEachModuleOnceForAllThreads)
         EXPECT_EQ(module, seen.front());
     EXPECT_EQ(resolver.FindLoaded(path), seen.front());
     EXPECT_EQ(resolver.FindLoaded(path + "-other"), nullptr);
+
+    System::JobScheduler scheduler(2);
+    std::promise<std::shared_ptr<const ModuleSymbols>> loaded;
+    resolver.LoadAsync(scheduler, path, [&loaded](auto module) { loaded.set_value(std::move(module)); });
+    EXPECT_EQ(loaded.get_future().get(), seen.front());
 }
