@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <dwarf.h>
 #include <elfutils/libdw.h>
 #include <filesystem>
@@ -270,7 +271,12 @@ void ModuleSymbols::IndexDwarf(ElfImage& file)
     mStatus = usable ? EModuleResolveStatus::DebugInfo : EModuleResolveStatus::DebugInfoBroken;
 }
 
-ModuleSymbols::~ModuleSymbols() = default; // the unwind table belongs to the image's Elf
+ModuleSymbols::~ModuleSymbols()
+{
+    // Before the image's Elf, which the table reads from, is closed with the members.
+    if (mUnwindTable != nullptr)
+        dwarf_cfi_end(mUnwindTable);
+}
 
 uint32_t ModuleSymbols::Intern(std::string_view text)
 {
