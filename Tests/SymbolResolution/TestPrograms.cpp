@@ -88,6 +88,15 @@ Programs Build()
 const Programs& GetPrograms()
 {
     static const Programs kPrograms = Build();
+    // The folder goes when the test process ends.
+    static const struct Remover {
+        fs::path folder;
+        ~Remover()
+        {
+            std::error_code error;
+            fs::remove_all(folder, error);
+        }
+    } kRemover{kPrograms.Folder};
     EXPECT_FALSE(kPrograms.Full.empty()) << "the test programs could not be built";
     return kPrograms;
 }
