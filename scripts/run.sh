@@ -33,6 +33,18 @@ if [ -n "$busiest" ]; then
     "$qx" functions "$capture" --threads "$busiest" --top 15
 fi
 
+# The demo function with the most own time, from the CSV (the module is the sixth field from
+# the end; a function name may itself hold quoted commas). The capture names the demo binary it
+# recorded; when that is not on this machine, the build's own demo stands in for it.
+hottest="$("$qx" functions "$capture" --format csv | awk -F, 'NR > 1 && $(NF-5) == "demo" {
+        name = $0; sub(/,[^,]*,[^,]*,[^,]*,[^,]*,[^,]*,[^,]*$/, "", name); gsub(/^"|"$/, "", name);
+        if ($(NF-3) + 0 > best) { best = $(NF-3) + 0; hot = name } } END { print hot }')"
+if [ -n "$hottest" ]; then
+    echo
+    echo "== source of the hottest demo function ($hottest), per-line time"
+    "$qx" source "$capture" "$hottest" --debug-dir "$root/build/Demo" || true
+fi
+
 cat <<TEXT
 
 Record your own program (needs perf; see README.md):

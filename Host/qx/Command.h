@@ -36,6 +36,8 @@ int RunProcessCommand(const std::vector<std::string>& arguments);
 int RunCallGraphCommand(const std::vector<std::string>& arguments);
 /// `qx functions CAPTURE ...`: prints the function list of a selection.
 int RunFunctionsCommand(const std::vector<std::string>& arguments);
+/// `qx source CAPTURE FUNCTION ...`: a function's source lines or instructions with their time.
+int RunSourceCommand(const std::vector<std::string>& arguments);
 /// `qx generate -o DIR ...`: writes a synthetic capture.
 int RunGenerateCommand(const std::vector<std::string>& arguments);
 

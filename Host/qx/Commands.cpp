@@ -18,6 +18,7 @@ std::span<const QxCommand> GetQxCommands()
         {"process", "CAPTURE", "process a capture into its call graph model (once)", &RunProcessCommand},
         {"callgraph", "CAPTURE [OPTIONS]", "print the call graph of a selection", &RunCallGraphCommand},
         {"functions", "CAPTURE [OPTIONS]", "print the functions of a selection", &RunFunctionsCommand},
+        {"source", "CAPTURE FUNCTION [OPTIONS]", "print a function's source lines or instructions with their time", &RunSourceCommand},
         {"generate", "-o DIR [OPTIONS]", "write a synthetic capture", &RunGenerateCommand},
     };
     return kCommands;

@@ -45,10 +45,12 @@ public:
     {
         if (mSampleTotal == 0)
             return;
-        for (const auto& [address, count] : mAddressCounts)
+        for (const auto& [address, count] : mAddressCounts) {
             mInfo.AddTime({address, false},
                           static_cast<double>(count) / static_cast<double>(mSampleTotal) * mSelfTimeTotal,
                           static_cast<uint8_t>(EThreadState::Executing));
+            mInfo.AddressEntries[{address, false}].Samples += count;
+        }
     }
 
 private:
@@ -103,6 +105,7 @@ void MapAddressesToLines(FunctionTimingInfo& info, const IAddressLineMap& lines)
             continue;
         for (uint8_t state = 0; state < kThreadStateCount; ++state)
             info.AddLineTime(*line, entry.Times[state], state);
+        info.LineEntries[*line].Samples += entry.Samples;
     }
 }
 

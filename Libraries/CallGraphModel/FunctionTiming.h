@@ -2,11 +2,13 @@
 
 #include "CallGraphModel/FunctionScope.h"
 #include "CallGraphModel/ThreadState.h"
+#include "CaptureModel/FunctionData.h"
 #include "CaptureModel/ResolvedAddress.h"
 
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <unordered_map>
 
 namespace Profiler {
@@ -33,6 +35,8 @@ struct TimingAddressKeyHash {
 struct TimingEntry {
     StateTimeArray Times{};
     double Total = 0.0;
+    /// Samples taken at the address (own code only; callee time comes without samples).
+    uint64_t Samples = 0;
 };
 
 /// How one function's time spreads over its instruction addresses and source lines.
@@ -42,6 +46,9 @@ struct FunctionTimingInfo {
     std::map<int32_t, TimingEntry> LineEntries;
     /// Inclusive time of all occurrences of the function (ms), recursion counted once.
     double TotalTime = 0.0;
+    /// The function's resolved data (source file, instructions), once resolved.
+    std::shared_ptr<const FunctionData> Data;
+    std::shared_ptr<const FunctionLineData> LineData;
 
     /// Adds to an address entry, created at zero; state 9 (not yet determined) counts as Executing.
     void AddTime(const TimingAddressKey& key, double time, uint8_t state);

@@ -1,0 +1,467 @@
+#include "SymbolResolution/ModuleSymbols.h"
+
+#include "SymbolResolution/DebugFileLocator.h"
+#include "SymbolResolution/Demangle.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <dwarf.h>
+#include <elfutils/libdw.h>
+#include <filesystem>
+
+namespace Profiler {
+
+namespace {
+
+/// Deep enough for any real program; damaged files with cyclic or absurd nesting stop here.
+constexpr int kMaxDieDepth = 64;
+/// How many earlier functions may overlap an address (duplicated code in several units).
+constexpr int kOverlapScan = 8;
+
+std::string_view View(const std::deque<std::string>& strings, uint32_t index)
+{
+    return index < strings.size() ? std::string_view(strings[index]) : std::string_view();
+}
+
+} // namespace
+
+/// Reads the line tables and the function and inline scopes of every compile unit.
+class DwarfIndexer {
+public:
+    DwarfIndexer(ModuleSymbols& module, Dwarf* dwarf) : mModule(module), mDwarf(dwarf) {}
+
+    void Run()
+    {
+        Dwarf_Off offset = 0;
+        Dwarf_Off next = 0;
+        std::size_t headerSize = 0;
+        while (dwarf_nextcu(mDwarf, offset, &next, &headerSize, nullptr, nullptr, nullptr) == 0) {
+            Dwarf_Die unit;
+            if (dwarf_offdie(mDwarf, offset + headerSize, &unit) != nullptr)
+                IndexUnit(unit);
+            if (next <= offset)
+                break; // a damaged unit length must not loop
+            offset = next;
+        }
+        auto& rows = mModule.mRows;
+        // An end of sequence sorts before a row starting at the same address, so the row wins.
+        std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
+            return a.Address != b.Address ? a.Address < b.Address : a.EndSequence > b.EndSequence;
+        });
+        auto byLow = [this](uint32_t a, uint32_t b) {
+            return mModule.mRanges[a].Low < mModule.mRanges[b].Low;
+        };
+        std::sort(mModule.mTopRanges.begin(), mModule.mTopRanges.end(), byLow);
+        for (auto& scope : mModule.mScopes)
+            std::sort(scope.ChildRanges.begin(), scope.ChildRanges.end(), byLow);
+    }
+
+private:
+    void IndexUnit(Dwarf_Die& unit)
+    {
+        mFiles = nullptr;
+        mFileCount = 0;
+        mFileIndex.clear();
+        mPathIndex.clear();
+        Dwarf_Attribute attribute;
+        const char* compDir = dwarf_formstring(dwarf_attr(&unit, DW_AT_comp_dir, &attribute));
+        mCompDir = compDir ? compDir : "";
+        dwarf_getsrcfiles(&unit, &mFiles, &mFileCount);
+
+        Dwarf_Lines* lines = nullptr;
+        std::size_t lineCount = 0;
+        if (dwarf_getsrclines(&unit, &lines, &lineCount) == 0) {
+            for (std::size_t i = 0; i < lineCount; ++i) {
+                Dwarf_Line* line = dwarf_onesrcline(lines, i);
+                Dwarf_Addr address = 0;
+                int number = 0;
+                bool end = false;
+                if (line == nullptr || dwarf_lineaddr(line, &address) != 0 ||
+                    dwarf_lineno(line, &number) != 0 || dwarf_lineendsequence(line, &end) != 0)
+                    continue;
+                mModule.mRows.push_back({address, Path(dwarf_linesrc(line, nullptr, nullptr)), number, end});
+            }
+        }
+        Dwarf_Die child;
+        if (dwarf_child(&unit, &child) == 0)
+            IndexChildren(child, -1, 0);
+    }
+
+    uint32_t FileName(Dwarf_Word index)
+    {
+        if (mFiles == nullptr || index >= mFileCount)
+            return 0;
+        auto [found, added] = mFileIndex.try_emplace(index, 0);
+        if (added) {
+            found->second = Path(dwarf_filesrc(mFiles, index, nullptr, nullptr));
+        }
+        return found->second;
+    }
+
+    /// A file name of the unit as an absolute path: names relative to the build directory (as
+    /// compilers write them when invoked with relative paths) are joined to the unit's directory.
+    uint32_t Path(const char* name)
+    {
+        if (name == nullptr)
+            return 0;
+        auto [found, added] = mPathIndex.try_emplace(name, 0);
+        if (added) {
+            std::filesystem::path path(name);
+            if (path.is_relative() && !mCompDir.empty())
+                path = (std::filesystem::path(mCompDir) / path).lexically_normal();
+            found->second = mModule.Intern(path.string());
+        }
+        return found->second;
+    }
+
+    uint32_t FunctionName(Dwarf_Die& die)
+    {
+        Dwarf_Attribute attribute;
+        const char* linkage = dwarf_formstring(dwarf_attr_integrate(&die, DW_AT_linkage_name, &attribute));
+        if (linkage == nullptr)
+            linkage = dwarf_formstring(dwarf_attr_integrate(&die, DW_AT_MIPS_linkage_name, &attribute));
+        if (linkage != nullptr)
+            return mModule.Intern(Demangle(linkage));
+        const char* name = dwarf_formstring(dwarf_attr_integrate(&die, DW_AT_name, &attribute));
+        return mModule.Intern(name ? name : "??");
+    }
+
+    /// Adds the scope of a function or an inlined call with its ranges; false when it has none.
+    bool AddScope(Dwarf_Die& die, int32_t parent, uint32_t& index)
+    {
+        std::vector<std::pair<uint64_t, uint64_t>> ranges;
+        Dwarf_Addr base = 0, start = 0, end = 0;
+        ptrdiff_t offset = 0;
+        while ((offset = dwarf_ranges(&die, offset, &base, &start, &end)) > 0 && ranges.size() < 4096)
+            if (end > start)
+                ranges.emplace_back(start, end);
+        if (ranges.empty())
+            return false;
+        ModuleSymbols::Scope scope;
+        scope.Name = FunctionName(die);
+        Dwarf_Attribute attribute;
+        Dwarf_Word value = 0;
+        if (parent >= 0) {
+            if (dwarf_formudata(dwarf_attr(&die, DW_AT_call_file, &attribute), &value) == 0)
+                scope.CallFile = FileName(value);
+            if (dwarf_formudata(dwarf_attr(&die, DW_AT_call_line, &attribute), &value) == 0)
+                scope.CallLine = static_cast<int32_t>(value);
+        } else {
+            scope.DeclFile = Path(dwarf_decl_file(&die));
+            int line = 0;
+            if (dwarf_decl_line(&die, &line) == 0)
+                scope.DeclLine = line;
+        }
+        index = static_cast<uint32_t>(mModule.mScopes.size());
+        mModule.mScopes.push_back(std::move(scope));
+        for (const auto& [low, high] : ranges) {
+            const auto rangeIndex = static_cast<uint32_t>(mModule.mRanges.size());
+            mModule.mRanges.push_back({low, high, index});
+            if (parent >= 0)
+                mModule.mScopes[static_cast<std::size_t>(parent)].ChildRanges.push_back(rangeIndex);
+            else
+                mModule.mTopRanges.push_back(rangeIndex);
+        }
+        return true;
+    }
+
+    void IndexChildren(Dwarf_Die die, int32_t scope, int depth)
+    {
+        if (depth > kMaxDieDepth)
+            return;
+        do {
+            const int tag = dwarf_tag(&die);
+            Dwarf_Die child;
+            const bool hasChild = dwarf_haschildren(&die) > 0 && dwarf_child(&die, &child) == 0;
+            uint32_t index = 0;
+            switch (tag) {
+            case DW_TAG_subprogram:
+                // Nested definitions (local classes) start functions of their own.
+                if (AddScope(die, -1, index) && hasChild)
+                    IndexChildren(child, static_cast<int32_t>(index), depth + 1);
+                break;
+            case DW_TAG_inlined_subroutine:
+                if (scope >= 0 && AddScope(die, scope, index) && hasChild)
+                    IndexChildren(child, static_cast<int32_t>(index), depth + 1);
+                break;
+            case DW_TAG_lexical_block:
+            case DW_TAG_namespace:
+            case DW_TAG_class_type:
+            case DW_TAG_structure_type:
+            case DW_TAG_union_type:
+                if (hasChild)
+                    IndexChildren(child, scope, depth + 1);
+                break;
+            default:
+                break;
+            }
+        } while (dwarf_siblingof(&die, &die) == 0);
+    }
+
+    ModuleSymbols& mModule;
+    Dwarf* mDwarf;
+    Dwarf_Files* mFiles = nullptr;
+    std::size_t mFileCount = 0;
+    std::unordered_map<Dwarf_Word, uint32_t> mFileIndex;
+    std::unordered_map<const char*, uint32_t> mPathIndex; ///< libdw keeps one string per file
+    std::string mCompDir;
+};
+
+std::shared_ptr<ModuleSymbols> ModuleSymbols::Load(const std::string& imagePath,
+                                                   const SymbolSearchOptions& options)
+{
+    std::shared_ptr<ModuleSymbols> module(new ModuleSymbols());
+    module->Intern(""); // index 0 is "nothing"
+    module->mModuleName = std::filesystem::path(imagePath).filename().string();
+    LocatedModuleFiles files = LocateModuleFiles(imagePath, options);
+    module->mLog = std::move(files.Log);
+    if (files.Image == nullptr) {
+        module->mStatus =
+            files.ImageBroken ? EModuleResolveStatus::ImageBroken : EModuleResolveStatus::ImageNotFound;
+        return module;
+    }
+    module->mImage = std::move(files.Image);
+    module->mImagePath = module->mImage->GetPath();
+    module->mBuildId = module->mImage->GetBuildId();
+    module->mSymbols = module->mImage->ReadFunctionSymbols();
+    module->mLog.push_back(
+        {"Function symbols",
+         std::to_string(module->mSymbols.size()),
+         module->mImagePath,
+         {},
+         module->mSymbols.empty() ? EResolveStepOutcome::NotFound : EResolveStepOutcome::Found});
+    if (module->mSymbols.empty() && files.DebugFile != nullptr) {
+        // A fully stripped image still has its symbols in the debug file.
+        module->mSymbols = files.DebugFile->ReadFunctionSymbols();
+    }
+    module->mUnwindTable = dwarf_getcfi_elf(module->mImage->GetElf());
+
+    ElfImage* debugFile = files.ImageHasDebugInfo ? module->mImage.get() : files.DebugFile.get();
+    if (debugFile == nullptr) {
+        module->mStatus = EModuleResolveStatus::SymbolsOnly;
+        return module;
+    }
+    module->mDebugPath = debugFile->GetPath();
+    module->IndexDwarf(*debugFile);
+    return module;
+}
+
+void ModuleSymbols::IndexDwarf(ElfImage& file)
+{
+    Dwarf* dwarf = dwarf_begin_elf(file.GetElf(), DWARF_C_READ, nullptr);
+    if (dwarf == nullptr) {
+        mLog.push_back({"Read debug information",
+                        std::string("unreadable: ") + dwarf_errmsg(-1),
+                        mDebugPath,
+                        {},
+                        EResolveStepOutcome::Failed});
+        mStatus = EModuleResolveStatus::DebugInfoBroken;
+        return;
+    }
+    DwarfIndexer(*this, dwarf).Run();
+    dwarf_end(dwarf);
+    const bool usable = !mRows.empty();
+    mLog.push_back(
+        {"Read debug information",
+         std::to_string(mRows.size()) + " line rows, " + std::to_string(mScopes.size()) + " scopes",
+         mDebugPath,
+         {},
+         usable ? EResolveStepOutcome::Found : EResolveStepOutcome::Failed});
+    mStatus = usable ? EModuleResolveStatus::DebugInfo : EModuleResolveStatus::DebugInfoBroken;
+}
+
+ModuleSymbols::~ModuleSymbols()
+{
+    // Before the image's Elf, which the table reads from, is closed with the members.
+    if (mUnwindTable != nullptr)
+        dwarf_cfi_end(mUnwindTable);
+}
+
+uint32_t ModuleSymbols::Intern(std::string_view text)
+{
+    auto found = mStringIndex.find(text);
+    if (found != mStringIndex.end())
+        return found->second;
+    const auto index = static_cast<uint32_t>(mStrings.size());
+    mStrings.emplace_back(text);
+    mStringIndex.emplace(mStrings.back(), index);
+    return index;
+}
+
+const ModuleSymbols::LineRow* ModuleSymbols::FindRow(uint64_t address) const
+{
+    auto after = std::upper_bound(mRows.begin(), mRows.end(), address,
+                                  [](uint64_t value, const LineRow& row) { return value < row.Address; });
+    if (after == mRows.begin())
+        return nullptr;
+    const LineRow& row = *(after - 1);
+    return row.EndSequence ? nullptr : &row;
+}
+
+void ModuleSymbols::FindScopes(uint64_t address, std::vector<uint32_t>& chain, const ScopeRange** top) const
+{
+    chain.clear();
+    auto findIn = [&](const std::vector<uint32_t>& ranges) -> const ScopeRange* {
+        auto after =
+            std::upper_bound(ranges.begin(), ranges.end(), address,
+                             [this](uint64_t value, uint32_t range) { return value < mRanges[range].Low; });
+        for (int scanned = 0; after != ranges.begin() && scanned < kOverlapScan; ++scanned) {
+            --after;
+            const ScopeRange& range = mRanges[*after];
+            if (address < range.High)
+                return &range;
+        }
+        return nullptr;
+    };
+    const ScopeRange* range = findIn(mTopRanges);
+    if (top != nullptr)
+        *top = range;
+    while (range != nullptr && chain.size() < static_cast<std::size_t>(kMaxDieDepth)) {
+        chain.push_back(range->Scope);
+        range = findIn(mScopes[range->Scope].ChildRanges);
+    }
+}
+
+const ElfSymbol* ModuleSymbols::FindSymbol(uint64_t address) const
+{
+    auto after =
+        std::upper_bound(mSymbols.begin(), mSymbols.end(), address,
+                         [](uint64_t value, const ElfSymbol& symbol) { return value < symbol.Address; });
+    if (after == mSymbols.begin())
+        return nullptr;
+    const ElfSymbol& symbol = *(after - 1);
+    // A symbol without a size reaches to the next one; with one, only over its bytes.
+    if (symbol.Size != 0 && address >= symbol.Address + symbol.Size)
+        return nullptr;
+    return &symbol;
+}
+
+bool ModuleSymbols::FindUnwindRange(uint64_t address, uint64_t& start, uint64_t& end) const
+{
+    if (mUnwindTable == nullptr)
+        return false;
+    Dwarf_Frame* frame = nullptr;
+    if (dwarf_cfi_addrframe(mUnwindTable, address, &frame) != 0 || frame == nullptr)
+        return false;
+    Dwarf_Addr low = 0, high = 0;
+    const bool found = dwarf_frame_info(frame, &low, &high, nullptr) >= 0 && low <= address && address < high;
+    free(frame);
+    start = low;
+    end = high;
+    return found;
+}
+
+bool ModuleSymbols::Resolve(uint64_t address, AddressInfo& info) const
+{
+    info.Frames.clear();
+    info.HasFunction = false;
+    thread_local std::vector<uint32_t> chain;
+    const ScopeRange* topRange = nullptr;
+    FindScopes(address, chain, &topRange);
+    const ElfSymbol* symbol = FindSymbol(address);
+    if (symbol != nullptr) {
+        info.HasFunction = true;
+        info.FunctionStart = symbol->Address;
+        const auto next =
+            std::upper_bound(mSymbols.begin(), mSymbols.end(), symbol->Address,
+                             [](uint64_t value, const ElfSymbol& s) { return value < s.Address; });
+        info.FunctionEnd = symbol->Size ? symbol->Address + symbol->Size
+                                        : (next != mSymbols.end() ? next->Address : address + 1);
+    } else if (topRange != nullptr) {
+        info.HasFunction = true;
+        info.FunctionStart = topRange->Low;
+        info.FunctionEnd = topRange->High;
+    }
+
+    const LineRow* row = FindRow(address);
+    std::string_view file = row ? View(mStrings, row->File) : std::string_view();
+    int32_t line = row ? row->Line : 0;
+    for (auto scope = chain.rbegin(); scope != chain.rend(); ++scope) {
+        const Scope& current = mScopes[*scope];
+        // The symbol table names the compiled function as the capture does.
+        const std::string_view name = (scope + 1 == chain.rend() && symbol != nullptr)
+                                          ? std::string_view(symbol->Name)
+                                          : View(mStrings, current.Name);
+        info.Frames.push_back({name, file, line});
+        file = View(mStrings, current.CallFile);
+        line = current.CallLine;
+    }
+    if (!chain.empty())
+        return true;
+    if (symbol != nullptr) {
+        info.Frames.push_back({symbol->Name, file, line});
+        return true;
+    }
+
+    // Code without a symbol: named after the module and the start of its unwind range, which
+    // stays the same for every address of the function and across runs.
+    std::lock_guard lock(mImageMutex);
+    uint64_t start = address, end = address + 1;
+    const bool found = FindUnwindRange(address, start, end);
+    auto [entry, added] = mStableNames.try_emplace(start);
+    if (added) {
+        char text[32];
+        std::snprintf(text, sizeof(text), "+0x%llx", static_cast<unsigned long long>(start));
+        entry->second = mModuleName + text;
+    }
+    info.Frames.push_back({entry->second, file, line});
+    if (found) {
+        info.HasFunction = true;
+        info.FunctionStart = start;
+        info.FunctionEnd = end;
+    }
+    return found;
+}
+
+bool ModuleSymbols::GetFunctionLines(uint64_t address, FunctionLines& lines) const
+{
+    lines = {};
+    AddressInfo info;
+    if (!Resolve(address, info) || !info.HasFunction || mRows.empty())
+        return false;
+    std::vector<uint32_t> chain;
+    FindScopes(info.FunctionStart, chain);
+    const LineRow* entryRow = FindRow(info.FunctionStart);
+    uint32_t file = entryRow ? entryRow->File : 0;
+    if (!chain.empty() && mScopes[chain.front()].DeclFile != 0) {
+        file = mScopes[chain.front()].DeclFile;
+        lines.FirstLine = mScopes[chain.front()].DeclLine;
+    }
+    if (file == 0)
+        return false;
+    lines.SourcePath = View(mStrings, file);
+
+    auto row = std::lower_bound(mRows.begin(), mRows.end(), info.FunctionStart,
+                                [](const LineRow& r, uint64_t value) { return r.Address < value; });
+    // The row in force at the start may begin before it.
+    if ((row == mRows.end() || row->Address > info.FunctionStart) && row != mRows.begin() &&
+        !(row - 1)->EndSequence)
+        --row;
+    int32_t lowest = 0;
+    for (; row != mRows.end() && row->Address < info.FunctionEnd; ++row) {
+        const uint64_t rowAddress = std::max(row->Address, info.FunctionStart);
+        int32_t line = 0;
+        if (row->EndSequence) {
+            line = 0;
+        } else if (row->File == file) {
+            line = row->Line;
+        } else {
+            // Inlined code from another file: the line of this function that called into it.
+            FindScopes(rowAddress, chain);
+            if (chain.size() > 1 && mScopes[chain[1]].CallFile == file)
+                line = mScopes[chain[1]].CallLine;
+        }
+        if (!lines.Lines.empty() && lines.Lines.back().mAddress == rowAddress)
+            lines.Lines.back().mLine = line;
+        else if (lines.Lines.empty() || lines.Lines.back().mLine != line)
+            lines.Lines.push_back({rowAddress, line});
+        if (line > 0 && (lowest == 0 || line < lowest))
+            lowest = line;
+    }
+    if (lines.FirstLine == 0)
+        lines.FirstLine = lowest;
+    return lowest > 0;
+}
+
+} // namespace Profiler

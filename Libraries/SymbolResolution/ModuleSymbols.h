@@ -1,0 +1,135 @@
+#pragma once
+
+#include "CaptureModel/FunctionData.h"
+#include "SymbolResolution/ElfImage.h"
+#include "SymbolResolution/ResolveLog.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+typedef struct Dwarf_CFI_s Dwarf_CFI;
+
+namespace Profiler {
+
+/// One frame of an address: a function and where in its source the address is. The texts
+/// belong to the module and live as long as it.
+struct SourceFrame {
+    std::string_view Function;
+    std::string_view File; ///< empty without line information
+    int32_t Line = 0;      ///< 0 without line information
+};
+
+/// What an address of a module resolves to.
+struct AddressInfo {
+    bool HasFunction = false;
+    /// The function the code was compiled into (not an inlined one): its range in the module.
+    uint64_t FunctionStart = 0;
+    uint64_t FunctionEnd = 0;
+    /// Innermost first: inlined functions, then the function the code was compiled into. The
+    /// line of an outer frame is the call site of the frame before it.
+    std::vector<SourceFrame> Frames;
+};
+
+/// A function's source lines, for the source view and its timing.
+struct FunctionLines {
+    std::string SourcePath; ///< the function's source file as the debug information names it
+    int32_t FirstLine = 0;  ///< the line of its declaration, or its lowest line
+    /// Address ranges in order, each running to the next; line 0 marks code of no line of this
+    /// file. Code inlined from elsewhere counts for the line that called it.
+    std::vector<ResolvedLine> Lines;
+};
+
+/// The symbols and debug information of one module (an ELF image), indexed once when loaded.
+/// Addresses are the image's own virtual addresses (as its symbol table gives them). All
+/// lookups are thread-safe; after loading they read immutable tables only, apart from the
+/// unwind table lookups of stripped code and the reads of code bytes, which take a lock.
+class ModuleSymbols {
+public:
+    /// Never fails: what could not be found or read is in the status and the log.
+    static std::shared_ptr<ModuleSymbols> Load(const std::string& imagePath,
+                                               const SymbolSearchOptions& options);
+    ~ModuleSymbols();
+    ModuleSymbols(const ModuleSymbols&) = delete;
+    ModuleSymbols& operator=(const ModuleSymbols&) = delete;
+
+    EModuleResolveStatus GetStatus() const { return mStatus; }
+    const std::vector<ResolveLogEntry>& GetLog() const { return mLog; }
+    const std::string& GetBuildId() const { return mBuildId; }
+    /// Whether debug information of this very build was found (the image's own or a matching file).
+    bool HasMatchingDebugInfo() const { return mStatus == EModuleResolveStatus::DebugInfo; }
+    /// The image that was read (it may have been found in a local folder); empty when none.
+    const std::string& GetImagePath() const { return mImagePath; }
+    /// The file the debug information came from; empty when none.
+    const std::string& GetDebugPath() const { return mDebugPath; }
+    std::size_t GetFunctionSymbolCount() const { return mSymbols.size(); }
+    std::size_t GetLineRowCount() const { return mRows.size(); }
+
+    /// False when no function covers the address; `info.Frames` then still names the code by a
+    /// stable name made from the module and the address.
+    bool Resolve(uint64_t address, AddressInfo& info) const;
+    /// The source lines of the function that holds `address`; false without line information.
+    bool GetFunctionLines(uint64_t address, FunctionLines& lines) const;
+    /// The instructions of [start, end), call instructions marked.
+    EDisassemblyResult Disassemble(uint64_t start, uint64_t end,
+                                   std::vector<AsmInstruction>& instructions) const;
+
+private:
+    ModuleSymbols() = default;
+
+    struct LineRow {
+        uint64_t Address = 0;
+        uint32_t File = 0;
+        int32_t Line = 0;
+        bool EndSequence = false;
+    };
+    struct Scope {
+        uint32_t Name = 0;
+        uint32_t CallFile = 0; ///< for inlined scopes: where they were called
+        int32_t CallLine = 0;
+        uint32_t DeclFile = 0;
+        int32_t DeclLine = 0;
+        std::vector<uint32_t> ChildRanges; ///< ranges of inlined scopes directly inside, by start
+    };
+    struct ScopeRange {
+        uint64_t Low = 0;
+        uint64_t High = 0;
+        uint32_t Scope = 0;
+    };
+    friend class DwarfIndexer;
+
+    uint32_t Intern(std::string_view text);
+    void IndexDwarf(ElfImage& file);
+    const LineRow* FindRow(uint64_t address) const;
+    /// The scopes holding the address, outermost (the compiled function) first.
+    void FindScopes(uint64_t address, std::vector<uint32_t>& chain, const ScopeRange** top = nullptr) const;
+    const ElfSymbol* FindSymbol(uint64_t address) const;
+    bool FindUnwindRange(uint64_t address, uint64_t& start, uint64_t& end) const;
+
+    EModuleResolveStatus mStatus = EModuleResolveStatus::ImageNotFound;
+    std::vector<ResolveLogEntry> mLog;
+    std::string mBuildId;
+    std::string mImagePath;
+    std::string mDebugPath;
+    std::string mModuleName;
+
+    std::deque<std::string> mStrings; ///< stable addresses for the views handed out
+    std::unordered_map<std::string_view, uint32_t> mStringIndex;
+    std::vector<ElfSymbol> mSymbols;
+    std::vector<LineRow> mRows;
+    std::vector<Scope> mScopes;
+    std::vector<ScopeRange> mRanges;
+    std::vector<uint32_t> mTopRanges; ///< ranges of compiled functions, by start
+
+    mutable std::mutex mImageMutex; ///< libelf and the unwind table cache are not thread-safe
+    std::unique_ptr<ElfImage> mImage;
+    Dwarf_CFI* mUnwindTable = nullptr;
+    mutable std::unordered_map<uint64_t, std::string> mStableNames; ///< guarded by mImageMutex
+};
+
+} // namespace Profiler
