@@ -226,13 +226,14 @@ int RunSourceCommand(const std::vector<std::string>& arguments)
     parsed.positionals.resize(1);
 
     CaptureDocument document;
-    CaptureDocument::Selection selection;
+    CallGraphRequest selection;
     if (const int status = Qx::OpenSelection("source", kUsage, parsed, document, selection);
         status != Qx::kExitOk)
         return status;
     Serialization::ErrorList errors;
-    std::shared_ptr<const CallGraph> graph = document.QueryCallGraph(selection, errors);
-    std::unique_ptr<BuildListData> list = graph ? document.QueryFunctionList(graph, errors) : nullptr;
+    std::shared_ptr<const CallGraph> graph = Qx::RunCallGraphQuery(document, selection, errors);
+    std::shared_ptr<const BuildListData> list =
+        graph ? Qx::RunFunctionListQuery(document, graph, errors) : nullptr;
     if (!list) {
         Qx::PrintError("source", errors);
         return Qx::kExitBadCapture;
