@@ -1,4 +1,5 @@
 #include "Importers/CaptureStackFolder.h"
+#include "Importers/PerfCaptureImporter.h"
 
 #include "CaptureModel/CaptureModelTypes.h"
 #include "CaptureModel/CaptureWriter.h"
@@ -85,12 +86,18 @@ PrintedFrame DescribeFrame(const ModuleDatabase& modules, int32_t process, doubl
     const auto function = modules.FindFunction(resolution.Function);
     if (!function)
         return frame;
+    if (std::string_view(module.mPath).ends_with(PerfCaptureImporter::kInlineModuleSuffix)) {
+        // Functions that perf reported inlined: it printed "(inlined)" where the DSO goes.
+        frame.dso = "inlined";
+        frame.symbol = function->mName;
+        return frame;
+    }
     frame.dso = module.mPath;
     if (!module.IsAbsolute())
         frame.address = address - modules.GetNativeModuleInstances()[resolution.InstanceIndex].mImageBase;
     // Unknown ranges carry the name that the views show for them; the folding rules name them
     // from the module themselves.
-    if (function->mName != FoldedStackNamer::DisplayName(kUnknown, module.mPath))
+    if (!FoldedStackNamer::IsUnknownRangeName(function->mName, module.mPath))
         frame.symbol = function->mName;
     return frame;
 }
@@ -167,7 +174,7 @@ bool CaptureStackFolder::Fold(const Session& session, const FoldOptions& options
             cached = stackCache.emplace(stackKey, std::move(frames)).first;
         }
         const std::optional<int32_t> pid =
-            process < 0 ? std::nullopt : std::optional<int32_t>(process);
+            PerfCaptureImporter::IsUnknownProcessId(process) ? std::nullopt : std::optional<int32_t>(process);
         stack = FoldedStackNamer::StackPrefix(comm, pid, threadId, options);
         stack += cached->second;
         counts[stack] += weight;

@@ -140,6 +140,7 @@ double PerfCaptureImporter::RecordTime(const PerfRecordHeader& header, bool isSa
     } else {
         time = mHaveTime ? mLastTimeMs : 0.0;
     }
+    mPreviousRecordMs = mHaveTime ? mLastTimeMs : time;
     mLastTimeMs = time;
     mHaveTime = true;
     return time;
@@ -175,7 +176,10 @@ PerfCaptureImporter::ThreadState& PerfCaptureImporter::EnsureThread(int32_t proc
 
 void PerfCaptureImporter::OnSample(const PerfSample& sample)
 {
-    if (mStats.eventName.empty())
+    ++mStats.samplesByEvent[std::string(sample.eventName)];
+    if (sample.framesTruncated)
+        ++mStats.truncatedStacks;
+    if (!mHaveSample && mStats.eventName.empty() && mOptions.eventName.empty())
         mStats.eventName = sample.eventName;
     if (sample.eventName != mStats.eventName) {
         ++mStats.otherSamples;
@@ -191,15 +195,42 @@ void PerfCaptureImporter::OnSample(const PerfSample& sample)
     mHaveSample = true;
     ThreadState& thread = EnsureThread(sample.header, time);
     thread.ended = false;
-    const uint64_t stack = AddStack(thread.processId, sample.frames);
+    // A clock sample counts the CPU time of the interval before it, so the thread ran for about
+    // that long before this sample.
+    EnsureRunning(time, sample.header.tid, thread, time - mStats.sampleIntervalMs);
+    const uint64_t stack = AddStack(thread.processId, sample.frames, time);
     if (sample.period)
         Emit(kWeight, time, thread.processId, sample.header.tid, *sample.period);
     Emit(kSample, time, thread.processId, sample.header.tid, stack);
     ++mStats.samples;
 }
 
+void PerfCaptureImporter::EnsureRunning(double timeMs, int32_t threadId, ThreadState& thread, double earliestMs)
+{
+    if (thread.running)
+        return;
+    // No record showed this thread switching back in (sched_switch fires in the context of the
+    // task that leaves the CPU, so a switch from an untraced task is never seen), but its own
+    // event proves that it runs now. The switch-in is placed as early as the evidence allows:
+    // not before it switched out, not before the previous record (events are written in time
+    // order), and not before `earliestMs`, the start of the time that the event itself covers.
+    double inferred = std::max({thread.switchedOutMs, earliestMs, mPreviousRecordMs});
+    inferred = std::min(inferred, timeMs);
+    ++mStats.inferredSwitchIns;
+    SwitchIn(inferred, threadId, thread);
+}
+
+void PerfCaptureImporter::SwitchIn(double timeMs, int32_t threadId, ThreadState& thread)
+{
+    thread.running = true;
+    thread.ended = false;
+    Emit(kSwitchIn, timeMs, thread.processId, threadId, thread.blockedUserStack);
+    ++mStats.switchIns;
+}
+
 void PerfCaptureImporter::OnSchedSwitch(const PerfSchedSwitch& record)
 {
+    mSawSchedSwitch = true;
     const PerfRecordHeader& header = record.sample.header;
     const double time = RecordTime(header, false);
     // The record is printed for the task that ran on the CPU: its header names the previous
@@ -213,26 +244,29 @@ void PerfCaptureImporter::OnSchedSwitch(const PerfSchedSwitch& record)
                    ? &found->second
                    : &EnsureThread(UnknownProcessId(record.prevPid), record.prevPid, record.prevComm, time);
     }
+    // Switching out proves that it ran; its time since the previous record is unknown.
+    EnsureRunning(time, record.prevPid, *prev, time);
     const std::span<const PerfFrame> frames = record.sample.frames;
     const uint8_t reason =
         PerfWaitReasonMapper::ToWaitReason(PerfWaitReasonMapper::Classify(record.prevState, frames));
-    prev->blockedUserStack = AddStack(prev->processId, frames.subspan(PerfWaitReasonMapper::FirstUserFrame(frames)));
+    prev->blockedUserStack =
+        AddStack(prev->processId, frames.subspan(PerfWaitReasonMapper::FirstUserFrame(frames)), time);
     SwitchOut(time, record.prevPid, *prev, reason);
 
     // A thread that was not seen before has no known process yet; its first own record tells.
     auto next = mThreads.find(record.nextPid);
-    if (next == mThreads.end())
+    if (next == mThreads.end() || next->second.running)
         return;
-    next->second.ended = false;
-    Emit(kSwitchIn, time, next->second.processId, record.nextPid, next->second.blockedUserStack);
-    ++mStats.switchIns;
+    SwitchIn(time, record.nextPid, next->second);
 }
 
 void PerfCaptureImporter::SwitchOut(double timeMs, int32_t threadId, ThreadState& thread, uint8_t reason)
 {
-    if (thread.ended)
+    if (thread.ended || !thread.running)
         return;
     Emit(kSwitchOut, timeMs, thread.processId, threadId, reason);
+    thread.running = false;
+    thread.switchedOutMs = timeMs;
     ++mStats.switchOuts;
     if (reason == PerfWaitReasonMapper::kReasonThreadEnd) {
         thread.ended = true;
@@ -246,6 +280,27 @@ void PerfCaptureImporter::OnTaskEvent(const PerfTaskEvent& event)
 {
     const double time = RecordTime(event.header, false);
     switch (event.kind) {
+    case EPerfTaskEventKind::SwitchIn:
+    case EPerfTaskEventKind::SwitchOut: {
+        ++mStats.switchRecords;
+        auto found = mThreads.find(event.tid);
+        ThreadState& thread =
+            found != mThreads.end()
+                ? found->second
+                : EnsureThread(event.knownProcess ? event.pid : UnknownProcessId(event.tid), event.tid,
+                               event.header.comm, time);
+        if (event.kind == EPerfTaskEventKind::SwitchIn) {
+            if (!thread.running)
+                SwitchIn(time, event.tid, thread);
+        } else if (!mSawSchedSwitch) {
+            // With the tracepoint recorded, it gives the switch-out and why; perf's own record
+            // only knows whether the thread was preempted.
+            SwitchOut(time, event.tid, thread,
+                      event.preempted ? PerfWaitReasonMapper::kReasonPreemption
+                                      : PerfWaitReasonMapper::kReasonSynchronization);
+        }
+        break;
+    }
     case EPerfTaskEventKind::Comm:
         EnsureThread(event.pid, event.tid, event.newComm, time);
         if (event.isExec)
@@ -276,7 +331,27 @@ void PerfCaptureImporter::OnTaskEvent(const PerfTaskEvent& event)
     }
 }
 
-uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& frame)
+PerfCaptureImporter::ModuleState& PerfCaptureImporter::FindOrAddModule(char kind, int32_t processId,
+                                                                        std::string_view dso, double timeMs)
+{
+    mKey.assign(reinterpret_cast<const char*>(&processId), sizeof(processId));
+    mKey += kind;
+    mKey += dso;
+    auto [found, inserted] = mModuleByKey.try_emplace(mKey, static_cast<uint32_t>(mModules.size()));
+    if (!inserted)
+        return *mModules[found->second];
+    auto module = std::make_unique<ModuleState>();
+    module->dso = dso;
+    module->processId = processId;
+    module->relative = kind != 'a';
+    (void)timeMs; // the first instance of a module is there from the start
+    if (module->relative)
+        module->base = mWriter.AllocateModuleBase(processId);
+    mModules.push_back(std::move(module));
+    return *mModules.back();
+}
+
+uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& frame, double timeMs)
 {
     const bool unknownSymbol = IsUnknownName(frame.symbol);
     if (unknownSymbol && IsUnknownName(frame.dso)) {
@@ -284,48 +359,82 @@ uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& fra
         return frame.address;
     }
     const bool relative = frame.address < kRelativeAddressLimit;
-    mKey.assign(reinterpret_cast<const char*>(&processId), sizeof(processId));
-    mKey += relative ? 'r' : 'a';
-    mKey += frame.dso;
-    auto [found, inserted] = mModuleByKey.try_emplace(mKey, static_cast<uint32_t>(mModules.size()));
-    if (inserted) {
-        auto module = std::make_unique<ModuleState>();
-        module->dso = frame.dso;
-        module->processId = processId;
-        module->relative = relative;
-        if (relative)
-            module->base = mWriter.AllocateModuleBase(processId);
-        mModules.push_back(std::move(module));
-    }
-    ModuleState& module = *mModules[found->second];
+    ModuleState* module = &FindOrAddModule(relative ? 'r' : 'a', processId, frame.dso, timeMs);
     const uint64_t address = frame.address;
-    if (module.seenAddresses.insert(address).second) {
+    const std::size_t nameHash = std::hash<std::string_view>{}(frame.symbol);
+    auto [seen, firstTime] = module->seenAddresses.try_emplace(address, nameHash);
+    if (!firstTime && seen->second != nameHash && !unknownSymbol && timeMs > module->loadTimeMs) {
+        // The code at this address has a new name: a JIT reused the region (perf reads the
+        // names of such code from /tmp/perf-PID.map as they are at each sample). From now on
+        // the module is a new instance that learns its names afresh; earlier samples keep the
+        // names they had.
+        auto previous = module->functions.find(
+            frame.hasSymbolOffset && frame.symbolOffset <= address ? address - frame.symbolOffset : address);
+        const bool renamed = previous == module->functions.end() || previous->second.name != frame.symbol;
+        if (renamed && module->unloadTimeMs == std::numeric_limits<double>::max()) {
+            module->unloadTimeMs = timeMs;
+            auto next = std::make_unique<ModuleState>();
+            next->dso = module->dso;
+            next->processId = processId;
+            next->relative = module->relative;
+            next->loadTimeMs = timeMs;
+            if (next->relative)
+                next->base = mWriter.AllocateModuleBase(processId);
+            mModuleByKey[mKey] = static_cast<uint32_t>(mModules.size());
+            mModules.push_back(std::move(next));
+            module = mModules.back().get();
+            module->seenAddresses.emplace(address, nameHash);
+            firstTime = true;
+            ++mStats.codeChanges;
+        } else {
+            seen->second = nameHash;
+        }
+    }
+    if (firstTime) {
         if (unknownSymbol) {
-            module.unknownAddresses.insert(address);
+            module->unknownAddresses.insert(address);
         } else {
             const uint64_t start =
                 frame.hasSymbolOffset && frame.symbolOffset <= address ? address - frame.symbolOffset : address;
-            auto [function, added] = module.functions.try_emplace(start);
-            // When two names claim one address the first one stays.
+            auto [function, added] = module->functions.try_emplace(start);
+            // When two names claim one start address at one time the first one stays.
             if (added)
                 function->second.name = frame.symbol;
             function->second.lastAddress = std::max(function->second.lastAddress, address);
         }
     }
-    return relative ? module.base + address : address;
+    return module->relative ? module->base + address : address;
 }
 
-uint64_t PerfCaptureImporter::AddStack(int32_t processId, std::span<const PerfFrame> innermostFirst)
+uint64_t PerfCaptureImporter::StoreInlineFrame(int32_t processId, std::string_view symbol, std::string_view ownerDso)
+{
+    // A capture names a frame by its address, and perf prints an inlined function at the
+    // address of the code it was inlined into. Each inlined function therefore gets an address
+    // of its own in an inline module beside the owner's module: one synthetic address per name,
+    // so that the function shows as one function wherever it was inlined.
+    ModuleState& module = FindOrAddModule('i', processId, ownerDso, 0.0);
+    auto [found, inserted] = module.inlineFunctions.try_emplace(std::string(symbol), module.inlineFunctions.size());
+    return module.base + found->second;
+}
+
+uint64_t PerfCaptureImporter::AddStack(int32_t processId, std::span<const PerfFrame> innermostFirst, double timeMs)
 {
     mAddresses.clear();
-    for (const PerfFrame& frame : innermostFirst) {
-        // perf prints functions inlined at a call site as frames of their own, "(inlined)", at
-        // the address of the real frame that follows. A capture names a frame by its address
-        // alone, so they cannot be told apart from that frame: they are left out, and the
-        // address resolves to the function it was compiled into.
-        if (frame.dso == kInlined)
+    for (std::size_t i = 0; i < innermostFirst.size(); ++i) {
+        const PerfFrame& frame = innermostFirst[i];
+        if (frame.dso == kInlined) {
+            // The function it was inlined into is the next frame out that is not inlined itself.
+            std::string_view owner = kUnknown;
+            for (std::size_t j = i + 1; j < innermostFirst.size(); ++j)
+                if (innermostFirst[j].dso != kInlined) {
+                    owner = innermostFirst[j].dso;
+                    break;
+                }
+            ++mStats.inlineFrames;
+            mAddresses.push_back(StoreInlineFrame(processId, frame.symbol, owner));
             continue;
-        mAddresses.push_back(StoreFrame(processId, frame));
+        }
+        mAddresses.push_back(StoreFrame(processId, frame, timeMs));
     }
     return mWriter.AddStackInnermostFirst(mAddresses);
 }
@@ -340,11 +449,29 @@ void PerfCaptureImporter::AddFunctions()
     }
     const std::vector<uint64_t> noBarriers;
     for (const auto& module : mModules) {
+        if (!module->inlineFunctions.empty() || module->seenAddresses.empty()) {
+            if (module->inlineFunctions.empty())
+                continue;
+            // Inline modules: one byte per inlined function at its synthetic address.
+            const std::string path = module->dso + std::string(kInlineModuleSuffix);
+            const uint32_t index =
+                mWriter.AddNativeModule(std::string(FoldedStackNamer::BaseName(module->dso)) +
+                                            std::string(kInlineModuleSuffix),
+                                        path, 0, NativeModule::ESymbolLookupAddressMode::Relative);
+            mWriter.AddModuleInstance(index, module->processId, module->base);
+            ++mStats.modules;
+            for (const auto& [name, offset] : module->inlineFunctions) {
+                mWriter.AddFunction(index, offset, 1, name);
+                ++mStats.functions;
+            }
+            continue;
+        }
         const uint32_t index = mWriter.AddNativeModule(
             std::string(FoldedStackNamer::BaseName(module->dso)), module->dso, 0,
             module->relative ? NativeModule::ESymbolLookupAddressMode::Relative
                              : NativeModule::ESymbolLookupAddressMode::Absolute);
-        mWriter.AddModuleInstance(index, module->processId, module->relative ? module->base : 0);
+        mWriter.AddModuleInstance(index, module->processId, module->relative ? module->base : 0,
+                                  module->loadTimeMs, module->unloadTimeMs);
         ++mStats.modules;
         for (const auto& [start, function] : module->functions) {
             mWriter.AddFunction(index, start, function.lastAddress - start + 1, function.name);
@@ -359,7 +486,6 @@ void PerfCaptureImporter::AddFunctions()
         auto barrierList = barriers.find(module->processId);
         const std::vector<uint64_t>& outside =
             module->relative || barrierList == barriers.end() ? noBarriers : barrierList->second;
-        const std::string name = FoldedStackNamer::DisplayName(kUnknown, module->dso);
         auto separated = [&](uint64_t from, uint64_t to) {
             auto named = module->functions.upper_bound(from);
             if (named != module->functions.end() && named->first <= to)
@@ -374,7 +500,9 @@ void PerfCaptureImporter::AddFunctions()
             ++i;
             while (i < unknown.size() && !separated(last, unknown[i]))
                 last = unknown[i++];
-            mWriter.AddFunction(index, first, last - first + 1, name);
+            // Distinct ranges get distinct names, so that the views do not list several
+            // identical rows for one module.
+            mWriter.AddFunction(index, first, last - first + 1, FoldedStackNamer::UnknownRangeName(module->dso, first));
             ++mStats.functions;
         }
     }
@@ -416,6 +544,19 @@ bool PerfCaptureImporter::Import(const std::function<bool(PerfScriptParser&, Ser
                                  PerfImportStats& stats, std::string& problems,
                                  Serialization::ErrorList& errors)
 {
+    std::error_code error;
+    const bool existedBefore = std::filesystem::exists(directory, error);
+    // Takes away what this import wrote, leaving an empty directory that the user made as it was.
+    auto removeCapture = [&]() {
+        std::error_code ignored;
+        if (!existedBefore) {
+            std::filesystem::remove_all(directory, ignored);
+            return;
+        }
+        for (const auto& entry : std::filesystem::directory_iterator(directory, ignored))
+            std::filesystem::remove_all(entry.path(), ignored);
+    };
+
     RTTI::Registry registry; // outlives the writer
     CaptureWriter writer;
     PerfCaptureImporter importer(writer, options);
@@ -425,12 +566,53 @@ bool PerfCaptureImporter::Import(const std::function<bool(PerfScriptParser&, Ser
     const bool complete = feed(parser, errors);
     problems = PerfScriptReader::DescribeProblems(parser);
     // An input that could not be read at all leaves no capture behind.
-    if (!complete && parser.GetStats().bytes == 0)
+    if (!complete && parser.GetStats().bytes == 0) {
+        removeCapture();
         return false;
+    }
     // What was read before a failure is kept: a cut recording still shows what it holds.
     const bool written = importer.Finish(errors);
     stats = importer.GetStats();
+    stats.truncatedStacks = std::max(stats.truncatedStacks, parser.GetStats().truncatedStacks);
+    if (written && stats.samples == 0) {
+        // An empty capture would answer every question with zero; say what the input held instead.
+        errors.AddFormatted(Serialization::EErrorCode::NotThisFormat, "%s; no capture was written",
+                            DescribeMissingSamples(stats, parser.GetStats(), options.eventName).c_str());
+        removeCapture();
+        return false;
+    }
+    if (written && !complete)
+        errors.AddFormatted(Serialization::EErrorCode::Corrupt,
+                            "the input was not read to its end; %s holds only the %llu samples before the "
+                            "failure (remove it with: rm -r '%s')",
+                            directory.string().c_str(), static_cast<unsigned long long>(stats.samples),
+                            directory.string().c_str());
     return complete && written;
+}
+
+std::string PerfCaptureImporter::DescribeMissingSamples(const PerfImportStats& stats,
+                                                        const PerfScriptParseStats& parsed,
+                                                        const std::string& eventName)
+{
+    std::string text = eventName.empty() ? std::string("no samples in the input")
+                                         : "no samples of event '" + eventName + "' in the input";
+    std::string held;
+    for (const auto& [event, count] : stats.samplesByEvent) {
+        held += held.empty() ? "" : ", ";
+        held += std::to_string(count) + " samples of " + (event.empty() ? std::string("an unnamed event") : "'" + event + "'");
+    }
+    auto add = [&held](uint64_t count, const char* what) {
+        if (count == 0)
+            return;
+        held += held.empty() ? "" : ", ";
+        held += std::to_string(count) + " " + what;
+    };
+    add(parsed.schedSwitches, "sched_switch records");
+    add(parsed.taskEvents + parsed.switchRecords + parsed.mmapEvents + parsed.otherRecords, "PERF_RECORD lines");
+    add(parsed.badLines, "lines that are not perf script text");
+    if (held.empty())
+        held = parsed.bytes == 0 ? "nothing (it is empty)" : "no records";
+    return text + "; it held " + held;
 }
 
 std::string PerfCaptureImporter::DescribeStats(const PerfImportStats& stats)
@@ -451,6 +633,17 @@ std::string PerfCaptureImporter::DescribeStats(const PerfImportStats& stats)
         text += "; " + std::to_string(stats.otherSamples) + " samples of other events left out";
     if (stats.reorderedRecords > 0)
         text += "; " + std::to_string(stats.reorderedRecords) + " records out of time order";
+    if (stats.inferredSwitchIns > 0)
+        text += "; " + std::to_string(stats.inferredSwitchIns) +
+                " switch-ins inferred from the threads' own records (no record showed them)";
+    if (stats.inlineFrames > 0)
+        text += "; " + std::to_string(stats.inlineFrames) + " inlined frames";
+    if (stats.codeChanges > 0)
+        text += "; code renamed " + std::to_string(stats.codeChanges) + " times (JIT code reused)";
+    if (stats.truncatedStacks > 0)
+        text += "; " + std::to_string(stats.truncatedStacks) + " stacks deeper than " +
+                std::to_string(PerfScriptParser::kMaxFrames) + " frames kept only their innermost " +
+                std::to_string(PerfScriptParser::kMaxFrames);
     return text;
 }
 
