@@ -107,6 +107,28 @@ PrintedFrame DescribeFrame(const ModuleDatabase& modules, int32_t process, doubl
 bool CaptureStackFolder::Fold(const std::filesystem::path& capture, const FoldOptions& options,
                               std::string& text, Serialization::ErrorList& errors)
 {
+    text.clear();
+    return Fold(capture, options, Sink([&text](std::string_view piece) {
+                    text += piece;
+                    return true;
+                }),
+                errors);
+}
+
+bool CaptureStackFolder::Fold(const Session& session, const FoldOptions& options, std::string& text,
+                              Serialization::ErrorList& errors)
+{
+    text.clear();
+    return Fold(session, options, Sink([&text](std::string_view piece) {
+                    text += piece;
+                    return true;
+                }),
+                errors);
+}
+
+bool CaptureStackFolder::Fold(const std::filesystem::path& capture, const FoldOptions& options, const Sink& sink,
+                              Serialization::ErrorList& errors)
+{
     RTTI::Registry registry;
     RegisterAllCaptureTypes(registry);
     const PlatformRegistry platforms;
@@ -115,13 +137,12 @@ bool CaptureStackFolder::Fold(const std::filesystem::path& capture, const FoldOp
     if (Session::sLoad(capture, registry, RTTI::GetDefaultObjectFactory(), {}, platforms.GetLookup(), session,
                        platform, errors) != 0)
         return false;
-    return Fold(*session, options, text, errors);
+    return Fold(*session, options, sink, errors);
 }
 
-bool CaptureStackFolder::Fold(const Session& session, const FoldOptions& options, std::string& text,
+bool CaptureStackFolder::Fold(const Session& session, const FoldOptions& options, const Sink& sink,
                               Serialization::ErrorList& errors)
 {
-    text.clear();
     const TraceEventStream* stream = session.GetTraceEventStream();
     if (!stream)
         return true;
@@ -184,11 +205,17 @@ bool CaptureStackFolder::Fold(const Session& session, const FoldOptions& options
             errors.Add(record.code, record.message);
         return false;
     }
-    for (const auto& [line, count] : counts) {
-        text += line;
-        text += ' ';
-        text += std::to_string(count);
-        text += '\n';
+    // The per-stack names are not needed any more; free them before the output grows.
+    stackCache = {};
+    frameCache = {};
+    std::string line;
+    for (const auto& [stackText, count] : counts) {
+        line.assign(stackText);
+        line += ' ';
+        line += std::to_string(count);
+        line += '\n';
+        if (!sink(line))
+            return false;
     }
     return true;
 }

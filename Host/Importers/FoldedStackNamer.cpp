@@ -102,6 +102,21 @@ void FoldedStackNamer::AppendFrame(std::string& stack, std::string_view symbol, 
 {
     if (symbol.starts_with("("))
         return; // process names that some recorders print as frames
+    // The folding tools take the last parenthesised group of a frame line as its DSO, so for a
+    // DSO that ends in a group of its own ("/memfd:x (deleted)") they read the symbol as
+    // "SYMBOL (/memfd:x" and the DSO as "deleted)". Folded output follows them, since users
+    // compare it with theirs; the capture itself keeps the real DSO.
+    std::string joined;
+    if (dso.ends_with(")")) {
+        const std::size_t group = dso.rfind(" (");
+        if (group != std::string_view::npos) {
+            joined.assign(symbol);
+            joined += " (";
+            joined += dso.substr(0, group);
+            symbol = joined;
+            dso = dso.substr(group + 2);
+        }
+    }
     while (true) {
         std::size_t arrow = symbol.find("->");
         AppendOneName(stack, symbol.substr(0, arrow), dso, address, processName, options);

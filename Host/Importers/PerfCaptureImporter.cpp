@@ -49,10 +49,27 @@ bool PerfCaptureImporter::Begin(const std::filesystem::path& directory, RTTI::Re
     std::error_code error;
     if (std::filesystem::exists(directory, error) &&
         (!std::filesystem::is_directory(directory, error) || !std::filesystem::is_empty(directory, error))) {
-        errors.AddFormatted(Serialization::EErrorCode::WriteFailed,
-                            "%s exists and is not an empty directory; the capture is only written into "
-                            "a new or empty directory, so that nothing is overwritten",
-                            directory.string().c_str());
+        const bool isDirectory = std::filesystem::is_directory(directory, error);
+        bool hasSession = false;
+        bool hasEvents = false;
+        if (isDirectory)
+            for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+                hasSession = hasSession || entry.path().extension() == ".session";
+                hasEvents = hasEvents || entry.path().filename().string().starts_with("events");
+            }
+        if (isDirectory && hasEvents && !hasSession) {
+            // What an import leaves when it is killed before it wrote the session file.
+            errors.AddFormatted(Serialization::EErrorCode::WriteFailed,
+                                "%s holds an incomplete capture (an import or recording that did not finish); "
+                                "remove it with: rm -r '%s', then try again",
+                                directory.string().c_str(), directory.string().c_str());
+        } else {
+            errors.AddFormatted(Serialization::EErrorCode::WriteFailed,
+                                "%s exists and is not an empty directory%s; the capture is only written into "
+                                "a new or empty directory, so that nothing is overwritten",
+                                directory.string().c_str(),
+                                hasSession ? " (it holds a capture)" : "");
+        }
         return false;
     }
     if (mOptions.intervalMs && !(*mOptions.intervalMs > 0.0 && std::isfinite(*mOptions.intervalMs))) {
@@ -353,7 +370,9 @@ PerfCaptureImporter::ModuleState& PerfCaptureImporter::FindOrAddModule(char kind
 
 uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& frame, double timeMs)
 {
-    const bool unknownSymbol = IsUnknownName(frame.symbol);
+    // An empty symbol is what perf printed for code it found no name for in a known DSO; it is
+    // kept as it is (the folding tools keep it too), unlike "[unknown]".
+    const bool unknownSymbol = frame.symbol == kUnknown;
     if (unknownSymbol && IsUnknownName(frame.dso)) {
         mUnknownFrames[processId].insert(frame.address);
         return frame.address;

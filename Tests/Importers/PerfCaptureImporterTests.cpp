@@ -66,10 +66,10 @@ struct Imported {
         return found;
     }
     /// Function names of a stored stack, outermost first.
-    std::vector<std::string> StackNames(int32_t process, uint64_t stackId) const
+    std::vector<std::string> StackNames(int32_t process, uint64_t stackId, double timeMs = 0.0) const
     {
         std::vector<ResolvedFrame> frames;
-        session->ResolveStack(process, stackId, 0.0, frames);
+        session->ResolveStack(process, stackId, timeMs, frames);
         std::vector<std::string> names;
         for (const ResolvedFrame& frame : frames)
             names.push_back(session->GetModuleDatabase().GetFunctionName(frame.Function));
@@ -400,22 +400,55 @@ TEST_F(PerfCaptureImporterTest, RefusesANonEmptyCaptureDirectoryAndAnUnreadableI
 
 namespace {
 
-TEST_F(PerfCaptureImporterTest, InlinedFramesResolveToTheFunctionTheyWereCompiledInto)
+TEST_F(PerfCaptureImporterTest, InlinedFramesAreFramesOfTheirOwn)
 {
-    // Two inline levels at the address of `work`, as perf prints them with DWARF call graphs.
+    // Two inline levels at the address of `work`, as perf prints them with DWARF call graphs;
+    // `helper` is inlined at two call sites and stays one function.
     const Imported imported = Import(R"(app 100/100 [000] 1.000000: 1000000 cpu-clock:
 	1100 helper+0x4 (inlined)
 	1100 inner_helper+0x4 (inlined)
 	1100 work+0x4 (/usr/bin/app)
 	2000 _start (/usr/bin/app)
 
+app 100/100 [000] 1.001000: 1000000 cpu-clock:
+	1200 helper+0x4 (inlined)
+	1200 other+0x10 (/usr/bin/app)
+	2000 _start (/usr/bin/app)
+
 )");
     ASSERT_TRUE(imported.session);
     const std::vector<StoredEvent> samples = imported.Of(ETraceEventKind::Sample);
-    ASSERT_EQ(samples.size(), 1u);
-    EXPECT_THAT(imported.StackNames(100, samples[0].stackId), ElementsAre("_start", "work"));
+    ASSERT_EQ(samples.size(), 2u);
+    EXPECT_THAT(imported.StackNames(100, samples[0].stackId), ElementsAre("_start", "work", "inner_helper", "helper"));
+    EXPECT_THAT(imported.StackNames(100, samples[1].stackId), ElementsAre("_start", "other", "helper"));
+    EXPECT_EQ(imported.stats.inlineFrames, 3u);
+    int helpers = 0;
     for (const auto& module : imported.session->GetModuleDatabase().GetNativeModules())
-        EXPECT_NE(module->mName, "inlined");
+        for (const Function& function : module->mFunctions)
+            helpers += function.mName == "helper";
+    EXPECT_EQ(helpers, 1);
+}
+
+TEST_F(PerfCaptureImporterTest, ReusedJitCodeTakesItsNewNameFromThatTimeOn)
+{
+    // The same absolute address of a perf map names one function, then another.
+    const Imported imported = Import(R"(node 7/7 1.000: 1000000 cpu-clock:
+	7f0000001000 LazyCompile:~first (/tmp/perf-7.map)
+
+node 7/7 1.001: 1000000 cpu-clock:
+	7f0000001000 LazyCompile:~first (/tmp/perf-7.map)
+
+node 7/7 1.002: 1000000 cpu-clock:
+	7f0000001000 LazyCompile:~second (/tmp/perf-7.map)
+
+)");
+    ASSERT_TRUE(imported.session);
+    const std::vector<StoredEvent> samples = imported.Of(ETraceEventKind::Sample);
+    ASSERT_EQ(samples.size(), 3u);
+    EXPECT_THAT(imported.StackNames(7, samples[0].stackId, samples[0].time), ElementsAre("LazyCompile:~first"));
+    EXPECT_THAT(imported.StackNames(7, samples[1].stackId, samples[1].time), ElementsAre("LazyCompile:~first"));
+    EXPECT_THAT(imported.StackNames(7, samples[2].stackId, samples[2].time), ElementsAre("LazyCompile:~second"));
+    EXPECT_EQ(imported.stats.codeChanges, 1u);
 }
 
 } // namespace
