@@ -279,7 +279,8 @@ void PerfCaptureImporter::OnSchedSwitch(const PerfSchedSwitch& record)
 
 void PerfCaptureImporter::SwitchOut(double timeMs, int32_t threadId, ThreadState& thread, uint8_t reason)
 {
-    if (thread.ended || !thread.running)
+    // A thread that is switched out already can still end (its exit record comes later).
+    if (thread.ended || (!thread.running && reason != PerfWaitReasonMapper::kReasonThreadEnd))
         return;
     Emit(kSwitchOut, timeMs, thread.processId, threadId, reason);
     thread.running = false;
@@ -379,14 +380,28 @@ uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& fra
     }
     const bool relative = frame.address < kRelativeAddressLimit;
     ModuleState* module = &FindOrAddModule(relative ? 'r' : 'a', processId, frame.dso, timeMs);
-    const uint64_t address = frame.address;
+    // Module addresses: relative ones as printed; a renamed absolute module (below) counts from
+    // the 4 GiB block where it was renamed.
+    auto toModuleAddress = [](const ModuleState& m, uint64_t printed) -> std::optional<uint64_t> {
+        if (!m.rebased)
+            return printed;
+        if (printed < m.anchor || printed - m.anchor >= kRelativeAddressLimit)
+            return std::nullopt;
+        return printed - m.anchor;
+    };
+    std::optional<uint64_t> moduleAddress = toModuleAddress(*module, frame.address);
+    if (!moduleAddress)
+        return frame.address; // outside the renamed block: left unresolved rather than misnamed
+    uint64_t address = *moduleAddress;
     const std::size_t nameHash = std::hash<std::string_view>{}(frame.symbol);
     auto [seen, firstTime] = module->seenAddresses.try_emplace(address, nameHash);
     if (!firstTime && seen->second != nameHash && !unknownSymbol && timeMs > module->loadTimeMs) {
         // The code at this address has a new name: a JIT reused the region (perf reads the
         // names of such code from /tmp/perf-PID.map as they are at each sample). From now on
         // the module is a new instance that learns its names afresh; earlier samples keep the
-        // names they had.
+        // names they had. Each instance needs addresses of its own (stacks are resolved by
+        // address), so the new one sits at a synthetic base; an absolute module becomes
+        // relative to the 4 GiB block of the renamed address, which holds a JIT's code region.
         auto previous = module->functions.find(
             frame.hasSymbolOffset && frame.symbolOffset <= address ? address - frame.symbolOffset : address);
         const bool renamed = previous == module->functions.end() || previous->second.name != frame.symbol;
@@ -395,13 +410,15 @@ uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& fra
             auto next = std::make_unique<ModuleState>();
             next->dso = module->dso;
             next->processId = processId;
-            next->relative = module->relative;
+            next->relative = true;
+            next->rebased = module->rebased || !module->relative;
+            next->anchor = module->rebased ? module->anchor : (module->relative ? 0 : frame.address & ~(kRelativeAddressLimit - 1));
             next->loadTimeMs = timeMs;
-            if (next->relative)
-                next->base = mWriter.AllocateModuleBase(processId);
+            next->base = mWriter.AllocateModuleBase(processId);
             mModuleByKey[mKey] = static_cast<uint32_t>(mModules.size());
             mModules.push_back(std::move(next));
             module = mModules.back().get();
+            address = *toModuleAddress(*module, frame.address);
             module->seenAddresses.emplace(address, nameHash);
             firstTime = true;
             ++mStats.codeChanges;

@@ -149,6 +149,8 @@ private:
         std::unordered_set<uint64_t> unknownAddresses;
         /// Frames handled already, with a hash of the name they had, to notice reused code.
         std::unordered_map<uint64_t, std::size_t> seenAddresses;
+        bool rebased = false; ///< an absolute module renamed over time, now relative to `anchor`
+        uint64_t anchor = 0;
         double loadTimeMs = 0.0;
         double unloadTimeMs = std::numeric_limits<double>::max();
         std::map<std::string, uint64_t, std::less<>> inlineFunctions; ///< inline modules: name → address

@@ -264,7 +264,9 @@ std::string PerfRecordCommand::DescribeProgramProblem(const std::string& program
 {
     auto executable = [](const std::string& path) {
         struct stat info = {};
-        return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
+        // Root passes access(X_OK) for any file, so the mode bits are checked as well.
+        return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0111) != 0 &&
+               access(path.c_str(), X_OK) == 0;
     };
     if (program.find('/') != std::string::npos) {
         if (executable(program))

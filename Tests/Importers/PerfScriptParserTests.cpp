@@ -52,7 +52,7 @@ public:
                            "/" + std::to_string(header.tid) + " " + std::string(sample.eventName) + " @" +
                            std::to_string(header.lineNumber) + " [";
         for (const PerfFrame& frame : sample.frames)
-            text += std::string(frame.symbol) + (frame.dso == "[unknown]" ? "" : "(" + std::string(frame.dso) + ")") + ";";
+            text += std::string(frame.symbol) + ";";
         return text + "]" + (sample.framesTruncated ? " truncated" : "");
     }
 
@@ -394,14 +394,13 @@ TEST(PerfScriptParserForms, EveryFieldCombinationGivesItsRecords)
         "              xz  2879  4066.869662:     250000 cpu-clock:      7f91fcec64a2 init_cpu_features+0xe12 (/usr/lib/ld.so)\n"
         "              xz  2879  4066.869912:     250000 cpu-clock:      7f91fcec6000 _dl_start (/usr/lib/ld.so)");
     EXPECT_THAT(parsed.Records(),
-                testing::ElementsAre("sample xz 17729/17729  @1 [handle_intel.constprop.0(/usr/lib/ld.so);[unknown];]",
+                testing::ElementsAre("sample xz 17729/17729  @1 [handle_intel.constprop.0;[unknown];]",
                                      "sample xz ?/17730  @5 [handle_intel;]",
-                                     "sample dd ?/29776 cpu-clock @8 [native_write_msr([kernel.kallsyms]);main(/bin/dd);]",
-                                     "sample Thread 2 ?/12345 cpu-clock @12 [update_active(inlined);[unknown](/memfd:sealed-91173221a7ea "
-                                     "(deleted));(/lib/libc-2.15.so);]",
+                                     "sample dd ?/29776 cpu-clock @8 [native_write_msr;main;]",
+                                     "sample Thread 2 ?/12345 cpu-clock @12 [update_active;[unknown];;]",
                                      "out 10881/10881  @17", "in 10881/10881  @18", "out 0/0  @19",
-                                     "sample xz ?/2879 cpu-clock @20 [init_cpu_features(/usr/lib/ld.so);]",
-                                     "sample xz ?/2879 cpu-clock @21 [_dl_start(/usr/lib/ld.so);]"));
+                                     "sample xz ?/2879 cpu-clock @20 [init_cpu_features;]",
+                                     "sample xz ?/2879 cpu-clock @21 [_dl_start;]"));
     EXPECT_FALSE(parsed.parser.GetFirstError().has_value()) << PerfScriptReader::DescribeProblems(parsed.parser);
 }
 
