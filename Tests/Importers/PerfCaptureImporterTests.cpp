@@ -458,4 +458,25 @@ node 7/7 1.002: 1000000 cpu-clock:
     EXPECT_EQ(imported.stats.codeChanges, 1u);
 }
 
+TEST_F(PerfCaptureImporterTest, OneLineRecordsImportCompletelyAndUnknownProcessesStayApart)
+{
+    // `perf record` without -g: one right-aligned line per sample, no blank lines, no process id.
+    const Imported imported = Import("              xz  2879  4066.869662:     250000 cpu-clock:      7f91fcec64a2 "
+                                     "init_cpu_features+0xe12 (/usr/lib/ld.so)\n"
+                                     "              xz  2879  4066.869912:     250000 cpu-clock:      7f91fcec6000 "
+                                     "_dl_start (/usr/lib/ld.so)\n"
+                                     "         swapper     0  4066.870000:     250000 cpu-clock:  ffffffff8104f45a "
+                                     "native_write_msr+0x5 ([kernel.kallsyms])");
+    ASSERT_TRUE(imported.session);
+    EXPECT_EQ(imported.stats.samples, 3u);
+    const auto samples = imported.Of(ETraceEventKind::Sample);
+    ASSERT_EQ(samples.size(), 3u);
+    EXPECT_THAT(imported.StackNames(samples[1].process, samples[1].stackId), ElementsAre("_dl_start"));
+    // Thread 0 has no process id either; its unknown process is neither -1 (perf's "no task")
+    // nor the one of thread 2879.
+    EXPECT_NE(samples[0].process, samples[2].process);
+    EXPECT_TRUE(PerfCaptureImporter::IsUnknownProcessId(samples[2].process));
+    EXPECT_NE(samples[2].process, -1);
+}
+
 } // namespace

@@ -100,6 +100,48 @@ TEST(QxImportCommand, ExitCodesAndMessagesForBadArguments)
     EXPECT_THAT(corrupt.err, testing::HasSubstr("bad.session"));
 }
 
+// An input without a sample of the chosen event is an error that says what the input held, and
+// leaves no capture that would answer every question with zero.
+TEST(QxImportCommand, InputsWithoutSamplesFailWithWhatTheyHeld)
+{
+    TestSupport::TempDirectory directory;
+    TestSupport::WriteFile(directory / "garbage.txt", "garbage here\n");
+    TestSupport::WriteFile(directory / "one.txt", "app 1/1 1.0: 1000000 cpu-clock:\n\t1000 main (/bin/app)\n\n");
+    const struct {
+        std::string arguments;
+        std::string says;
+    } cases[] = {
+        {"garbage.txt", "lines that are not perf script text"},
+        {"/dev/null", "it is empty"},
+        {"one.txt --event cycles", "1 samples of 'cpu-clock'"},
+    };
+    for (const auto& [arguments, says] : cases) {
+        SCOPED_TRACE(arguments);
+        const auto result = RunQx(directory, "import " + arguments + " -o capture");
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_THAT(result.err, testing::HasSubstr(says));
+        EXPECT_FALSE(std::filesystem::exists(directory / "capture"));
+    }
+}
+
+// A cut gzip keeps what came before the cut and says so; a retry into what a killed import left
+// says what it is and how to remove it.
+TEST(QxImportCommand, CutInputsAndKilledImportsAreNamed)
+{
+    TestSupport::TempDirectory directory;
+    const std::string whole = TestSupport::ReadFile(QX_DEMO_RECORDING);
+    TestSupport::WriteFile(directory / "cut.txt.gz", whole.substr(0, whole.size() / 3));
+    const auto cut = RunQx(directory, "import cut.txt.gz -o cut");
+    EXPECT_EQ(cut.exitCode, 2);
+    EXPECT_THAT(cut.err, testing::HasSubstr("holds only the"));
+
+    std::filesystem::remove(directory / "cut" / "cut.session"); // what a kill before the end leaves
+    const auto retry = RunQx(directory, "import cut.txt.gz -o cut");
+    EXPECT_EQ(retry.exitCode, 2);
+    EXPECT_THAT(retry.err, testing::HasSubstr("holds an incomplete capture"));
+    EXPECT_THAT(retry.err, testing::HasSubstr("rm -r"));
+}
+
 // Records the demo program with perf where this machine allows it.
 TEST(QxRecordCommand, RecordsTheDemoWithSleepSwitchesOnItsSleeper)
 {
