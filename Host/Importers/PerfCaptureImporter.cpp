@@ -143,14 +143,13 @@ void PerfCaptureImporter::EmitNow(const PendingEvent& event)
 double PerfCaptureImporter::RecordTime(const PerfRecordHeader& header, bool isSample)
 {
     double time;
+    if (header.timeNs && *header.timeNs == 0 && !isSample) {
+        // perf prints the state that existed before it started (the kernel map, running tasks)
+        // at time zero: that says nothing about the clock of the recording.
+        return mHaveTime ? mLastTimeMs : 0.0;
+    }
     if (header.timeNs) {
-        time = static_cast<double>(*header.timeNs) / 1e6;
-        // The stream takes events in time order only; a record that perf printed out of order
-        // keeps its place at the time of the one before.
-        if (mHaveTime && time < mLastTimeMs) {
-            ++mStats.reorderedRecords;
-            time = mLastTimeMs;
-        }
+        time = PlaceTime(static_cast<double>(*header.timeNs) / 1e6 + mTimeOffsetMs, header.lineNumber);
     } else if (isSample) {
         mStats.syntheticTimes = true;
         time = mHaveSample ? mLastTimeMs + mStats.sampleIntervalMs : (mHaveTime ? mLastTimeMs : 0.0);
@@ -161,6 +160,48 @@ double PerfCaptureImporter::RecordTime(const PerfRecordHeader& header, bool isSa
     mLastTimeMs = time;
     mHaveTime = true;
     return time;
+}
+
+double PerfCaptureImporter::PlaceTime(double rawMs, uint64_t lineNumber)
+{
+    if (!mHaveTime)
+        return rawMs;
+    const double clock = mLastTimeMs;
+    if (mSuspect) {
+        const Suspect suspect = *mSuspect;
+        mSuspect.reset();
+        if (std::abs(rawMs - suspect.rawMs) <= kTimeJumpMs) {
+            // Two records in a row agree on the new time: the timeline really moved.
+            if (suspect.rawMs < clock) {
+                // Time went back for good: another recording follows. It is placed after the
+                // one before, keeping its own spacing, instead of collapsing onto one instant.
+                const double shift = clock - suspect.rawMs;
+                mTimeOffsetMs += shift;
+                rawMs += shift;
+                if (mStats.concatenatedRecordings++ == 0)
+                    mStats.firstConcatenationLine = suspect.lineNumber;
+            } else {
+                ++mStats.reorderedRecords; // the first record after a long gap stayed at the clock
+            }
+            return std::max(rawMs, clock);
+        } else if (mStats.outlierRecords++ == 0) {
+            mStats.firstOutlierLine = suspect.lineNumber;
+        }
+    }
+    if (rawMs < clock - kTimeJumpMs || rawMs > clock + kTimeJumpMs) {
+        // One record far from the clock says little on its own (a corrupt or foreign record, or
+        // the start of another recording): it waits at the clock for the next record to decide,
+        // and never moves the clock by itself.
+        mSuspect = Suspect{rawMs, lineNumber};
+        return clock;
+    }
+    if (rawMs < clock) {
+        // perf sorts its records only within a window; what is left out of order keeps its
+        // place in the stream at the time of the record before.
+        ++mStats.reorderedRecords;
+        return clock;
+    }
+    return rawMs;
 }
 
 PerfCaptureImporter::ThreadState& PerfCaptureImporter::EnsureThread(const PerfRecordHeader& header, double timeMs)
@@ -557,6 +598,9 @@ bool PerfCaptureImporter::Finish(Serialization::ErrorList& errors)
             errors.Add(record.code, record.message);
         return false;
     }
+    if (mSuspect && mStats.outlierRecords++ == 0)
+        mStats.firstOutlierLine = mSuspect->lineNumber; // the last record was far from the others
+    mSuspect.reset();
     AddFunctions();
     mStats.threads = mThreads.size();
     std::unordered_set<int32_t> processes;
@@ -669,6 +713,13 @@ std::string PerfCaptureImporter::DescribeStats(const PerfImportStats& stats)
         text += "; " + std::to_string(stats.otherSamples) + " samples of other events left out";
     if (stats.reorderedRecords > 0)
         text += "; " + std::to_string(stats.reorderedRecords) + " records out of time order";
+    if (stats.outlierRecords > 0)
+        text += "; " + std::to_string(stats.outlierRecords) + " isolated records far from the time of the others (first at line " +
+                std::to_string(stats.firstOutlierLine) + ") were placed at the time of the record before";
+    if (stats.concatenatedRecordings > 0)
+        text += "; time went back " + std::to_string(stats.concatenatedRecordings) +
+                " times for good (first at line " + std::to_string(stats.firstConcatenationLine) +
+                "): the input holds several recordings one after another, each placed after the one before";
     if (stats.inferredSwitchIns > 0)
         text += "; " + std::to_string(stats.inferredSwitchIns) +
                 " switch-ins inferred from the threads' own records (no record showed them)";

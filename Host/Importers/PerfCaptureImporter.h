@@ -45,6 +45,10 @@ struct PerfImportStats {
     uint64_t modules = 0;
     uint64_t functions = 0;
     uint64_t reorderedRecords = 0; ///< records earlier than the one before, moved to its time
+    uint64_t outlierRecords = 0;   ///< single records far from the others' time, kept at the clock
+    uint64_t firstOutlierLine = 0;
+    uint64_t concatenatedRecordings = 0; ///< times the time went back for good (another recording)
+    uint64_t firstConcatenationLine = 0;
     uint64_t switchRecords = 0;    ///< perf's own PERF_RECORD_SWITCH records read
     uint64_t inlineFrames = 0;     ///< frames that perf reported as inlined, kept as frames
     uint64_t codeChanges = 0;      ///< times an address of a module took a new name (JIT code reused)
@@ -88,6 +92,9 @@ public:
     /// Addresses below this were printed relative to their DSO.
     static constexpr uint64_t kRelativeAddressLimit = 1ull << 32;
     static constexpr double kDefaultIntervalMs = 1.0;
+    /// A record this far from the time of the one before is an outlier unless the next record
+    /// agrees with it. perf itself sorts records within much smaller windows.
+    static constexpr double kTimeJumpMs = 10000.0;
 
     PerfCaptureImporter(CaptureWriter& writer, PerfImportOptions options);
     ~PerfCaptureImporter() override;
@@ -166,6 +173,7 @@ private:
     ThreadState& EnsureThread(const PerfRecordHeader& header, double timeMs);
     ThreadState& EnsureThread(int32_t processId, int32_t threadId, std::string_view comm, double timeMs);
     double RecordTime(const PerfRecordHeader& header, bool isSample);
+    double PlaceTime(double rawMs, uint64_t lineNumber);
     uint64_t StoreFrame(int32_t processId, const PerfFrame& frame, double timeMs);
     uint64_t StoreInlineFrame(int32_t processId, std::string_view symbol, std::string_view ownerDso);
     ModuleState& FindOrAddModule(char kind, int32_t processId, std::string_view dso, double timeMs);
@@ -200,6 +208,12 @@ private:
 
     double mLastTimeMs = 0.0;
     double mPreviousRecordMs = 0.0; ///< the time of the record before the current one
+    double mTimeOffsetMs = 0.0;     ///< added to the times of a recording that follows another
+    struct Suspect {
+        double rawMs;
+        uint64_t lineNumber;
+    };
+    std::optional<Suspect> mSuspect; ///< a record far from the clock, until the next one decides
     bool mHaveTime = false;
     bool mHaveSample = false;
     bool mSawSchedSwitch = false; ///< the tracepoint gives switch-outs and their reasons

@@ -479,4 +479,31 @@ TEST_F(PerfCaptureImporterTest, OneLineRecordsImportCompletelyAndUnknownProcesse
     EXPECT_NE(samples[2].process, -1);
 }
 
+TEST_F(PerfCaptureImporterTest, FarOutOfOrderRecordsNeverMoveTheClock)
+{
+    auto sample = [](const char* time) {
+        return std::string("app 1/1 ") + time + ": 1000000 cpu-clock:\n\t1000 main (/bin/app)\n\n";
+    };
+    // One record 27 hours ahead among others: an isolated outlier, placed at the clock.
+    const Imported outlier = Import(sample("1.000") + sample("1.001") + sample("98201.000") + sample("1.002") +
+                                    sample("1.003"));
+    ASSERT_TRUE(outlier.session);
+    std::vector<double> times;
+    for (const StoredEvent& event : outlier.Of(ETraceEventKind::Sample))
+        times.push_back(event.time);
+    EXPECT_THAT(times, ElementsAre(1000.0, 1001.0, 1001.0, 1002.0, 1003.0));
+    EXPECT_EQ(outlier.stats.outlierRecords, 1u);
+    EXPECT_EQ(outlier.stats.firstOutlierLine, 7u);
+
+    // Two recordings one after another: the second keeps its spacing after the first.
+    const Imported concatenated = Import(sample("100.000") + sample("100.002") + sample("5.000") + sample("5.003"));
+    ASSERT_TRUE(concatenated.session);
+    times.clear();
+    for (const StoredEvent& event : concatenated.Of(ETraceEventKind::Sample))
+        times.push_back(event.time);
+    EXPECT_THAT(times, ElementsAre(100000.0, 100002.0, 100002.0, 100005.0));
+    EXPECT_EQ(concatenated.stats.concatenatedRecordings, 1u);
+    EXPECT_THAT(PerfCaptureImporter::DescribeStats(concatenated.stats), testing::HasSubstr("several recordings"));
+}
+
 } // namespace
