@@ -410,8 +410,15 @@ PerfCaptureImporter::ModuleState& PerfCaptureImporter::FindOrAddModule(char kind
     return *mModules.back();
 }
 
-uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& frame, double timeMs)
+uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& printed, double timeMs)
 {
+    // The capture reserves the all-ones address for "unknown code"; a named frame that perf
+    // printed there (a bogus kernel address) moves one byte down so that it keeps its name.
+    PerfFrame frame = printed;
+    if (frame.address == ~0ull && frame.symbol != kUnknown) {
+        frame.address = ~0ull - 1;
+        frame.symbolOffset = frame.hasSymbolOffset && frame.symbolOffset > 0 ? frame.symbolOffset - 1 : 0;
+    }
     // An empty symbol is what perf printed for code it found no name for in a known DSO; it is
     // kept as it is (the folding tools keep it too), unlike "[unknown]".
     const bool unknownSymbol = frame.symbol == kUnknown;

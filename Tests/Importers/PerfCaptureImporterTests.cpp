@@ -477,6 +477,14 @@ TEST_F(PerfCaptureImporterTest, OneLineRecordsImportCompletelyAndUnknownProcesse
     EXPECT_NE(samples[0].process, samples[2].process);
     EXPECT_TRUE(PerfCaptureImporter::IsUnknownProcessId(samples[2].process));
     EXPECT_NE(samples[2].process, -1);
+
+    // The all-ones address is the capture's "unknown code"; a named frame there keeps its name.
+    const Imported allOnes = Import("app 1/1 1.0: 1000000 cpu-clock:\n\tffffffffffffffff weird ([kernel.kallsyms])\n"
+                                    "\t1000 main (/bin/app)\n\n");
+    ASSERT_TRUE(allOnes.session);
+    const auto allOnesSamples = allOnes.Of(ETraceEventKind::Sample);
+    ASSERT_EQ(allOnesSamples.size(), 1u);
+    EXPECT_THAT(allOnes.StackNames(1, allOnesSamples[0].stackId), ElementsAre("main", "weird"));
 }
 
 TEST_F(PerfCaptureImporterTest, FarOutOfOrderRecordsNeverMoveTheClock)
