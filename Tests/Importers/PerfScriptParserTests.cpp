@@ -3,6 +3,7 @@
 #include "Importers/PerfScriptParser.h"
 #include "Importers/PerfScriptReader.h"
 #include "Importers/PerfWaitReasonMapper.h"
+#include "SharedRecordings.h"
 #include "Support/Paths.h"
 
 #include "Support/TempDirectory.h"
@@ -338,32 +339,8 @@ TEST(PerfScriptReader, PlainGzipTruncatedAndMissingInputs)
     EXPECT_THAT(missingErrors.ToString(), HasSubstr("No such file or directory"));
 }
 
-TEST(PerfScriptParser, WritesFuzzSeeds)
-{
-    const std::filesystem::path directory = TestSupport::FuzzCorpusDirectory("PerfScriptParserFuzzer");
-    TestSupport::WriteFile(directory / "well-formed.txt", std::string(kWellFormed));
-    TestSupport::WriteFile(
-        directory / "compact-switch.txt",
-        "a 1 [000] 1.5: sched:sched_switch: a:1 [120] D ==> b:2 [120]\n\tffff81 io_schedule "
-        "([kernel.kallsyms])\n\n");
-    TestSupport::WriteFile(directory / "no-times.txt",
-                           "node 31912 cpu-clock: \n\t13a8 RegExp:[&<>\"'] (/tmp/perf-7.map)\n"
-                           "\tdd7 A->B(int) (/tmp/node)\n\n");
-    // The start of the real recording: headers, mmaps, task events and deep kernel stacks.
-    gzFile file = gzopen(Fixture("demo-small.txt.gz").c_str(), "rb");
-    ASSERT_NE(file, nullptr);
-    std::string head(16 * 1024, '\0');
-    int count = gzread(file, head.data(), static_cast<unsigned>(head.size()));
-    gzclose(file);
-    ASSERT_GT(count, 0);
-    head.resize(static_cast<std::size_t>(count));
-    TestSupport::WriteFile(directory / "demo-head.txt", head);
-}
-
-// Every `-F` field subset that users ask for, as perf 6.1 prints it; each record comes out whole.
-TEST(PerfScriptParserForms, EveryFieldCombinationGivesItsRecords)
-{
-    const ParsedText parsed(
+// Every `-F` field subset that users ask for, as perf 6.1 prints it.
+constexpr std::string_view kEveryForm =
         // -F comm,pid,tid,time,ip,sym,dso: no event name.
         "xz 17729/17729   595.260318: \n"
         "\t  150af handle_intel.constprop.0 (/usr/lib/ld.so)\n"
@@ -392,7 +369,38 @@ TEST(PerfScriptParserForms, EveryFieldCombinationGivesItsRecords)
         // Without call graphs: one line per sample, right-aligned, no blank lines, and the last
         // one ends the input.
         "              xz  2879  4066.869662:     250000 cpu-clock:      7f91fcec64a2 init_cpu_features+0xe12 (/usr/lib/ld.so)\n"
-        "              xz  2879  4066.869912:     250000 cpu-clock:      7f91fcec6000 _dl_start (/usr/lib/ld.so)");
+        "              xz  2879  4066.869912:     250000 cpu-clock:      7f91fcec6000 _dl_start (/usr/lib/ld.so)";
+
+TEST(PerfScriptParser, WritesFuzzSeeds)
+{
+    const std::filesystem::path directory = TestSupport::FuzzCorpusDirectory("PerfScriptParserFuzzer");
+    TestSupport::WriteFile(directory / "well-formed.txt", std::string(kWellFormed));
+    TestSupport::WriteFile(
+        directory / "compact-switch.txt",
+        "a 1 [000] 1.5: sched:sched_switch: a:1 [120] D ==> b:2 [120]\n\tffff81 io_schedule "
+        "([kernel.kallsyms])\n\n");
+    TestSupport::WriteFile(directory / "no-times.txt",
+                           "node 31912 cpu-clock: \n\t13a8 RegExp:[&<>\"'] (/tmp/perf-7.map)\n"
+                           "\tdd7 A->B(int) (/tmp/node)\n\n");
+    // The start of the real recording: headers, mmaps, task events and deep kernel stacks.
+    gzFile file = gzopen(Fixture("demo-small.txt.gz").c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    std::string head(16 * 1024, '\0');
+    int count = gzread(file, head.data(), static_cast<unsigned>(head.size()));
+    gzclose(file);
+    ASSERT_GT(count, 0);
+    head.resize(static_cast<std::size_t>(count));
+    TestSupport::WriteFile(directory / "demo-head.txt", head);
+    TestSupport::WriteFile(directory / "every-form.txt", std::string(kEveryForm));
+    for (const char* recording : {"linux-xz-noevent", "linux-gcc-dwarf-inline", "linux-systemwide-memfd"})
+        TestSupport::WriteFile(directory / (std::string(recording) + "-head.txt"),
+                               SharedRecordings::ReadText(SharedRecordings::Recording(recording)).substr(0, 8 * 1024));
+}
+
+// Every `-F` field subset that users ask for, as perf 6.1 prints it; each record comes out whole.
+TEST(PerfScriptParserForms, EveryFieldCombinationGivesItsRecords)
+{
+    const ParsedText parsed(kEveryForm);
     EXPECT_THAT(parsed.Records(),
                 testing::ElementsAre("sample xz 17729/17729  @1 [handle_intel.constprop.0;[unknown];]",
                                      "sample xz ?/17730  @5 [handle_intel;]",
