@@ -126,8 +126,8 @@ bool CaptureStackFolder::Fold(const Session& session, const FoldOptions& options
                 errors);
 }
 
-bool CaptureStackFolder::Fold(const std::filesystem::path& capture, const FoldOptions& options, const Sink& sink,
-                              Serialization::ErrorList& errors)
+bool CaptureStackFolder::Fold(const std::filesystem::path& capture, const FoldOptions& options,
+                              const Sink& sink, Serialization::ErrorList& errors)
 {
     RTTI::Registry registry;
     RegisterAllCaptureTypes(registry);
@@ -176,7 +176,8 @@ bool CaptureStackFolder::Fold(const Session& session, const FoldOptions& options
         const auto threadId = static_cast<int32_t>(thread);
         const std::string& comm = names.Get(threadId, event.time);
         const bool javaNames = comm.starts_with("java");
-        const std::pair<int64_t, uint64_t> stackKey{(int64_t{process} << 1) | (javaNames ? 1 : 0), event.stackId};
+        const std::pair<int64_t, uint64_t> stackKey{(int64_t{process} << 1) | (javaNames ? 1 : 0),
+                                                    event.stackId};
         auto cached = stackCache.find(stackKey);
         if (cached == stackCache.end()) {
             std::string frames;
@@ -186,8 +187,9 @@ bool CaptureStackFolder::Fold(const Session& session, const FoldOptions& options
             for (uint64_t address : addresses) {
                 auto frame = frameCache.find({process, address});
                 if (frame == frameCache.end())
-                    frame = frameCache.emplace(std::pair<int64_t, uint64_t>{process, address},
-                                               DescribeFrame(modules, process, event.time, address))
+                    frame = frameCache
+                                .emplace(std::pair<int64_t, uint64_t>{process, address},
+                                         DescribeFrame(modules, process, event.time, address))
                                 .first;
                 FoldedStackNamer::AppendFrame(frames, frame->second.symbol, frame->second.dso,
                                               frame->second.address, comm, options);

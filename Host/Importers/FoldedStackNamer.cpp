@@ -181,9 +181,8 @@ bool FoldedStackNamer::IsUnknownRangeName(std::string_view name, std::string_vie
     if (!offset.starts_with("+0x"))
         return false;
     offset.remove_prefix(3);
-    return std::all_of(offset.begin(), offset.end(), [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-    });
+    return std::all_of(offset.begin(), offset.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 std::string_view FoldedStackNamer::BaseName(std::string_view dso)

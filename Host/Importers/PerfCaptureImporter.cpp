@@ -59,16 +59,16 @@ bool PerfCaptureImporter::Begin(const std::filesystem::path& directory, RTTI::Re
             }
         if (isDirectory && hasEvents && !hasSession) {
             // What an import leaves when it is killed before it wrote the session file.
-            errors.AddFormatted(Serialization::EErrorCode::WriteFailed,
-                                "%s holds an incomplete capture (an import or recording that did not finish); "
-                                "remove it with: rm -r '%s', then try again",
-                                directory.string().c_str(), directory.string().c_str());
+            errors.AddFormatted(
+                Serialization::EErrorCode::WriteFailed,
+                "%s holds an incomplete capture (an import or recording that did not finish); "
+                "remove it with: rm -r '%s', then try again",
+                directory.string().c_str(), directory.string().c_str());
         } else {
             errors.AddFormatted(Serialization::EErrorCode::WriteFailed,
                                 "%s exists and is not an empty directory%s; the capture is only written into "
                                 "a new or empty directory, so that nothing is overwritten",
-                                directory.string().c_str(),
-                                hasSession ? " (it holds a capture)" : "");
+                                directory.string().c_str(), hasSession ? " (it holds a capture)" : "");
         }
         return false;
     }
@@ -106,7 +106,8 @@ void PerfCaptureImporter::OpenWriter(double intervalMs)
     mPending.shrink_to_fit();
 }
 
-void PerfCaptureImporter::Emit(uint8_t kind, double timeMs, int32_t processId, int32_t threadId, uint64_t value)
+void PerfCaptureImporter::Emit(uint8_t kind, double timeMs, int32_t processId, int32_t threadId,
+                               uint64_t value)
 {
     PendingEvent event{timeMs, value, processId, threadId, kind};
     if (mWriterOpen) {
@@ -130,7 +131,8 @@ void PerfCaptureImporter::EmitNow(const PendingEvent& event)
         mWriter.AddSampleWeight(event.timeMs, event.processId, event.threadId, event.value);
         break;
     case kSwitchOut:
-        mWriter.AddSwitchOut(event.timeMs, event.processId, event.threadId, static_cast<uint8_t>(event.value));
+        mWriter.AddSwitchOut(event.timeMs, event.processId, event.threadId,
+                             static_cast<uint8_t>(event.value));
         break;
     case kSwitchIn:
         mWriter.AddSwitchIn(event.timeMs, event.processId, event.threadId, event.value);
@@ -204,7 +206,8 @@ double PerfCaptureImporter::PlaceTime(double rawMs, uint64_t lineNumber)
     return rawMs;
 }
 
-PerfCaptureImporter::ThreadState& PerfCaptureImporter::EnsureThread(const PerfRecordHeader& header, double timeMs)
+PerfCaptureImporter::ThreadState& PerfCaptureImporter::EnsureThread(const PerfRecordHeader& header,
+                                                                    double timeMs)
 {
     return EnsureThread(header.pid.value_or(UnknownProcessId(header.tid)), header.tid, header.comm, timeMs);
 }
@@ -263,7 +266,8 @@ void PerfCaptureImporter::OnSample(const PerfSample& sample)
     ++mStats.samples;
 }
 
-void PerfCaptureImporter::EnsureRunning(double timeMs, int32_t threadId, ThreadState& thread, double earliestMs)
+void PerfCaptureImporter::EnsureRunning(double timeMs, int32_t threadId, ThreadState& thread,
+                                        double earliestMs)
 {
     if (thread.running)
         return;
@@ -343,11 +347,10 @@ void PerfCaptureImporter::OnTaskEvent(const PerfTaskEvent& event)
     case EPerfTaskEventKind::SwitchOut: {
         ++mStats.switchRecords;
         auto found = mThreads.find(event.tid);
-        ThreadState& thread =
-            found != mThreads.end()
-                ? found->second
-                : EnsureThread(event.knownProcess ? event.pid : UnknownProcessId(event.tid), event.tid,
-                               event.header.comm, time);
+        ThreadState& thread = found != mThreads.end()
+                                  ? found->second
+                                  : EnsureThread(event.knownProcess ? event.pid : UnknownProcessId(event.tid),
+                                                 event.tid, event.header.comm, time);
         if (event.kind == EPerfTaskEventKind::SwitchIn) {
             if (!thread.running)
                 SwitchIn(time, event.tid, thread);
@@ -391,7 +394,7 @@ void PerfCaptureImporter::OnTaskEvent(const PerfTaskEvent& event)
 }
 
 PerfCaptureImporter::ModuleState& PerfCaptureImporter::FindOrAddModule(char kind, int32_t processId,
-                                                                        std::string_view dso, double timeMs)
+                                                                       std::string_view dso, double timeMs)
 {
     mKey.assign(reinterpret_cast<const char*>(&processId), sizeof(processId));
     mKey += kind;
@@ -460,7 +463,9 @@ uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& pri
             next->processId = processId;
             next->relative = true;
             next->rebased = module->rebased || !module->relative;
-            next->anchor = module->rebased ? module->anchor : (module->relative ? 0 : frame.address & ~(kRelativeAddressLimit - 1));
+            next->anchor = module->rebased
+                               ? module->anchor
+                               : (module->relative ? 0 : frame.address & ~(kRelativeAddressLimit - 1));
             next->loadTimeMs = timeMs;
             next->base = mWriter.AllocateModuleBase(processId);
             mModuleByKey[mKey] = static_cast<uint32_t>(mModules.size());
@@ -478,8 +483,9 @@ uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& pri
         if (unknownSymbol) {
             module->unknownAddresses.insert(address);
         } else {
-            const uint64_t start =
-                frame.hasSymbolOffset && frame.symbolOffset <= address ? address - frame.symbolOffset : address;
+            const uint64_t start = frame.hasSymbolOffset && frame.symbolOffset <= address
+                                       ? address - frame.symbolOffset
+                                       : address;
             auto [function, added] = module->functions.try_emplace(start);
             // When two names claim one start address at one time the first one stays.
             if (added)
@@ -490,18 +496,21 @@ uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& pri
     return module->relative ? module->base + address : address;
 }
 
-uint64_t PerfCaptureImporter::StoreInlineFrame(int32_t processId, std::string_view symbol, std::string_view ownerDso)
+uint64_t PerfCaptureImporter::StoreInlineFrame(int32_t processId, std::string_view symbol,
+                                               std::string_view ownerDso)
 {
     // A capture names a frame by its address, and perf prints an inlined function at the
     // address of the code it was inlined into. Each inlined function therefore gets an address
     // of its own in an inline module beside the owner's module: one synthetic address per name,
     // so that the function shows as one function wherever it was inlined.
     ModuleState& module = FindOrAddModule('i', processId, ownerDso, 0.0);
-    auto [found, inserted] = module.inlineFunctions.try_emplace(std::string(symbol), module.inlineFunctions.size());
+    auto [found, inserted] =
+        module.inlineFunctions.try_emplace(std::string(symbol), module.inlineFunctions.size());
     return module.base + found->second;
 }
 
-uint64_t PerfCaptureImporter::AddStack(int32_t processId, std::span<const PerfFrame> innermostFirst, double timeMs)
+uint64_t PerfCaptureImporter::AddStack(int32_t processId, std::span<const PerfFrame> innermostFirst,
+                                       double timeMs)
 {
     mAddresses.clear();
     for (std::size_t i = 0; i < innermostFirst.size(); ++i) {
@@ -538,10 +547,9 @@ void PerfCaptureImporter::AddFunctions()
                 continue;
             // Inline modules: one byte per inlined function at its synthetic address.
             const std::string path = module->dso + std::string(kInlineModuleSuffix);
-            const uint32_t index =
-                mWriter.AddNativeModule(std::string(FoldedStackNamer::BaseName(module->dso)) +
-                                            std::string(kInlineModuleSuffix),
-                                        path, 0, NativeModule::ESymbolLookupAddressMode::Relative);
+            const uint32_t index = mWriter.AddNativeModule(
+                std::string(FoldedStackNamer::BaseName(module->dso)) + std::string(kInlineModuleSuffix), path,
+                0, NativeModule::ESymbolLookupAddressMode::Relative);
             mWriter.AddModuleInstance(index, module->processId, module->base);
             ++mStats.modules;
             for (const auto& [name, offset] : module->inlineFunctions) {
@@ -550,10 +558,10 @@ void PerfCaptureImporter::AddFunctions()
             }
             continue;
         }
-        const uint32_t index = mWriter.AddNativeModule(
-            std::string(FoldedStackNamer::BaseName(module->dso)), module->dso, 0,
-            module->relative ? NativeModule::ESymbolLookupAddressMode::Relative
-                             : NativeModule::ESymbolLookupAddressMode::Absolute);
+        const uint32_t index =
+            mWriter.AddNativeModule(std::string(FoldedStackNamer::BaseName(module->dso)), module->dso, 0,
+                                    module->relative ? NativeModule::ESymbolLookupAddressMode::Relative
+                                                     : NativeModule::ESymbolLookupAddressMode::Absolute);
         mWriter.AddModuleInstance(index, module->processId, module->relative ? module->base : 0,
                                   module->loadTimeMs, module->unloadTimeMs);
         ++mStats.modules;
@@ -586,7 +594,8 @@ void PerfCaptureImporter::AddFunctions()
                 last = unknown[i++];
             // Distinct ranges get distinct names, so that the views do not list several
             // identical rows for one module.
-            mWriter.AddFunction(index, first, last - first + 1, FoldedStackNamer::UnknownRangeName(module->dso, first));
+            mWriter.AddFunction(index, first, last - first + 1,
+                                FoldedStackNamer::UnknownRangeName(module->dso, first));
             ++mStats.functions;
         }
     }
@@ -621,15 +630,17 @@ bool PerfCaptureImporter::Import(const std::string& input, const std::filesystem
                                  const PerfImportOptions& options, PerfImportStats& stats,
                                  std::string& problems, Serialization::ErrorList& errors)
 {
-    return Import([&input](PerfScriptParser& parser,
-                           Serialization::ErrorList& readErrors) { return PerfScriptReader::Read(input, parser, readErrors); },
-                  directory, options, stats, problems, errors);
+    return Import(
+        [&input](PerfScriptParser& parser, Serialization::ErrorList& readErrors) {
+            return PerfScriptReader::Read(input, parser, readErrors);
+        },
+        directory, options, stats, problems, errors);
 }
 
-bool PerfCaptureImporter::Import(const std::function<bool(PerfScriptParser&, Serialization::ErrorList&)>& feed,
-                                 const std::filesystem::path& directory, const PerfImportOptions& options,
-                                 PerfImportStats& stats, std::string& problems,
-                                 Serialization::ErrorList& errors)
+bool PerfCaptureImporter::Import(
+    const std::function<bool(PerfScriptParser&, Serialization::ErrorList&)>& feed,
+    const std::filesystem::path& directory, const PerfImportOptions& options, PerfImportStats& stats,
+    std::string& problems, Serialization::ErrorList& errors)
 {
     std::error_code error;
     const bool existedBefore = std::filesystem::exists(directory, error);
@@ -686,7 +697,8 @@ std::string PerfCaptureImporter::DescribeMissingSamples(const PerfImportStats& s
     std::string held;
     for (const auto& [event, count] : stats.samplesByEvent) {
         held += held.empty() ? "" : ", ";
-        held += std::to_string(count) + " samples of " + (event.empty() ? std::string("an unnamed event") : "'" + event + "'");
+        held += std::to_string(count) + " samples of " +
+                (event.empty() ? std::string("an unnamed event") : "'" + event + "'");
     }
     auto add = [&held](uint64_t count, const char* what) {
         if (count == 0)
@@ -695,7 +707,8 @@ std::string PerfCaptureImporter::DescribeMissingSamples(const PerfImportStats& s
         held += std::to_string(count) + " " + what;
     };
     add(parsed.schedSwitches, "sched_switch records");
-    add(parsed.taskEvents + parsed.switchRecords + parsed.mmapEvents + parsed.otherRecords, "PERF_RECORD lines");
+    add(parsed.taskEvents + parsed.switchRecords + parsed.mmapEvents + parsed.otherRecords,
+        "PERF_RECORD lines");
     add(parsed.badLines, "lines that are not perf script text");
     if (held.empty())
         held = parsed.bytes == 0 ? "nothing (it is empty)" : "no records";
@@ -721,7 +734,8 @@ std::string PerfCaptureImporter::DescribeStats(const PerfImportStats& stats)
     if (stats.reorderedRecords > 0)
         text += "; " + std::to_string(stats.reorderedRecords) + " records out of time order";
     if (stats.outlierRecords > 0)
-        text += "; " + std::to_string(stats.outlierRecords) + " isolated records far from the time of the others (first at line " +
+        text += "; " + std::to_string(stats.outlierRecords) +
+                " isolated records far from the time of the others (first at line " +
                 std::to_string(stats.firstOutlierLine) + ") were placed at the time of the record before";
     if (stats.concatenatedRecordings > 0)
         text += "; time went back " + std::to_string(stats.concatenatedRecordings) +

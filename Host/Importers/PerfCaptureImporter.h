@@ -34,12 +34,12 @@ struct PerfImportOptions {
 };
 
 struct PerfImportStats {
-    uint64_t samples = 0;          ///< samples of the imported event written to the capture
-    uint64_t otherSamples = 0;     ///< samples of other events, left out
-    uint64_t switchOuts = 0;       ///< including thread ends
+    uint64_t samples = 0;           ///< samples of the imported event written to the capture
+    uint64_t otherSamples = 0;      ///< samples of other events, left out
+    uint64_t switchOuts = 0;        ///< including thread ends
     uint64_t switchIns = 0;         ///< including inferred ones
     uint64_t inferredSwitchIns = 0; ///< switch-ins that no record showed, implied by the thread's own events
-    uint64_t threadEnds = 0;       ///< switch-outs with reason 22 (exit or a dead previous thread)
+    uint64_t threadEnds = 0;        ///< switch-outs with reason 22 (exit or a dead previous thread)
     uint64_t threads = 0;
     uint64_t processes = 0;
     uint64_t modules = 0;
@@ -49,14 +49,14 @@ struct PerfImportStats {
     uint64_t firstOutlierLine = 0;
     uint64_t concatenatedRecordings = 0; ///< times the time went back for good (another recording)
     uint64_t firstConcatenationLine = 0;
-    uint64_t switchRecords = 0;    ///< perf's own PERF_RECORD_SWITCH records read
-    uint64_t inlineFrames = 0;     ///< frames that perf reported as inlined, kept as frames
-    uint64_t codeChanges = 0;      ///< times an address of a module took a new name (JIT code reused)
-    uint64_t truncatedStacks = 0;  ///< stacks deeper than the parser keeps
+    uint64_t switchRecords = 0;   ///< perf's own PERF_RECORD_SWITCH records read
+    uint64_t inlineFrames = 0;    ///< frames that perf reported as inlined, kept as frames
+    uint64_t codeChanges = 0;     ///< times an address of a module took a new name (JIT code reused)
+    uint64_t truncatedStacks = 0; ///< stacks deeper than the parser keeps
     /// Samples of each event in the input (the imported one included), for saying what a file
     /// held when it had none of the event asked for.
     std::map<std::string, uint64_t> samplesByEvent;
-    bool syntheticTimes = false;   ///< some samples had no timestamp
+    bool syntheticTimes = false; ///< some samples had no timestamp
     double sampleIntervalMs = 0.0;
     std::string eventName;
 };
@@ -128,7 +128,8 @@ public:
                        PerfImportStats& stats, std::string& problems, Serialization::ErrorList& errors);
 
     /// Why an input gave no sample to import, with what it held instead.
-    static std::string DescribeMissingSamples(const PerfImportStats& stats, const PerfScriptParseStats& parsed,
+    static std::string DescribeMissingSamples(const PerfImportStats& stats,
+                                              const PerfScriptParseStats& parsed,
                                               const std::string& eventName);
 
     /// One line for the user: what was imported.
@@ -140,8 +141,8 @@ private:
         std::string comm;
         uint64_t blockedUserStack = 0; ///< the user part of the stack the thread last blocked in
         bool ended = false;
-        bool running = true;           ///< threads run until a record switches them out
-        double switchedOutMs = 0.0;    ///< when it last switched out
+        bool running = true;        ///< threads run until a record switches them out
+        double switchedOutMs = 0.0; ///< when it last switched out
     };
     struct KnownFunction {
         std::string name;
@@ -203,8 +204,8 @@ private:
     std::unordered_map<std::string, uint32_t> mModuleByKey; ///< pid, relative flag, DSO → index
     /// Per process, the addresses of frames in no module: unknown ranges of modules end there.
     std::unordered_map<int32_t, std::unordered_set<uint64_t>> mUnknownFrames;
-    std::string mKey;                  // reused
-    std::vector<uint64_t> mAddresses;  // reused
+    std::string mKey;                 // reused
+    std::vector<uint64_t> mAddresses; // reused
 
     double mLastTimeMs = 0.0;
     double mPreviousRecordMs = 0.0; ///< the time of the record before the current one

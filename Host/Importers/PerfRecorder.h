@@ -12,8 +12,8 @@ class PerfRecorder {
 public:
     /// Runs `perf record` and waits for it. While it runs, Ctrl-C, SIGTERM and SIGHUP reach perf
     /// (which stops the recorded program and keeps what it recorded) but do not end this
-    /// process, so that the recording can still be imported and the work directory removed. False with one error record when perf cannot be started, fails,
-    /// or leaves no data file.
+    /// process, so that the recording can still be imported and the work directory removed. False with one
+    /// error record when perf cannot be started, fails, or leaves no data file.
     static bool Record(const PerfRecordPlan& plan, Serialization::ErrorList& errors);
 
     /// Runs `perf script` and streams its standard output into the parser, then finishes it. A

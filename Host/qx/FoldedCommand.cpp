@@ -10,7 +10,8 @@ namespace Profiler {
 
 namespace {
 
-constexpr const char* kFoldedUsage = "Usage: qx folded CAPTURE_DIR [--pid|--tid] [--kernel] [--jit] [--all] [--addrs]\n";
+constexpr const char* kFoldedUsage =
+    "Usage: qx folded CAPTURE_DIR [--pid|--tid] [--kernel] [--jit] [--all] [--addrs]\n";
 
 int FoldedUsageError(const std::string& message)
 {
@@ -66,7 +67,8 @@ int RunFoldedCommand(const std::vector<std::string>& arguments)
             return 2;
         }
         for (const Serialization::ErrorRecord& error : errors.GetErrors())
-            std::fprintf(stderr, "qx folded: %s: %s\n", error.context.empty() ? capture.c_str() : error.context.c_str(),
+            std::fprintf(stderr, "qx folded: %s: %s\n",
+                         error.context.empty() ? capture.c_str() : error.context.c_str(),
                          error.message.c_str());
         if (errors.IsEmpty())
             std::fprintf(stderr, "qx folded: %s: the capture cannot be read\n", capture.c_str());

@@ -120,7 +120,8 @@ int RunRecordCommand(const std::vector<std::string>& arguments)
         // Stopped while importing: a part of a capture is not kept, and the work directory
         // goes with the WorkDirectory.
         std::filesystem::remove_all(capture, error);
-        std::fprintf(stderr, "qx record: stopped by signal %d while importing; no capture was written\n", signal);
+        std::fprintf(stderr, "qx record: stopped by signal %d while importing; no capture was written\n",
+                     signal);
         return 128 + signal;
     }
     if (!problems.empty())
@@ -128,7 +129,8 @@ int RunRecordCommand(const std::vector<std::string>& arguments)
     PrintRecordErrors(errors);
     if (!imported)
         return 2;
-    std::printf("Recorded %s: %s\n", capture.string().c_str(), PerfCaptureImporter::DescribeStats(stats).c_str());
+    std::printf("Recorded %s: %s\n", capture.string().c_str(),
+                PerfCaptureImporter::DescribeStats(stats).c_str());
     return 0;
 }
 

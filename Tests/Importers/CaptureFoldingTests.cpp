@@ -15,7 +15,6 @@ namespace {
 
 using namespace Profiler;
 
-
 /// Each recording is imported once and its capture folded with every option.
 class ImportedRecordings {
 public:

@@ -19,7 +19,6 @@ namespace {
 
 using namespace Profiler;
 
-
 // The folded output of each shared recording, with each option, must be the folding tool's
 // own output byte for byte: that is what users compare our numbers with.
 class FoldedStackComparison : public testing::TestWithParam<std::tuple<std::string, std::string>> {};

@@ -102,8 +102,8 @@ protected:
         static const PlatformRegistry platforms;
         const Platform* platform = nullptr;
         Serialization::ErrorList loadErrors;
-        EXPECT_EQ(Session::sLoad(capture, *registry, RTTI::GetDefaultObjectFactory(), {}, platforms.GetLookup(),
-                                 result.session, platform, loadErrors),
+        EXPECT_EQ(Session::sLoad(capture, *registry, RTTI::GetDefaultObjectFactory(), {},
+                                 platforms.GetLookup(), result.session, platform, loadErrors),
                   0)
             << loadErrors.ToString();
         if (!result.session)
@@ -111,9 +111,10 @@ protected:
         TraceEventStreamReader reader(*result.session->GetTraceEventStream());
         TraceEvent event;
         while (reader.Next(event))
-            result.events.push_back({event.kind, event.time, static_cast<int32_t>(static_cast<uint32_t>(event.processId)),
-                                     static_cast<int32_t>(static_cast<uint32_t>(event.threadId)), event.stackId,
-                                     event.data8, event.data64[0]});
+            result.events.push_back({event.kind, event.time,
+                                     static_cast<int32_t>(static_cast<uint32_t>(event.processId)),
+                                     static_cast<int32_t>(static_cast<uint32_t>(event.threadId)),
+                                     event.stackId, event.data8, event.data64[0]});
         EXPECT_FALSE(reader.HasFailed());
         return result;
     }
@@ -177,7 +178,7 @@ TEST_F(PerfCaptureImporterTest, ThreadsAndProcessesTakeNamesAndTimesFromTaskReco
     const Thread* worker = imported.FindThread(101);
     ASSERT_TRUE(main && worker);
     EXPECT_EQ(main->mThreadName, "app");
-    EXPECT_EQ(worker->mThreadName, "worker"); // the latest comm
+    EXPECT_EQ(worker->mThreadName, "worker");       // the latest comm
     EXPECT_DOUBLE_EQ(worker->mStartTimeMs, 1100.0); // fork
     EXPECT_DOUBLE_EQ(worker->mEndTimeMs, 1900.0);   // exit
     const auto* history = dynamic_cast<const LinuxPlatformSession*>(imported.session->GetPlatformSession());
@@ -196,8 +197,9 @@ TEST_F(PerfCaptureImporterTest, SwitchesOutCarryWaitReasonsAndExitEndsTheThreadO
     std::vector<uint8_t> reasons;
     for (const StoredEvent& event : imported.Of(ETraceEventKind::ContextSwitchOut, 101))
         reasons.push_back(event.data8);
-    EXPECT_THAT(reasons, ElementsAre(PerfWaitReasonMapper::kReasonSynchronization, PerfWaitReasonMapper::kReasonIO,
-                                     PerfWaitReasonMapper::kReasonSleep, PerfWaitReasonMapper::kReasonThreadEnd));
+    EXPECT_THAT(reasons,
+                ElementsAre(PerfWaitReasonMapper::kReasonSynchronization, PerfWaitReasonMapper::kReasonIO,
+                            PerfWaitReasonMapper::kReasonSleep, PerfWaitReasonMapper::kReasonThreadEnd));
     const auto mainOut = imported.Of(ETraceEventKind::ContextSwitchOut, 100);
     ASSERT_EQ(mainOut.size(), 1u);
     EXPECT_EQ(mainOut[0].data8, PerfWaitReasonMapper::kReasonPreemption);
@@ -228,7 +230,8 @@ TEST_F(PerfCaptureImporterTest, SwitchInCarriesTheUserPartOfTheBlockedStack)
     EXPECT_DOUBLE_EQ(in[0].time, 1600.0);
     EXPECT_DOUBLE_EQ(in[1].time, 1800.0);
     EXPECT_EQ(imported.stats.inferredSwitchIns, 1u);
-    EXPECT_THAT(imported.StackNames(100, in[0].stackId), ElementsAre("start_thread", "work", "pthread_mutex_lock"));
+    EXPECT_THAT(imported.StackNames(100, in[0].stackId),
+                ElementsAre("start_thread", "work", "pthread_mutex_lock"));
     // The main thread runs at 1.5, so the switch naming it next is no switch-in; the first one
     // comes after it was preempted in main.
     const auto mainIn = imported.Of(ETraceEventKind::ContextSwitchIn, 100);
@@ -261,7 +264,8 @@ node 31912 2500000 cpu-clock:
 
     PerfImportOptions options;
     options.intervalMs = 4.0;
-    const Imported explicitInterval = Import("x 5 cycles:\n\t10 f (/bin/x)\n\nx 5 cycles:\n\t10 f (/bin/x)\n\n", options);
+    const Imported explicitInterval =
+        Import("x 5 cycles:\n\t10 f (/bin/x)\n\nx 5 cycles:\n\t10 f (/bin/x)\n\n", options);
     ASSERT_TRUE(explicitInterval.session);
     EXPECT_DOUBLE_EQ(explicitInterval.session->GetSampleIntervalMs(), 4.0);
     EXPECT_DOUBLE_EQ(explicitInterval.Of(ETraceEventKind::Sample).back().time, 4.0);
@@ -335,8 +339,9 @@ p 1/1 [000] 3.0: 1 cpu-clock:
     // Distinct ranges read apart in the views; folding still names them after the module.
     EXPECT_THAT(imported.StackNames(1, samples[1].stackId), ElementsAre("main", "[p+0x1400]", "known"));
     // A frame in no module keeps its printed address and stays unknown.
-    EXPECT_EQ(Fold(imported, *FoldOptions::FromFlag("addrs")),
-              "p;main;[p <1200>];[p <1100>] 1\np;main;[p <1400>];known 1\np;main;[unknown <7f0000001000>] 1\n");
+    EXPECT_EQ(
+        Fold(imported, *FoldOptions::FromFlag("addrs")),
+        "p;main;[p <1200>];[p <1100>] 1\np;main;[p <1400>];known 1\np;main;[unknown <7f0000001000>] 1\n");
 }
 
 TEST_F(PerfCaptureImporterTest, MalformedInputKeepsValidRecordsAndReportsTheFirstBadLine)
@@ -392,12 +397,12 @@ TEST_F(PerfCaptureImporterTest, RefusesANonEmptyCaptureDirectoryAndAnUnreadableI
     PerfImportStats stats;
     std::string problems;
     Serialization::ErrorList errors;
-    EXPECT_FALSE(PerfCaptureImporter::Import((mDirectory / "missing.txt").string(), mDirectory / "new", {}, stats,
-                                             problems, errors));
+    EXPECT_FALSE(PerfCaptureImporter::Import((mDirectory / "missing.txt").string(), mDirectory / "new", {},
+                                             stats, problems, errors));
     EXPECT_FALSE(std::filesystem::exists(mDirectory / "new"));
     Serialization::ErrorList refused;
-    EXPECT_FALSE(PerfCaptureImporter::Import((mDirectory / "missing.txt").string(), existing, {}, stats, problems,
-                                             refused));
+    EXPECT_FALSE(PerfCaptureImporter::Import((mDirectory / "missing.txt").string(), existing, {}, stats,
+                                             problems, refused));
     ASSERT_FALSE(refused.IsEmpty());
     EXPECT_THAT(refused.GetErrors().front().message, testing::HasSubstr("not an empty directory"));
     EXPECT_EQ(TestSupport::ReadFile(existing / "keep.txt"), "precious");
@@ -426,7 +431,8 @@ app 100/100 [000] 1.001000: 1000000 cpu-clock:
     ASSERT_TRUE(imported.session);
     const std::vector<StoredEvent> samples = imported.Of(ETraceEventKind::Sample);
     ASSERT_EQ(samples.size(), 2u);
-    EXPECT_THAT(imported.StackNames(100, samples[0].stackId), ElementsAre("_start", "work", "inner_helper", "helper"));
+    EXPECT_THAT(imported.StackNames(100, samples[0].stackId),
+                ElementsAre("_start", "work", "inner_helper", "helper"));
     EXPECT_THAT(imported.StackNames(100, samples[1].stackId), ElementsAre("_start", "other", "helper"));
     EXPECT_EQ(imported.stats.inlineFrames, 3u);
     int helpers = 0;
@@ -452,21 +458,25 @@ node 7/7 1.002: 1000000 cpu-clock:
     ASSERT_TRUE(imported.session);
     const std::vector<StoredEvent> samples = imported.Of(ETraceEventKind::Sample);
     ASSERT_EQ(samples.size(), 3u);
-    EXPECT_THAT(imported.StackNames(7, samples[0].stackId, samples[0].time), ElementsAre("LazyCompile:~first"));
-    EXPECT_THAT(imported.StackNames(7, samples[1].stackId, samples[1].time), ElementsAre("LazyCompile:~first"));
-    EXPECT_THAT(imported.StackNames(7, samples[2].stackId, samples[2].time), ElementsAre("LazyCompile:~second"));
+    EXPECT_THAT(imported.StackNames(7, samples[0].stackId, samples[0].time),
+                ElementsAre("LazyCompile:~first"));
+    EXPECT_THAT(imported.StackNames(7, samples[1].stackId, samples[1].time),
+                ElementsAre("LazyCompile:~first"));
+    EXPECT_THAT(imported.StackNames(7, samples[2].stackId, samples[2].time),
+                ElementsAre("LazyCompile:~second"));
     EXPECT_EQ(imported.stats.codeChanges, 1u);
 }
 
 TEST_F(PerfCaptureImporterTest, OneLineRecordsImportCompletelyAndUnknownProcessesStayApart)
 {
     // `perf record` without -g: one right-aligned line per sample, no blank lines, no process id.
-    const Imported imported = Import("              xz  2879  4066.869662:     250000 cpu-clock:      7f91fcec64a2 "
-                                     "init_cpu_features+0xe12 (/usr/lib/ld.so)\n"
-                                     "              xz  2879  4066.869912:     250000 cpu-clock:      7f91fcec6000 "
-                                     "_dl_start (/usr/lib/ld.so)\n"
-                                     "         swapper     0  4066.870000:     250000 cpu-clock:  ffffffff8104f45a "
-                                     "native_write_msr+0x5 ([kernel.kallsyms])");
+    const Imported imported =
+        Import("              xz  2879  4066.869662:     250000 cpu-clock:      7f91fcec64a2 "
+               "init_cpu_features+0xe12 (/usr/lib/ld.so)\n"
+               "              xz  2879  4066.869912:     250000 cpu-clock:      7f91fcec6000 "
+               "_dl_start (/usr/lib/ld.so)\n"
+               "         swapper     0  4066.870000:     250000 cpu-clock:  ffffffff8104f45a "
+               "native_write_msr+0x5 ([kernel.kallsyms])");
     ASSERT_TRUE(imported.session);
     EXPECT_EQ(imported.stats.samples, 3u);
     const auto samples = imported.Of(ETraceEventKind::Sample);
@@ -479,8 +489,9 @@ TEST_F(PerfCaptureImporterTest, OneLineRecordsImportCompletelyAndUnknownProcesse
     EXPECT_NE(samples[2].process, -1);
 
     // The all-ones address is the capture's "unknown code"; a named frame there keeps its name.
-    const Imported allOnes = Import("app 1/1 1.0: 1000000 cpu-clock:\n\tffffffffffffffff weird ([kernel.kallsyms])\n"
-                                    "\t1000 main (/bin/app)\n\n");
+    const Imported allOnes =
+        Import("app 1/1 1.0: 1000000 cpu-clock:\n\tffffffffffffffff weird ([kernel.kallsyms])\n"
+               "\t1000 main (/bin/app)\n\n");
     ASSERT_TRUE(allOnes.session);
     const auto allOnesSamples = allOnes.Of(ETraceEventKind::Sample);
     ASSERT_EQ(allOnesSamples.size(), 1u);
@@ -493,8 +504,8 @@ TEST_F(PerfCaptureImporterTest, FarOutOfOrderRecordsNeverMoveTheClock)
         return std::string("app 1/1 ") + time + ": 1000000 cpu-clock:\n\t1000 main (/bin/app)\n\n";
     };
     // One record 27 hours ahead among others: an isolated outlier, placed at the clock.
-    const Imported outlier = Import(sample("1.000") + sample("1.001") + sample("98201.000") + sample("1.002") +
-                                    sample("1.003"));
+    const Imported outlier =
+        Import(sample("1.000") + sample("1.001") + sample("98201.000") + sample("1.002") + sample("1.003"));
     ASSERT_TRUE(outlier.session);
     std::vector<double> times;
     for (const StoredEvent& event : outlier.Of(ETraceEventKind::Sample))
@@ -504,14 +515,16 @@ TEST_F(PerfCaptureImporterTest, FarOutOfOrderRecordsNeverMoveTheClock)
     EXPECT_EQ(outlier.stats.firstOutlierLine, 7u);
 
     // Two recordings one after another: the second keeps its spacing after the first.
-    const Imported concatenated = Import(sample("100.000") + sample("100.002") + sample("5.000") + sample("5.003"));
+    const Imported concatenated =
+        Import(sample("100.000") + sample("100.002") + sample("5.000") + sample("5.003"));
     ASSERT_TRUE(concatenated.session);
     times.clear();
     for (const StoredEvent& event : concatenated.Of(ETraceEventKind::Sample))
         times.push_back(event.time);
     EXPECT_THAT(times, ElementsAre(100000.0, 100002.0, 100002.0, 100005.0));
     EXPECT_EQ(concatenated.stats.concatenatedRecordings, 1u);
-    EXPECT_THAT(PerfCaptureImporter::DescribeStats(concatenated.stats), testing::HasSubstr("several recordings"));
+    EXPECT_THAT(PerfCaptureImporter::DescribeStats(concatenated.stats),
+                testing::HasSubstr("several recordings"));
 }
 
 } // namespace

@@ -34,13 +34,16 @@ TEST(PerfRecordCommand, ProgramRecordingCommandLines)
 
 TEST(PerfRecordCommand, AProgramThatCannotRunIsNamed)
 {
-    EXPECT_THAT(PerfRecordCommand::DescribeProgramProblem("/nonexistent"), HasSubstr("/nonexistent: no such file"));
+    EXPECT_THAT(PerfRecordCommand::DescribeProgramProblem("/nonexistent"),
+                HasSubstr("/nonexistent: no such file"));
     TestSupport::TempDirectory directory;
     const std::filesystem::path plain = directory / "plain.txt";
     std::ofstream(plain) << "not a program";
-    std::filesystem::permissions(plain, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::permissions(plain,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_THAT(PerfRecordCommand::DescribeProgramProblem(plain.string()), HasSubstr("not an executable"));
-    EXPECT_THAT(PerfRecordCommand::DescribeProgramProblem("no-such-program-qx"), HasSubstr("no such program on PATH"));
+    EXPECT_THAT(PerfRecordCommand::DescribeProgramProblem("no-such-program-qx"),
+                HasSubstr("no such program on PATH"));
     EXPECT_EQ(PerfRecordCommand::DescribeProgramProblem("sh"), "");
 }
 

@@ -87,7 +87,8 @@ TEST(QxImportCommand, ExitCodesAndMessagesForBadArguments)
     EXPECT_EQ(RunQx(directory, "folded c --frames").exitCode, 1);
 
     const std::string missing = (directory / "missing.txt").string();
-    const auto unreadable = RunQx(directory, "import " + ShellQuote(missing) + " -o " + ShellQuote((directory / "c").string()));
+    const auto unreadable =
+        RunQx(directory, "import " + ShellQuote(missing) + " -o " + ShellQuote((directory / "c").string()));
     EXPECT_EQ(unreadable.exitCode, 2);
     EXPECT_THAT(unreadable.err, testing::HasSubstr(missing));
     EXPECT_FALSE(std::filesystem::exists(directory / "c"));
@@ -106,7 +107,8 @@ TEST(QxImportCommand, InputsWithoutSamplesFailWithWhatTheyHeld)
 {
     TestSupport::TempDirectory directory;
     TestSupport::WriteFile(directory / "garbage.txt", "garbage here\n");
-    TestSupport::WriteFile(directory / "one.txt", "app 1/1 1.0: 1000000 cpu-clock:\n\t1000 main (/bin/app)\n\n");
+    TestSupport::WriteFile(directory / "one.txt",
+                           "app 1/1 1.0: 1000000 cpu-clock:\n\t1000 main (/bin/app)\n\n");
     const struct {
         std::string arguments;
         std::string says;
@@ -145,13 +147,14 @@ TEST(QxImportCommand, CutInputsAndKilledImportsAreNamed)
 // Records the demo program with perf where this machine allows it.
 TEST(QxRecordCommand, RecordsTheDemoWithSleepSwitchesOnItsSleeper)
 {
-    const std::string problem = PerfRecordCommand::DescribeAccessProblem(PerfRecordCommand::ProbeAccess(), true);
+    const std::string problem =
+        PerfRecordCommand::DescribeAccessProblem(PerfRecordCommand::ProbeAccess(), true);
     if (!problem.empty())
         GTEST_SKIP() << "perf cannot record here: " << problem;
     TestSupport::TempDirectory directory;
     const std::string capture = (directory / "recording").string();
-    const auto recorded =
-        RunQx(directory, "record -o " + ShellQuote(capture) + " -- " + ShellQuote(QX_DEMO_PROGRAM) + " --seconds 1");
+    const auto recorded = RunQx(directory, "record -o " + ShellQuote(capture) + " -- " +
+                                               ShellQuote(QX_DEMO_PROGRAM) + " --seconds 1");
     if (recorded.exitCode == 2 && recorded.err.find("perf record") != std::string::npos)
         GTEST_SKIP() << "perf is installed but could not record on this machine: " << recorded.err;
     ASSERT_EQ(recorded.exitCode, 0) << recorded.err;
@@ -162,8 +165,8 @@ TEST(QxRecordCommand, RecordsTheDemoWithSleepSwitchesOnItsSleeper)
     std::unique_ptr<Session> session;
     const Platform* platform = nullptr;
     Serialization::ErrorList errors;
-    ASSERT_EQ(Session::sLoad(capture, registry, RTTI::GetDefaultObjectFactory(), {}, platforms.GetLookup(), session,
-                             platform, errors),
+    ASSERT_EQ(Session::sLoad(capture, registry, RTTI::GetDefaultObjectFactory(), {}, platforms.GetLookup(),
+                             session, platform, errors),
               0)
         << errors.ToString();
     int32_t sleeper = 0;
@@ -176,7 +179,8 @@ TEST(QxRecordCommand, RecordsTheDemoWithSleepSwitchesOnItsSleeper)
     TraceEvent event;
     int sleeps = 0;
     while (reader.Next(event))
-        if (event.kind == ETraceEventKind::ContextSwitchOut && static_cast<int32_t>(event.threadId) == sleeper &&
+        if (event.kind == ETraceEventKind::ContextSwitchOut &&
+            static_cast<int32_t>(event.threadId) == sleeper &&
             event.GetWaitReason() == PerfWaitReasonMapper::kReasonSleep)
             ++sleeps;
     // 20 ms naps for a second.

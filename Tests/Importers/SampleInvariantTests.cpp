@@ -67,8 +67,8 @@ CaptureReplay Replay(const std::filesystem::path& capture)
     const Platform* platform = nullptr;
     Serialization::ErrorList errors;
     CaptureReplay replay;
-    EXPECT_EQ(Session::sLoad(capture, *registry, RTTI::GetDefaultObjectFactory(), {}, platforms.GetLookup(), session,
-                             platform, errors),
+    EXPECT_EQ(Session::sLoad(capture, *registry, RTTI::GetDefaultObjectFactory(), {}, platforms.GetLookup(),
+                             session, platform, errors),
               0)
         << errors.ToString();
     if (!session)
@@ -169,12 +169,12 @@ TEST(SampleInvariant, TheCallGraphOfTheImportedDemoHoldsEverySample)
     TestSupport::TempDirectory directory;
     const std::string capture = (directory / "capture").string();
     const std::string qx = TestSupport::ShellQuote(QX_BINARY);
-    const auto imported = TestSupport::RunShell(
-        qx + " import " + TestSupport::ShellQuote(QX_DEMO_RECORDING) + " -o " + TestSupport::ShellQuote(capture),
-        directory.GetPath());
+    const auto imported = TestSupport::RunShell(qx + " import " + TestSupport::ShellQuote(QX_DEMO_RECORDING) +
+                                                    " -o " + TestSupport::ShellQuote(capture),
+                                                directory.GetPath());
     ASSERT_EQ(imported.exitCode, 0) << imported.err;
-    const auto graph = TestSupport::RunShell(qx + " callgraph " + TestSupport::ShellQuote(capture) + " --format folded",
-                                             directory.GetPath());
+    const auto graph = TestSupport::RunShell(
+        qx + " callgraph " + TestSupport::ShellQuote(capture) + " --format folded", directory.GetPath());
     ASSERT_EQ(graph.exitCode, 0) << graph.err;
     uint64_t inGraph = 0;
     std::istringstream lines(graph.out);

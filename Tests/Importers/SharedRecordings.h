@@ -15,9 +15,15 @@
 namespace SharedRecordings {
 
 inline const std::vector<std::string> kNames = {
-    "perf-cycles-instructions-01", "perf-dd-stacks-01",      "perf-funcab-cmd-01",
-    "perf-iperf-stacks-pidtid-01", "perf-java-stacks-01",    "perf-js-stacks-01",
-    "linux-xz-noevent",            "linux-gcc-dwarf-inline", "linux-systemwide-memfd",
+    "perf-cycles-instructions-01",
+    "perf-dd-stacks-01",
+    "perf-funcab-cmd-01",
+    "perf-iperf-stacks-pidtid-01",
+    "perf-java-stacks-01",
+    "perf-js-stacks-01",
+    "linux-xz-noevent",
+    "linux-gcc-dwarf-inline",
+    "linux-systemwide-memfd",
     "linux-python-switches",
 };
 inline const std::vector<std::string> kOptions = {"pid", "tid", "kernel", "jit", "all", "addrs"};
