@@ -1,3 +1,4 @@
+#include "CaptureReading.h"
 #include "Importers/CaptureStackFolder.h"
 #include "Importers/PerfCaptureImporter.h"
 #include "Importers/PerfScriptParser.h"
@@ -8,11 +9,6 @@
 #include "CaptureModel/CaptureWriter.h"
 #include "CaptureModel/LinuxPlatform.h"
 #include "CaptureModel/ModuleDatabase.h"
-#include "CaptureModel/PlatformRegistry.h"
-#include "CaptureModel/Session.h"
-#include "CaptureModel/TraceEventStreamReader.h"
-#include "RTTI/ObjectFactory.h"
-#include "RTTI/Registry.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -94,28 +90,14 @@ protected:
         EXPECT_TRUE(result.ok) << errors.ToString();
         if (!result.ok)
             return result;
-        static RTTI::Registry* registry = [] {
-            auto* made = new RTTI::Registry;
-            RegisterAllCaptureTypes(*made);
-            return made;
-        }();
-        static const PlatformRegistry platforms;
-        const Platform* platform = nullptr;
-        Serialization::ErrorList loadErrors;
-        EXPECT_EQ(Session::sLoad(capture, *registry, RTTI::GetDefaultObjectFactory(), {},
-                                 platforms.GetLookup(), result.session, platform, loadErrors),
-                  0)
-            << loadErrors.ToString();
+        result.session = CaptureReading::Load(capture);
         if (!result.session)
             return result;
-        TraceEventStreamReader reader(*result.session->GetTraceEventStream());
-        TraceEvent event;
-        while (reader.Next(event))
-            result.events.push_back({event.kind, event.time,
-                                     static_cast<int32_t>(static_cast<uint32_t>(event.processId)),
-                                     static_cast<int32_t>(static_cast<uint32_t>(event.threadId)),
-                                     event.stackId, event.data8, event.data64[0]});
-        EXPECT_FALSE(reader.HasFailed());
+        CaptureReading::ForEachEvent(*result.session, [&result](const TraceEvent& event) {
+            result.events.push_back({event.kind, event.time, CaptureReading::Id(event.processId),
+                                     CaptureReading::Id(event.threadId), event.stackId, event.data8,
+                                     event.data64[0]});
+        });
         return result;
     }
 

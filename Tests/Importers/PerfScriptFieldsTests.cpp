@@ -58,8 +58,9 @@ TEST(PerfScriptFields, HeaderShapesOfEveryPerfVersion)
         ParseHeaderLine("demo 24350/24354  1283.374836:  1 sched:sched_switch: prev_comm=a b  ", fields));
     EXPECT_EQ(fields.rest, "prev_comm=a b");
 
-    for (const char* bad : {"", "just words here", "comm 12 [x] 1.0: ev:", "comm notapid 1.0: ev:",
-                            "comm 12 1.0: 5 notanaddress", "comm 99999999999 1.0: ev:"}) {
+    for (const char* bad : {"", "just words here",
+                            "comm 12 [x] 1.0: ev:", "comm notapid 1.0: ev:", "comm 12 1.0: 5 notanaddress",
+                            "comm 99999999999 1.0: ev:", "comm 1 1.0: 99999999999999999999999 ev:"}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(ParseHeaderLine(bad, fields));
     }

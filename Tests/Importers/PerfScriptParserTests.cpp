@@ -415,13 +415,4 @@ TEST(PerfScriptParserForms, EveryFieldCombinationGivesItsRecords)
         << PerfScriptReader::DescribeProblems(parsed.parser);
 }
 
-// Numbers that overflow their field make a bad record; they never become a part of the name.
-TEST(PerfScriptParserForms, OverflowingNumbersAreBadRecords)
-{
-    const ParsedText parsed("xz 99999999999 1.0: cpu-clock:\n\t1 f (/x)\n\n"
-                            "xz 1 1.0: 99999999999999999999999 cpu-clock:\n\t1 f (/x)\n\n");
-    EXPECT_TRUE(parsed.Records().empty());
-    EXPECT_EQ(parsed.parser.GetStats().badLines, 2u);
-}
-
 } // namespace

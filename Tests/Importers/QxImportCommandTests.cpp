@@ -1,3 +1,4 @@
+#include "CaptureReading.h"
 #include "Importers/FoldedStackCollector.h"
 #include "Importers/PerfRecordCommand.h"
 #include "Importers/PerfScriptParser.h"
@@ -5,13 +6,6 @@
 #include "Importers/PerfWaitReasonMapper.h"
 #include "Support/ShellCommand.h"
 #include "Support/TempDirectory.h"
-
-#include "CaptureModel/CaptureModelTypes.h"
-#include "CaptureModel/PlatformRegistry.h"
-#include "CaptureModel/Session.h"
-#include "CaptureModel/TraceEventStreamReader.h"
-#include "RTTI/ObjectFactory.h"
-#include "RTTI/Registry.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -159,30 +153,20 @@ TEST(QxRecordCommand, RecordsTheDemoWithSleepSwitchesOnItsSleeper)
         GTEST_SKIP() << "perf is installed but could not record on this machine: " << recorded.err;
     ASSERT_EQ(recorded.exitCode, 0) << recorded.err;
 
-    RTTI::Registry registry;
-    RegisterAllCaptureTypes(registry);
-    const PlatformRegistry platforms;
-    std::unique_ptr<Session> session;
-    const Platform* platform = nullptr;
-    Serialization::ErrorList errors;
-    ASSERT_EQ(Session::sLoad(capture, registry, RTTI::GetDefaultObjectFactory(), {}, platforms.GetLookup(),
-                             session, platform, errors),
-              0)
-        << errors.ToString();
+    const std::unique_ptr<Session> session = CaptureReading::Load(capture);
+    ASSERT_TRUE(session);
     int32_t sleeper = 0;
     for (const Thread& thread : session->GetThreadList())
         if (thread.mThreadName == "sleeper")
             sleeper = thread.mThreadID;
     ASSERT_NE(sleeper, 0) << "no thread named sleeper";
 
-    TraceEventStreamReader reader(*session->GetTraceEventStream());
-    TraceEvent event;
     int sleeps = 0;
-    while (reader.Next(event))
-        if (event.kind == ETraceEventKind::ContextSwitchOut &&
-            static_cast<int32_t>(event.threadId) == sleeper &&
-            event.GetWaitReason() == PerfWaitReasonMapper::kReasonSleep)
-            ++sleeps;
+    CaptureReading::ForEachEvent(*session, [&](const TraceEvent& event) {
+        sleeps += event.kind == ETraceEventKind::ContextSwitchOut &&
+                  CaptureReading::Id(event.threadId) == sleeper &&
+                  event.GetWaitReason() == PerfWaitReasonMapper::kReasonSleep;
+    });
     // 20 ms naps for a second.
     EXPECT_GT(sleeps, 10);
 }

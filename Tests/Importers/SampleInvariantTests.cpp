@@ -1,16 +1,10 @@
+#include "CaptureReading.h"
 #include "Importers/PerfCaptureImporter.h"
 #include "Importers/PerfScriptParser.h"
 #include "Importers/PerfScriptReader.h"
 #include "SharedRecordings.h"
 #include "Support/ShellCommand.h"
 #include "Support/TempDirectory.h"
-
-#include "CaptureModel/CaptureModelTypes.h"
-#include "CaptureModel/PlatformRegistry.h"
-#include "CaptureModel/Session.h"
-#include "CaptureModel/TraceEventStreamReader.h"
-#include "RTTI/ObjectFactory.h"
-#include "RTTI/Registry.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -57,20 +51,8 @@ struct CaptureReplay {
 /// Replays a capture's event stream with each thread's switch state.
 CaptureReplay Replay(const std::filesystem::path& capture)
 {
-    static RTTI::Registry* registry = [] {
-        auto* made = new RTTI::Registry;
-        RegisterAllCaptureTypes(*made);
-        return made;
-    }();
-    static const PlatformRegistry platforms;
-    std::unique_ptr<Session> session;
-    const Platform* platform = nullptr;
-    Serialization::ErrorList errors;
     CaptureReplay replay;
-    EXPECT_EQ(Session::sLoad(capture, *registry, RTTI::GetDefaultObjectFactory(), {}, platforms.GetLookup(),
-                             session, platform, errors),
-              0)
-        << errors.ToString();
+    const std::unique_ptr<Session> session = CaptureReading::Load(capture);
     if (!session)
         return replay;
     for (const Thread& thread : session->GetThreadList())
@@ -82,11 +64,9 @@ CaptureReplay Replay(const std::filesystem::path& capture)
         bool seen = false;
     };
     std::map<int32_t, ThreadState> threads;
-    TraceEventStreamReader reader(*session->GetTraceEventStream());
-    TraceEvent event;
     double last = 0.0;
-    while (reader.Next(event)) {
-        const auto threadId = static_cast<int32_t>(static_cast<uint32_t>(event.threadId));
+    CaptureReading::ForEachEvent(*session, [&](const TraceEvent& event) {
+        const int32_t threadId = CaptureReading::Id(event.threadId);
         ThreadState& thread = threads[threadId];
         if (!thread.seen) {
             thread.seen = true;
@@ -111,13 +91,12 @@ CaptureReplay Replay(const std::filesystem::path& capture)
         default:
             break;
         }
-    }
+    });
     for (auto& [id, thread] : threads) {
         if (thread.running)
             replay.executingMs[id] += last - thread.since;
         replay.spanMs[id] = last - thread.first;
     }
-    EXPECT_FALSE(reader.HasFailed());
     return replay;
 }
 
