@@ -27,8 +27,10 @@ volatile sig_atomic_t gStopSignal = 0;
 extern "C" void ForwardStopSignal(int signal)
 {
     gStopSignal = signal;
+    // perf stops cleanly on SIGINT and SIGTERM (it ends the program and writes its data); it has
+    // no handler for SIGHUP, which would kill it and leave the program running.
     if (gChildPid > 0)
-        kill(static_cast<pid_t>(gChildPid), signal);
+        kill(static_cast<pid_t>(gChildPid), signal == SIGHUP ? SIGTERM : signal);
 }
 
 /// While it lives, SIGINT, SIGTERM and SIGHUP are passed on to the perf child instead of ending

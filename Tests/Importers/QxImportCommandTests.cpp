@@ -171,4 +171,32 @@ TEST(QxRecordCommand, RecordsTheDemoWithSleepSwitchesOnItsSleeper)
     EXPECT_GT(sleeps, 10);
 }
 
+// SIGTERM and SIGHUP stop a recording like Ctrl-C: perf and the program end, what was recorded
+// is imported, and the work directory goes.
+TEST(QxRecordCommand, StopSignalsEndTheRecordingCleanly)
+{
+    const std::string problem = PerfRecordCommand::DescribeAccessProblem(PerfRecordCommand::ProbeAccess(), true);
+    if (!problem.empty())
+        GTEST_SKIP() << "perf cannot record here: " << problem;
+    for (const char* signal : {"TERM", "HUP"}) {
+        SCOPED_TRACE(signal);
+        TestSupport::TempDirectory directory;
+        std::filesystem::create_directories(directory / "tmp");
+        // A program nobody else runs, so that a leftover is easy to find.
+        const std::string program = (directory / "qx-stop-test").string();
+        std::filesystem::copy_file("/bin/sleep", program);
+        const auto stopped = TestSupport::RunShell(
+            "TMPDIR=" + ShellQuote((directory / "tmp").string()) + " " + ShellQuote(QX_BINARY) +
+                " record -o capture -- " + ShellQuote(program) + " 30 & pid=$!; sleep 2; kill -" + signal +
+                " $pid; wait $pid; echo \"exit $?\"; pgrep -x qx-stop-test || echo none left",
+            directory.GetPath());
+        if (stopped.err.find("perf record") != std::string::npos && stopped.out.find("exit 2") != std::string::npos)
+            GTEST_SKIP() << "perf is installed but could not record on this machine: " << stopped.err;
+        EXPECT_THAT(stopped.out, testing::HasSubstr("exit 0"));
+        EXPECT_THAT(stopped.out, testing::HasSubstr("none left"));
+        EXPECT_TRUE(std::filesystem::is_empty(directory / "tmp"));
+        EXPECT_TRUE(std::filesystem::exists(directory / "capture"));
+    }
+}
+
 } // namespace
