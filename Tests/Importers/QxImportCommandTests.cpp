@@ -51,6 +51,11 @@ TEST(QxImportCommand, ImportedRecordingFoldsLikeItsText)
         EXPECT_EQ(folded.out, FoldText(input, *FoldOptions::FromFlag(flag))) << flag;
     }
 
+    // The folded text is streamed; a failed write is an error, never a silent short output.
+    const auto full = RunQx(directory, "folded " + ShellQuote(capture) + " > /dev/full");
+    EXPECT_EQ(full.exitCode, 2);
+    EXPECT_THAT(full.err, testing::HasSubstr("cannot write"));
+
     // Ranges count from the capture's start, not from perf's clock (the machine's uptime).
     auto total = [&](const std::string& range) {
         const auto graph = RunQx(directory, "callgraph " + ShellQuote(capture) + range + " --depth 1");
