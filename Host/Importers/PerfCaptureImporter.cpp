@@ -394,7 +394,7 @@ void PerfCaptureImporter::OnTaskEvent(const PerfTaskEvent& event)
 }
 
 PerfCaptureImporter::ModuleState& PerfCaptureImporter::FindOrAddModule(char kind, int32_t processId,
-                                                                       std::string_view dso, double timeMs)
+                                                                       std::string_view dso)
 {
     mKey.assign(reinterpret_cast<const char*>(&processId), sizeof(processId));
     mKey += kind;
@@ -406,7 +406,6 @@ PerfCaptureImporter::ModuleState& PerfCaptureImporter::FindOrAddModule(char kind
     module->dso = dso;
     module->processId = processId;
     module->relative = kind != 'a';
-    (void)timeMs; // the first instance of a module is there from the start
     if (module->relative)
         module->base = mWriter.AllocateModuleBase(processId);
     mModules.push_back(std::move(module));
@@ -430,7 +429,7 @@ uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& pri
         return frame.address;
     }
     const bool relative = frame.address < kRelativeAddressLimit;
-    ModuleState* module = &FindOrAddModule(relative ? 'r' : 'a', processId, frame.dso, timeMs);
+    ModuleState* module = &FindOrAddModule(relative ? 'r' : 'a', processId, frame.dso);
     // Module addresses: relative ones as printed; a renamed absolute module (below) counts from
     // the 4 GiB block where it was renamed.
     auto toModuleAddress = [](const ModuleState& m, uint64_t printed) -> std::optional<uint64_t> {
@@ -503,7 +502,7 @@ uint64_t PerfCaptureImporter::StoreInlineFrame(int32_t processId, std::string_vi
     // address of the code it was inlined into. Each inlined function therefore gets an address
     // of its own in an inline module beside the owner's module: one synthetic address per name,
     // so that the function shows as one function wherever it was inlined.
-    ModuleState& module = FindOrAddModule('i', processId, ownerDso, 0.0);
+    ModuleState& module = FindOrAddModule('i', processId, ownerDso);
     auto [found, inserted] =
         module.inlineFunctions.try_emplace(std::string(symbol), module.inlineFunctions.size());
     return module.base + found->second;

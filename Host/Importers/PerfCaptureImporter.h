@@ -62,9 +62,11 @@ struct PerfImportStats {
 };
 
 /// Streams the records of a perf script parser into a capture directory: processes and threads
-/// (named by their comm, with name changes over time), one module per DSO and process, functions
-/// from symbols, samples of one event with their call stacks and weights, and thread states from
-/// context switches.
+/// (named by their comm, with name changes over time), one module per DSO and process (a new
+/// instance when code at an address is renamed, as JIT code is), functions from symbols, inlined
+/// functions as frames of their own, samples of one event with their call stacks and weights, and
+/// thread states from context switches, with the switch-ins that no record showed inferred from
+/// the threads' own events so that no sample lands while its thread is switched out.
 ///
 /// Frame addresses: perf prints user code relative to its DSO (below 4 GiB) and kernel code
 /// absolute. Relative addresses keep their meaning: the module sits at a synthetic base of its
@@ -177,7 +179,7 @@ private:
     double PlaceTime(double rawMs, uint64_t lineNumber);
     uint64_t StoreFrame(int32_t processId, const PerfFrame& frame, double timeMs);
     uint64_t StoreInlineFrame(int32_t processId, std::string_view symbol, std::string_view ownerDso);
-    ModuleState& FindOrAddModule(char kind, int32_t processId, std::string_view dso, double timeMs);
+    ModuleState& FindOrAddModule(char kind, int32_t processId, std::string_view dso);
     uint64_t AddStack(int32_t processId, std::span<const PerfFrame> innermostFirst, double timeMs);
     void SwitchIn(double timeMs, int32_t threadId, ThreadState& thread);
     void EnsureRunning(double timeMs, int32_t threadId, ThreadState& thread, double earliestMs);
