@@ -216,7 +216,7 @@ bool TakeField(std::string_view& text, std::string_view key, std::string_view ne
 
 bool ParseKeyedSchedSwitch(std::string_view text, PerfSchedSwitch& out)
 {
-    std::string_view prevPid, prevPrio, nextPid, nextPrio, separator;
+    std::string_view prevPid, prevPrio, nextPid, nextPrio;
     if (!TakeField(text, "prev_comm=", " prev_pid=", out.prevComm) ||
         !TakeField(text, "prev_pid=", " prev_prio=", prevPid) ||
         !TakeField(text, "prev_prio=", " prev_state=", prevPrio) ||
