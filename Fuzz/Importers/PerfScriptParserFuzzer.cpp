@@ -49,6 +49,9 @@ private:
             FoldedStackNamer::AppendFrame(mStack, frame.symbol, frame.dso, frame.address, sample.header.comm,
                                           mOptions);
             mSink += FoldedStackNamer::DisplayName(frame.symbol, frame.dso).size();
+            // Folding a capture tells unknown ranges from named functions by their names.
+            Check(FoldedStackNamer::IsUnknownRangeName(
+                FoldedStackNamer::UnknownRangeName(frame.dso, frame.address), frame.dso));
         }
         // Alternate the options so that every naming path is reached.
         mOptions.includeAddresses = !mOptions.includeAddresses;

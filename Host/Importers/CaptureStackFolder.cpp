@@ -1,4 +1,5 @@
 #include "Importers/CaptureStackFolder.h"
+#include "Importers/PerfCaptureImporter.h"
 
 #include "CaptureModel/CaptureModelTypes.h"
 #include "CaptureModel/CaptureWriter.h"
@@ -85,12 +86,18 @@ PrintedFrame DescribeFrame(const ModuleDatabase& modules, int32_t process, doubl
     const auto function = modules.FindFunction(resolution.Function);
     if (!function)
         return frame;
+    if (std::string_view(module.mPath).ends_with(PerfCaptureImporter::kInlineModuleSuffix)) {
+        // Functions that perf reported inlined: it printed "(inlined)" where the DSO goes.
+        frame.dso = "inlined";
+        frame.symbol = function->mName;
+        return frame;
+    }
     frame.dso = module.mPath;
     if (!module.IsAbsolute())
         frame.address = address - modules.GetNativeModuleInstances()[resolution.InstanceIndex].mImageBase;
     // Unknown ranges carry the name that the views show for them; the folding rules name them
     // from the module themselves.
-    if (function->mName != FoldedStackNamer::DisplayName(kUnknown, module.mPath))
+    if (!FoldedStackNamer::IsUnknownRangeName(function->mName, module.mPath))
         frame.symbol = function->mName;
     return frame;
 }
@@ -100,6 +107,28 @@ PrintedFrame DescribeFrame(const ModuleDatabase& modules, int32_t process, doubl
 bool CaptureStackFolder::Fold(const std::filesystem::path& capture, const FoldOptions& options,
                               std::string& text, Serialization::ErrorList& errors)
 {
+    text.clear();
+    return Fold(capture, options, Sink([&text](std::string_view piece) {
+                    text += piece;
+                    return true;
+                }),
+                errors);
+}
+
+bool CaptureStackFolder::Fold(const Session& session, const FoldOptions& options, std::string& text,
+                              Serialization::ErrorList& errors)
+{
+    text.clear();
+    return Fold(session, options, Sink([&text](std::string_view piece) {
+                    text += piece;
+                    return true;
+                }),
+                errors);
+}
+
+bool CaptureStackFolder::Fold(const std::filesystem::path& capture, const FoldOptions& options,
+                              const Sink& sink, Serialization::ErrorList& errors)
+{
     RTTI::Registry registry;
     RegisterAllCaptureTypes(registry);
     const PlatformRegistry platforms;
@@ -108,13 +137,12 @@ bool CaptureStackFolder::Fold(const std::filesystem::path& capture, const FoldOp
     if (Session::sLoad(capture, registry, RTTI::GetDefaultObjectFactory(), {}, platforms.GetLookup(), session,
                        platform, errors) != 0)
         return false;
-    return Fold(*session, options, text, errors);
+    return Fold(*session, options, sink, errors);
 }
 
-bool CaptureStackFolder::Fold(const Session& session, const FoldOptions& options, std::string& text,
+bool CaptureStackFolder::Fold(const Session& session, const FoldOptions& options, const Sink& sink,
                               Serialization::ErrorList& errors)
 {
-    text.clear();
     const TraceEventStream* stream = session.GetTraceEventStream();
     if (!stream)
         return true;
@@ -148,7 +176,8 @@ bool CaptureStackFolder::Fold(const Session& session, const FoldOptions& options
         const auto threadId = static_cast<int32_t>(thread);
         const std::string& comm = names.Get(threadId, event.time);
         const bool javaNames = comm.starts_with("java");
-        const std::pair<int64_t, uint64_t> stackKey{(int64_t{process} << 1) | (javaNames ? 1 : 0), event.stackId};
+        const std::pair<int64_t, uint64_t> stackKey{(int64_t{process} << 1) | (javaNames ? 1 : 0),
+                                                    event.stackId};
         auto cached = stackCache.find(stackKey);
         if (cached == stackCache.end()) {
             std::string frames;
@@ -158,8 +187,9 @@ bool CaptureStackFolder::Fold(const Session& session, const FoldOptions& options
             for (uint64_t address : addresses) {
                 auto frame = frameCache.find({process, address});
                 if (frame == frameCache.end())
-                    frame = frameCache.emplace(std::pair<int64_t, uint64_t>{process, address},
-                                               DescribeFrame(modules, process, event.time, address))
+                    frame = frameCache
+                                .emplace(std::pair<int64_t, uint64_t>{process, address},
+                                         DescribeFrame(modules, process, event.time, address))
                                 .first;
                 FoldedStackNamer::AppendFrame(frames, frame->second.symbol, frame->second.dso,
                                               frame->second.address, comm, options);
@@ -167,7 +197,7 @@ bool CaptureStackFolder::Fold(const Session& session, const FoldOptions& options
             cached = stackCache.emplace(stackKey, std::move(frames)).first;
         }
         const std::optional<int32_t> pid =
-            process < 0 ? std::nullopt : std::optional<int32_t>(process);
+            PerfCaptureImporter::IsUnknownProcessId(process) ? std::nullopt : std::optional<int32_t>(process);
         stack = FoldedStackNamer::StackPrefix(comm, pid, threadId, options);
         stack += cached->second;
         counts[stack] += weight;
@@ -177,11 +207,17 @@ bool CaptureStackFolder::Fold(const Session& session, const FoldOptions& options
             errors.Add(record.code, record.message);
         return false;
     }
-    for (const auto& [line, count] : counts) {
-        text += line;
-        text += ' ';
-        text += std::to_string(count);
-        text += '\n';
+    // The per-stack names are not needed any more; free them before the output grows.
+    stackCache = {};
+    frameCache = {};
+    std::string line;
+    for (const auto& [stackText, count] : counts) {
+        line.assign(stackText);
+        line += ' ';
+        line += std::to_string(count);
+        line += '\n';
+        if (!sink(line))
+            return false;
     }
     return true;
 }

@@ -5,6 +5,7 @@
 #include "Utility/ErrorList.h"
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace Profiler {
@@ -24,6 +25,16 @@ public:
                      Serialization::ErrorList& errors);
     /// Folds a loaded session; false with an error when its event stream is damaged.
     static bool Fold(const Session& session, const FoldOptions& options, std::string& text,
+                     Serialization::ErrorList& errors);
+
+    /// Receives the output a piece at a time; returns false to stop (a write error).
+    using Sink = std::function<bool(std::string_view)>;
+    /// The same, streamed: the lines go to `sink` in order as they are made, so memory is bounded
+    /// by the distinct stacks, not by the text. False with an error when the capture cannot be
+    /// read or the sink refuses (nothing is said then: the sink knows why).
+    static bool Fold(const std::filesystem::path& capture, const FoldOptions& options, const Sink& sink,
+                     Serialization::ErrorList& errors);
+    static bool Fold(const Session& session, const FoldOptions& options, const Sink& sink,
                      Serialization::ErrorList& errors);
 };
 

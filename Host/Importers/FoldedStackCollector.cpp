@@ -11,8 +11,12 @@ FoldedStackCollector::FoldedStackCollector(const FoldOptions& options, std::stri
 
 void FoldedStackCollector::OnSample(const PerfSample& sample)
 {
-    if (mEventName.empty())
-        mEventName = sample.eventName;
+    if (!mEventChosen) {
+        // The first sample picks the event (it may be unnamed when `-F` leaves the event out).
+        mEventChosen = true;
+        if (mEventName.empty())
+            mEventName = sample.eventName;
+    }
     if (sample.eventName != mEventName) {
         ++mSkippedSamples;
         return;

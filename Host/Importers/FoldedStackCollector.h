@@ -28,6 +28,7 @@ public:
 private:
     FoldOptions mOptions;
     std::string mEventName;
+    bool mEventChosen = false;
     std::unordered_map<std::string, uint64_t> mCounts;
     std::string mStack; // reused for every sample
     uint64_t mSkippedSamples = 0;

@@ -1,5 +1,8 @@
 #include "Importers/FoldedStackNamer.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include <cinttypes>
 #include <cstdio>
 
@@ -99,6 +102,21 @@ void FoldedStackNamer::AppendFrame(std::string& stack, std::string_view symbol, 
 {
     if (symbol.starts_with("("))
         return; // process names that some recorders print as frames
+    // The folding tools take the last parenthesised group of a frame line as its DSO, so for a
+    // DSO that ends in a group of its own ("/memfd:x (deleted)") they read the symbol as
+    // "SYMBOL (/memfd:x" and the DSO as "deleted)". Folded output follows them, since users
+    // compare it with theirs; the capture itself keeps the real DSO.
+    std::string joined;
+    if (dso.ends_with(")")) {
+        const std::size_t group = dso.rfind(" (");
+        if (group != std::string_view::npos) {
+            joined.assign(symbol);
+            joined += " (";
+            joined += dso.substr(0, group);
+            symbol = joined;
+            dso = dso.substr(group + 2);
+        }
+    }
     while (true) {
         std::size_t arrow = symbol.find("->");
         AppendOneName(stack, symbol.substr(0, arrow), dso, address, processName, options);
@@ -137,6 +155,34 @@ std::string FoldedStackNamer::DisplayName(std::string_view symbol, std::string_v
     if (module.size() >= 2 && module.front() == '[' && module.back() == ']')
         return std::string(module);
     return "[" + std::string(module) + "]";
+}
+
+std::string FoldedStackNamer::UnknownRangeName(std::string_view dso, uint64_t start)
+{
+    std::string name = DisplayName(kUnknown, dso);
+    if (name == kUnknown)
+        return name;
+    char offset[32];
+    std::snprintf(offset, sizeof(offset), "+0x%llx]", static_cast<unsigned long long>(start));
+    name.pop_back();
+    name += offset;
+    return name;
+}
+
+bool FoldedStackNamer::IsUnknownRangeName(std::string_view name, std::string_view dso)
+{
+    const std::string plain = DisplayName(kUnknown, dso);
+    if (name == plain)
+        return true;
+    std::string_view stem(plain.data(), plain.size() - 1);
+    if (!name.starts_with(stem) || !name.ends_with("]") || name.size() < stem.size() + 4)
+        return false;
+    std::string_view offset = name.substr(stem.size(), name.size() - stem.size() - 1);
+    if (!offset.starts_with("+0x"))
+        return false;
+    offset.remove_prefix(3);
+    return std::all_of(offset.begin(), offset.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 std::string_view FoldedStackNamer::BaseName(std::string_view dso)

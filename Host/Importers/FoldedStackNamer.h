@@ -41,6 +41,13 @@ public:
     /// or `[MODULE]` (`[unknown]` when the module is unknown too) when perf had no symbol.
     static std::string DisplayName(std::string_view symbol, std::string_view dso);
 
+    /// The name of an unknown range of a module in the views: `[MODULE+0xSTART]`, START being the
+    /// range's first address as perf printed it, so that distinct ranges read apart.
+    static std::string UnknownRangeName(std::string_view dso, uint64_t start);
+    /// Whether a function name was made by UnknownRangeName for that DSO (or is its plain
+    /// `[MODULE]` display name).
+    static bool IsUnknownRangeName(std::string_view name, std::string_view dso);
+
     /// The file name part of a DSO path.
     static std::string_view BaseName(std::string_view dso);
 

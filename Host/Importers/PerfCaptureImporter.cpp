@@ -49,10 +49,27 @@ bool PerfCaptureImporter::Begin(const std::filesystem::path& directory, RTTI::Re
     std::error_code error;
     if (std::filesystem::exists(directory, error) &&
         (!std::filesystem::is_directory(directory, error) || !std::filesystem::is_empty(directory, error))) {
-        errors.AddFormatted(Serialization::EErrorCode::WriteFailed,
-                            "%s exists and is not an empty directory; the capture is only written into "
-                            "a new or empty directory, so that nothing is overwritten",
-                            directory.string().c_str());
+        const bool isDirectory = std::filesystem::is_directory(directory, error);
+        bool hasSession = false;
+        bool hasEvents = false;
+        if (isDirectory)
+            for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+                hasSession = hasSession || entry.path().extension() == ".session";
+                hasEvents = hasEvents || entry.path().filename().string().starts_with("events");
+            }
+        if (isDirectory && hasEvents && !hasSession) {
+            // What an import leaves when it is killed before it wrote the session file.
+            errors.AddFormatted(
+                Serialization::EErrorCode::WriteFailed,
+                "%s holds an incomplete capture (an import or recording that did not finish); "
+                "remove it with: rm -r '%s', then try again",
+                directory.string().c_str(), directory.string().c_str());
+        } else {
+            errors.AddFormatted(Serialization::EErrorCode::WriteFailed,
+                                "%s exists and is not an empty directory%s; the capture is only written into "
+                                "a new or empty directory, so that nothing is overwritten",
+                                directory.string().c_str(), hasSession ? " (it holds a capture)" : "");
+        }
         return false;
     }
     if (mOptions.intervalMs && !(*mOptions.intervalMs > 0.0 && std::isfinite(*mOptions.intervalMs))) {
@@ -89,7 +106,8 @@ void PerfCaptureImporter::OpenWriter(double intervalMs)
     mPending.shrink_to_fit();
 }
 
-void PerfCaptureImporter::Emit(uint8_t kind, double timeMs, int32_t processId, int32_t threadId, uint64_t value)
+void PerfCaptureImporter::Emit(uint8_t kind, double timeMs, int32_t processId, int32_t threadId,
+                               uint64_t value)
 {
     PendingEvent event{timeMs, value, processId, threadId, kind};
     if (mWriterOpen) {
@@ -113,7 +131,8 @@ void PerfCaptureImporter::EmitNow(const PendingEvent& event)
         mWriter.AddSampleWeight(event.timeMs, event.processId, event.threadId, event.value);
         break;
     case kSwitchOut:
-        mWriter.AddSwitchOut(event.timeMs, event.processId, event.threadId, static_cast<uint8_t>(event.value));
+        mWriter.AddSwitchOut(event.timeMs, event.processId, event.threadId,
+                             static_cast<uint8_t>(event.value));
         break;
     case kSwitchIn:
         mWriter.AddSwitchIn(event.timeMs, event.processId, event.threadId, event.value);
@@ -126,26 +145,69 @@ void PerfCaptureImporter::EmitNow(const PendingEvent& event)
 double PerfCaptureImporter::RecordTime(const PerfRecordHeader& header, bool isSample)
 {
     double time;
+    if (header.timeNs && *header.timeNs == 0 && !isSample) {
+        // perf prints the state that existed before it started (the kernel map, running tasks)
+        // at time zero: that says nothing about the clock of the recording.
+        return mHaveTime ? mLastTimeMs : 0.0;
+    }
     if (header.timeNs) {
-        time = static_cast<double>(*header.timeNs) / 1e6;
-        // The stream takes events in time order only; a record that perf printed out of order
-        // keeps its place at the time of the one before.
-        if (mHaveTime && time < mLastTimeMs) {
-            ++mStats.reorderedRecords;
-            time = mLastTimeMs;
-        }
+        time = PlaceTime(static_cast<double>(*header.timeNs) / 1e6 + mTimeOffsetMs, header.lineNumber);
     } else if (isSample) {
         mStats.syntheticTimes = true;
         time = mHaveSample ? mLastTimeMs + mStats.sampleIntervalMs : (mHaveTime ? mLastTimeMs : 0.0);
     } else {
         time = mHaveTime ? mLastTimeMs : 0.0;
     }
+    mPreviousRecordMs = mHaveTime ? mLastTimeMs : time;
     mLastTimeMs = time;
     mHaveTime = true;
     return time;
 }
 
-PerfCaptureImporter::ThreadState& PerfCaptureImporter::EnsureThread(const PerfRecordHeader& header, double timeMs)
+double PerfCaptureImporter::PlaceTime(double rawMs, uint64_t lineNumber)
+{
+    if (!mHaveTime)
+        return rawMs;
+    const double clock = mLastTimeMs;
+    if (mSuspect) {
+        const Suspect suspect = *mSuspect;
+        mSuspect.reset();
+        if (std::abs(rawMs - suspect.rawMs) <= kTimeJumpMs) {
+            // Two records in a row agree on the new time: the timeline really moved.
+            if (suspect.rawMs < clock) {
+                // Time went back for good: another recording follows. It is placed after the
+                // one before, keeping its own spacing, instead of collapsing onto one instant.
+                const double shift = clock - suspect.rawMs;
+                mTimeOffsetMs += shift;
+                rawMs += shift;
+                if (mStats.concatenatedRecordings++ == 0)
+                    mStats.firstConcatenationLine = suspect.lineNumber;
+            } else {
+                ++mStats.reorderedRecords; // the first record after a long gap stayed at the clock
+            }
+            return std::max(rawMs, clock);
+        } else if (mStats.outlierRecords++ == 0) {
+            mStats.firstOutlierLine = suspect.lineNumber;
+        }
+    }
+    if (rawMs < clock - kTimeJumpMs || rawMs > clock + kTimeJumpMs) {
+        // One record far from the clock says little on its own (a corrupt or foreign record, or
+        // the start of another recording): it waits at the clock for the next record to decide,
+        // and never moves the clock by itself.
+        mSuspect = Suspect{rawMs, lineNumber};
+        return clock;
+    }
+    if (rawMs < clock) {
+        // perf sorts its records only within a window; what is left out of order keeps its
+        // place in the stream at the time of the record before.
+        ++mStats.reorderedRecords;
+        return clock;
+    }
+    return rawMs;
+}
+
+PerfCaptureImporter::ThreadState& PerfCaptureImporter::EnsureThread(const PerfRecordHeader& header,
+                                                                    double timeMs)
 {
     return EnsureThread(header.pid.value_or(UnknownProcessId(header.tid)), header.tid, header.comm, timeMs);
 }
@@ -175,7 +237,10 @@ PerfCaptureImporter::ThreadState& PerfCaptureImporter::EnsureThread(int32_t proc
 
 void PerfCaptureImporter::OnSample(const PerfSample& sample)
 {
-    if (mStats.eventName.empty())
+    ++mStats.samplesByEvent[std::string(sample.eventName)];
+    if (sample.framesTruncated)
+        ++mStats.truncatedStacks;
+    if (!mHaveSample && mStats.eventName.empty() && mOptions.eventName.empty())
         mStats.eventName = sample.eventName;
     if (sample.eventName != mStats.eventName) {
         ++mStats.otherSamples;
@@ -191,15 +256,43 @@ void PerfCaptureImporter::OnSample(const PerfSample& sample)
     mHaveSample = true;
     ThreadState& thread = EnsureThread(sample.header, time);
     thread.ended = false;
-    const uint64_t stack = AddStack(thread.processId, sample.frames);
+    // A clock sample counts the CPU time of the interval before it, so the thread ran for about
+    // that long before this sample.
+    EnsureRunning(time, sample.header.tid, thread, time - mStats.sampleIntervalMs);
+    const uint64_t stack = AddStack(thread.processId, sample.frames, time);
     if (sample.period)
         Emit(kWeight, time, thread.processId, sample.header.tid, *sample.period);
     Emit(kSample, time, thread.processId, sample.header.tid, stack);
     ++mStats.samples;
 }
 
+void PerfCaptureImporter::EnsureRunning(double timeMs, int32_t threadId, ThreadState& thread,
+                                        double earliestMs)
+{
+    if (thread.running)
+        return;
+    // No record showed this thread switching back in (sched_switch fires in the context of the
+    // task that leaves the CPU, so a switch from an untraced task is never seen), but its own
+    // event proves that it runs now. The switch-in is placed as early as the evidence allows:
+    // not before it switched out, not before the previous record (events are written in time
+    // order), and not before `earliestMs`, the start of the time that the event itself covers.
+    double inferred = std::max({thread.switchedOutMs, earliestMs, mPreviousRecordMs});
+    inferred = std::min(inferred, timeMs);
+    ++mStats.inferredSwitchIns;
+    SwitchIn(inferred, threadId, thread);
+}
+
+void PerfCaptureImporter::SwitchIn(double timeMs, int32_t threadId, ThreadState& thread)
+{
+    thread.running = true;
+    thread.ended = false;
+    Emit(kSwitchIn, timeMs, thread.processId, threadId, thread.blockedUserStack);
+    ++mStats.switchIns;
+}
+
 void PerfCaptureImporter::OnSchedSwitch(const PerfSchedSwitch& record)
 {
+    mSawSchedSwitch = true;
     const PerfRecordHeader& header = record.sample.header;
     const double time = RecordTime(header, false);
     // The record is printed for the task that ran on the CPU: its header names the previous
@@ -213,26 +306,30 @@ void PerfCaptureImporter::OnSchedSwitch(const PerfSchedSwitch& record)
                    ? &found->second
                    : &EnsureThread(UnknownProcessId(record.prevPid), record.prevPid, record.prevComm, time);
     }
+    // Switching out proves that it ran; its time since the previous record is unknown.
+    EnsureRunning(time, record.prevPid, *prev, time);
     const std::span<const PerfFrame> frames = record.sample.frames;
     const uint8_t reason =
         PerfWaitReasonMapper::ToWaitReason(PerfWaitReasonMapper::Classify(record.prevState, frames));
-    prev->blockedUserStack = AddStack(prev->processId, frames.subspan(PerfWaitReasonMapper::FirstUserFrame(frames)));
+    prev->blockedUserStack =
+        AddStack(prev->processId, frames.subspan(PerfWaitReasonMapper::FirstUserFrame(frames)), time);
     SwitchOut(time, record.prevPid, *prev, reason);
 
     // A thread that was not seen before has no known process yet; its first own record tells.
     auto next = mThreads.find(record.nextPid);
-    if (next == mThreads.end())
+    if (next == mThreads.end() || next->second.running)
         return;
-    next->second.ended = false;
-    Emit(kSwitchIn, time, next->second.processId, record.nextPid, next->second.blockedUserStack);
-    ++mStats.switchIns;
+    SwitchIn(time, record.nextPid, next->second);
 }
 
 void PerfCaptureImporter::SwitchOut(double timeMs, int32_t threadId, ThreadState& thread, uint8_t reason)
 {
-    if (thread.ended)
+    // A thread that is switched out already can still end (its exit record comes later).
+    if (thread.ended || (!thread.running && reason != PerfWaitReasonMapper::kReasonThreadEnd))
         return;
     Emit(kSwitchOut, timeMs, thread.processId, threadId, reason);
+    thread.running = false;
+    thread.switchedOutMs = timeMs;
     ++mStats.switchOuts;
     if (reason == PerfWaitReasonMapper::kReasonThreadEnd) {
         thread.ended = true;
@@ -246,6 +343,26 @@ void PerfCaptureImporter::OnTaskEvent(const PerfTaskEvent& event)
 {
     const double time = RecordTime(event.header, false);
     switch (event.kind) {
+    case EPerfTaskEventKind::SwitchIn:
+    case EPerfTaskEventKind::SwitchOut: {
+        ++mStats.switchRecords;
+        auto found = mThreads.find(event.tid);
+        ThreadState& thread = found != mThreads.end()
+                                  ? found->second
+                                  : EnsureThread(event.knownProcess ? event.pid : UnknownProcessId(event.tid),
+                                                 event.tid, event.header.comm, time);
+        if (event.kind == EPerfTaskEventKind::SwitchIn) {
+            if (!thread.running)
+                SwitchIn(time, event.tid, thread);
+        } else if (!mSawSchedSwitch) {
+            // With the tracepoint recorded, it gives the switch-out and why; perf's own record
+            // only knows whether the thread was preempted.
+            SwitchOut(time, event.tid, thread,
+                      event.preempted ? PerfWaitReasonMapper::kReasonPreemption
+                                      : PerfWaitReasonMapper::kReasonSynchronization);
+        }
+        break;
+    }
     case EPerfTaskEventKind::Comm:
         EnsureThread(event.pid, event.tid, event.newComm, time);
         if (event.isExec)
@@ -276,56 +393,140 @@ void PerfCaptureImporter::OnTaskEvent(const PerfTaskEvent& event)
     }
 }
 
-uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& frame)
+PerfCaptureImporter::ModuleState& PerfCaptureImporter::FindOrAddModule(char kind, int32_t processId,
+                                                                       std::string_view dso)
 {
-    const bool unknownSymbol = IsUnknownName(frame.symbol);
+    mKey.assign(reinterpret_cast<const char*>(&processId), sizeof(processId));
+    mKey += kind;
+    mKey += dso;
+    auto [found, inserted] = mModuleByKey.try_emplace(mKey, static_cast<uint32_t>(mModules.size()));
+    if (!inserted)
+        return *mModules[found->second];
+    auto module = std::make_unique<ModuleState>();
+    module->dso = dso;
+    module->processId = processId;
+    module->relative = kind != 'a';
+    if (module->relative)
+        module->base = mWriter.AllocateModuleBase(processId);
+    mModules.push_back(std::move(module));
+    return *mModules.back();
+}
+
+uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& printed, double timeMs)
+{
+    // The capture reserves the all-ones address for "unknown code"; a named frame that perf
+    // printed there (a bogus kernel address) moves one byte down so that it keeps its name.
+    PerfFrame frame = printed;
+    if (frame.address == ~0ull && frame.symbol != kUnknown) {
+        frame.address = ~0ull - 1;
+        frame.symbolOffset = frame.hasSymbolOffset && frame.symbolOffset > 0 ? frame.symbolOffset - 1 : 0;
+    }
+    // An empty symbol is what perf printed for code it found no name for in a known DSO; it is
+    // kept as it is (the folding tools keep it too), unlike "[unknown]".
+    const bool unknownSymbol = frame.symbol == kUnknown;
     if (unknownSymbol && IsUnknownName(frame.dso)) {
         mUnknownFrames[processId].insert(frame.address);
         return frame.address;
     }
     const bool relative = frame.address < kRelativeAddressLimit;
-    mKey.assign(reinterpret_cast<const char*>(&processId), sizeof(processId));
-    mKey += relative ? 'r' : 'a';
-    mKey += frame.dso;
-    auto [found, inserted] = mModuleByKey.try_emplace(mKey, static_cast<uint32_t>(mModules.size()));
-    if (inserted) {
-        auto module = std::make_unique<ModuleState>();
-        module->dso = frame.dso;
-        module->processId = processId;
-        module->relative = relative;
-        if (relative)
-            module->base = mWriter.AllocateModuleBase(processId);
-        mModules.push_back(std::move(module));
-    }
-    ModuleState& module = *mModules[found->second];
-    const uint64_t address = frame.address;
-    if (module.seenAddresses.insert(address).second) {
-        if (unknownSymbol) {
-            module.unknownAddresses.insert(address);
+    ModuleState* module = &FindOrAddModule(relative ? 'r' : 'a', processId, frame.dso);
+    // Module addresses: relative ones as printed; a renamed absolute module (below) counts from
+    // the 4 GiB block where it was renamed.
+    auto toModuleAddress = [](const ModuleState& m, uint64_t printed) -> std::optional<uint64_t> {
+        if (!m.rebased)
+            return printed;
+        if (printed < m.anchor || printed - m.anchor >= kRelativeAddressLimit)
+            return std::nullopt;
+        return printed - m.anchor;
+    };
+    std::optional<uint64_t> moduleAddress = toModuleAddress(*module, frame.address);
+    if (!moduleAddress)
+        return frame.address; // outside the renamed block: left unresolved rather than misnamed
+    uint64_t address = *moduleAddress;
+    const std::size_t nameHash = std::hash<std::string_view>{}(frame.symbol);
+    auto [seen, firstTime] = module->seenAddresses.try_emplace(address, nameHash);
+    if (!firstTime && seen->second != nameHash && !unknownSymbol && timeMs > module->loadTimeMs) {
+        // The code at this address has a new name: a JIT reused the region (perf reads the
+        // names of such code from /tmp/perf-PID.map as they are at each sample). From now on
+        // the module is a new instance that learns its names afresh; earlier samples keep the
+        // names they had. Each instance needs addresses of its own (stacks are resolved by
+        // address), so the new one sits at a synthetic base; an absolute module becomes
+        // relative to the 4 GiB block of the renamed address, which holds a JIT's code region.
+        auto previous = module->functions.find(
+            frame.hasSymbolOffset && frame.symbolOffset <= address ? address - frame.symbolOffset : address);
+        const bool renamed = previous == module->functions.end() || previous->second.name != frame.symbol;
+        if (renamed && module->unloadTimeMs == std::numeric_limits<double>::max()) {
+            module->unloadTimeMs = timeMs;
+            auto next = std::make_unique<ModuleState>();
+            next->dso = module->dso;
+            next->processId = processId;
+            next->relative = true;
+            next->rebased = module->rebased || !module->relative;
+            next->anchor = module->rebased
+                               ? module->anchor
+                               : (module->relative ? 0 : frame.address & ~(kRelativeAddressLimit - 1));
+            next->loadTimeMs = timeMs;
+            next->base = mWriter.AllocateModuleBase(processId);
+            mModuleByKey[mKey] = static_cast<uint32_t>(mModules.size());
+            mModules.push_back(std::move(next));
+            module = mModules.back().get();
+            address = *toModuleAddress(*module, frame.address);
+            module->seenAddresses.emplace(address, nameHash);
+            firstTime = true;
+            ++mStats.codeChanges;
         } else {
-            const uint64_t start =
-                frame.hasSymbolOffset && frame.symbolOffset <= address ? address - frame.symbolOffset : address;
-            auto [function, added] = module.functions.try_emplace(start);
-            // When two names claim one address the first one stays.
+            seen->second = nameHash;
+        }
+    }
+    if (firstTime) {
+        if (unknownSymbol) {
+            module->unknownAddresses.insert(address);
+        } else {
+            const uint64_t start = frame.hasSymbolOffset && frame.symbolOffset <= address
+                                       ? address - frame.symbolOffset
+                                       : address;
+            auto [function, added] = module->functions.try_emplace(start);
+            // When two names claim one start address at one time the first one stays.
             if (added)
                 function->second.name = frame.symbol;
             function->second.lastAddress = std::max(function->second.lastAddress, address);
         }
     }
-    return relative ? module.base + address : address;
+    return module->relative ? module->base + address : address;
 }
 
-uint64_t PerfCaptureImporter::AddStack(int32_t processId, std::span<const PerfFrame> innermostFirst)
+uint64_t PerfCaptureImporter::StoreInlineFrame(int32_t processId, std::string_view symbol,
+                                               std::string_view ownerDso)
+{
+    // A capture names a frame by its address, and perf prints an inlined function at the
+    // address of the code it was inlined into. Each inlined function therefore gets an address
+    // of its own in an inline module beside the owner's module: one synthetic address per name,
+    // so that the function shows as one function wherever it was inlined.
+    ModuleState& module = FindOrAddModule('i', processId, ownerDso);
+    auto [found, inserted] =
+        module.inlineFunctions.try_emplace(std::string(symbol), module.inlineFunctions.size());
+    return module.base + found->second;
+}
+
+uint64_t PerfCaptureImporter::AddStack(int32_t processId, std::span<const PerfFrame> innermostFirst,
+                                       double timeMs)
 {
     mAddresses.clear();
-    for (const PerfFrame& frame : innermostFirst) {
-        // perf prints functions inlined at a call site as frames of their own, "(inlined)", at
-        // the address of the real frame that follows. A capture names a frame by its address
-        // alone, so they cannot be told apart from that frame: they are left out, and the
-        // address resolves to the function it was compiled into.
-        if (frame.dso == kInlined)
+    for (std::size_t i = 0; i < innermostFirst.size(); ++i) {
+        const PerfFrame& frame = innermostFirst[i];
+        if (frame.dso == kInlined) {
+            // The function it was inlined into is the next frame out that is not inlined itself.
+            std::string_view owner = kUnknown;
+            for (std::size_t j = i + 1; j < innermostFirst.size(); ++j)
+                if (innermostFirst[j].dso != kInlined) {
+                    owner = innermostFirst[j].dso;
+                    break;
+                }
+            ++mStats.inlineFrames;
+            mAddresses.push_back(StoreInlineFrame(processId, frame.symbol, owner));
             continue;
-        mAddresses.push_back(StoreFrame(processId, frame));
+        }
+        mAddresses.push_back(StoreFrame(processId, frame, timeMs));
     }
     return mWriter.AddStackInnermostFirst(mAddresses);
 }
@@ -340,11 +541,28 @@ void PerfCaptureImporter::AddFunctions()
     }
     const std::vector<uint64_t> noBarriers;
     for (const auto& module : mModules) {
-        const uint32_t index = mWriter.AddNativeModule(
-            std::string(FoldedStackNamer::BaseName(module->dso)), module->dso, 0,
-            module->relative ? NativeModule::ESymbolLookupAddressMode::Relative
-                             : NativeModule::ESymbolLookupAddressMode::Absolute);
-        mWriter.AddModuleInstance(index, module->processId, module->relative ? module->base : 0);
+        if (!module->inlineFunctions.empty() || module->seenAddresses.empty()) {
+            if (module->inlineFunctions.empty())
+                continue;
+            // Inline modules: one byte per inlined function at its synthetic address.
+            const std::string path = module->dso + std::string(kInlineModuleSuffix);
+            const uint32_t index = mWriter.AddNativeModule(
+                std::string(FoldedStackNamer::BaseName(module->dso)) + std::string(kInlineModuleSuffix), path,
+                0, NativeModule::ESymbolLookupAddressMode::Relative);
+            mWriter.AddModuleInstance(index, module->processId, module->base);
+            ++mStats.modules;
+            for (const auto& [name, offset] : module->inlineFunctions) {
+                mWriter.AddFunction(index, offset, 1, name);
+                ++mStats.functions;
+            }
+            continue;
+        }
+        const uint32_t index =
+            mWriter.AddNativeModule(std::string(FoldedStackNamer::BaseName(module->dso)), module->dso, 0,
+                                    module->relative ? NativeModule::ESymbolLookupAddressMode::Relative
+                                                     : NativeModule::ESymbolLookupAddressMode::Absolute);
+        mWriter.AddModuleInstance(index, module->processId, module->relative ? module->base : 0,
+                                  module->loadTimeMs, module->unloadTimeMs);
         ++mStats.modules;
         for (const auto& [start, function] : module->functions) {
             mWriter.AddFunction(index, start, function.lastAddress - start + 1, function.name);
@@ -359,7 +577,6 @@ void PerfCaptureImporter::AddFunctions()
         auto barrierList = barriers.find(module->processId);
         const std::vector<uint64_t>& outside =
             module->relative || barrierList == barriers.end() ? noBarriers : barrierList->second;
-        const std::string name = FoldedStackNamer::DisplayName(kUnknown, module->dso);
         auto separated = [&](uint64_t from, uint64_t to) {
             auto named = module->functions.upper_bound(from);
             if (named != module->functions.end() && named->first <= to)
@@ -374,7 +591,10 @@ void PerfCaptureImporter::AddFunctions()
             ++i;
             while (i < unknown.size() && !separated(last, unknown[i]))
                 last = unknown[i++];
-            mWriter.AddFunction(index, first, last - first + 1, name);
+            // Distinct ranges get distinct names, so that the views do not list several
+            // identical rows for one module.
+            mWriter.AddFunction(index, first, last - first + 1,
+                                FoldedStackNamer::UnknownRangeName(module->dso, first));
             ++mStats.functions;
         }
     }
@@ -393,6 +613,9 @@ bool PerfCaptureImporter::Finish(Serialization::ErrorList& errors)
             errors.Add(record.code, record.message);
         return false;
     }
+    if (mSuspect && mStats.outlierRecords++ == 0)
+        mStats.firstOutlierLine = mSuspect->lineNumber; // the last record was far from the others
+    mSuspect.reset();
     AddFunctions();
     mStats.threads = mThreads.size();
     std::unordered_set<int32_t> processes;
@@ -406,16 +629,31 @@ bool PerfCaptureImporter::Import(const std::string& input, const std::filesystem
                                  const PerfImportOptions& options, PerfImportStats& stats,
                                  std::string& problems, Serialization::ErrorList& errors)
 {
-    return Import([&input](PerfScriptParser& parser,
-                           Serialization::ErrorList& readErrors) { return PerfScriptReader::Read(input, parser, readErrors); },
-                  directory, options, stats, problems, errors);
+    return Import(
+        [&input](PerfScriptParser& parser, Serialization::ErrorList& readErrors) {
+            return PerfScriptReader::Read(input, parser, readErrors);
+        },
+        directory, options, stats, problems, errors);
 }
 
-bool PerfCaptureImporter::Import(const std::function<bool(PerfScriptParser&, Serialization::ErrorList&)>& feed,
-                                 const std::filesystem::path& directory, const PerfImportOptions& options,
-                                 PerfImportStats& stats, std::string& problems,
-                                 Serialization::ErrorList& errors)
+bool PerfCaptureImporter::Import(
+    const std::function<bool(PerfScriptParser&, Serialization::ErrorList&)>& feed,
+    const std::filesystem::path& directory, const PerfImportOptions& options, PerfImportStats& stats,
+    std::string& problems, Serialization::ErrorList& errors)
 {
+    std::error_code error;
+    const bool existedBefore = std::filesystem::exists(directory, error);
+    // Takes away what this import wrote, leaving an empty directory that the user made as it was.
+    auto removeCapture = [&]() {
+        std::error_code ignored;
+        if (!existedBefore) {
+            std::filesystem::remove_all(directory, ignored);
+            return;
+        }
+        for (const auto& entry : std::filesystem::directory_iterator(directory, ignored))
+            std::filesystem::remove_all(entry.path(), ignored);
+    };
+
     RTTI::Registry registry; // outlives the writer
     CaptureWriter writer;
     PerfCaptureImporter importer(writer, options);
@@ -425,12 +663,55 @@ bool PerfCaptureImporter::Import(const std::function<bool(PerfScriptParser&, Ser
     const bool complete = feed(parser, errors);
     problems = PerfScriptReader::DescribeProblems(parser);
     // An input that could not be read at all leaves no capture behind.
-    if (!complete && parser.GetStats().bytes == 0)
+    if (!complete && parser.GetStats().bytes == 0) {
+        removeCapture();
         return false;
+    }
     // What was read before a failure is kept: a cut recording still shows what it holds.
     const bool written = importer.Finish(errors);
     stats = importer.GetStats();
+    stats.truncatedStacks = std::max(stats.truncatedStacks, parser.GetStats().truncatedStacks);
+    if (written && stats.samples == 0) {
+        // An empty capture would answer every question with zero; say what the input held instead.
+        errors.AddFormatted(Serialization::EErrorCode::NotThisFormat, "%s; no capture was written",
+                            DescribeMissingSamples(stats, parser.GetStats(), options.eventName).c_str());
+        removeCapture();
+        return false;
+    }
+    if (written && !complete)
+        errors.AddFormatted(Serialization::EErrorCode::Corrupt,
+                            "the input was not read to its end; %s holds only the %llu samples before the "
+                            "failure (remove it with: rm -r '%s')",
+                            directory.string().c_str(), static_cast<unsigned long long>(stats.samples),
+                            directory.string().c_str());
     return complete && written;
+}
+
+std::string PerfCaptureImporter::DescribeMissingSamples(const PerfImportStats& stats,
+                                                        const PerfScriptParseStats& parsed,
+                                                        const std::string& eventName)
+{
+    std::string text = eventName.empty() ? std::string("no samples in the input")
+                                         : "no samples of event '" + eventName + "' in the input";
+    std::string held;
+    for (const auto& [event, count] : stats.samplesByEvent) {
+        held += held.empty() ? "" : ", ";
+        held += std::to_string(count) + " samples of " +
+                (event.empty() ? std::string("an unnamed event") : "'" + event + "'");
+    }
+    auto add = [&held](uint64_t count, const char* what) {
+        if (count == 0)
+            return;
+        held += held.empty() ? "" : ", ";
+        held += std::to_string(count) + " " + what;
+    };
+    add(parsed.schedSwitches, "sched_switch records");
+    add(parsed.taskEvents + parsed.switchRecords + parsed.mmapEvents + parsed.otherRecords,
+        "PERF_RECORD lines");
+    add(parsed.badLines, "lines that are not perf script text");
+    if (held.empty())
+        held = parsed.bytes == 0 ? "nothing (it is empty)" : "no records";
+    return text + "; it held " + held;
 }
 
 std::string PerfCaptureImporter::DescribeStats(const PerfImportStats& stats)
@@ -451,6 +732,25 @@ std::string PerfCaptureImporter::DescribeStats(const PerfImportStats& stats)
         text += "; " + std::to_string(stats.otherSamples) + " samples of other events left out";
     if (stats.reorderedRecords > 0)
         text += "; " + std::to_string(stats.reorderedRecords) + " records out of time order";
+    if (stats.outlierRecords > 0)
+        text += "; " + std::to_string(stats.outlierRecords) +
+                " isolated records far from the time of the others (first at line " +
+                std::to_string(stats.firstOutlierLine) + ") were placed at the time of the record before";
+    if (stats.concatenatedRecordings > 0)
+        text += "; time went back " + std::to_string(stats.concatenatedRecordings) +
+                " times for good (first at line " + std::to_string(stats.firstConcatenationLine) +
+                "): the input holds several recordings one after another, each placed after the one before";
+    if (stats.inferredSwitchIns > 0)
+        text += "; " + std::to_string(stats.inferredSwitchIns) +
+                " switch-ins inferred from the threads' own records (no record showed them)";
+    if (stats.inlineFrames > 0)
+        text += "; " + std::to_string(stats.inlineFrames) + " inlined frames";
+    if (stats.codeChanges > 0)
+        text += "; code renamed " + std::to_string(stats.codeChanges) + " times (JIT code reused)";
+    if (stats.truncatedStacks > 0)
+        text += "; " + std::to_string(stats.truncatedStacks) + " stacks deeper than " +
+                std::to_string(PerfScriptParser::kMaxFrames) + " frames kept only their innermost " +
+                std::to_string(PerfScriptParser::kMaxFrames);
     return text;
 }
 

@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -24,6 +26,7 @@ namespace Profiler {
 
 class CaptureWriter;
 class PerfScriptParser;
+struct PerfScriptParseStats;
 
 struct PerfImportOptions {
     std::string eventName;            ///< the sampled event to import; empty: the first one in the input
@@ -31,25 +34,39 @@ struct PerfImportOptions {
 };
 
 struct PerfImportStats {
-    uint64_t samples = 0;          ///< samples of the imported event written to the capture
-    uint64_t otherSamples = 0;     ///< samples of other events, left out
-    uint64_t switchOuts = 0;       ///< including thread ends
-    uint64_t switchIns = 0;
-    uint64_t threadEnds = 0;       ///< switch-outs with reason 22 (exit or a dead previous thread)
+    uint64_t samples = 0;           ///< samples of the imported event written to the capture
+    uint64_t otherSamples = 0;      ///< samples of other events, left out
+    uint64_t switchOuts = 0;        ///< including thread ends
+    uint64_t switchIns = 0;         ///< including inferred ones
+    uint64_t inferredSwitchIns = 0; ///< switch-ins that no record showed, implied by the thread's own events
+    uint64_t threadEnds = 0;        ///< switch-outs with reason 22 (exit or a dead previous thread)
     uint64_t threads = 0;
     uint64_t processes = 0;
     uint64_t modules = 0;
     uint64_t functions = 0;
     uint64_t reorderedRecords = 0; ///< records earlier than the one before, moved to its time
-    bool syntheticTimes = false;   ///< some samples had no timestamp
+    uint64_t outlierRecords = 0;   ///< single records far from the others' time, kept at the clock
+    uint64_t firstOutlierLine = 0;
+    uint64_t concatenatedRecordings = 0; ///< times the time went back for good (another recording)
+    uint64_t firstConcatenationLine = 0;
+    uint64_t switchRecords = 0;   ///< perf's own PERF_RECORD_SWITCH records read
+    uint64_t inlineFrames = 0;    ///< frames that perf reported as inlined, kept as frames
+    uint64_t codeChanges = 0;     ///< times an address of a module took a new name (JIT code reused)
+    uint64_t truncatedStacks = 0; ///< stacks deeper than the parser keeps
+    /// Samples of each event in the input (the imported one included), for saying what a file
+    /// held when it had none of the event asked for.
+    std::map<std::string, uint64_t> samplesByEvent;
+    bool syntheticTimes = false; ///< some samples had no timestamp
     double sampleIntervalMs = 0.0;
     std::string eventName;
 };
 
 /// Streams the records of a perf script parser into a capture directory: processes and threads
-/// (named by their comm, with name changes over time), one module per DSO and process, functions
-/// from symbols, samples of one event with their call stacks and weights, and thread states from
-/// context switches.
+/// (named by their comm, with name changes over time), one module per DSO and process (a new
+/// instance when code at an address is renamed, as JIT code is), functions from symbols, inlined
+/// functions as frames of their own, samples of one event with their call stacks and weights, and
+/// thread states from context switches, with the switch-ins that no record showed inferred from
+/// the threads' own events so that no sample lands while its thread is switched out.
 ///
 /// Frame addresses: perf prints user code relative to its DSO (below 4 GiB) and kernel code
 /// absolute. Relative addresses keep their meaning: the module sits at a synthetic base of its
@@ -61,12 +78,25 @@ struct PerfImportStats {
 /// functions and each module's distinct frame addresses).
 class PerfCaptureImporter : public IPerfScriptHandler {
 public:
-    /// Threads whose header names no process id become processes of their own, -1 - TID, so that
-    /// the modules of different programs never share an address space; negative ids print as `?`.
-    static constexpr int32_t UnknownProcessId(int32_t threadId) { return -1 - threadId; }
+    /// Threads whose header names no process id (and that no task record ties to one) become
+    /// processes of their own, so that the modules of different programs never share an address
+    /// space. Their ids lie far below anything perf prints (it prints -1 for "no task"), so they
+    /// never collide with a real id; negative ids print as `?`.
+    static constexpr int32_t kUnknownProcessIdBase = -0x40000000;
+    static constexpr int32_t UnknownProcessId(int32_t threadId)
+    {
+        return kUnknownProcessIdBase - static_cast<int32_t>(static_cast<uint32_t>(threadId) & 0x3fffffffu);
+    }
+    static constexpr bool IsUnknownProcessId(int32_t processId) { return processId <= kUnknownProcessIdBase; }
+    /// What a module's path ends with when it holds the functions that perf reported as inlined
+    /// into the module's code (see AddStack).
+    static constexpr std::string_view kInlineModuleSuffix = " (inlined)";
     /// Addresses below this were printed relative to their DSO.
     static constexpr uint64_t kRelativeAddressLimit = 1ull << 32;
     static constexpr double kDefaultIntervalMs = 1.0;
+    /// A record this far from the time of the one before is an outlier unless the next record
+    /// agrees with it. perf itself sorts records within much smaller windows.
+    static constexpr double kTimeJumpMs = 10000.0;
 
     PerfCaptureImporter(CaptureWriter& writer, PerfImportOptions options);
     ~PerfCaptureImporter() override;
@@ -99,6 +129,11 @@ public:
                        const std::filesystem::path& directory, const PerfImportOptions& options,
                        PerfImportStats& stats, std::string& problems, Serialization::ErrorList& errors);
 
+    /// Why an input gave no sample to import, with what it held instead.
+    static std::string DescribeMissingSamples(const PerfImportStats& stats,
+                                              const PerfScriptParseStats& parsed,
+                                              const std::string& eventName);
+
     /// One line for the user: what was imported.
     static std::string DescribeStats(const PerfImportStats& stats);
 
@@ -108,6 +143,8 @@ private:
         std::string comm;
         uint64_t blockedUserStack = 0; ///< the user part of the stack the thread last blocked in
         bool ended = false;
+        bool running = true;        ///< threads run until a record switches them out
+        double switchedOutMs = 0.0; ///< when it last switched out
     };
     struct KnownFunction {
         std::string name;
@@ -120,7 +157,13 @@ private:
         uint64_t base = 0; ///< relative modules: where the module sits in its process
         std::map<uint64_t, KnownFunction> functions; ///< by start, in module addresses
         std::unordered_set<uint64_t> unknownAddresses;
-        std::unordered_set<uint64_t> seenAddresses; ///< frames handled already
+        /// Frames handled already, with a hash of the name they had, to notice reused code.
+        std::unordered_map<uint64_t, std::size_t> seenAddresses;
+        bool rebased = false; ///< an absolute module renamed over time, now relative to `anchor`
+        uint64_t anchor = 0;
+        double loadTimeMs = 0.0;
+        double unloadTimeMs = std::numeric_limits<double>::max();
+        std::map<std::string, uint64_t, std::less<>> inlineFunctions; ///< inline modules: name → address
     };
     struct PendingEvent {
         double timeMs;
@@ -133,8 +176,13 @@ private:
     ThreadState& EnsureThread(const PerfRecordHeader& header, double timeMs);
     ThreadState& EnsureThread(int32_t processId, int32_t threadId, std::string_view comm, double timeMs);
     double RecordTime(const PerfRecordHeader& header, bool isSample);
-    uint64_t StoreFrame(int32_t processId, const PerfFrame& frame);
-    uint64_t AddStack(int32_t processId, std::span<const PerfFrame> innermostFirst);
+    double PlaceTime(double rawMs, uint64_t lineNumber);
+    uint64_t StoreFrame(int32_t processId, const PerfFrame& frame, double timeMs);
+    uint64_t StoreInlineFrame(int32_t processId, std::string_view symbol, std::string_view ownerDso);
+    ModuleState& FindOrAddModule(char kind, int32_t processId, std::string_view dso);
+    uint64_t AddStack(int32_t processId, std::span<const PerfFrame> innermostFirst, double timeMs);
+    void SwitchIn(double timeMs, int32_t threadId, ThreadState& thread);
+    void EnsureRunning(double timeMs, int32_t threadId, ThreadState& thread, double earliestMs);
     void SwitchOut(double timeMs, int32_t threadId, ThreadState& thread, uint8_t reason);
     void OpenWriter(double intervalMs);
     void Emit(uint8_t kind, double timeMs, int32_t processId, int32_t threadId, uint64_t value);
@@ -158,12 +206,20 @@ private:
     std::unordered_map<std::string, uint32_t> mModuleByKey; ///< pid, relative flag, DSO → index
     /// Per process, the addresses of frames in no module: unknown ranges of modules end there.
     std::unordered_map<int32_t, std::unordered_set<uint64_t>> mUnknownFrames;
-    std::string mKey;                  // reused
-    std::vector<uint64_t> mAddresses;  // reused
+    std::string mKey;                 // reused
+    std::vector<uint64_t> mAddresses; // reused
 
     double mLastTimeMs = 0.0;
+    double mPreviousRecordMs = 0.0; ///< the time of the record before the current one
+    double mTimeOffsetMs = 0.0;     ///< added to the times of a recording that follows another
+    struct Suspect {
+        double rawMs;
+        uint64_t lineNumber;
+    };
+    std::optional<Suspect> mSuspect; ///< a record far from the clock, until the next one decides
     bool mHaveTime = false;
     bool mHaveSample = false;
+    bool mSawSchedSwitch = false; ///< the tracepoint gives switch-outs and their reasons
 };
 
 } // namespace Profiler

@@ -1,4 +1,5 @@
 #include "Importers/PerfRecordCommand.h"
+#include <sys/stat.h>
 
 #include "Utility/Format.h"
 
@@ -182,6 +183,10 @@ PerfRecordPlan PerfRecordCommand::BuildPlan(const PerfRecordOptions& options,
     if (options.contextSwitches) {
         record.push_back("-e");
         record.push_back("sched:sched_switch");
+        // perf's own switch records come for the traced thread in both directions; the
+        // tracepoint only fires for the task that leaves the CPU, so switch-ins from untraced
+        // tasks (the idle task, other programs) would be missing without them.
+        record.push_back("--switch-events");
     }
     if (options.attachPid) {
         record.push_back("-p");
@@ -207,6 +212,8 @@ PerfRecordPlan PerfRecordCommand::BuildPlan(const PerfRecordOptions& options,
                             "trace:" + common + ",trace",
                             "--show-task-events",
                             "--show-mmap-events"};
+    if (options.contextSwitches)
+        plan.scriptArguments.push_back("--show-switch-events");
     return plan;
 }
 
@@ -251,6 +258,36 @@ PerfAccess PerfRecordCommand::ProbeAccess()
     if (file >> value)
         access.paranoid = value;
     return access;
+}
+
+std::string PerfRecordCommand::DescribeProgramProblem(const std::string& program)
+{
+    auto executable = [](const std::string& path) {
+        struct stat info = {};
+        // Root passes access(X_OK) for any file, so the mode bits are checked as well.
+        return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0111) != 0 &&
+               access(path.c_str(), X_OK) == 0;
+    };
+    if (program.find('/') != std::string::npos) {
+        if (executable(program))
+            return {};
+        struct stat info = {};
+        if (stat(program.c_str(), &info) != 0)
+            return program + ": no such file (nothing was recorded)";
+        return program + ": not an executable file (nothing was recorded)";
+    }
+    const char* path = std::getenv("PATH");
+    std::string_view directories = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    while (true) {
+        const std::size_t colon = directories.find(':');
+        std::string directory(directories.substr(0, colon));
+        if (executable((directory.empty() ? std::string(".") : directory) + "/" + program))
+            return {};
+        if (colon == std::string_view::npos)
+            break;
+        directories.remove_prefix(colon + 1);
+    }
+    return program + ": no such program on PATH (nothing was recorded)";
 }
 
 } // namespace Profiler

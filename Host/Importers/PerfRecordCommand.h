@@ -62,6 +62,11 @@ public:
     /// Looks for perf on PATH, at the effective user and capabilities, and at
     /// /proc/sys/kernel/perf_event_paranoid.
     static PerfAccess ProbeAccess();
+
+    /// Why the program to record cannot be run ("" when it can): a path that names no executable
+    /// file, or a name that no directory of PATH holds. perf would only say so in its own words
+    /// after setting up the recording.
+    static std::string DescribeProgramProblem(const std::string& program);
 };
 
 } // namespace Profiler

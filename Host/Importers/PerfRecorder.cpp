@@ -1,5 +1,6 @@
 #include "Importers/PerfRecorder.h"
 
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -18,6 +19,46 @@ namespace Profiler {
 namespace {
 
 using Serialization::EErrorCode;
+
+// The perf child that a stop signal is passed on to, and the signal that asked to stop.
+volatile sig_atomic_t gChildPid = 0;
+volatile sig_atomic_t gStopSignal = 0;
+
+extern "C" void ForwardStopSignal(int signal)
+{
+    gStopSignal = signal;
+    // perf stops cleanly on SIGINT and SIGTERM (it ends the program and writes its data); it has
+    // no handler for SIGHUP, which would kill it and leave the program running.
+    if (gChildPid > 0)
+        kill(static_cast<pid_t>(gChildPid), signal == SIGHUP ? SIGTERM : signal);
+}
+
+/// While it lives, SIGINT, SIGTERM and SIGHUP are passed on to the perf child instead of ending
+/// this process, so that perf stops cleanly and the work directory is still removed.
+class StopSignalForwarding {
+public:
+    StopSignalForwarding()
+    {
+        struct sigaction forward = {};
+        forward.sa_handler = ForwardStopSignal;
+        sigemptyset(&forward.sa_mask);
+        forward.sa_flags = 0; // no SA_RESTART: a blocking read returns so the loop can look
+        for (std::size_t i = 0; i < kSignals.size(); ++i)
+            sigaction(kSignals[i], &forward, &mPrevious[i]);
+    }
+    ~StopSignalForwarding()
+    {
+        gChildPid = 0;
+        for (std::size_t i = 0; i < kSignals.size(); ++i)
+            sigaction(kSignals[i], &mPrevious[i], nullptr);
+    }
+    StopSignalForwarding(const StopSignalForwarding&) = delete;
+    StopSignalForwarding& operator=(const StopSignalForwarding&) = delete;
+
+private:
+    static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
+    std::array<struct sigaction, 3> mPrevious = {};
+};
 
 std::vector<char*> MakeArgv(const std::vector<std::string>& arguments)
 {
@@ -43,6 +84,8 @@ bool Spawn(const std::vector<std::string>& arguments, int stdoutFd, int closeFd,
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGHUP);
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
@@ -82,20 +125,19 @@ bool Wait(pid_t pid, const char* what, Serialization::ErrorList& errors)
 
 bool PerfRecorder::Record(const PerfRecordPlan& plan, Serialization::ErrorList& errors)
 {
-    // Ignore Ctrl-C while perf records: perf stops the program on it and still writes its data.
-    struct sigaction ignore = {};
-    struct sigaction previous = {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGINT, &ignore, &previous);
-
+    // Ctrl-C, SIGTERM and SIGHUP stop perf, which stops the program and still writes its data;
+    // this process goes on to import what was recorded and to remove its work directory.
+    StopSignalForwarding forwarding;
+    gStopSignal = 0;
     pid_t pid = 0;
     bool ok = Spawn(plan.recordArguments, -1, -1, pid, errors);
+    if (ok)
+        gChildPid = pid;
     // perf record passes the recorded program's failure on; the data is still worth importing.
     Serialization::ErrorList exitErrors;
     if (ok)
         Wait(pid, "perf record", exitErrors);
-    sigaction(SIGINT, &previous, nullptr);
+    gChildPid = 0;
     if (!ok)
         return false;
 
@@ -118,12 +160,15 @@ bool PerfRecorder::Script(const PerfRecordPlan& plan, PerfScriptParser& parser,
         parser.Finish();
         return false;
     }
+    StopSignalForwarding forwarding;
+    gStopSignal = 0;
     pid_t pid = 0;
     bool started = Spawn(plan.scriptArguments, pipeFds[1], pipeFds[0], pid, errors);
     close(pipeFds[1]);
     if (started) {
+        gChildPid = pid;
         std::vector<char> buffer(1 << 20);
-        while (true) {
+        while (gStopSignal == 0) {
             ssize_t count = read(pipeFds[0], buffer.data(), buffer.size());
             if (count < 0 && errno == EINTR)
                 continue;
@@ -134,7 +179,19 @@ bool PerfRecorder::Script(const PerfRecordPlan& plan, PerfScriptParser& parser,
     }
     close(pipeFds[0]);
     parser.Finish();
-    return started && Wait(pid, "perf script", errors);
+    const bool finished = started && Wait(pid, "perf script", errors);
+    gChildPid = 0;
+    if (gStopSignal != 0) {
+        errors.AddFormatted(EErrorCode::FileAccess, "stopped by signal %d while reading perf script's output",
+                            static_cast<int>(gStopSignal));
+        return false;
+    }
+    return finished;
+}
+
+int PerfRecorder::GetStopSignal()
+{
+    return gStopSignal;
 }
 
 } // namespace Profiler

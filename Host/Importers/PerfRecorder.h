@@ -10,15 +10,19 @@ namespace Profiler {
 /// Runs the two perf commands of a recording plan.
 class PerfRecorder {
 public:
-    /// Runs `perf record` and waits for it. While it runs, Ctrl-C reaches perf (which stops the
-    /// recorded program and keeps what it recorded) but not this process, so that the recording
-    /// can still be imported. False with one error record when perf cannot be started, fails,
-    /// or leaves no data file.
+    /// Runs `perf record` and waits for it. While it runs, Ctrl-C, SIGTERM and SIGHUP reach perf
+    /// (which stops the recorded program and keeps what it recorded) but do not end this
+    /// process, so that the recording can still be imported and the work directory removed. False with one
+    /// error record when perf cannot be started, fails, or leaves no data file.
     static bool Record(const PerfRecordPlan& plan, Serialization::ErrorList& errors);
 
-    /// Runs `perf script` and streams its standard output into the parser, then finishes it.
+    /// Runs `perf script` and streams its standard output into the parser, then finishes it. A
+    /// stop signal meanwhile ends perf script and makes this return false.
     static bool Script(const PerfRecordPlan& plan, PerfScriptParser& parser,
                        Serialization::ErrorList& errors);
+
+    /// The stop signal that arrived during the last Record or Script call (0: none).
+    static int GetStopSignal();
 };
 
 } // namespace Profiler

@@ -101,50 +101,80 @@ bool ParsePidTid(std::string_view token, std::optional<int32_t>& pid, int32_t& t
     return true;
 }
 
-/// Everything after the PID token of a header: `[CPU] [TIME:] PERF_RECORD_...` or
-/// `[CPU] [TIME:] [PERIOD] EVENT: [ARGS]`.
-bool ParseHeaderRest(std::string_view rest, HeaderFields& out)
+bool HasLetter(std::string_view text)
 {
+    for (char c : text)
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_')
+            return true;
+    return false;
+}
+
+/// Everything after the PID token of a header: `[CPU] [TIME:] PERF_RECORD_...` or
+/// `[CPU] [TIME:] [PERIOD] [EVENT:] [ARGS | IP [SYM] [(DSO)]]`. Every field is optional, because
+/// `perf script -F` prints any subset of them. `strong` tells whether the header has at least
+/// one of the fields that cannot be mistaken for something else (CPU, time, event, task record).
+bool ParseHeaderRest(std::string_view rest, HeaderFields& out, bool& strong)
+{
+    strong = false;
     std::string_view token = NextToken(rest);
+    out.header.cpu.reset();
     if (token.size() >= 3 && token.front() == '[' && token.back() == ']') {
         int32_t cpu = 0;
         if (!ParseDecimal(token.substr(1, token.size() - 2), cpu))
             return false;
         out.header.cpu = cpu;
+        strong = true;
         token = NextToken(rest);
-    } else {
-        out.header.cpu.reset();
     }
     out.header.timeNs.reset();
     if (token.size() >= 2 && token.back() == ':' && IsDigit(token.front())) {
         uint64_t timeNs = 0;
-        if (ParseTimeNs(token.substr(0, token.size() - 1), timeNs)) {
-            out.header.timeNs = timeNs;
-            token = NextToken(rest);
-        }
+        if (!ParseTimeNs(token.substr(0, token.size() - 1), timeNs))
+            return false; // a number with a colon is a time or nothing
+        out.header.timeNs = timeNs;
+        strong = true;
+        token = NextToken(rest);
     }
+    out.kind = EHeaderKind::Sample;
+    out.period.reset();
+    out.eventName = {};
+    out.hasEvent = false;
     if (token.starts_with("PERF_RECORD_")) {
         out.kind = EHeaderKind::TaskRecord;
-        out.period.reset();
-        out.eventName = {};
+        strong = true;
         // From the token on, including what NextToken already consumed.
         out.rest = TrimRight(std::string_view(token.data(), rest.data() + rest.size() - token.data()));
         return true;
     }
-    out.period.reset();
+    // A bare number is the period when an event name follows it, or after a time (then nothing
+    // or the sampled address may follow); otherwise it is the sampled address of a one-line record.
     if (AllDigits(token)) {
-        uint64_t period = 0;
-        if (!ParseDecimal(token, period))
-            return false;
-        out.period = period;
-        token = NextToken(rest);
+        std::string_view afterNumber = rest;
+        std::string_view next = NextToken(afterNumber);
+        const bool eventFollows = next.size() >= 2 && next.back() == ':' && HasLetter(next);
+        if (eventFollows || out.header.timeNs) {
+            uint64_t period = 0;
+            if (!ParseDecimal(token, period))
+                return false; // too large to be a period: a bad record, not part of the name
+            out.period = period;
+            token = NextToken(rest);
+        }
     }
-    if (token.size() < 2 || token.back() != ':')
-        return false;
-    out.kind = EHeaderKind::Sample;
-    out.eventName = token.substr(0, token.size() - 1);
-    out.rest = Trim(rest);
-    return true;
+    if (token.size() >= 2 && token.back() == ':' && HasLetter(token)) {
+        out.hasEvent = true;
+        strong = true;
+        out.eventName = token.substr(0, token.size() - 1);
+        out.rest = Trim(rest);
+        return true;
+    }
+    // No event name: what is left is empty or the sampled address with its symbol and DSO.
+    out.rest = Trim(std::string_view(token.data(), rest.data() + rest.size() - token.data()));
+    if (token.empty())
+        out.rest = {};
+    if (out.rest.empty())
+        return true;
+    uint64_t address = 0;
+    return ParseHex(token, address);
 }
 
 /// `NAME:PID [PRIO]` of the older sched_switch form.
@@ -186,7 +216,7 @@ bool TakeField(std::string_view& text, std::string_view key, std::string_view ne
 
 bool ParseKeyedSchedSwitch(std::string_view text, PerfSchedSwitch& out)
 {
-    std::string_view prevPid, prevPrio, nextPid, nextPrio, separator;
+    std::string_view prevPid, prevPrio, nextPid, nextPrio;
     if (!TakeField(text, "prev_comm=", " prev_pid=", out.prevComm) ||
         !TakeField(text, "prev_pid=", " prev_prio=", prevPid) ||
         !TakeField(text, "prev_prio=", " prev_state=", prevPrio) ||
@@ -322,8 +352,13 @@ bool ParseHeaderLine(std::string_view line, HeaderFields& out)
     if (line.empty())
         return false;
     // The command name may contain blanks and digits, so every blank-separated token after the
-    // first is a candidate for the PID field; the first one after which the rest fits wins.
+    // first is a candidate for the PID field. The first candidate after which the rest fits with
+    // a time, CPU or event wins; headers with none of them (`-F comm,tid`, `-F comm,tid,ip,sym`)
+    // take the last candidate that fits, since a name followed by numbers is likelier than a
+    // thread id followed by a lone address.
     std::size_t position = 0;
+    std::optional<HeaderFields> weak;
+    std::size_t weakCommEnd = 0;
     while (true) {
         while (position < line.size() && !IsBlank(line[position]))
             ++position;
@@ -331,15 +366,25 @@ bool ParseHeaderLine(std::string_view line, HeaderFields& out)
         while (position < line.size() && IsBlank(line[position]))
             ++position;
         if (position >= line.size())
-            return false;
+            break;
         std::string_view rest = line.substr(position);
         std::string_view pidToken = NextToken(rest);
+        bool strong = false;
         if ((IsDigit(pidToken.front()) || pidToken.front() == '-') &&
-            ParsePidTid(pidToken, out.header.pid, out.header.tid) && ParseHeaderRest(rest, out)) {
-            out.header.comm = line.substr(0, commEnd);
-            return true;
+            ParsePidTid(pidToken, out.header.pid, out.header.tid) && ParseHeaderRest(rest, out, strong)) {
+            if (strong) {
+                out.header.comm = line.substr(0, commEnd);
+                return true;
+            }
+            weak = out;
+            weakCommEnd = commEnd;
         }
     }
+    if (!weak)
+        return false;
+    out = *weak;
+    out.header.comm = line.substr(0, weakCommEnd);
+    return true;
 }
 
 bool ParseFrameLine(std::string_view line, PerfFrame& out)
@@ -383,7 +428,9 @@ bool ParseFrameLine(std::string_view line, PerfFrame& out)
             symbolText = symbolText.substr(0, plus);
         }
     }
-    out.symbol = symbolText.empty() ? kUnknown : symbolText;
+    // "ADDR  (DSO)" (two blanks) is a symbol that perf printed empty; it stays empty, unlike a
+    // frame with neither symbol nor DSO.
+    out.symbol = symbolText.empty() && out.dso == kUnknown ? kUnknown : symbolText;
     return true;
 }
 
@@ -428,6 +475,22 @@ bool ParseTaskRecord(std::string_view text, ETaskRecordKind& kind, PerfTaskEvent
         task.newComm = {};
         task.isExec = false;
         return ParseForkExitIds(text.substr(16), task);
+    }
+    if (text.starts_with("PERF_RECORD_SWITCH")) {
+        // "PERF_RECORD_SWITCH IN", "PERF_RECORD_SWITCH OUT preempt", and the system-wide form
+        // "PERF_RECORD_SWITCH_CPU_WIDE OUT preempt  next pid/tid:  1234/1235".
+        text.remove_prefix(18);
+        if (text.starts_with("_CPU_WIDE"))
+            text.remove_prefix(9);
+        std::string_view direction = NextToken(text);
+        if (direction != "IN" && direction != "OUT")
+            return false;
+        kind = ETaskRecordKind::Switch;
+        task.kind = direction == "IN" ? EPerfTaskEventKind::SwitchIn : EPerfTaskEventKind::SwitchOut;
+        task.preempted = task.kind == EPerfTaskEventKind::SwitchOut && NextToken(text) == "preempt";
+        task.newComm = {};
+        task.isExec = false;
+        return true;
     }
     if (text.starts_with("PERF_RECORD_MMAP2 ") || text.starts_with("PERF_RECORD_MMAP ")) {
         kind = ETaskRecordKind::Mmap;

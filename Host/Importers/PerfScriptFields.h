@@ -22,12 +22,16 @@ struct HeaderFields {
     PerfRecordHeader header; ///< lineNumber is left to the caller
     EHeaderKind kind = EHeaderKind::Sample;
     std::optional<uint64_t> period;
-    std::string_view eventName; ///< Sample: without the trailing ':'
-    std::string_view rest;      ///< Sample: the arguments; TaskRecord: the text from "PERF_RECORD_" on
+    bool hasEvent = false;      ///< Sample: the header names its event (`-F` may leave it out)
+    std::string_view eventName; ///< Sample: without the trailing ':'; empty without an event
+    /// Sample: the arguments, or the sampled address, symbol and DSO of a one-line record;
+    /// TaskRecord: the text from "PERF_RECORD_" on
+    std::string_view rest;
 };
 
-/// `COMM PID[/TID] [CPU] [TIME:] [PERIOD] EVENT: [ARGS]` or `COMM PID[/TID] [CPU] [TIME:] PERF_RECORD_...`.
-/// COMM may contain blanks; the first position after which the rest of the line fits is taken.
+/// `COMM PID[/TID] [CPU] [TIME:] [PERIOD] [EVENT:] [ARGS | IP SYM (DSO)]` or
+/// `COMM PID[/TID] [CPU] [TIME:] PERF_RECORD_...`, any field after the thread id optional. COMM may
+/// contain blanks and digits. Numbers too large for their field make the line a bad header.
 bool ParseHeaderLine(std::string_view line, HeaderFields& out);
 
 /// `ADDR [SYMBOL[+0xOFF]] [(DSO)]` with leading blanks. A missing symbol or DSO reads as "[unknown]".
@@ -37,7 +41,7 @@ bool ParseFrameLine(std::string_view line, PerfFrame& out);
 /// older `COMM:PID [PRIO] STATE ==> COMM:PID [PRIO]` form. Only the prev/next fields are filled.
 bool ParseSchedSwitchArguments(std::string_view arguments, PerfSchedSwitch& out);
 
-enum class ETaskRecordKind : uint8_t { Comm, Fork, Exit, Mmap, Other };
+enum class ETaskRecordKind : uint8_t { Comm, Fork, Exit, Switch, Mmap, Other };
 
 /// Classifies and parses the text from "PERF_RECORD_" on. Returns false when a known record kind
 /// is malformed; unknown kinds give Other and true.

@@ -30,6 +30,21 @@ bool IsSourceLineAnnotation(std::string_view line)
     return text.find_first_of(" \t()") == std::string_view::npos;
 }
 
+/// Whether the text after a header's event starts with a hex address (the sampled address of a
+/// one-line record) rather than tracepoint fields (`key=value ...`).
+bool LooksLikeFrame(std::string_view text)
+{
+    std::size_t end = text.find_first_of(" \t");
+    std::string_view token = text.substr(0, end);
+    if (token.empty() || token.size() > 18)
+        return false;
+    if (token.starts_with("0x"))
+        token.remove_prefix(2);
+    return !token.empty() && std::all_of(token.begin(), token.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    });
+}
+
 /// A short, printable excerpt of a bad line for the error message.
 std::string Excerpt(std::string_view line)
 {
@@ -108,13 +123,18 @@ void PerfScriptParser::Finish()
     if (mPartialLineTooLong || !mPartialLine.empty())
         EndPartialLine(); // the input ended without a final line break
     if (mState == ERecordState::Sample) {
-        // Without its closing blank line the record may have been cut short, and a stack that
-        // lost its outer frames would be counted under the wrong callers: leave it out, as the
-        // folding tools do.
-        ReportBadLine(
-            "the input ends inside a record (no blank line after its last frame); the record is left out",
-            {});
-        GiveUpRecord();
+        if (mFrameSlots.empty() && !mSawFrameLines) {
+            // Headers alone (`-F comm,tid,time` without call graphs): nothing can have been cut.
+            FinishRecord();
+        } else {
+            // Without its closing blank line the record may have been cut short, and a stack
+            // that lost its outer frames would be counted under the wrong callers: leave it
+            // out, as the folding tools do.
+            ReportBadLine("the input ends inside a record (no blank line after its last frame); the record "
+                          "is left out",
+                          {});
+            GiveUpRecord();
+        }
     }
     mState = ERecordState::None;
 }
@@ -127,10 +147,21 @@ void PerfScriptParser::HandleLine(std::string_view line)
     }
     if (line.front() == '#')
         return; // the header block and comments
-    if (line.front() == ' ' || line.front() == '\t')
-        HandleFrame(line);
-    else
+    if (line.front() != ' ' && line.front() != '\t') {
+        // Older perf versions print frames without indentation: inside a record, a line that is
+        // no header but a frame is taken as one.
+        PerfScriptFields::HeaderFields probe;
+        PerfFrame frame;
+        if (mState == ERecordState::Sample && !PerfScriptFields::ParseHeaderLine(line, probe) &&
+            PerfScriptFields::ParseFrameLine(line, frame)) {
+            mSawFrameLines = true;
+            AddFrame(frame);
+            return;
+        }
         HandleHeader(line);
+        return;
+    }
+    HandleFrame(line);
 }
 
 void PerfScriptParser::HandleHeader(std::string_view line)
@@ -163,6 +194,14 @@ void PerfScriptParser::HandleHeader(std::string_view line)
             ++mStats.taskEvents;
             mHandler.OnTaskEvent(task);
             break;
+        case PerfScriptFields::ETaskRecordKind::Switch:
+            task.header = mHeader.header;
+            task.tid = mHeader.header.tid;
+            task.pid = mHeader.header.pid.value_or(0);
+            task.knownProcess = mHeader.header.pid.has_value();
+            ++mStats.switchRecords;
+            mHandler.OnTaskEvent(task);
+            break;
         case PerfScriptFields::ETaskRecordKind::Mmap:
             mmap.header = mHeader.header;
             ++mStats.mmapEvents;
@@ -189,12 +228,14 @@ void PerfScriptParser::HandleHeader(std::string_view line)
     mFrameSlots.clear();
     mFramesTruncated = false;
 
-    // Without call graphs perf prints the sampled address on the header line itself.
-    if (!mIsSchedSwitch && !mHeader.rest.empty() && mHeader.rest.back() == ')') {
+    // Without call graphs perf prints the sampled address on the header line itself, and such
+    // records are one line each, often with no blank line between them: the record is complete.
+    if (!mIsSchedSwitch && !mHeader.rest.empty() && LooksLikeFrame(mHeader.rest)) {
         PerfFrame frame;
         if (PerfScriptFields::ParseFrameLine(mHeader.rest, frame)) {
             AddFrame(frame);
             mHeader.rest = {};
+            FinishRecord();
         }
     }
 }
@@ -205,12 +246,14 @@ void PerfScriptParser::HandleFrame(std::string_view line)
     case ERecordState::Skipping:
         return;
     case ERecordState::None: {
-        // Some perf versions right-align the command name of tracepoint records.
+        // Some perf versions right-align the command name (one-line records always do).
         PerfScriptFields::HeaderFields probe;
         if (PerfScriptFields::ParseHeaderLine(line, probe)) {
             HandleHeader(line.substr(line.find_first_not_of(" \t")));
             return;
         }
+        if (IsSourceLineAnnotation(line))
+            return; // the source line of a one-line record
         ReportBadLine("stack frame outside a record", line);
         mState = ERecordState::Skipping;
         return;
@@ -222,10 +265,17 @@ void PerfScriptParser::HandleFrame(std::string_view line)
     if (!PerfScriptFields::ParseFrameLine(line, frame)) {
         if (IsSourceLineAnnotation(line))
             return; // `perf script -F +srcline` prints "  FILE:LINE" under each frame
+        PerfScriptFields::HeaderFields probe;
+        if (PerfScriptFields::ParseHeaderLine(line, probe)) {
+            // A right-aligned header right after a record that had no closing blank line.
+            HandleHeader(line.substr(line.find_first_not_of(" \t")));
+            return;
+        }
         ReportBadLine("not a stack frame", line);
         GiveUpRecord();
         return;
     }
+    mSawFrameLines = true;
     AddFrame(frame);
 }
 

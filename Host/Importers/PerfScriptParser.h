@@ -24,6 +24,7 @@ struct PerfScriptParseStats {
     uint64_t samples = 0;
     uint64_t schedSwitches = 0;
     uint64_t taskEvents = 0;
+    uint64_t switchRecords = 0; ///< PERF_RECORD_SWITCH lines (--show-switch-events)
     uint64_t mmapEvents = 0;
     uint64_t otherRecords = 0;    ///< PERF_RECORD_ lines of kinds the import has no use for
     uint64_t badLines = 0;        ///< lines that fit no part of the grammar
@@ -100,6 +101,7 @@ private:
     std::vector<FrameSlot> mFrameSlots;
     std::vector<PerfFrame> mFrames;
     bool mFramesTruncated = false;
+    bool mSawFrameLines = false; ///< some record had frames on lines of their own
 };
 
 } // namespace Profiler

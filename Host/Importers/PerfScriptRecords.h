@@ -52,9 +52,11 @@ struct PerfSchedSwitch {
     int32_t nextPrio = 0;
 };
 
-enum class EPerfTaskEventKind : uint8_t { Comm, Fork, Exit };
+enum class EPerfTaskEventKind : uint8_t { Comm, Fork, Exit, SwitchIn, SwitchOut };
 
-/// `PERF_RECORD_COMM`, `PERF_RECORD_FORK` and `PERF_RECORD_EXIT` lines.
+/// `PERF_RECORD_COMM`, `PERF_RECORD_FORK`, `PERF_RECORD_EXIT` and `PERF_RECORD_SWITCH[_CPU_WIDE]`
+/// lines. Switch records are printed for the thread of their header, in both directions; their
+/// pid and tid are the header's (or the header's tid alone when it has no process id).
 struct PerfTaskEvent {
     PerfRecordHeader header;
     EPerfTaskEventKind kind = EPerfTaskEventKind::Comm;
@@ -64,6 +66,8 @@ struct PerfTaskEvent {
     int32_t parentTid = 0;
     std::string_view newComm; ///< comm only
     bool isExec = false;      ///< comm only: the name changed because the process called exec
+    bool preempted = false;   ///< switch out only: the thread was still runnable
+    bool knownProcess = true; ///< false when a switch record's header had no process id
 };
 
 /// `PERF_RECORD_MMAP` and `PERF_RECORD_MMAP2` lines (printed with --show-mmap-events).

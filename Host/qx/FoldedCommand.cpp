@@ -11,7 +11,8 @@ namespace Profiler {
 
 namespace {
 
-constexpr const char* kFoldedUsage = "Usage: qx folded CAPTURE_DIR [--pid|--tid] [--kernel] [--jit] [--all] [--addrs]\n";
+constexpr const char* kFoldedUsage =
+    "Usage: qx folded CAPTURE_DIR [--pid|--tid] [--kernel] [--jit] [--all] [--addrs]\n";
 
 int FoldedUsageError(const std::string& message)
 {
@@ -54,18 +55,31 @@ int RunFoldedCommand(const std::vector<std::string>& arguments)
     if (CaptureDocument document(1); !Qx::OpenCapture("folded", capture, document))
         return 2;
 
-    std::string text;
+    // Streamed: the output of a large capture is never held whole in memory.
+    bool writeFailed = false;
+    const CaptureStackFolder::Sink sink = [&writeFailed](std::string_view piece) {
+        writeFailed = std::fwrite(piece.data(), 1, piece.size(), stdout) != piece.size();
+        return !writeFailed;
+    };
     Serialization::ErrorList errors;
-    if (!CaptureStackFolder::Fold(capture, options, text, errors)) {
+    if (!CaptureStackFolder::Fold(capture, options, sink, errors)) {
+        if (writeFailed) {
+            std::fprintf(stderr, "qx folded: cannot write the output\n");
+            return 2;
+        }
         for (const Serialization::ErrorRecord& error : errors.GetErrors())
-            std::fprintf(stderr, "qx folded: %s: %s\n", error.context.empty() ? capture.c_str() : error.context.c_str(),
+            std::fprintf(stderr, "qx folded: %s: %s\n",
+                         error.context.empty() ? capture.c_str() : error.context.c_str(),
                          error.message.c_str());
         if (errors.IsEmpty())
             std::fprintf(stderr, "qx folded: %s: the capture cannot be read\n", capture.c_str());
         return 2;
     }
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 2;
+    if (std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "qx folded: cannot write the output\n");
+        return 2;
+    }
+    return 0;
 }
 
 } // namespace Profiler

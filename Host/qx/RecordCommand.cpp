@@ -84,6 +84,13 @@ int RunRecordCommand(const std::vector<std::string>& arguments)
                      capture.string().c_str());
         return 2;
     }
+    if (!options.program.empty()) {
+        const std::string programProblem = PerfRecordCommand::DescribeProgramProblem(options.program.front());
+        if (!programProblem.empty()) {
+            std::fprintf(stderr, "qx record: %s\n", programProblem.c_str());
+            return 2;
+        }
+    }
     const std::string problem =
         PerfRecordCommand::DescribeAccessProblem(PerfRecordCommand::ProbeAccess(), options.contextSwitches);
     if (!problem.empty()) {
@@ -109,12 +116,21 @@ int RunRecordCommand(const std::vector<std::string>& arguments)
             return PerfRecorder::Script(plan, parser, scriptErrors);
         },
         capture, {}, stats, problems, errors);
+    if (const int signal = PerfRecorder::GetStopSignal(); signal != 0 && !imported) {
+        // Stopped while importing: a part of a capture is not kept, and the work directory
+        // goes with the WorkDirectory.
+        std::filesystem::remove_all(capture, error);
+        std::fprintf(stderr, "qx record: stopped by signal %d while importing; no capture was written\n",
+                     signal);
+        return 128 + signal;
+    }
     if (!problems.empty())
         std::fprintf(stderr, "qx record: perf script output: %s\n", problems.c_str());
     PrintRecordErrors(errors);
     if (!imported)
         return 2;
-    std::printf("Recorded %s: %s\n", capture.string().c_str(), PerfCaptureImporter::DescribeStats(stats).c_str());
+    std::printf("Recorded %s: %s\n", capture.string().c_str(),
+                PerfCaptureImporter::DescribeStats(stats).c_str());
     return 0;
 }
 

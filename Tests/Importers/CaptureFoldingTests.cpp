@@ -15,7 +15,6 @@ namespace {
 
 using namespace Profiler;
 
-
 /// Each recording is imported once and its capture folded with every option.
 class ImportedRecordings {
 public:
@@ -30,7 +29,7 @@ public:
         PerfImportStats stats;
         std::string problems;
         Serialization::ErrorList errors;
-        const bool imported = PerfCaptureImporter::Import((SharedRecordings::Directory() / (recording + ".txt")).string(),
+        const bool imported = PerfCaptureImporter::Import(SharedRecordings::Recording(recording).string(),
                                                           capture, {}, stats, problems, errors);
         EXPECT_TRUE(imported) << errors.ToString();
         EXPECT_GT(stats.samples, 0u);
@@ -45,10 +44,6 @@ class CaptureFoldingComparison : public testing::TestWithParam<std::tuple<std::s
 TEST_P(CaptureFoldingComparison, ImportedCaptureFoldsLikeTheFoldingTool)
 {
     const auto [recording, flag] = GetParam();
-    if (!std::filesystem::exists(SharedRecordings::Directory()))
-        GTEST_SKIP() << "the shared perf script recordings are not here (" << SharedRecordings::Directory()
-                     << "); the comparison needs ../shared beside the clone, or QX_TEST_DATA pointing at "
-                        "its testdata";
     const std::filesystem::path expectedPath = SharedRecordings::ExpectedFile(recording, flag);
     const std::filesystem::path& capture = ImportedRecordings::Capture(recording);
 
@@ -56,7 +51,7 @@ TEST_P(CaptureFoldingComparison, ImportedCaptureFoldsLikeTheFoldingTool)
     Serialization::ErrorList errors;
     ASSERT_TRUE(CaptureStackFolder::Fold(capture, *FoldOptions::FromFlag(flag), folded, errors))
         << errors.ToString();
-    EXPECT_EQ(folded, TestSupport::ReadFile(expectedPath));
+    EXPECT_EQ(folded, SharedRecordings::ReadText(expectedPath));
 }
 
 INSTANTIATE_TEST_SUITE_P(SharedRecordings, CaptureFoldingComparison, SharedRecordings::AllCases(),

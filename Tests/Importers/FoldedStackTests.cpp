@@ -19,7 +19,6 @@ namespace {
 
 using namespace Profiler;
 
-
 // The folded output of each shared recording, with each option, must be the folding tool's
 // own output byte for byte: that is what users compare our numbers with.
 class FoldedStackComparison : public testing::TestWithParam<std::tuple<std::string, std::string>> {};
@@ -27,13 +26,7 @@ class FoldedStackComparison : public testing::TestWithParam<std::tuple<std::stri
 TEST_P(FoldedStackComparison, MatchesTheFoldingToolByteForByte)
 {
     const auto [recording, flag] = GetParam();
-    const std::filesystem::path directory = SharedRecordings::Directory();
-    if (!std::filesystem::exists(directory))
-        GTEST_SKIP()
-            << "the shared perf script recordings are not here (" << directory
-            << "); the comparison needs ../shared beside the clone, or QX_TEST_DATA pointing at its testdata";
-
-    const std::filesystem::path input = directory / (recording + ".txt");
+    const std::filesystem::path input = SharedRecordings::Recording(recording);
     const std::filesystem::path expectedPath = SharedRecordings::ExpectedFile(recording, flag);
     ASSERT_TRUE(std::filesystem::exists(input)) << input;
     ASSERT_TRUE(std::filesystem::exists(expectedPath)) << expectedPath;
@@ -48,7 +41,7 @@ TEST_P(FoldedStackComparison, MatchesTheFoldingToolByteForByte)
         EXPECT_EQ(parser.GetStats().badLines, 1u) << PerfScriptReader::DescribeProblems(parser);
         EXPECT_THAT(parser.GetFirstError()->message, testing::HasSubstr("ends inside a record"));
     }
-    EXPECT_EQ(collector.ToText(), TestSupport::ReadFile(expectedPath));
+    EXPECT_EQ(collector.ToText(), SharedRecordings::ReadText(expectedPath));
 }
 
 INSTANTIATE_TEST_SUITE_P(SharedRecordings, FoldedStackComparison, SharedRecordings::AllCases(),

@@ -1,4 +1,8 @@
 #include "Importers/PerfRecordCommand.h"
+#include "Support/TempDirectory.h"
+
+#include <filesystem>
+#include <fstream>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -20,12 +24,27 @@ TEST(PerfRecordCommand, ProgramRecordingCommandLines)
     EXPECT_THAT(plan.recordArguments,
                 testing::ElementsAre("perf", "record", "-o", "/tmp/work/perf.data", "--call-graph", "fp",
                                      "-e", "cpu-clock/freq=997,name=cpu-clock/", "-e", "sched:sched_switch",
-                                     "--", "./demo", "--seconds", "2"));
+                                     "--switch-events", "--", "./demo", "--seconds", "2"));
     EXPECT_THAT(plan.scriptArguments,
                 testing::ElementsAre("perf", "script", "-i", "/tmp/work/perf.data", "-F",
                                      "sw:comm,pid,tid,time,period,event,ip,sym,symoff,dso", "-F",
                                      "trace:comm,pid,tid,time,period,event,ip,sym,symoff,dso,trace",
-                                     "--show-task-events", "--show-mmap-events"));
+                                     "--show-task-events", "--show-mmap-events", "--show-switch-events"));
+}
+
+TEST(PerfRecordCommand, AProgramThatCannotRunIsNamed)
+{
+    EXPECT_THAT(PerfRecordCommand::DescribeProgramProblem("/nonexistent"),
+                HasSubstr("/nonexistent: no such file"));
+    TestSupport::TempDirectory directory;
+    const std::filesystem::path plain = directory / "plain.txt";
+    std::ofstream(plain) << "not a program";
+    std::filesystem::permissions(plain,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_THAT(PerfRecordCommand::DescribeProgramProblem(plain.string()), HasSubstr("not an executable"));
+    EXPECT_THAT(PerfRecordCommand::DescribeProgramProblem("no-such-program-qx"),
+                HasSubstr("no such program on PATH"));
+    EXPECT_EQ(PerfRecordCommand::DescribeProgramProblem("sh"), "");
 }
 
 TEST(PerfRecordCommand, AttachingWithDwarfAndNoSwitches)

@@ -58,8 +58,9 @@ TEST(PerfScriptFields, HeaderShapesOfEveryPerfVersion)
         ParseHeaderLine("demo 24350/24354  1283.374836:  1 sched:sched_switch: prev_comm=a b  ", fields));
     EXPECT_EQ(fields.rest, "prev_comm=a b");
 
-    for (const char* bad : {"", "just words here", "comm 12 [x] 1.0: ev:", "comm notapid 1.0: ev:",
-                            "comm 12 1.0: 5", "comm 99999999999 1.0: ev:"}) {
+    for (const char* bad : {"", "just words here",
+                            "comm 12 [x] 1.0: ev:", "comm notapid 1.0: ev:", "comm 12 1.0: 5 notanaddress",
+                            "comm 99999999999 1.0: ev:", "comm 1 1.0: 99999999999999999999999 ev:"}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(ParseHeaderLine(bad, fields));
     }
@@ -101,6 +102,16 @@ TEST(PerfScriptFields, FrameLines)
     EXPECT_EQ(frame.dso, "/tmp/node-v011");
     ASSERT_TRUE(ParseFrameLine("  249f (anonymous namespace)::SleepWorker+0x1c (/tmp/demo)", frame));
     EXPECT_EQ(frame.symbol, "(anonymous namespace)::SleepWorker");
+
+    // perf marks inlined functions where the DSO goes; an empty symbol (two blanks) stays empty.
+    ASSERT_TRUE(ParseFrameLine("\t  153e0 update_active+0x270 (inlined)", frame));
+    EXPECT_EQ(frame.symbol, "update_active");
+    EXPECT_EQ(frame.dso, "inlined");
+    ASSERT_TRUE(ParseFrameLine("\t7f1e2215d058  (/lib/libc-2.15.so)", frame));
+    EXPECT_EQ(frame.symbol, "");
+    EXPECT_EQ(frame.dso, "/lib/libc-2.15.so");
+    ASSERT_TRUE(ParseFrameLine("\t  91fdb [unknown] (/memfd:sealed-91173221a7ea (deleted))", frame));
+    EXPECT_EQ(frame.dso, "/memfd:sealed-91173221a7ea (deleted)");
 
     // A DSO of a deleted file carries a nested group.
     ASSERT_TRUE(ParseFrameLine("  1234 main (/tmp/a.out (deleted))", frame));

@@ -3,6 +3,7 @@
 #include "Importers/PerfScriptParser.h"
 #include "Importers/PerfScriptReader.h"
 #include "Importers/PerfWaitReasonMapper.h"
+#include "SharedRecordings.h"
 #include "Support/Paths.h"
 
 #include "Support/TempDirectory.h"
@@ -35,7 +36,7 @@ public:
     }
     void OnTaskEvent(const PerfTaskEvent& task) override
     {
-        const char* kinds[] = {"comm", "fork", "exit"};
+        const char* kinds[] = {"comm", "fork", "exit", "in", "out"};
         records.push_back(std::string(kinds[static_cast<int>(task.kind)]) + " " + std::to_string(task.pid) +
                           "/" + std::to_string(task.tid) + " " + std::string(task.newComm) + " @" +
                           std::to_string(task.header.lineNumber));
@@ -338,6 +339,39 @@ TEST(PerfScriptReader, PlainGzipTruncatedAndMissingInputs)
     EXPECT_THAT(missingErrors.ToString(), HasSubstr("No such file or directory"));
 }
 
+// Every `-F` field subset that users ask for, as perf 6.1 prints it.
+constexpr std::string_view kEveryForm =
+    // -F comm,pid,tid,time,ip,sym,dso: no event name.
+    "xz 17729/17729   595.260318: \n"
+    "\t  150af handle_intel.constprop.0 (/usr/lib/ld.so)\n"
+    "\t      0 [unknown] ([unknown])\n"
+    "\n"
+    // -F comm,tid,ip,sym: no time and no DSO.
+    "xz 17730 \n"
+    "\t  150af handle_intel\n"
+    "\n"
+    // Older perf: frames without indentation.
+    "dd 29776 666709.771979: 10101010 cpu-clock:\n"
+    "ffffffff8104f45a native_write_msr ([kernel.kallsyms])\n"
+    "7f00 main (/bin/dd)\n"
+    "\n"
+    // Inlined frames, a DSO path with blanks, an empty symbol (two blanks), a command name
+    // with blanks and digits.
+    "Thread 2 12345 619.591692:     250000          cpu-clock: \n"
+    "\t  153e0 update_active+0x270 (inlined)\n"
+    "\t  91fdb [unknown] (/memfd:sealed-91173221a7ea (deleted))\n"
+    "\t7f1e2215d058  (/lib/libc-2.15.so)\n"
+    "\n"
+    // perf's own switch records.
+    "sleep 10881/10881   313.873565: PERF_RECORD_SWITCH OUT preempt\n"
+    "sleep 10881/10881   313.892055: PERF_RECORD_SWITCH IN         \n"
+    "swapper     0 [001] 10.0: PERF_RECORD_SWITCH_CPU_WIDE OUT preempt  next pid/tid:  1234/1235\n"
+    // Without call graphs: one line per sample, right-aligned, no blank lines, and the last
+    // one ends the input.
+    "              xz  2879  4066.869662:     250000 cpu-clock:      7f91fcec64a2 init_cpu_features+0xe12 "
+    "(/usr/lib/ld.so)\n"
+    "              xz  2879  4066.869912:     250000 cpu-clock:      7f91fcec6000 _dl_start (/usr/lib/ld.so)";
+
 TEST(PerfScriptParser, WritesFuzzSeeds)
 {
     const std::filesystem::path directory = TestSupport::FuzzCorpusDirectory("PerfScriptParserFuzzer");
@@ -358,6 +392,27 @@ TEST(PerfScriptParser, WritesFuzzSeeds)
     ASSERT_GT(count, 0);
     head.resize(static_cast<std::size_t>(count));
     TestSupport::WriteFile(directory / "demo-head.txt", head);
+    TestSupport::WriteFile(directory / "every-form.txt", std::string(kEveryForm));
+    for (const char* recording : {"linux-xz-noevent", "linux-gcc-dwarf-inline", "linux-systemwide-memfd"})
+        TestSupport::WriteFile(
+            directory / (std::string(recording) + "-head.txt"),
+            SharedRecordings::ReadText(SharedRecordings::Recording(recording)).substr(0, 8 * 1024));
+}
+
+// Every `-F` field subset that users ask for, as perf 6.1 prints it; each record comes out whole.
+TEST(PerfScriptParserForms, EveryFieldCombinationGivesItsRecords)
+{
+    const ParsedText parsed(kEveryForm);
+    EXPECT_THAT(parsed.Records(),
+                testing::ElementsAre("sample xz 17729/17729  @1 [handle_intel.constprop.0;[unknown];]",
+                                     "sample xz ?/17730  @5 [handle_intel;]",
+                                     "sample dd ?/29776 cpu-clock @8 [native_write_msr;main;]",
+                                     "sample Thread 2 ?/12345 cpu-clock @12 [update_active;[unknown];;]",
+                                     "out 10881/10881  @17", "in 10881/10881  @18", "out 0/0  @19",
+                                     "sample xz ?/2879 cpu-clock @20 [init_cpu_features;]",
+                                     "sample xz ?/2879 cpu-clock @21 [_dl_start;]"));
+    EXPECT_FALSE(parsed.parser.GetFirstError().has_value())
+        << PerfScriptReader::DescribeProblems(parsed.parser);
 }
 
 } // namespace

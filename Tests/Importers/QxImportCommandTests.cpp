@@ -1,3 +1,4 @@
+#include "CaptureReading.h"
 #include "Importers/FoldedStackCollector.h"
 #include "Importers/PerfRecordCommand.h"
 #include "Importers/PerfScriptParser.h"
@@ -5,13 +6,6 @@
 #include "Importers/PerfWaitReasonMapper.h"
 #include "Support/ShellCommand.h"
 #include "Support/TempDirectory.h"
-
-#include "CaptureModel/CaptureModelTypes.h"
-#include "CaptureModel/PlatformRegistry.h"
-#include "CaptureModel/Session.h"
-#include "CaptureModel/TraceEventStreamReader.h"
-#include "RTTI/ObjectFactory.h"
-#include "RTTI/Registry.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -57,6 +51,11 @@ TEST(QxImportCommand, ImportedRecordingFoldsLikeItsText)
         EXPECT_EQ(folded.out, FoldText(input, *FoldOptions::FromFlag(flag))) << flag;
     }
 
+    // The folded text is streamed; a failed write is an error, never a silent short output.
+    const auto full = RunQx(directory, "folded " + ShellQuote(capture) + " > /dev/full");
+    EXPECT_EQ(full.exitCode, 2);
+    EXPECT_THAT(full.err, testing::HasSubstr("cannot write"));
+
     // Ranges count from the capture's start, not from perf's clock (the machine's uptime).
     auto total = [&](const std::string& range) {
         const auto graph = RunQx(directory, "callgraph " + ShellQuote(capture) + range + " --depth 1");
@@ -87,7 +86,8 @@ TEST(QxImportCommand, ExitCodesAndMessagesForBadArguments)
     EXPECT_EQ(RunQx(directory, "folded c --frames").exitCode, 1);
 
     const std::string missing = (directory / "missing.txt").string();
-    const auto unreadable = RunQx(directory, "import " + ShellQuote(missing) + " -o " + ShellQuote((directory / "c").string()));
+    const auto unreadable =
+        RunQx(directory, "import " + ShellQuote(missing) + " -o " + ShellQuote((directory / "c").string()));
     EXPECT_EQ(unreadable.exitCode, 2);
     EXPECT_THAT(unreadable.err, testing::HasSubstr(missing));
     EXPECT_FALSE(std::filesystem::exists(directory / "c"));
@@ -100,45 +100,108 @@ TEST(QxImportCommand, ExitCodesAndMessagesForBadArguments)
     EXPECT_THAT(corrupt.err, testing::HasSubstr("bad.session"));
 }
 
+// An input without a sample of the chosen event is an error that says what the input held, and
+// leaves no capture that would answer every question with zero.
+TEST(QxImportCommand, InputsWithoutSamplesFailWithWhatTheyHeld)
+{
+    TestSupport::TempDirectory directory;
+    TestSupport::WriteFile(directory / "garbage.txt", "garbage here\n");
+    TestSupport::WriteFile(directory / "one.txt",
+                           "app 1/1 1.0: 1000000 cpu-clock:\n\t1000 main (/bin/app)\n\n");
+    const struct {
+        std::string arguments;
+        std::string says;
+    } cases[] = {
+        {"garbage.txt", "lines that are not perf script text"},
+        {"/dev/null", "it is empty"},
+        {"one.txt --event cycles", "1 samples of 'cpu-clock'"},
+    };
+    for (const auto& [arguments, says] : cases) {
+        SCOPED_TRACE(arguments);
+        const auto result = RunQx(directory, "import " + arguments + " -o capture");
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_THAT(result.err, testing::HasSubstr(says));
+        EXPECT_FALSE(std::filesystem::exists(directory / "capture"));
+    }
+}
+
+// A cut gzip keeps what came before the cut and says so; a retry into what a killed import left
+// says what it is and how to remove it.
+TEST(QxImportCommand, CutInputsAndKilledImportsAreNamed)
+{
+    TestSupport::TempDirectory directory;
+    const std::string whole = TestSupport::ReadFile(QX_DEMO_RECORDING);
+    TestSupport::WriteFile(directory / "cut.txt.gz", whole.substr(0, whole.size() / 3));
+    const auto cut = RunQx(directory, "import cut.txt.gz -o cut");
+    EXPECT_EQ(cut.exitCode, 2);
+    EXPECT_THAT(cut.err, testing::HasSubstr("holds only the"));
+
+    std::filesystem::remove(directory / "cut" / "cut.session"); // what a kill before the end leaves
+    const auto retry = RunQx(directory, "import cut.txt.gz -o cut");
+    EXPECT_EQ(retry.exitCode, 2);
+    EXPECT_THAT(retry.err, testing::HasSubstr("holds an incomplete capture"));
+    EXPECT_THAT(retry.err, testing::HasSubstr("rm -r"));
+}
+
 // Records the demo program with perf where this machine allows it.
 TEST(QxRecordCommand, RecordsTheDemoWithSleepSwitchesOnItsSleeper)
 {
-    const std::string problem = PerfRecordCommand::DescribeAccessProblem(PerfRecordCommand::ProbeAccess(), true);
+    const std::string problem =
+        PerfRecordCommand::DescribeAccessProblem(PerfRecordCommand::ProbeAccess(), true);
     if (!problem.empty())
         GTEST_SKIP() << "perf cannot record here: " << problem;
     TestSupport::TempDirectory directory;
     const std::string capture = (directory / "recording").string();
-    const auto recorded =
-        RunQx(directory, "record -o " + ShellQuote(capture) + " -- " + ShellQuote(QX_DEMO_PROGRAM) + " --seconds 1");
+    const auto recorded = RunQx(directory, "record -o " + ShellQuote(capture) + " -- " +
+                                               ShellQuote(QX_DEMO_PROGRAM) + " --seconds 1");
     if (recorded.exitCode == 2 && recorded.err.find("perf record") != std::string::npos)
         GTEST_SKIP() << "perf is installed but could not record on this machine: " << recorded.err;
     ASSERT_EQ(recorded.exitCode, 0) << recorded.err;
 
-    RTTI::Registry registry;
-    RegisterAllCaptureTypes(registry);
-    const PlatformRegistry platforms;
-    std::unique_ptr<Session> session;
-    const Platform* platform = nullptr;
-    Serialization::ErrorList errors;
-    ASSERT_EQ(Session::sLoad(capture, registry, RTTI::GetDefaultObjectFactory(), {}, platforms.GetLookup(), session,
-                             platform, errors),
-              0)
-        << errors.ToString();
+    const std::unique_ptr<Session> session = CaptureReading::Load(capture);
+    ASSERT_TRUE(session);
     int32_t sleeper = 0;
     for (const Thread& thread : session->GetThreadList())
         if (thread.mThreadName == "sleeper")
             sleeper = thread.mThreadID;
     ASSERT_NE(sleeper, 0) << "no thread named sleeper";
 
-    TraceEventStreamReader reader(*session->GetTraceEventStream());
-    TraceEvent event;
     int sleeps = 0;
-    while (reader.Next(event))
-        if (event.kind == ETraceEventKind::ContextSwitchOut && static_cast<int32_t>(event.threadId) == sleeper &&
-            event.GetWaitReason() == PerfWaitReasonMapper::kReasonSleep)
-            ++sleeps;
+    CaptureReading::ForEachEvent(*session, [&](const TraceEvent& event) {
+        sleeps += event.kind == ETraceEventKind::ContextSwitchOut &&
+                  CaptureReading::Id(event.threadId) == sleeper &&
+                  event.GetWaitReason() == PerfWaitReasonMapper::kReasonSleep;
+    });
     // 20 ms naps for a second.
     EXPECT_GT(sleeps, 10);
+}
+
+// SIGTERM and SIGHUP stop a recording like Ctrl-C: perf and the program end, what was recorded
+// is imported, and the work directory goes.
+TEST(QxRecordCommand, StopSignalsEndTheRecordingCleanly)
+{
+    const std::string problem = PerfRecordCommand::DescribeAccessProblem(PerfRecordCommand::ProbeAccess(), true);
+    if (!problem.empty())
+        GTEST_SKIP() << "perf cannot record here: " << problem;
+    for (const char* signal : {"TERM", "HUP"}) {
+        SCOPED_TRACE(signal);
+        TestSupport::TempDirectory directory;
+        std::filesystem::create_directories(directory / "tmp");
+        // A program nobody else runs, so that a leftover is easy to find.
+        const std::string program = (directory / "qx-stop-test").string();
+        std::filesystem::copy_file("/bin/sleep", program);
+        const auto stopped = TestSupport::RunShell(
+            "TMPDIR=" + ShellQuote((directory / "tmp").string()) + " " + ShellQuote(QX_BINARY) +
+                " record -o capture -- " + ShellQuote(program) + " 30 & pid=$!; sleep 2; kill -" + signal +
+                " $pid; wait $pid; echo \"exit $?\"; pgrep -x qx-stop-test || echo none left",
+            directory.GetPath());
+        if (stopped.err.find("perf record") != std::string::npos && stopped.out.find("exit 2") != std::string::npos)
+            GTEST_SKIP() << "perf is installed but could not record on this machine: " << stopped.err;
+        EXPECT_THAT(stopped.out, testing::HasSubstr("exit 0"));
+        EXPECT_THAT(stopped.out, testing::HasSubstr("none left"));
+        EXPECT_TRUE(std::filesystem::is_empty(directory / "tmp"));
+        EXPECT_TRUE(std::filesystem::exists(directory / "capture"));
+    }
 }
 
 } // namespace
