@@ -3,6 +3,7 @@
 
 #include "CallGraphModel/CallGraphThread.h"
 #include "CaptureModel/CallstackNodeStore.h"
+#include "CaptureModel/ProcessDisplay.h"
 #include "CaptureModel/Session.h"
 #include "CaptureModel/TraceEventStream.h"
 
@@ -27,7 +28,7 @@ void PrintProcesses(const Session& session)
 {
     std::printf("Processes:        %zu\n", session.GetProcessList().size());
     for (const Process& process : session.GetProcessList()) {
-        std::printf("  %d %s%s%s%s\n", process.mID, Qx::TerminalText(process.mName).c_str(),
+        std::printf("  %s %s%s%s%s\n", ProcessIdText(process.mID).c_str(), Qx::TerminalText(process.mName).c_str(),
                     process.mPath.empty() ? "" : " (", Qx::TerminalText(process.mPath).c_str(),
                     process.mPath.empty() ? "" : ")");
         for (const Thread& thread : session.GetThreadList()) {
