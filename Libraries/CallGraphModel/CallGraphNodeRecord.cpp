@@ -131,7 +131,8 @@ void CallGraphNode::Serialize(RecordWriter& writer) const
     }
 }
 
-bool CallGraphNode::DeserializeAdd(RecordReader& reader, Serialization::ErrorList& errors)
+bool CallGraphNode::DeserializeAdd(RecordReader& reader, Serialization::ErrorList& errors,
+                                   ChildIndex* children)
 {
     struct Frame {
         CallGraphNode* node;
@@ -147,7 +148,8 @@ bool CallGraphNode::DeserializeAdd(RecordReader& reader, Serialization::ErrorLis
     // Each frame stands for at least one unread record, so the stack is bounded by the input.
     std::vector<Frame> stack;
     stack.push_back({this, childCount});
-    ChildIndex children;
+    ChildIndex ownIndex;
+    ChildIndex& index = children != nullptr ? *children : ownIndex;
     while (!stack.empty()) {
         Frame& frame = stack.back();
         if (frame.childrenLeft == 0) {
@@ -158,7 +160,7 @@ bool CallGraphNode::DeserializeAdd(RecordReader& reader, Serialization::ErrorLis
         CallGraphNode* parent = frame.node;
         if (!ReadKey(reader, key))
             return Fail(errors, "truncated node key", reader.GetOffset());
-        CallGraphNode* child = children.FindOrCreate(*parent, key.function, key.callerAddress);
+        CallGraphNode* child = index.FindOrCreate(*parent, key.function, key.callerAddress);
         if (!ReadFiguresAdd(reader, *child, childCount, scratch, errors))
             return false;
         stack.push_back({child, childCount});

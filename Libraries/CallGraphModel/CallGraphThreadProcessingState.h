@@ -29,6 +29,9 @@ public:
     int mCurrentDelta = 0;  ///< the delta graph the router fills (once the first snapshot is taken)
     int mSnapshotCount = 0; ///< snapshots taken for this thread so far
     bool mDirty = false;    ///< processed since its last snapshot
+    // Read and written by the writing job only (or by EndThread once it is done).
+    uint64_t mLastFullBytes = 0;       ///< record bytes of the thread's last Full snapshot
+    uint64_t mDeltaBytesSinceFull = 0; ///< record bytes of the Deltas written after it
 };
 
 } // namespace Profiler
