@@ -68,8 +68,8 @@ bool CallGraphModel::EndThread(OpenBarProcessor& processor, Serialization::Error
     if (!WaitForWritingJob(errors))
         return false;
     processor.CloseAll();
-    CallGraph& delta = *state->mDeltas[state->mCurrentDelta];
-    state->mCumulative->GetRoot().MergeFrom(delta.GetRoot());
+    if (const CallGraph* delta = state->mDeltas[state->mCurrentDelta].get())
+        state->mCumulative->GetRoot().MergeFrom(delta->GetRoot());
     std::vector<uint8_t> processorState;
     processor.Serialize(processorState);
     if (!WriteSnapshot(*state->mThread, ESnapshotType::Full, kEndOfCapture, processorState,
@@ -168,6 +168,10 @@ bool CallGraphModel::SnapshotTick(double time, Serialization::ErrorList& errors)
         ThreadToWrite entry{state.get(), count == 0, state->mCurrentDelta, {}};
         state->mProcessor->Serialize(entry.processorState);
         batch->push_back(std::move(entry));
+        if (state->mDeltas[0] == nullptr) {
+            state->mDeltas[0] = std::make_unique<CallGraph>();
+            state->mDeltas[1] = std::make_unique<CallGraph>();
+        }
         state->mCurrentDelta = 1 - state->mCurrentDelta;
         state->mRouter->SetTarget(*state->mDeltas[state->mCurrentDelta]);
         state->mDirty = false;
