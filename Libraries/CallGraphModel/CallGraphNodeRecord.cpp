@@ -137,6 +137,7 @@ bool CallGraphNode::DeserializeAdd(RecordReader& reader, Serialization::ErrorLis
     struct Frame {
         CallGraphNode* node;
         uint64_t childrenLeft;
+        bool created; ///< made by this read: its children can only come from this record
     };
     RecordKey key;
     if (!ReadKey(reader, key))
@@ -147,7 +148,7 @@ bool CallGraphNode::DeserializeAdd(RecordReader& reader, Serialization::ErrorLis
         return false;
     // Each frame stands for at least one unread record, so the stack is bounded by the input.
     std::vector<Frame> stack;
-    stack.push_back({this, childCount});
+    stack.push_back({this, childCount, false});
     ChildIndex ownIndex;
     ChildIndex& index = children != nullptr ? *children : ownIndex;
     while (!stack.empty()) {
@@ -160,10 +161,21 @@ bool CallGraphNode::DeserializeAdd(RecordReader& reader, Serialization::ErrorLis
         CallGraphNode* parent = frame.node;
         if (!ReadKey(reader, key))
             return Fail(errors, "truncated node key", reader.GetOffset());
-        CallGraphNode* child = index.FindOrCreate(*parent, key.function, key.callerAddress);
+        // A record holds each key once per parent, so below a node that this read made there is
+        // nothing to find: a first record (or a new subtree of a later one) goes in without any
+        // search, which is most of the work when a graph keeps growing.
+        CallGraphNode* child = nullptr;
+        bool created = frame.created;
+        if (created) {
+            child = parent->AddChild(key.function, key.callerAddress);
+        } else {
+            const std::size_t before = parent->Children.size();
+            child = index.FindOrCreate(*parent, key.function, key.callerAddress);
+            created = parent->Children.size() != before;
+        }
         if (!ReadFiguresAdd(reader, *child, childCount, scratch, errors))
             return false;
-        stack.push_back({child, childCount});
+        stack.push_back({child, childCount, created});
     }
     return true;
 }
