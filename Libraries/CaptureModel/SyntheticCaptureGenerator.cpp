@@ -208,10 +208,16 @@ private:
         return index;
     }
 
-    uint32_t RandomFunction(Random& random) const
+    /// A function of the code that runs from `base`: the main threads' code and the other threads'
+    /// code are separate halves of the program, so that no function outweighs the thread entries.
+    uint32_t RandomFunction(Random& random, uint32_t base) const
     {
-        return kLibcFunctions +
-               static_cast<uint32_t>(random.Below(mLayout.functions.size() - kLibcFunctions));
+        const auto synthetic = static_cast<uint32_t>(mLayout.functions.size()) - kLibcFunctions;
+        const uint32_t half = synthetic / 2;
+        if (half == 0)
+            return kLibcFunctions + static_cast<uint32_t>(random.Below(synthetic));
+        return kLibcFunctions + (base == 0 ? 0 : half) +
+               static_cast<uint32_t>(random.Below(base == 0 ? half : synthetic - half));
     }
 
     uint32_t MinDepth() const { return kBaseFrames + std::max(mParameters.minStackDepth, 1u); }
@@ -238,7 +244,8 @@ private:
                 parent = mBases[processIndex][random.Below(2)];
             while (tree[parent].depth >= MaxDepth())
                 parent = tree[parent].parent;
-            AddNode(tree, processIndex, parent, RandomFunction(random), tree[parent].base, random);
+            AddNode(tree, processIndex, parent, RandomFunction(random, tree[parent].base), tree[parent].base,
+                    random);
         }
     }
 
@@ -266,13 +273,14 @@ private:
             const uint32_t child = RandomChild(tree, thread.node, random);
             thread.node = child != kNoNode ? child
                                            : AddNode(tree, thread.processIndex, thread.node,
-                                                     RandomFunction(random), base, random);
+                                                     RandomFunction(random, base), base, random);
         }
         if (random.Unit() < mParameters.newPathChance) {
             uint32_t parent = thread.node;
             if (tree[parent].depth >= MaxDepth() || (tree[parent].depth > MinDepth() && random.Unit() < 0.5))
                 parent = tree[parent].parent;
-            thread.node = AddNode(tree, thread.processIndex, parent, RandomFunction(random), base, random);
+            thread.node =
+                AddNode(tree, thread.processIndex, parent, RandomFunction(random, base), base, random);
             return;
         }
         const double r = random.Unit();
