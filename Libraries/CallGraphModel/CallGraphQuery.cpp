@@ -40,7 +40,7 @@ namespace {
 constexpr std::size_t kReplayFirstBlockBytes = 64 * 1024;
 constexpr double kNoSnapshot = std::numeric_limits<double>::lowest();
 /// What replaying one event costs, in compressed snapshot bytes read and added into a graph
-/// (about 250 ns per event against about 10 ns per compressed byte on the benchmark machine).
+/// (roughly 250 ns per event against 10 ns per compressed byte, as profiled here).
 constexpr double kReplayEventCostBytes = 24.0;
 
 using SnapshotDescription = SnapshotTable::SnapshotDescription;
