@@ -5,10 +5,10 @@
 #include "BenchmarkCapture.h"
 
 #include "CallGraphModel/CallGraph.h"
-#include "CallGraphModel/CallGraphReplay.h"
 #include "CallGraphModel/CallGraphModel.h"
 #include "CallGraphModel/CallGraphOpenBarProcessorRouter.h"
 #include "CallGraphModel/CallGraphQuery.h"
+#include "CallGraphModel/CallGraphReplay.h"
 #include "CallGraphModel/OpenBarProcessor.h"
 #include "RTTI/Registry.h"
 #include "Serialization/Schema.h"
@@ -17,10 +17,14 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <map>
 #include <random>
+#include <string>
 #include <unistd.h>
 
 using namespace Profiler;
@@ -190,6 +194,65 @@ void BM_WholeCaptureQuery(benchmark::State& state)
     }
 }
 BENCHMARK(BM_WholeCaptureQuery)->Unit(benchmark::kMillisecond);
+
+/// The peak resident size of the process so far, in MiB (0 when it cannot be read).
+double PeakMegabytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::atof(line.c_str() + 6) / 1024.0;
+    return 0.0;
+}
+
+/// A system-wide recording of a busy machine: 100,000 threads with a few samples each, processed
+/// and then asked for the whole capture. Both must stay linear in the number of threads.
+void BM_ManyThreads(benchmark::State& state)
+{
+    CaptureShape shape;
+    shape.threadCount = static_cast<int>(state.range(0));
+    shape.durationMs = 4.0;
+    const auto capture = std::make_shared<BenchmarkCapture>(shape);
+    const std::vector<ThreadID> threads = capture->GetThreads();
+    const std::filesystem::path directory =
+        std::filesystem::temp_directory_path() / ("qx-bench-threads-" + std::to_string(::getpid()));
+    System::JobScheduler scheduler(2);
+    double processSeconds = 0.0;
+    double querySeconds = 0.0;
+    std::size_t nodes = 0;
+    for (auto _ : state) {
+        std::error_code error;
+        std::filesystem::remove_all(directory, error);
+        CallGraphModel model(CallGraphModelContext{directory, &scheduler, capture});
+        Serialization::ErrorList errors;
+        auto start = std::chrono::steady_clock::now();
+        if (!ProcessedModel::Process(model, *capture, errors)) {
+            state.SkipWithError(errors.ToString().c_str());
+            break;
+        }
+        processSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        start = std::chrono::steady_clock::now();
+        Request request(0.0, CallGraphModel::kEndOfCapture, threads);
+        const std::atomic<bool> canceled{false};
+        std::unique_ptr<CallGraph> whole = BuildCallGraph(model, request, request.mErrors, canceled);
+        querySeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (whole == nullptr) {
+            state.SkipWithError(request.mErrors.ToString().c_str());
+            break;
+        }
+        nodes = whole->CountNodes();
+    }
+    std::error_code error;
+    std::filesystem::remove_all(directory, error);
+    state.counters["threads"] = static_cast<double>(threads.size());
+    state.counters["events"] = static_cast<double>(capture->GetEvents().size());
+    state.counters["process_s"] = processSeconds;
+    state.counters["whole_query_s"] = querySeconds;
+    state.counters["nodes"] = static_cast<double>(nodes);
+    state.counters["peak_rss_MB"] = PeakMegabytes();
+}
+BENCHMARK(BM_ManyThreads)->Arg(20000)->Arg(100000)->Iterations(1)->Unit(benchmark::kSecond);
 
 /// The same ranges by replaying the capture from its start: what the snapshots save.
 void BM_RangeByFullReplay(benchmark::State& state)

@@ -1,10 +1,15 @@
-// Capture processing and call graph queries on a capture on disk, as the host runs them: a
-// synthetic program of 8 threads sampled at 1 kHz for 60 minutes (QX_RUNTIME_BENCH_MINUTES
-// changes the length), wandering through a call tree of 30,000 stacks 20 to 60 frames deep over
-// 20,000 functions, switched out about 50 times a second. Figures: processing throughput on the
-// processing thread, "Snapshots.dat" against "events.dat", whole-capture query latency, range
-// query percentiles over 200 random ranges, and ranges in the last quarter against a replay of
-// every event from the start.
+// Capture processing and call graph queries on a capture on disk, as the host runs them, on the
+// two workloads of the synthetic capture generator (QX_RUNTIME_BENCH_WORKLOAD):
+// - "saturating" (default): 8 threads sampled at 1 kHz for 60 minutes wandering through a call
+//   tree of 30,000 stacks 20 to 60 frames deep over 20,000 functions, switched out about 50 times
+//   a second; its call paths never grow.
+// - "growing": what `qx generate --seconds 3600 --threads 8 --seed 7` writes: a new call path at
+//   every other sample, as in a compiler or an interpreter.
+// QX_RUNTIME_BENCH_MINUTES changes the length. Figures: processing throughput and peak memory,
+// "Snapshots.dat" against "events.dat" and split into Full and Delta records, whole-capture query
+// latency, range query percentiles over 200 random ranges (10 ms to 10 minutes on the saturating
+// workload, 1 s to 60 s on the growing one) with peak memory, and ranges in the last quarter
+// against a replay of every event from the start.
 //
 // Run: RuntimeBenchmark --benchmark_out=BenchmarkResults/Runtime.json --benchmark_out_format=json
 // QX_RUNTIME_BENCH_KEEP=1 leaves the capture in /tmp; QX_RUNTIME_BENCH_CAPTURE=DIR reuses one.
@@ -12,9 +17,8 @@
 #include "CallGraphModel/CallGraphReplay.h"
 #include "CallGraphModel/Document/CaptureDocument.h"
 #include "CallGraphModel/Document/CaptureQueries.h"
-#include "CaptureModel/CaptureWriter.h"
 #include "CaptureModel/Session.h"
-#include "CaptureModel/TraceEventStream.h"
+#include "CaptureModel/SyntheticCaptureGenerator.h"
 
 #include <benchmark/benchmark.h>
 #include <latch>
@@ -23,8 +27,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
+#include <string>
 #include <unistd.h>
 
 using namespace Profiler;
@@ -52,17 +59,6 @@ std::shared_ptr<const CallGraph> RunQuery(CaptureDocument& document, double from
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kThreads = 8;
-constexpr uint32_t kFunctions = 20000;
-constexpr uint32_t kModules = 10;
-constexpr uint32_t kTreeNodes = 30000;
-constexpr uint32_t kMinDepth = 20; ///< frames of every stack, the thread's base included
-constexpr uint32_t kMaxDepth = 60;
-constexpr double kSwitchChance = 0.05; ///< per sample: about 50 switches a second
-constexpr double kMeanWaitMs = 2.0;
-constexpr double kJumpChance = 0.002; ///< per sample: the thread moves to another part of the tree
-constexpr int32_t kProcess = 4000;
-
 double Seconds(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -75,135 +71,47 @@ double CaptureMinutes()
     return minutes > 0.0 ? minutes : 60.0;
 }
 
-/// The call tree of the made-up program: node 0 is the thread base ("start_thread" under
-/// "clone3"), a spine of framework frames leads to depth kMinDepth, and the rest hangs below,
-/// each node under a recent one so that the tree gets deep.
-struct CallTree {
-    struct Node {
-        uint32_t parent;
-        uint32_t depth; ///< frames of the stack that ends here
-        uint64_t stackId;
-        std::vector<uint32_t> children;
-    };
-    std::vector<Node> nodes;
-    uint32_t spineEnd = 0;
-};
-
-CallTree WriteProgram(CaptureWriter& writer, std::mt19937_64& random)
+bool IsGrowing()
 {
-    // Functions spread over modules; the first two of module 0 are the Linux thread entry.
-    std::vector<uint32_t> moduleOf(kFunctions + 2);
-    std::vector<uint64_t> startOf(kFunctions + 2);
-    std::vector<uint64_t> moduleSize(kModules, 0);
-    for (uint32_t f = 0; f < kFunctions + 2; ++f) {
-        moduleOf[f] = f < 2 ? 0 : f % kModules;
-        startOf[f] = moduleSize[moduleOf[f]];
-        moduleSize[moduleOf[f]] += 0x100;
-    }
-    std::vector<uint32_t> moduleIndex(kModules);
-    for (uint32_t m = 0; m < kModules; ++m) {
-        const std::string name = m == 0 ? "libc.so.6" : "libapp" + std::to_string(m) + ".so";
-        moduleIndex[m] =
-            writer.AddNativeModule(name, "/usr/lib/" + name, static_cast<int32_t>(moduleSize[m]));
-        writer.AddModuleInstance(moduleIndex[m], kProcess, 0x10000000ull * (m + 1));
-    }
-    for (uint32_t f = 0; f < kFunctions + 2; ++f)
-        writer.AddFunction(moduleIndex[moduleOf[f]], startOf[f], 0x100,
-                           f == 0   ? "clone3"
-                           : f == 1 ? "start_thread"
-                                    : "fn_" + std::to_string(f));
-    auto address = [&](uint32_t function, uint32_t node) {
-        return 0x10000000ull * (moduleOf[function] + 1) + startOf[function] + 0x10 + 4 * (node % 32);
-    };
-
-    CallTree tree;
-    const uint64_t clone = writer.AddFrame(0, address(0, 0));
-    tree.nodes.push_back({0, 2, writer.AddFrame(clone, address(1, 0)), {}});
-    auto add = [&](uint32_t parent) {
-        const auto index = static_cast<uint32_t>(tree.nodes.size());
-        const uint32_t function = 2 + std::uniform_int_distribution<uint32_t>(0, kFunctions - 1)(random);
-        const uint64_t stack = writer.AddFrame(tree.nodes[parent].stackId, address(function, index));
-        tree.nodes.push_back({parent, tree.nodes[parent].depth + 1, stack, {}});
-        tree.nodes[parent].children.push_back(index);
-        return index;
-    };
-    uint32_t node = 0;
-    while (tree.nodes[node].depth < kMinDepth)
-        node = add(node);
-    tree.spineEnd = node;
-    const auto spine = static_cast<uint32_t>(tree.nodes.size());
-    while (tree.nodes.size() < kTreeNodes) {
-        const auto count = static_cast<uint32_t>(tree.nodes.size());
-        uint32_t parent = std::uniform_int_distribution<uint32_t>(
-            std::max(spine - 1, count > 64 ? count - 64 : 0), count - 1)(random);
-        while (tree.nodes[parent].depth >= kMaxDepth)
-            parent = tree.nodes[parent].parent;
-        add(parent);
-    }
-    return tree;
+    const char* workload = std::getenv("QX_RUNTIME_BENCH_WORKLOAD");
+    return workload != nullptr && std::strcmp(workload, "growing") == 0;
 }
 
-/// Writes the capture: every thread samples each millisecond (staggered within it), wandering
-/// one step through the tree at a time, and now and then waits for a while.
-bool WriteCapture(const std::filesystem::path& directory, double durationMs, uint64_t& samples)
+SyntheticCaptureGenerator::Parameters WorkloadParameters(double durationMs)
 {
-    CaptureWriter writer;
-    CaptureWriter::Options options;
-    options.sampleIntervalMs = 1.0;
-    options.startTimeMs = 0.0;
-    options.endTimeMs = durationMs;
-    Serialization::ErrorList errors;
-    if (!writer.Open(directory, CaptureDocument::GetRegistry(), options, errors))
-        return false;
-    writer.AddProcess(kProcess, "app").mPath = "/usr/bin/app";
-    for (int t = 0; t < kThreads; ++t)
-        writer.AddThread(kProcess, kProcess + 1 + t, t == 0 ? "app" : "worker-" + std::to_string(t));
-    std::mt19937_64 random(42);
-    const CallTree tree = WriteProgram(writer, random);
-
-    struct ThreadWalk {
-        uint32_t node;
-        double resumeAt = -1.0; ///< while waiting: the tick at which it switches back in
-    };
-    std::vector<ThreadWalk> walks(kThreads, ThreadWalk{tree.spineEnd});
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    std::exponential_distribution<double> wait(1.0 / kMeanWaitMs);
-    const uint8_t reasons[] = {0, 4, 6, 9, 32};
-    samples = 0;
-    for (double tick = 0.0; tick < durationMs; tick += 1.0) {
-        for (int t = 0; t < kThreads; ++t) {
-            ThreadWalk& walk = walks[t];
-            const int32_t thread = kProcess + 1 + t;
-            const double time = tick + 0.1 * t;
-            const CallTree::Node& here = tree.nodes[walk.node];
-            if (walk.resumeAt >= 0.0) {
-                if (tick < walk.resumeAt)
-                    continue;
-                walk.resumeAt = -1.0;
-                if (!writer.AddSwitchIn(time + 0.05, kProcess, thread, here.stackId))
-                    return false;
-                continue;
-            }
-            const double r = unit(random);
-            // Now and then the thread takes up other work: a random place in the program.
-            if (r < kJumpChance)
-                walk.node = tree.spineEnd + 1 + random() % (kTreeNodes - tree.spineEnd - 1);
-            else if (r < 0.45 && !here.children.empty())
-                walk.node = here.children[random() % here.children.size()];
-            else if (r < 0.7 && walk.node != tree.spineEnd)
-                walk.node = here.parent;
-            if (unit(random) < kSwitchChance) {
-                if (!writer.AddSwitchOut(time, kProcess, thread, reasons[random() % 5]))
-                    return false;
-                walk.resumeAt = std::ceil(tick + wait(random));
-                continue;
-            }
-            if (!writer.AddSample(time, kProcess, thread, tree.nodes[walk.node].stackId))
-                return false;
-            ++samples;
-        }
+    SyntheticCaptureGenerator::Parameters parameters;
+    parameters.threadCount = 8;
+    parameters.durationMs = durationMs;
+    if (IsGrowing()) {
+        parameters.seed = 7; // the defaults of `qx generate`
+        return parameters;
     }
-    return writer.Finish(errors);
+    parameters.seed = 42;
+    parameters.functionCount = 20000;
+    parameters.moduleCount = 10;
+    parameters.minStackDepth = 18;
+    parameters.maxStackDepth = 58;
+    parameters.callPaths = 30000;
+    parameters.newPathChance = 0.0;
+    parameters.zonesPerSecond = 0.0;
+    parameters.unrootedFraction = 0.0;
+    return parameters;
+}
+
+/// The peak resident size of the process so far, in MB, and a fresh start for the next peak.
+double PeakMegabytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::atof(line.c_str() + 6) / 1000.0;
+    return 0.0;
+}
+
+void ResetPeak()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 struct Fixture {
@@ -223,8 +131,13 @@ struct Fixture {
         capture = root / "capture";
         keep = std::getenv("QX_RUNTIME_BENCH_KEEP") != nullptr;
         const Clock::time_point start = Clock::now();
-        if (!WriteCapture(capture, durationMs, samples))
+        Serialization::ErrorList errors;
+        SyntheticCaptureGenerator::Summary summary;
+        if (!SyntheticCaptureGenerator(WorkloadParameters(durationMs))
+                 .Generate(capture, CaptureDocument::GetRegistry(), summary, errors))
             std::abort();
+        samples = summary.samples;
+        callPaths = summary.callPaths;
         writeSeconds = Seconds(start);
     }
     ~Fixture()
@@ -253,6 +166,7 @@ struct Fixture {
     std::filesystem::path capture;
     double durationMs = 0.0;
     uint64_t samples = 0;
+    uint64_t callPaths = 0;
     double writeSeconds = 0.0;
     bool keep = false; ///< leave the capture on disk
     std::unique_ptr<CaptureDocument> document;
@@ -282,9 +196,11 @@ void BM_ProcessCapture(benchmark::State& state)
             state.SkipWithError(errors.ToString().c_str());
             return;
         }
+        ResetPeak();
         const Clock::time_point start = Clock::now();
         const auto result = document->Process({}, errors, true);
         const double seconds = Seconds(start);
+        state.counters["peak_rss_MB"] = PeakMegabytes();
         if (result != CaptureDocument::EProcessResult::Processed) {
             state.SkipWithError(errors.ToString().c_str());
             return;
@@ -305,6 +221,17 @@ void BM_ProcessCapture(benchmark::State& state)
         state.counters["snapshots_dat_MB"] = snapshots / 1e6;
         state.counters["events_dat_MB"] = eventsBytes / 1e6;
         state.counters["snapshots_per_events_dat"] = eventsBytes > 0.0 ? snapshots / eventsBytes : 0.0;
+        double fullBytes = 0.0;
+        double deltaBytes = 0.0;
+        for (ThreadID thread : document->GetModelThreads()) {
+            const SnapshotTable table = document->GetModel()->FindThread(thread)->GetTable();
+            for (const auto& snapshot : table.GetSnapshots())
+                (snapshot.mType == ESnapshotType::Full ? fullBytes : deltaBytes) +=
+                    static_cast<double>(snapshot.mSize);
+        }
+        state.counters["full_snapshots_MB"] = fullBytes / 1e6;
+        state.counters["delta_snapshots_MB"] = deltaBytes / 1e6;
+        state.counters["call_paths"] = static_cast<double>(fixture.callPaths);
         // The queries open the capture anew with two workers, loading the model just stored.
         fixture.document.reset();
     }
@@ -315,6 +242,7 @@ void BM_WholeCaptureQuery(benchmark::State& state)
 {
     CaptureDocument& document = GetFixture().Document();
     std::size_t nodes = 0;
+    ResetPeak();
     for (auto _ : state) {
         Serialization::ErrorList errors;
         std::shared_ptr<const CallGraph> graph =
@@ -326,8 +254,9 @@ void BM_WholeCaptureQuery(benchmark::State& state)
         nodes = graph->CountNodes();
     }
     state.counters["nodes"] = static_cast<double>(nodes);
+    state.counters["peak_rss_MB"] = PeakMegabytes();
 }
-BENCHMARK(BM_WholeCaptureQuery)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeCaptureQuery)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 double Percentile(std::vector<double> values, double fraction)
 {
@@ -336,19 +265,23 @@ double Percentile(std::vector<double> values, double fraction)
     return values[std::min(index, values.size() - 1)];
 }
 
-/// 200 ranges over every thread: random starts, lengths from 10 ms to 10 minutes (log-uniform).
+/// 200 ranges over every thread: random starts, lengths log-uniform from 10 ms to 10 minutes
+/// (saturating workload) or from 1 s to 60 s (growing workload).
 void BM_RangeQueries(benchmark::State& state)
 {
     Fixture& fixture = GetFixture();
     CaptureDocument& document = fixture.Document();
+    const double shortest = IsGrowing() ? 1000.0 : 10.0;
+    const double longest = IsGrowing() ? 60000.0 : 600000.0;
     std::mt19937_64 random(7);
     std::vector<double> latencies;
+    ResetPeak();
     for (auto _ : state) {
         latencies.clear();
         double total = 0.0;
         for (int i = 0; i < 200; ++i) {
-            const double length =
-                std::exp(std::uniform_real_distribution<double>(std::log(10.0), std::log(600000.0))(random));
+            const double length = std::exp(
+                std::uniform_real_distribution<double>(std::log(shortest), std::log(longest))(random));
             const double span = std::min(length, fixture.durationMs);
             const double from =
                 std::uniform_real_distribution<double>(0.0, fixture.durationMs - span)(random);
@@ -369,6 +302,7 @@ void BM_RangeQueries(benchmark::State& state)
     state.counters["p50_ms"] = Percentile(latencies, 0.50);
     state.counters["p95_ms"] = Percentile(latencies, 0.95);
     state.counters["max_ms"] = Percentile(latencies, 1.0);
+    state.counters["peak_rss_MB"] = PeakMegabytes();
 }
 BENCHMARK(BM_RangeQueries)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 

@@ -54,6 +54,7 @@ ThreadProcessingState* CallGraphModel::BeginThread(OpenBarProcessor& processor)
             slot = std::make_unique<CallGraphThread>(id);
         thread = slot.get();
     }
+    mStateIndex[id] = mStates.size();
     mStates.push_back(std::make_unique<CallGraphThreadProcessingState>(*thread, processor));
     return mStates.back().get();
 }
@@ -67,14 +68,21 @@ bool CallGraphModel::EndThread(OpenBarProcessor& processor, Serialization::Error
     if (!WaitForWritingJob(errors))
         return false;
     processor.CloseAll();
-    CallGraph& delta = *state->mDeltas[state->mCurrentDelta];
-    state->mCumulative->GetRoot().MergeFrom(delta.GetRoot());
+    if (const CallGraph* delta = state->mDeltas[state->mCurrentDelta].get())
+        state->mCumulative->GetRoot().MergeFrom(delta->GetRoot());
     std::vector<uint8_t> processorState;
     processor.Serialize(processorState);
     if (!WriteSnapshot(*state->mThread, ESnapshotType::Full, kEndOfCapture, processorState,
                        *state->mCumulative, errors))
         return false;
-    std::erase_if(mStates, [state](const auto& live) { return live.get() == state; });
+    // Swap with the last so that ending each of many threads costs the same.
+    const std::size_t index = mStateIndex.at(processor.GetThreadId());
+    mStateIndex.erase(processor.GetThreadId());
+    if (index + 1 != mStates.size()) {
+        mStates[index] = std::move(mStates.back());
+        mStateIndex[mStates[index]->mThread->GetThreadId()] = index;
+    }
+    mStates.pop_back();
     return true;
 }
 
@@ -93,6 +101,7 @@ void CallGraphModel::AbandonProcessing()
         mContext.Scheduler->Wait(mWritingJob);
     mWritingJob = {};
     mStates.clear();
+    mStateIndex.clear();
 }
 
 bool CallGraphModel::BeginProcessing(Serialization::ErrorList& errors)
@@ -122,6 +131,16 @@ bool CallGraphModel::Save(Serialization::ErrorList& errors)
 {
     if (!WaitForWritingJob(errors))
         return false;
+    // "Model.dat" points into "Snapshots.dat": after a crash it must never point at records that
+    // never reached the disk, so the records go to the disk first.
+    if (mSnapshots.GetMode() == SnapshotFile::EMode::Writing) {
+        std::string error;
+        if (!mSnapshots.Sync(error)) {
+            errors.AddFormatted(Serialization::EErrorCode::WriteFailed,
+                                "Unable to write to snapshot file: %s", error.c_str());
+            return false;
+        }
+    }
     bool saved = WriteModelFile(errors);
     if (!mSnapshots.Close()) {
         errors.AddFormatted(Serialization::EErrorCode::WriteFailed, "Unable to write to snapshot file: %s",
@@ -146,9 +165,13 @@ bool CallGraphModel::SnapshotTick(double time, Serialization::ErrorList& errors)
         if (!state->mDirty)
             continue;
         const int count = state->mSnapshotCount++;
-        ThreadToWrite entry{state.get(), count % kFullSnapshotEvery == 0, state->mCurrentDelta, {}};
+        ThreadToWrite entry{state.get(), count == 0, state->mCurrentDelta, {}};
         state->mProcessor->Serialize(entry.processorState);
         batch->push_back(std::move(entry));
+        if (state->mDeltas[0] == nullptr) {
+            state->mDeltas[0] = std::make_unique<CallGraph>();
+            state->mDeltas[1] = std::make_unique<CallGraph>();
+        }
         state->mCurrentDelta = 1 - state->mCurrentDelta;
         state->mRouter->SetTarget(*state->mDeltas[state->mCurrentDelta]);
         state->mDirty = false;
@@ -181,16 +204,46 @@ bool CallGraphModel::WaitForWritingJob(Serialization::ErrorList& errors)
     return false;
 }
 
+// Full or Delta, by cost. A thread's graph at time t is rebuilt from its last Full snapshot F at
+// or before t and the Deltas D1..Dk after it. A Delta is written while F plus the Deltas after it,
+// this one included, stay within twice F's bytes (each record also charged kRecordOverheadBytes);
+// the snapshot that would go beyond is written Full instead. Bounds, in record bytes, with G(t)
+// the graph at t:
+// - rebuilding any time reads F + sum(Di) <= 2 F + one Delta, and F <= G(t) and every Delta holds
+//   only nodes of G(t), so at most about 3 G(t);
+// - each Full but the last is followed by Deltas adding up to more than itself, so the Fulls
+//   add up to at most the Deltas plus the final graph: the file is at most twice the Deltas (what
+//   changed, tick by tick) plus twice the final graph (its last Full and the final snapshot).
+// The former rule (every tenth snapshot Full) rewrote the whole graph every 50 s, which grows with
+// the square of the capture length when new call paths keep appearing.
 void CallGraphModel::WriteBatch(const ThreadsToWrite& batch, double time)
 {
     for (const ThreadToWrite& entry : batch) {
         CallGraphThreadProcessingState& state = *entry.state;
         CallGraph& delta = *state.mDeltas[entry.deltaIndex];
         state.mCumulative->GetRoot().MergeFrom(delta.GetRoot());
-        const CallGraph& graph = entry.isFull ? *state.mCumulative : delta;
-        if (!WriteSnapshot(*state.mThread, entry.isFull ? ESnapshotType::Full : ESnapshotType::Delta, time,
-                           entry.processorState, graph, mWritingErrors))
-            return;
+        if (state.mThread->HasSnapshotAt(time)) {
+            delta.Clear();
+            continue;
+        }
+        bool isFull = entry.isFirst;
+        if (!isFull) {
+            SerializeRecord(entry.processorState, delta);
+            const uint64_t bytes = mWriteBuffer.size() + kRecordOverheadBytes;
+            isFull = state.mDeltaBytesSinceFull + bytes > state.mLastFullBytes;
+            if (!isFull) {
+                if (!StoreRecord(*state.mThread, ESnapshotType::Delta, time, mWritingErrors))
+                    return;
+                state.mDeltaBytesSinceFull += bytes;
+            }
+        }
+        if (isFull) {
+            SerializeRecord(entry.processorState, *state.mCumulative);
+            state.mLastFullBytes = mWriteBuffer.size() + kRecordOverheadBytes;
+            state.mDeltaBytesSinceFull = 0;
+            if (!StoreRecord(*state.mThread, ESnapshotType::Full, time, mWritingErrors))
+                return;
+        }
         delta.Clear();
     }
 }
@@ -201,9 +254,20 @@ bool CallGraphModel::WriteSnapshot(CallGraphThread& thread, ESnapshotType type, 
 {
     if (thread.HasSnapshotAt(time))
         return true;
+    SerializeRecord(processorState, graph);
+    return StoreRecord(thread, type, time, errors);
+}
+
+void CallGraphModel::SerializeRecord(std::span<const uint8_t> processorState, const CallGraph& graph)
+{
     mWriteBuffer.assign(processorState.begin(), processorState.end());
     RecordWriter writer(mWriteBuffer);
     graph.GetRoot().Serialize(writer);
+}
+
+bool CallGraphModel::StoreRecord(CallGraphThread& thread, ESnapshotType type, double time,
+                                 Serialization::ErrorList& errors)
+{
     if (mCompressor == nullptr)
         mCompressor = std::make_unique<EventChunkCompressor>();
     std::string error;
@@ -220,10 +284,8 @@ bool CallGraphModel::WriteSnapshot(CallGraphThread& thread, ESnapshotType type, 
 
 CallGraphThreadProcessingState* CallGraphModel::FindState(ThreadID thread)
 {
-    for (const auto& state : mStates)
-        if (state->mThread->GetThreadId() == thread)
-            return state.get();
-    return nullptr;
+    const auto found = mStateIndex.find(thread);
+    return found != mStateIndex.end() ? mStates[found->second].get() : nullptr;
 }
 
 std::vector<ThreadID> CallGraphModel::GetThreadIds() const

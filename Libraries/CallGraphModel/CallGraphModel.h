@@ -2,10 +2,10 @@
 
 #include "CallGraphModel/CallGraphThread.h"
 #include "CallGraphModel/CallGraphThreadProcessingState.h"
-#include "CaptureModel/Model.h"
 #include "CallGraphModel/ResolvedStackCache.h"
 #include "CallGraphModel/SnapshotFile.h"
 #include "CaptureModel/Identifiers.h"
+#include "CaptureModel/Model.h"
 #include "System/Job.h"
 #include "Utility/ErrorList.h"
 
@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace RTTI {
@@ -37,9 +38,9 @@ struct CallGraphModelContext {
 };
 
 /// The plugin's capture model: turns the bars that each thread's processor closes into a
-/// per-thread call graph, stores it every 5000 ms of capture time as a snapshot (every tenth one
-/// Full, the others Delta) in "Snapshots.dat", and answers call graph requests for any set of
-/// threads and time range from those snapshots and a replay of the events since.
+/// per-thread call graph, stores it every 5000 ms of capture time as a snapshot (Full or Delta,
+/// chosen by what each costs, see WriteBatch) in "Snapshots.dat", and answers call graph requests for any set
+/// of threads and time range from those snapshots and a replay of the events since.
 ///
 /// The host calls Progress before it hands the thread its events at that time, so a snapshot
 /// taken at time t holds exactly the events before t; it ends a thread only after the thread's
@@ -53,7 +54,9 @@ class CallGraphModel final : public Model {
     static constexpr const char* kModelFileName = "Model.dat";
     static constexpr const char* kSnapshotsFileName = "Snapshots.dat";
     static constexpr double kSnapshotIntervalMs = 5000.0;
-    static constexpr int kFullSnapshotEvery = 10;
+    /// What reading one more record costs beyond its bytes (a seek, a read, a decompression),
+    /// in record bytes; keeps a thread that changes little from piling up tiny Deltas.
+    static constexpr uint64_t kRecordOverheadBytes = 4096;
     /// The time of each thread's final snapshot, and the end time of whole-capture requests.
     static constexpr double kEndOfCapture = std::numeric_limits<double>::max();
 
@@ -128,7 +131,7 @@ class CallGraphModel final : public Model {
 private:
     struct ThreadToWrite {
         CallGraphThreadProcessingState* state; // not owned
-        bool isFull;
+        bool isFirst;                          ///< the thread's first snapshot, always Full
         int deltaIndex;
         std::vector<uint8_t> processorState; ///< the processor's serialized state at the tick
     };
@@ -148,6 +151,11 @@ private:
     bool WriteSnapshot(CallGraphThread& thread, ESnapshotType type, double time,
                        std::span<const uint8_t> processorState, const CallGraph& graph,
                        Serialization::ErrorList& errors);
+    /// Fills the write buffer with a record: the processor state, then the graph.
+    void SerializeRecord(std::span<const uint8_t> processorState, const CallGraph& graph);
+    /// Compresses the write buffer, appends it to "Snapshots.dat" and to the thread's table.
+    bool StoreRecord(CallGraphThread& thread, ESnapshotType type, double time,
+                     Serialization::ErrorList& errors);
     CallGraphThreadProcessingState* FindState(ThreadID thread);
 
     CallGraphModelContext mContext;
@@ -158,6 +166,9 @@ private:
     mutable std::map<ThreadID, std::vector<std::shared_ptr<ResolvedStackCache>>> mStackCaches;
 
     std::vector<std::unique_ptr<CallGraphThreadProcessingState>> mStates;
+    /// Index into mStates by thread: a capture may have 100,000 threads, each looked up at
+    /// every progress call.
+    std::unordered_map<ThreadID, std::size_t> mStateIndex;
     int mLastInterval = -1;
     SnapshotFile mSnapshots;
     System::JobHandle mWritingJob;

@@ -130,14 +130,23 @@ uint64_t CallGraphNode::GetSampleCount() const
 
 namespace {
 
-void MergeSubtree(CallGraphNode& target, const CallGraphNode& source, ChildIndex& children)
+/// `created`: the target was made by this merge, so its children can only come from the source,
+/// whose keys are unique per parent: they are appended without a search.
+void MergeSubtree(CallGraphNode& target, const CallGraphNode& source, ChildIndex& children, bool created)
 {
     target.AddTimes(source.StateTimes);
     target.MergeSamples(source.AddressSamples.Span());
     for (const CallGraphNode* sourceChild : source.Children) {
-        CallGraphNode* child =
-            children.FindOrCreate(target, sourceChild->GetFunction(), sourceChild->CallerAddress);
-        MergeSubtree(*child, *sourceChild, children);
+        CallGraphNode* child = nullptr;
+        bool childCreated = created;
+        if (created) {
+            child = target.AddChild(sourceChild->GetFunction(), sourceChild->CallerAddress);
+        } else {
+            const std::size_t before = target.Children.size();
+            child = children.FindOrCreate(target, sourceChild->GetFunction(), sourceChild->CallerAddress);
+            childCreated = target.Children.size() != before;
+        }
+        MergeSubtree(*child, *sourceChild, children, childCreated);
     }
 }
 
@@ -148,7 +157,7 @@ void CallGraphNode::MergeFrom(const CallGraphNode& source)
     if (!QX_ASSERT(&source != this, "a node cannot be merged into itself"))
         return;
     ChildIndex children;
-    MergeSubtree(*this, source, children);
+    MergeSubtree(*this, source, children, false);
 }
 
 void CallGraphNode::CopyFigures(const CallGraphNode& other)

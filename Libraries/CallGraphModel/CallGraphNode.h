@@ -14,6 +14,8 @@ class ErrorList;
 
 namespace Profiler {
 
+class ChildIndex;
+
 class RecordReader;
 class RecordWriter;
 
@@ -100,8 +102,12 @@ struct CallGraphNode {
     void Serialize(RecordWriter& writer) const;
     /// Reads a stored record and adds it into this subtree: this node's key is skipped, its
     /// figures added, children matched by full key or created. On malformed data returns false
-    /// with an error in `errors`; what was read before the fault has been added.
-    bool DeserializeAdd(RecordReader& reader, Serialization::ErrorList& errors);
+    /// with an error in `errors`; what was read before the fault has been added. `children`, when
+    /// given, is the index of every child created in this subtree so far: records added one after
+    /// another into one root (one per thread) then find the root's children without indexing
+    /// them again for every record.
+    bool DeserializeAdd(RecordReader& reader, Serialization::ErrorList& errors,
+                        ChildIndex* children = nullptr);
 
     NodeArena& GetArena() const { return Allocator->GetArena(); }
 };

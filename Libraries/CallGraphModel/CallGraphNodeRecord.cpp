@@ -131,11 +131,13 @@ void CallGraphNode::Serialize(RecordWriter& writer) const
     }
 }
 
-bool CallGraphNode::DeserializeAdd(RecordReader& reader, Serialization::ErrorList& errors)
+bool CallGraphNode::DeserializeAdd(RecordReader& reader, Serialization::ErrorList& errors,
+                                   ChildIndex* children)
 {
     struct Frame {
         CallGraphNode* node;
         uint64_t childrenLeft;
+        bool created; ///< made by this read: its children can only come from this record
     };
     RecordKey key;
     if (!ReadKey(reader, key))
@@ -146,8 +148,9 @@ bool CallGraphNode::DeserializeAdd(RecordReader& reader, Serialization::ErrorLis
         return false;
     // Each frame stands for at least one unread record, so the stack is bounded by the input.
     std::vector<Frame> stack;
-    stack.push_back({this, childCount});
-    ChildIndex children;
+    stack.push_back({this, childCount, false});
+    ChildIndex ownIndex;
+    ChildIndex& index = children != nullptr ? *children : ownIndex;
     while (!stack.empty()) {
         Frame& frame = stack.back();
         if (frame.childrenLeft == 0) {
@@ -158,10 +161,21 @@ bool CallGraphNode::DeserializeAdd(RecordReader& reader, Serialization::ErrorLis
         CallGraphNode* parent = frame.node;
         if (!ReadKey(reader, key))
             return Fail(errors, "truncated node key", reader.GetOffset());
-        CallGraphNode* child = children.FindOrCreate(*parent, key.function, key.callerAddress);
+        // A record holds each key once per parent, so below a node that this read made there is
+        // nothing to find: a first record (or a new subtree of a later one) goes in without any
+        // search, which is most of the work when a graph keeps growing.
+        CallGraphNode* child = nullptr;
+        bool created = frame.created;
+        if (created) {
+            child = parent->AddChild(key.function, key.callerAddress);
+        } else {
+            const std::size_t before = parent->Children.size();
+            child = index.FindOrCreate(*parent, key.function, key.callerAddress);
+            created = parent->Children.size() != before;
+        }
         if (!ReadFiguresAdd(reader, *child, childCount, scratch, errors))
             return false;
-        stack.push_back({child, childCount});
+        stack.push_back({child, childCount, created});
     }
     return true;
 }

@@ -9,20 +9,29 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <unordered_set>
 
-// A range [t0, t1] is answered as G(t1) - G(t0), where G(t) is the threads' cumulative graph at
-// t: what their snapshots hold plus a replay of the events since the latest one, finished at t.
-// The replay for t0 is gathered in a graph of its own before it is added to the snapshot part,
-// just as capture processing gathered the bars after a snapshot in a delta graph. Then a node
-// that nothing touched within the range gets bit for bit the same figures at both ends (the
-// same closed bars are summed in the same groups), and the difference leaves it out instead of
-// showing a rounding residue.
+// A range [t0, t1] is answered per thread along one of two paths that give the same graph:
 //
-// Per thread the snapshots for t1 often extend those for t0 (same Full snapshot, more Deltas).
-// Such a thread contributes nothing of its snapshots to G(t0) beyond the processor state, and
-// only the extra Deltas to G(t1): the part both ends share cancels without being read. When
-// both ends lie after the same snapshots of every thread, no graph record is read at all, the
-// end processors continue from copies of the start processors, and only the replay is compared.
+// Difference: G(t1) - G(t0), where G(t) is the thread's cumulative graph at t: what its snapshots
+// hold plus a replay of the events since the latest one, finished at t. The replay for t0 is
+// gathered in a graph of its own before it is added to the snapshot part, just as capture
+// processing gathered the bars after a snapshot in a delta graph. Then a node that nothing
+// touched within the range gets bit for bit the same figures at both ends (the same closed bars
+// are summed in the same groups), and the difference leaves it out instead of showing a rounding
+// residue. When the snapshots for t1 extend those for t0 (same Full snapshot, more Deltas), the
+// part both ends share cancels without being read: G(t0) needs only the processor state of its
+// last snapshot, and G(t1) only the extra Deltas.
+//
+// Replay: the processor state of the last snapshot at or before t0, replayed forward to t0 into a
+// small graph R(t0), then on to t1 giving R(t1); the answer is R(t1) - R(t0). No graph record is
+// read, but every event from that snapshot to t1 is replayed.
+//
+// The planner takes, per thread, the path that reads less: the Difference path reads the graph
+// records, the Replay path replays the events between t0 and the snapshot that the Difference
+// path would start its second replay from. Threads of the two paths are built apart and merged at
+// the root, which is what merging threads means anyway.
 
 namespace Profiler {
 
@@ -30,6 +39,10 @@ namespace {
 
 constexpr std::size_t kReplayFirstBlockBytes = 64 * 1024;
 constexpr double kNoSnapshot = std::numeric_limits<double>::lowest();
+/// What replaying one event costs, in compressed snapshot bytes read and added into a graph. Set
+/// from 200 ranges of 1 to 60 s on a capture whose call paths keep growing, where a replayed sample
+/// often has a stack never resolved before: 64 beat both 24 and either path alone.
+constexpr double kReplayEventCostBytes = 64.0;
 
 using SnapshotDescription = SnapshotTable::SnapshotDescription;
 
@@ -73,9 +86,12 @@ public:
           mCanceled(canceled)
     {}
 
-    std::unique_ptr<CallGraph> Build(double start, double end);
+    /// The threads' graph over [start, end] along `path` (Difference or Replay); the plans' snapshots
+    /// must have been found.
+    std::unique_ptr<CallGraph> Build(double start, double end, ERangePath path);
 
 private:
+    /// The Replay path; also the Difference path when no snapshot lies between the ends.
     std::unique_ptr<CallGraph> BuildFromSharedSnapshots(double start, double end, double replayStart);
     std::unique_ptr<CallGraph> BuildFromEachEnd(double start, double end, double startReplay,
                                                 double endReplay);
@@ -93,15 +109,12 @@ private:
     const std::atomic<bool>& mCanceled;
 };
 
-std::unique_ptr<CallGraph> RangeBuilder::Build(double start, double end)
+std::unique_ptr<CallGraph> RangeBuilder::Build(double start, double end, ERangePath path)
 {
-    for (ThreadPlan& plan : mPlans) {
-        plan.atStart = plan.thread->FindSnapshots(start, &plan.firstAtStart);
-        plan.atEnd = plan.thread->FindSnapshots(end, &plan.firstAtEnd);
-    }
     const double startReplay = GetReplayStart(mPlans, false);
     const double endReplay = GetReplayStart(mPlans, true);
-    if (startReplay == endReplay)
+    // With no snapshot between the ends both paths do the same work.
+    if (path == ERangePath::Replay || startReplay == endReplay)
         return BuildFromSharedSnapshots(start, end, startReplay);
     return BuildFromEachEnd(start, end, startReplay, endReplay);
 }
@@ -223,6 +236,68 @@ std::unique_ptr<CallGraph> RangeBuilder::BuildFromEachEnd(double start, double e
     return Difference(atStart, atEnd);
 }
 
+uint64_t SumSizes(const std::vector<SnapshotDescription>& snapshots, std::size_t first)
+{
+    uint64_t bytes = 0;
+    for (std::size_t i = first; i < snapshots.size(); ++i)
+        bytes += snapshots[i].mSize;
+    return bytes;
+}
+
+/// The cheaper path for one thread; both read the start's last snapshot for its processor state
+/// and replay from it to t0, so only what they do beyond that is compared.
+ERangePath ChoosePath(const ThreadPlan& plan, double start, double sampleInterval)
+{
+    const double startReplay = plan.atStart.empty() ? kNoSnapshot : plan.atStart.back().mTime;
+    const double endReplay = plan.atEnd.empty() ? kNoSnapshot : plan.atEnd.back().mTime;
+    if (endReplay == startReplay)
+        return ERangePath::Replay;
+    // Difference reads graph records; Replay replays [t0, endReplay) instead, at most one event per
+    // sampling interval (a thread that ran all the time).
+    const uint64_t recordBytes = plan.ExtendsStart() ? SumSizes(plan.atEnd, plan.atStart.size())
+                                                     : SumSizes(plan.atStart, 0) + SumSizes(plan.atEnd, 0);
+    const double events = std::max(0.0, endReplay - start) / sampleInterval;
+    return events * kReplayEventCostBytes <= static_cast<double>(recordBytes) ? ERangePath::Replay
+                                                                              : ERangePath::Difference;
+}
+
+std::unique_ptr<CallGraph> BuildRange(const CallGraphModel& model, std::vector<ThreadPlan>& plans,
+                                      double start, double end, ERangePath path,
+                                      Serialization::ErrorList& errors, const std::atomic<bool>& canceled)
+{
+    const double interval = model.GetContext().Input->GetSampleInterval();
+    const double sampleInterval = interval > 0.0 ? interval : 1.0;
+    std::vector<ThreadPlan> byPath[2];
+    for (ThreadPlan& plan : plans) {
+        plan.atStart = plan.thread->FindSnapshots(start, &plan.firstAtStart);
+        plan.atEnd = plan.thread->FindSnapshots(end, &plan.firstAtEnd);
+        const ERangePath chosen =
+            path != ERangePath::Cheapest ? path : ChoosePath(plan, start, sampleInterval);
+        byPath[chosen == ERangePath::Replay ? 1 : 0].push_back(std::move(plan));
+    }
+    std::unique_ptr<CallGraph> result = std::make_unique<CallGraph>();
+    bool first = true;
+    for (int i = 0; i < 2 && result != nullptr; ++i) {
+        if (byPath[i].empty())
+            continue;
+        std::unique_ptr<CallGraph> part =
+            RangeBuilder(model, byPath[i], errors, canceled)
+                .Build(start, end, i == 1 ? ERangePath::Replay : ERangePath::Difference);
+        if (part == nullptr)
+            result = nullptr;
+        else if (first)
+            result = std::move(part);
+        else
+            result->GetRoot().MergeFrom(part->GetRoot());
+        first = false;
+    }
+    // The plans go back to the caller, which returns their stack caches.
+    plans.clear();
+    for (auto& group : byPath)
+        std::move(group.begin(), group.end(), std::back_inserter(plans));
+    return result;
+}
+
 std::unique_ptr<CallGraph> BuildWholeCapture(const CallGraphModel& model,
                                              const std::vector<ThreadPlan>& plans,
                                              Serialization::ErrorList& errors,
@@ -242,14 +317,15 @@ std::unique_ptr<CallGraph> BuildWholeCapture(const CallGraphModel& model,
 
 std::unique_ptr<CallGraph> BuildCallGraph(const CallGraphModel& model,
                                           const CallGraphModel::GetCallGraphOperation& request,
-                                          Serialization::ErrorList& errors, const std::atomic<bool>& canceled)
+                                          Serialization::ErrorList& errors, const std::atomic<bool>& canceled,
+                                          ERangePath path)
 {
     // The requested threads that the model knows, in the request's order, each once.
     std::vector<ThreadPlan> plans;
+    std::unordered_set<ThreadID> seen;
     for (ThreadID id : request.mThreads) {
         const CallGraphThread* thread = model.FindThread(id);
-        if (thread == nullptr ||
-            std::any_of(plans.begin(), plans.end(), [id](const ThreadPlan& plan) { return plan.id == id; }))
+        if (thread == nullptr || !seen.insert(id).second)
             continue;
         plans.push_back({id, thread, {}, {}, 0, 0, nullptr});
     }
@@ -266,7 +342,7 @@ std::unique_ptr<CallGraph> BuildCallGraph(const CallGraphModel& model,
         std::swap(start, end);
     for (ThreadPlan& plan : plans)
         plan.stacks = model.CheckOutStackCache(plan.id);
-    std::unique_ptr<CallGraph> result = RangeBuilder(model, plans, errors, canceled).Build(start, end);
+    std::unique_ptr<CallGraph> result = BuildRange(model, plans, start, end, path, errors, canceled);
     for (ThreadPlan& plan : plans)
         model.ReturnStackCache(plan.id, std::move(plan.stacks));
     return result;

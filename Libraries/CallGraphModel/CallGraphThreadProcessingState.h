@@ -25,10 +25,14 @@ public:
     std::unique_ptr<CallGraph> mCumulative = std::make_unique<CallGraph>(); ///< up to the last snapshot
     OpenBarProcessor* mProcessor;                                           // not owned (the host's)
     std::unique_ptr<CallGraphOpenBarProcessorRouter> mRouter;
-    std::unique_ptr<CallGraph> mDeltas[2] = {std::make_unique<CallGraph>(), std::make_unique<CallGraph>()};
+    /// Made at the thread's first snapshot: a capture of 100,000 short threads mostly has none.
+    std::unique_ptr<CallGraph> mDeltas[2];
     int mCurrentDelta = 0;  ///< the delta graph the router fills (once the first snapshot is taken)
     int mSnapshotCount = 0; ///< snapshots taken for this thread so far
     bool mDirty = false;    ///< processed since its last snapshot
+    // Read and written by the writing job only (or by EndThread once it is done).
+    uint64_t mLastFullBytes = 0;       ///< record bytes of the thread's last Full snapshot
+    uint64_t mDeltaBytesSinceFull = 0; ///< record bytes of the Deltas written after it
 };
 
 } // namespace Profiler

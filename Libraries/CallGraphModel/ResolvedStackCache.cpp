@@ -46,7 +46,8 @@ void ResolvedStackCache::Clear()
 
 void ResolvedStackCache::Grow()
 {
-    std::vector<Slot> old(std::max<std::size_t>(256, mSlots.size() * 2));
+    // Small at first: a capture may have 100,000 threads with a few stacks each.
+    std::vector<Slot> old(std::max<std::size_t>(16, mSlots.size() * 2));
     old.swap(mSlots);
     mCount = 0;
     for (const Slot& slot : old)

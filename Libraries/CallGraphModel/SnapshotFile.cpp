@@ -60,6 +60,22 @@ bool SnapshotFile::Close()
     return closed;
 }
 
+bool SnapshotFile::Sync(std::string& error)
+{
+    std::shared_lock lock(mMutex);
+    if (mDescriptor < 0) {
+        error = System::Platform::GetErrorText(EBADF);
+        return false;
+    }
+    while (::fdatasync(mDescriptor) != 0) {
+        if (errno != EINTR) {
+            error = System::Platform::GetErrorText(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
 SnapshotFile::EMode SnapshotFile::GetMode() const
 {
     std::shared_lock lock(mMutex);

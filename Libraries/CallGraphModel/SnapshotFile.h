@@ -42,6 +42,8 @@ public:
     bool Open(const std::filesystem::path& path, EMode mode, Serialization::ErrorList& errors);
     /// False when the system reports a failure while closing.
     bool Close();
+    /// Forces what was appended to the disk; false with the system's error text.
+    bool Sync(std::string& error);
     EMode GetMode() const;
 
     /// Appends one record and gives its offset; false with the system's error text.

@@ -1,6 +1,7 @@
 #include "CallGraphModel/SnapshotLoader.h"
 
 #include "CallGraphModel/CallGraph.h"
+#include "CallGraphModel/ChildIndex.h"
 #include "CallGraphModel/OpenBarProcessor.h"
 #include "CallGraphModel/RecordReader.h"
 #include "CallGraphModel/SnapshotFile.h"
@@ -9,6 +10,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace Profiler {
 
@@ -27,7 +30,27 @@ void Read(const SnapshotFile& file, const SnapshotTable::SnapshotDescription& sn
     slot.succeeded = file.ReadRecord(snapshot.mOffset, snapshot.mSize, slot.buffer, slot.error);
 }
 
-bool Apply(const SnapshotLoadTask& task, const ReadSlot& slot, Serialization::ErrorList& errors)
+/// One child index per target graph for the whole load: a graph that receives the records of
+/// many threads (a whole-capture query over 100,000 threads) would otherwise index its root's
+/// children again for every record, which is quadratic in the number of threads.
+class TargetIndexes {
+public:
+    ChildIndex& For(const CallGraph* graph)
+    {
+        for (auto& [target, index] : mIndexes)
+            if (target == graph)
+                return *index;
+        mIndexes.emplace_back(graph, std::make_unique<ChildIndex>());
+        return *mIndexes.back().second;
+    }
+
+private:
+    // Few targets (at most four per query), so a list beats a map.
+    std::vector<std::pair<const CallGraph*, std::unique_ptr<ChildIndex>>> mIndexes;
+};
+
+bool Apply(const SnapshotLoadTask& task, const ReadSlot& slot, TargetIndexes& indexes,
+           Serialization::ErrorList& errors)
 {
     const std::span<const uint8_t> record(slot.buffer.GetData(), slot.buffer.GetSize());
     RecordReader reader(record);
@@ -46,7 +69,7 @@ bool Apply(const SnapshotLoadTask& task, const ReadSlot& slot, Serialization::Er
     for (CallGraph* graph : task.graphs)
         if (graph != nullptr) {
             RecordReader graphReader(graphRecord);
-            if (!graph->GetRoot().DeserializeAdd(graphReader, errors))
+            if (!graph->GetRoot().DeserializeAdd(graphReader, errors, &indexes.For(graph)))
                 return false;
         }
     return true;
@@ -61,6 +84,7 @@ bool LoadSnapshots(const SnapshotFile& file, System::JobScheduler* scheduler,
     if (tasks.empty())
         return true;
     std::shared_ptr<ReadSlot> slots[2] = {std::make_shared<ReadSlot>(), std::make_shared<ReadSlot>()};
+    TargetIndexes indexes;
     Read(file, tasks[0].snapshot, *slots[0]);
     for (std::size_t i = 0; i < tasks.size(); ++i) {
         if (canceled.load(std::memory_order_relaxed))
@@ -85,7 +109,7 @@ bool LoadSnapshots(const SnapshotFile& file, System::JobScheduler* scheduler,
                 Serialization::EErrorCode::Corrupt, "Unable to read snapshot at offset %llu: %s",
                 static_cast<unsigned long long>(tasks[i].snapshot.mOffset), current.error.c_str());
         else
-            applied = Apply(tasks[i], current, errors);
+            applied = Apply(tasks[i], current, indexes, errors);
         if (next.IsValid())
             scheduler->Wait(next);
         if (!applied)

@@ -4,8 +4,10 @@
 #include "Utility/Format.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <queue>
 
 namespace Profiler {
@@ -37,8 +39,10 @@ struct FunctionPlace {
     uint64_t size = 0;
 };
 
-constexpr uint32_t kCalleesPerFunction = 4;
 constexpr uint32_t kBaseFrames = 2;
+constexpr uint32_t kNoNode = UINT32_MAX;
+/// Per walk step: the thread takes up other work, somewhere else in the program.
+constexpr double kJumpChance = 0.002;
 constexpr uint32_t kLibcFunctions = 4; // _start, __libc_start_main, clone3, start_thread
 
 struct Layout {
@@ -63,14 +67,25 @@ Layout BuildLayout(const SyntheticCaptureGenerator::Parameters& parameters, Rand
     return layout;
 }
 
+/// One stack of a process's call tree: a frame and the stack that ends with it.
+struct TreeNode {
+    uint32_t parent = kNoNode;
+    uint32_t firstChild = kNoNode;
+    uint32_t nextSibling = kNoNode;
+    uint32_t childCount = 0;
+    uint32_t depth = 0; ///< frames of the stack, the base frames included
+    uint32_t base = 0;  ///< the base it grows from: 0 a main thread's, 1 another thread's
+    uint64_t address = 0;
+    uint64_t stackId = 0;
+};
+
 struct ThreadState {
     int32_t process = 0;
+    uint32_t processIndex = 0;
     int32_t thread = 0;
     bool mainThread = false;
     Random random{0};
-    std::vector<uint32_t> functions; ///< outermost first; the first two are the base frames
-    std::vector<uint64_t> nodes;     ///< stack ID of the prefix ending at each frame
-    uint32_t validNodes = 0;         ///< nodes[0, validNodes) match the functions
+    uint32_t node = kNoNode; ///< where the thread is in its process's call tree
     double time = 0.0;
     bool waiting = false;
     bool zoneOpen = false;
@@ -98,6 +113,11 @@ public:
     {
         mLayout = BuildLayout(mParameters, mRandom);
         AddModules();
+        const uint32_t processes = std::max(mParameters.processCount, 1u);
+        mTrees.resize(processes);
+        mBases.resize(processes);
+        for (uint32_t p = 0; p < processes; ++p)
+            BuildTree(p);
         AddThreads();
         std::priority_queue<Pending, std::vector<Pending>, std::greater<>> queue;
         for (uint32_t i = 0; i < mThreads.size(); ++i)
@@ -149,8 +169,8 @@ private:
             thread.process = 1000 + static_cast<int32_t>(t % processes);
             thread.thread = 2000 + static_cast<int32_t>(t);
             thread.mainThread = t < processes;
+            thread.processIndex = t % processes;
             thread.random = Random(mParameters.seed * 0x100000001B3ull + t + 1);
-            thread.functions = thread.mainThread ? std::vector<uint32_t>{0, 1} : std::vector<uint32_t>{2, 3};
             // Threads start at staggered times within the first interval.
             thread.time = mParameters.sampleIntervalMs * static_cast<double>(t % 16) / 16.0;
             mWriter.AddProcess(thread.process, Utility::Format("synthetic%d", thread.process));
@@ -162,66 +182,145 @@ private:
         mSummary.threads = static_cast<uint32_t>(mThreads.size());
     }
 
-    uint32_t Callee(uint32_t caller, uint32_t index) const
+    using Tree = std::vector<TreeNode>;
+
+    /// A new stack under `parent` (the base's outer frame when kNoNode) calling `function`.
+    uint32_t AddNode(Tree& tree, uint32_t processIndex, uint32_t parent, uint32_t function, uint32_t base,
+                     Random& random)
     {
-        const uint32_t synthetic = static_cast<uint32_t>(mLayout.functions.size()) - kLibcFunctions;
-        const uint64_t mixed = (uint64_t{caller} * 2654435761u + uint64_t{index} * 40503u + 7) % synthetic;
-        return kLibcFunctions + static_cast<uint32_t>(mixed);
+        const FunctionPlace& place = mLayout.functions[function];
+        TreeNode node;
+        node.parent = parent;
+        node.base = base;
+        node.depth = parent == kNoNode ? 1 : tree[parent].depth + 1;
+        // A return address into the function (or the sampled instruction when it is innermost).
+        node.address =
+            ModuleBase(place.module, processIndex) + place.start + 8 + 4 * random.Below((place.size - 8) / 4);
+        node.stackId = mWriter.AddFrame(parent == kNoNode ? 0 : tree[parent].stackId, node.address);
+        const auto index = static_cast<uint32_t>(tree.size());
+        if (parent != kNoNode) {
+            node.nextSibling = tree[parent].firstChild;
+            tree[parent].firstChild = index;
+            ++tree[parent].childCount;
+        }
+        tree.push_back(node);
+        ++mSummary.callPaths;
+        return index;
     }
 
-    /// The address of frame i: a return address into the caller, or for the innermost frame an
-    /// instruction of the function.
-    uint64_t FrameAddress(const ThreadState& thread, std::size_t i, uint64_t innermostOffset) const
+    /// A function of the code that runs from `base`: the main threads' code and the other threads'
+    /// code are separate halves of the program, so that no function outweighs the thread entries.
+    uint32_t RandomFunction(Random& random, uint32_t base) const
     {
-        const FunctionPlace& place = mLayout.functions[thread.functions[i]];
-        const uint64_t base = ModuleBase(place.module, static_cast<uint32_t>(thread.process - 1000));
-        uint64_t offset = innermostOffset;
-        if (i + 1 < thread.functions.size())
-            offset = 8 + (uint64_t{thread.functions[i + 1]} * 24) % (place.size - 8);
-        return base + place.start + std::min(offset, place.size - 1);
+        const auto synthetic = static_cast<uint32_t>(mLayout.functions.size()) - kLibcFunctions;
+        const uint32_t half = synthetic / 2;
+        if (half == 0)
+            return kLibcFunctions + static_cast<uint32_t>(random.Below(synthetic));
+        return kLibcFunctions + (base == 0 ? 0 : half) +
+               static_cast<uint32_t>(random.Below(base == 0 ? half : synthetic - half));
     }
 
-    /// Moves the thread's stack a little: pops a few frames, pushes a few callees.
+    uint32_t MinDepth() const { return kBaseFrames + std::max(mParameters.minStackDepth, 1u); }
+    uint32_t MaxDepth() const
+    {
+        return kBaseFrames + std::max(std::max(mParameters.maxStackDepth, mParameters.minStackDepth), 1u);
+    }
+
+    /// The initial call tree of a process: both bases (the main thread's "_start" and
+    /// "__libc_start_main", the other threads' "clone3" and "start_thread") and `callPaths`
+    /// stacks below them, each under a recent one so that the tree gets deep.
+    void BuildTree(uint32_t processIndex)
+    {
+        Tree& tree = mTrees[processIndex];
+        Random random(mParameters.seed * 0x9E3779B97F4A7C15ull + processIndex);
+        for (uint32_t base = 0; base < 2; ++base)
+            mBases[processIndex][base] =
+                AddNode(tree, processIndex, AddNode(tree, processIndex, kNoNode, 2 * base, base, random),
+                        2 * base + 1, base, random);
+        while (tree.size() < std::max<std::size_t>(mParameters.callPaths, 4)) {
+            const auto count = static_cast<uint32_t>(tree.size());
+            uint32_t parent = count - 1 - static_cast<uint32_t>(random.Below(std::min(count - 4, 64u) + 1));
+            if (parent < 4 || random.Unit() < 0.01)
+                parent = mBases[processIndex][random.Below(2)];
+            while (tree[parent].depth >= MaxDepth())
+                parent = tree[parent].parent;
+            AddNode(tree, processIndex, parent, RandomFunction(random, tree[parent].base), tree[parent].base,
+                    random);
+        }
+    }
+
+    /// A random callee of the node, or kNoNode.
+    uint32_t RandomChild(const Tree& tree, uint32_t node, Random& random) const
+    {
+        if (tree[node].childCount == 0)
+            return kNoNode;
+        uint32_t child = tree[node].firstChild;
+        for (uint64_t skip = random.Below(tree[node].childCount); skip > 0; --skip)
+            child = tree[child].nextSibling;
+        return child;
+    }
+
+    /// Moves the thread one step through its process's call tree, or onto a new call path.
     void Walk(ThreadState& thread)
     {
+        Tree& tree = mTrees[thread.processIndex];
         Random& random = thread.random;
-        const std::size_t minDepth = kBaseFrames + std::max(mParameters.minStackDepth, 1u);
-        const std::size_t maxDepth =
-            kBaseFrames + std::max(mParameters.maxStackDepth, mParameters.minStackDepth);
-        std::size_t pops = std::countr_zero(random.Next() | (1ull << 6));
-        pops = std::min(pops, thread.functions.size() - kBaseFrames);
-        thread.functions.resize(thread.functions.size() - pops);
-        // The frame that is now innermost gets another address (a new callee, or a sampled
-        // instruction), so only the frames outside it keep their nodes.
-        thread.validNodes =
-            std::min<uint32_t>(thread.validNodes, static_cast<uint32_t>(thread.functions.size() - 1));
-        std::size_t target = thread.functions.size() + random.Below(3);
-        target = std::clamp(target, minDepth, maxDepth);
-        while (thread.functions.size() < target)
-            thread.functions.push_back(
-                Callee(thread.functions.back(), static_cast<uint32_t>(random.Below(kCalleesPerFunction))));
+        const uint32_t base = thread.mainThread ? 0 : 1;
+        if (thread.node == kNoNode)
+            thread.node = mBases[thread.processIndex][base];
+        // Keep at least the minimum depth, growing the tree where it has no callee yet.
+        while (tree[thread.node].depth < MinDepth()) {
+            const uint32_t child = RandomChild(tree, thread.node, random);
+            thread.node = child != kNoNode ? child
+                                           : AddNode(tree, thread.processIndex, thread.node,
+                                                     RandomFunction(random, base), base, random);
+        }
+        if (random.Unit() < mParameters.newPathChance) {
+            uint32_t parent = thread.node;
+            if (tree[parent].depth >= MaxDepth() || (tree[parent].depth > MinDepth() && random.Unit() < 0.5))
+                parent = tree[parent].parent;
+            thread.node =
+                AddNode(tree, thread.processIndex, parent, RandomFunction(random, base), base, random);
+            return;
+        }
+        const double r = random.Unit();
+        if (r < kJumpChance) {
+            for (int attempt = 0; attempt < 8; ++attempt) {
+                const auto candidate = static_cast<uint32_t>(random.Below(tree.size()));
+                if (tree[candidate].base == base && tree[candidate].depth >= MinDepth()) {
+                    thread.node = candidate;
+                    break;
+                }
+            }
+        } else if (r < 0.45) {
+            const uint32_t child = RandomChild(tree, thread.node, random);
+            if (child != kNoNode)
+                thread.node = child;
+        } else if (r < 0.7 && tree[thread.node].depth > MinDepth()) {
+            thread.node = tree[thread.node].parent;
+        }
     }
 
     uint64_t CurrentStack(ThreadState& thread)
     {
-        const uint64_t innermostOffset = 4 * thread.random.Below(16);
-        thread.nodes.resize(thread.functions.size());
-        for (std::size_t i = thread.validNodes; i < thread.functions.size(); ++i) {
-            const uint64_t parent = i == 0 ? 0 : thread.nodes[i - 1];
-            thread.nodes[i] = mWriter.AddFrame(parent, FrameAddress(thread, i, innermostOffset));
-        }
-        // Only the outer frames stay valid: the innermost one is drawn anew each time.
-        thread.validNodes = static_cast<uint32_t>(thread.functions.size() - 1);
-        return thread.nodes.back();
+        if (thread.node == kNoNode)
+            Walk(thread);
+        return mTrees[thread.processIndex][thread.node].stackId;
     }
 
     /// The current stack without its outer frames, as when unwinding stopped early.
     uint64_t UnrootedStack(ThreadState& thread)
     {
-        const std::size_t drop = std::min(thread.functions.size() - 1, kBaseFrames + thread.random.Below(3));
+        const Tree& tree = mTrees[thread.processIndex];
+        std::vector<uint64_t>& addresses = mScratch;
+        addresses.clear();
+        for (uint32_t node = thread.node; node != kNoNode; node = tree[node].parent)
+            addresses.push_back(tree[node].address);
+        const std::size_t drop =
+            std::min<std::size_t>(addresses.size() - 1, kBaseFrames + thread.random.Below(3));
         uint64_t id = 0;
-        for (std::size_t i = drop; i < thread.functions.size(); ++i)
-            id = mWriter.AddFrame(id, FrameAddress(thread, i, 0));
+        for (std::size_t i = addresses.size() - drop; i-- > 0;)
+            id = mWriter.AddFrame(id, addresses[i]);
         return id;
     }
 
@@ -285,7 +384,10 @@ private:
     SyntheticCaptureGenerator::Summary& mSummary;
     Random mRandom;
     Layout mLayout;
+    std::vector<Tree> mTrees;                    ///< per process
+    std::vector<std::array<uint32_t, 2>> mBases; ///< per process: the two bases' inner nodes
     std::vector<ThreadState> mThreads;
+    std::vector<uint64_t> mScratch;
 };
 
 } // namespace

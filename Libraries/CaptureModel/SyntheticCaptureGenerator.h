@@ -18,6 +18,13 @@ class CaptureWriter;
 /// Writes large captures of made-up programs for tests and benchmarks: threads that sample a
 /// random walk over a call tree, block with wait reasons and run instrumentation zones. The
 /// same parameters (seed included) always give the same capture.
+///
+/// Each process's program is a call tree of `callPaths` stacks to begin with; its threads wander
+/// through it step by step (to a caller, to a callee, now and then to another part of it), and at
+/// each sample step onto a call path never sampled before with the chance `newPathChance`, which
+/// grows the tree. 0 gives a program whose call paths saturate (a service in its steady loop); 1
+/// gives a new call path at every sample (a compiler, an interpreter: more than half of their
+/// samples are new paths).
 class SyntheticCaptureGenerator {
 public:
     struct Parameters {
@@ -28,6 +35,10 @@ public:
         double sampleIntervalMs = 1.0;
         uint32_t minStackDepth = 3; ///< frames below the thread's base function
         uint32_t maxStackDepth = 24;
+        /// Stacks of each process's call tree before any new path is added.
+        uint32_t callPaths = 2000;
+        /// Per sample: the chance of a call path never sampled before, from 0 to 1.
+        double newPathChance = 0.5;
         uint32_t functionCount = 500;
         uint32_t moduleCount = 4;
         /// Switch-outs per second of running time per thread.
@@ -50,6 +61,7 @@ public:
         uint64_t samples = 0;
         uint32_t threads = 0;
         uint32_t functions = 0;
+        uint64_t callPaths = 0; ///< distinct stacks of the call trees, over all processes
     };
 
     explicit SyntheticCaptureGenerator(Parameters parameters) : mParameters(std::move(parameters)) {}

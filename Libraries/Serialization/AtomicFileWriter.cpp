@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -40,6 +42,25 @@ std::filesystem::path ResolveTarget(const std::filesystem::path& path)
     return target.is_absolute() ? target : path.parent_path() / target;
 }
 
+/// Removes the temporaries of earlier writes of `target` whose process has died (killed between
+/// creating its temporary and renaming it), so that none stays behind for good.
+void RemoveStaleTemporaries(const std::filesystem::path& directory, const std::filesystem::path& target)
+{
+    const std::string prefix = "." + target.filename().string() + ".tmp-";
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        char* end = nullptr;
+        const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+        if (pid <= 0 || end == nullptr || *end != '-')
+            continue;
+        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            std::filesystem::remove(entry.path(), error);
+    }
+}
+
 } // namespace
 
 EFileWriteResult WriteFileAtomically(const std::filesystem::path& path,
@@ -48,6 +69,7 @@ EFileWriteResult WriteFileAtomically(const std::filesystem::path& path,
     const std::filesystem::path target = ResolveTarget(path);
     const std::filesystem::path directory = target.has_parent_path() ? target.parent_path() : ".";
 
+    RemoveStaleTemporaries(directory, target);
     std::filesystem::path temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {

@@ -10,6 +10,9 @@
 
 #include <fstream>
 #include <latch>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace Profiler;
 using namespace CallGraphTest;
@@ -132,10 +135,11 @@ TEST(CallGraphModel, SnapshotsAreTakenAtTicksOfDirtyThreads)
     AddSamples(*fixture.capture, kThread2, "main;b", 0, 1000);
     AddSamples(*fixture.capture, kThread2, "main;b", 23000, 24000);
     ASSERT_TRUE(fixture.Process()) << fixture.errors.ToString();
-    // Each tick falls on the first event of a new 5 s interval, however many were skipped;
-    // every tenth snapshot of a thread is Full, and each thread ends with a Full one.
+    // Each tick falls on the first event of a new 5 s interval, however many were skipped; a
+    // thread's first snapshot is Full, and each thread ends with a Full one. The graph does not
+    // grow, so each Delta is as large as the graph: one Delta, then a Full again.
     EXPECT_EQ(fixture.Table(kThread1),
-              "5000F 10000D 23000D 35000D 40000D 45000D 50000D 55000D 60000D 65000D 70000F endF ");
+              "5000F 10000D 23000F 35000D 40000F 45000D 50000F 55000D 60000F 65000D 70000F endF ");
     EXPECT_EQ(fixture.Table(kThread2), "5000F 31000D endF ");
 
     std::unique_ptr<CallGraph> whole = fixture.Query(0, kEnd, {kThread1, kThread2});
@@ -146,6 +150,71 @@ TEST(CallGraphModel, SnapshotsAreTakenAtTicksOfDirtyThreads)
     // The Full snapshot at 70 s holds everything before it.
     std::unique_ptr<CallGraph> late = fixture.Query(70000, 70000.5, {kThread1});
     EXPECT_EQ(Dump(late->GetRoot(), fixture.capture->GetNames()), "main 0.5\n  a 0.5 {0x2010:1}\n");
+}
+
+TEST(CallGraphModel, FullSnapshotsGrowRarerWhileTheGraphKeepsGrowing)
+{
+    ModelFixture fixture;
+    // A new call path every 100 ms for 10 minutes: each Delta adds as much as the one before.
+    for (int i = 0; i < 6000; ++i)
+        fixture.capture->Sample(i * 100.0, kThread1, "main;f" + std::to_string(i));
+    ASSERT_TRUE(fixture.Process()) << fixture.errors.ToString();
+    const SnapshotTable table = fixture.model->FindThread(kThread1)->GetTable();
+    std::vector<uint32_t> fulls = table.GetFullSnapshots();
+    fulls.pop_back(); // the final snapshot
+    ASSERT_GE(fulls.size(), 3u);
+    // The Deltas after a Full add up to about its size, so the Fulls lie ever further apart: a
+    // fixed interval would write the whole growing graph again and again.
+    for (std::size_t i = 2; i < fulls.size(); ++i)
+        EXPECT_GE(fulls[i] - fulls[i - 1], fulls[i - 1] - fulls[i - 2]) << fixture.Table(kThread1);
+    EXPECT_LT(fulls.size(), 12u) << fixture.Table(kThread1);
+    // Every time still reads back right.
+    std::unique_ptr<CallGraph> range = fixture.Query(431000, 431000 + 250, {kThread1});
+    EXPECT_EQ(Dump(range->GetRoot(), fixture.capture->GetNames()),
+              "main 250\n  f4310 1 {0x10d8010:1}\n  f4311 1 {0x10d9010:1}\n  f4312 1 {0x10da010:1}\n");
+}
+
+TEST(CallGraphModel, WholeCaptureOfManyThreadsMergesTheirTopLevelNodes)
+{
+    ModelFixture fixture;
+    // 120 threads over 40 top-level functions: the root gets more children than it searches
+    // linearly, and each record after the first adds into those already there.
+    for (uint32_t t = 0; t < 120; ++t)
+        AddSamples(*fixture.capture, ThreadID{10 + t}, "top" + std::to_string(t % 40) + ";leaf", t,
+                   t + 300.0);
+    ASSERT_TRUE(fixture.Process()) << fixture.errors.ToString();
+    std::vector<ThreadID> threads;
+    for (uint32_t t = 0; t < 120; ++t)
+        threads.push_back(ThreadID{10 + t});
+    std::unique_ptr<CallGraph> whole = fixture.Query(0, kEnd, threads);
+    ASSERT_EQ(whole->GetRoot().Children.size(), 40u);
+    for (const CallGraphNode* top : whole->GetRoot().Children) {
+        EXPECT_EQ(top->InclusiveTime(), 3 * 301.0);
+        ASSERT_EQ(top->Children.size(), 1u);
+        EXPECT_EQ(top->Children[0]->GetSampleCount(), 3u * 4u);
+    }
+}
+
+TEST(CallGraphModel, SavingRemovesTemporariesOfKilledWriters)
+{
+    ModelFixture fixture;
+    AddSamples(*fixture.capture, kThread1, "main", 0, 6000);
+    // A writer killed between writing its temporary and renaming it left one behind.
+    const pid_t dead = ::fork();
+    if (dead == 0)
+        ::_exit(0);
+    ASSERT_GT(dead, 0);
+    ::waitpid(dead, nullptr, 0);
+    std::filesystem::create_directories(fixture.Folder());
+    const std::filesystem::path stale = fixture.Folder() / (".Model.dat.tmp-" + std::to_string(dead) + "-0");
+    const std::filesystem::path live =
+        fixture.Folder() / (".Model.dat.tmp-" + std::to_string(::getpid()) + "-999");
+    TestSupport::WriteFile(stale, "partial");
+    TestSupport::WriteFile(live, "being written");
+    ASSERT_TRUE(fixture.Process()) << fixture.errors.ToString();
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    EXPECT_TRUE(std::filesystem::exists(live)); // its writer may still rename it
+    EXPECT_TRUE(std::filesystem::exists(fixture.Folder() / CallGraphModel::kModelFileName));
 }
 
 TEST(CallGraphModel, ShortCapturesHaveOnlyFinalSnapshots)

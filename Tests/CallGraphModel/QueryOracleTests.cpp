@@ -1,6 +1,8 @@
 // Range queries against the ground truth: for random captures, thread sets and ranges, the
 // query's graph equals the difference of the threads' cumulative graphs obtained by replaying
-// every event from the start with no snapshots at all.
+// every event from the start with no snapshots at all, along either path of the planner (and
+// along its own per-thread mix of them), on captures whose call paths repeat and on captures
+// that keep adding new ones.
 
 #include "SyntheticCapture.h"
 
@@ -40,11 +42,12 @@ struct ProcessedCapture {
         EXPECT_TRUE(processed) << errors.ToString();
     }
 
-    std::unique_ptr<CallGraph> Query(double start, double end, const std::vector<ThreadID>& threads)
+    std::unique_ptr<CallGraph> Query(double start, double end, const std::vector<ThreadID>& threads,
+                                     ERangePath path = ERangePath::Cheapest)
     {
         Request request(start, end, threads);
         const std::atomic<bool> canceled{false};
-        std::unique_ptr<CallGraph> result = BuildCallGraph(model, request, request.mErrors, canceled);
+        std::unique_ptr<CallGraph> result = BuildCallGraph(model, request, request.mErrors, canceled, path);
         EXPECT_TRUE(request.mErrors.IsEmpty()) << request.mErrors.ToString();
         return result;
     }
@@ -142,18 +145,21 @@ void CheckCases(ProcessedCapture& processed, const std::vector<Case>& cases, dou
         for (ThreadID thread : c.threads)
             if (processed.model.FindThread(thread) != nullptr)
                 known.push_back(thread);
-        std::unique_ptr<CallGraph> actual = processed.Query(c.start, c.end, c.threads);
         std::unique_ptr<CallGraph> expected = oracle.Range(known, c.start, c.end);
         // Rounding is judged against the size of the figures the difference came from.
         std::unique_ptr<CallGraph> scale = tolerance > 0.0 ? oracle.Cumulative(known, c.end) : nullptr;
-        ASSERT_NE(actual, nullptr);
-        const std::string difference =
-            CompareGraphs(expected->GetRoot(), actual->GetRoot(), scale ? &scale->GetRoot() : nullptr,
-                          tolerance, processed.capture->GetNames(), &lenient);
-        ASSERT_EQ(difference, "") << label << " case " << i << ": [" << FormatNumber(c.start) << ", "
-                                  << FormatNumber(c.end) << "] over " << known.size() << " threads";
-        if (c.start == c.end) {
-            EXPECT_TRUE(actual->GetRoot().Children.empty()) << label << " case " << i;
+        for (const ERangePath path : {ERangePath::Difference, ERangePath::Replay, ERangePath::Cheapest}) {
+            std::unique_ptr<CallGraph> actual = processed.Query(c.start, c.end, c.threads, path);
+            ASSERT_NE(actual, nullptr);
+            const std::string difference =
+                CompareGraphs(expected->GetRoot(), actual->GetRoot(), scale ? &scale->GetRoot() : nullptr,
+                              tolerance, processed.capture->GetNames(), &lenient);
+            ASSERT_EQ(difference, "") << label << " case " << i << " path " << static_cast<int>(path) << ": ["
+                                      << FormatNumber(c.start) << ", " << FormatNumber(c.end) << "] over "
+                                      << known.size() << " threads";
+            if (c.start == c.end) {
+                EXPECT_TRUE(actual->GetRoot().Children.empty()) << label << " case " << i;
+            }
         }
     }
 }
@@ -172,12 +178,15 @@ SyntheticOptions MakeOptions(uint64_t seed, bool dyadic)
 
 } // namespace
 
-TEST(CallGraphQueryOracle, RangesEqualAFullReplayExactly)
+class CallGraphQueryOracleByWorkload : public ::testing::TestWithParam<double> {};
+
+TEST_P(CallGraphQueryOracleByWorkload, RangesEqualAFullReplayExactlyOnBothPaths)
 {
     // Times on a 1/64 ms grid make every sum exact, so the query must match to the bit.
     int cases = 0;
     for (uint64_t seed = 1; seed <= 5; ++seed) {
-        const SyntheticOptions options = MakeOptions(seed, true);
+        SyntheticOptions options = MakeOptions(seed, true);
+        options.newPathChance = GetParam();
         ProcessedCapture processed(options);
         ASSERT_TRUE(processed.processed);
         std::mt19937_64 random(seed);
@@ -189,6 +198,9 @@ TEST(CallGraphQueryOracle, RangesEqualAFullReplayExactly)
     }
     EXPECT_GE(cases, 200);
 }
+
+// Call paths that soon repeat, and call paths that keep growing (nearly every other sample new).
+INSTANTIATE_TEST_SUITE_P(Workloads, CallGraphQueryOracleByWorkload, ::testing::Values(0.0, 0.5));
 
 TEST(CallGraphQueryOracle, RangesWithArbitraryTimesEqualAFullReplayWithinRounding)
 {

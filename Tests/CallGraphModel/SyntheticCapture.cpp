@@ -71,6 +71,14 @@ private:
 
 void ThreadGenerator::Walk()
 {
+    if (mOptions.newPathChance > 0.0 && Chance(mOptions.newPathChance)) {
+        if (mStack.size() >= kMaxDepth)
+            mStack.pop_back();
+        mStack.push_back(static_cast<int>(mFunctions.size()) - 1);
+        mFunctions.push_back(mCapture.GetNames().Get("n" + std::to_string(static_cast<uint32_t>(mThread)) +
+                                                     "_" + std::to_string(mFunctions.size())));
+        return;
+    }
     const double r = Uniform(0.0, 1.0);
     if (r < 0.3 && mStack.size() > 1)
         mStack.pop_back();

@@ -28,6 +28,10 @@ struct SyntheticOptions {
     bool zones = true;
     bool fibers = true;
     bool unrooted = true;
+    /// Per walk step: the chance that the thread calls a function it never called before, so
+    /// that its next stack is a call path never seen. 0 leaves the 12 functions, whose paths
+    /// soon repeat; 1 makes nearly every sample new.
+    double newPathChance = 0.0;
 };
 
 std::unique_ptr<TestCapture> MakeSyntheticCapture(const SyntheticOptions& options);

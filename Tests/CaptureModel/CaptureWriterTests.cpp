@@ -213,4 +213,32 @@ TEST(SyntheticCaptureGenerator, SameSeedSameCaptureAndUnrootedStacksBecomeRanges
     EXPECT_NEAR(static_cast<double>(unrooted) / static_cast<double>(samples), 0.2, 0.05);
 }
 
+TEST(SyntheticCaptureGenerator, NewCallPathsAppearAtTheChosenRate)
+{
+    TestSupport::TempDirectory temp;
+    SyntheticCaptureGenerator::Parameters parameters;
+    parameters.threadCount = 3;
+    parameters.durationMs = 2000.0;
+    parameters.callPaths = 300;
+    const auto paths = [&](double chance, const char* name) {
+        parameters.newPathChance = chance;
+        Serialization::ErrorList errors;
+        SyntheticCaptureGenerator::Summary summary;
+        EXPECT_TRUE(SyntheticCaptureGenerator(parameters)
+                        .Generate(temp / name, TestSupport::SessionRegistry(), summary, errors))
+            << errors.ToString();
+        return std::make_pair(summary.callPaths, summary.samples);
+    };
+    // None: the threads wander through the program's call tree, which never grows.
+    // (A thread may first grow a short branch to its minimum depth.)
+    EXPECT_LT(paths(0.0, "saturating").first, 300u + 3 * 5);
+    // Always: every sample steps onto a new path.
+    const auto [always, samples] = paths(1.0, "always");
+    EXPECT_GE(always, 300u + samples);
+    EXPECT_LT(always, 300u + samples + 3 * 5);
+    const uint64_t half = paths(0.5, "half").first - 300u;
+    EXPECT_NEAR(static_cast<double>(half), 0.5 * static_cast<double>(samples),
+                0.1 * static_cast<double>(samples));
+}
+
 } // namespace
