@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qtbase5-dev libzstd-dev libxxhash-dev rapidjson-dev zlib1g-dev
+    qtbase5-dev libqt5svg5-dev libzstd-dev libxxhash-dev rapidjson-dev zlib1g-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libdw-dev libcapstone-dev
 )
