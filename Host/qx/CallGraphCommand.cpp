@@ -2,8 +2,8 @@
 #include "Command.h"
 
 #include "CallGraphModel/CallGraph.h"
+#include "CallGraphModel/Document/FunctionDisplayNames.h"
 #include "CaptureModel/Session.h"
-#include "Runtime/FunctionDisplayNames.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -161,22 +161,22 @@ private:
     double mTotal;
 };
 
-std::string DescribeSelection(const CaptureDocument& document, const CaptureDocument::Selection& selection)
+std::string DescribeSelection(const CaptureDocument& document, const CallGraphRequest& selection)
 {
     std::string text;
-    if (selection.threads.empty()) {
+    if (selection.Threads.empty()) {
         text = "all threads";
     } else {
         text = "threads ";
-        for (std::size_t i = 0; i < selection.threads.size(); ++i)
-            text += (i ? "," : "") + std::to_string(static_cast<uint32_t>(selection.threads[i]));
+        for (std::size_t i = 0; i < selection.Threads.size(); ++i)
+            text += (i ? "," : "") + std::to_string(static_cast<uint32_t>(selection.Threads[i]));
     }
     if (selection.IsWholeCapture())
         return text + ", whole capture";
     char range[96];
     const double start = document.GetSession().GetStartTimeMs();
-    std::snprintf(range, sizeof(range), ", %.3f to %.3f ms from the start", selection.from - start,
-                  selection.to - start);
+    std::snprintf(range, sizeof(range), ", %.3f to %.3f ms from the start", selection.From - start,
+                  selection.To - start);
     return text + range;
 }
 
@@ -214,12 +214,13 @@ int RunCallGraphCommand(const std::vector<std::string>& arguments)
     }
 
     CaptureDocument document;
-    CaptureDocument::Selection selection;
-    if (const int status = Qx::OpenSelection("callgraph", kUsage, parsed, document, selection); status != Qx::kExitOk)
+    CallGraphRequest selection;
+    if (const int status = Qx::OpenSelection("callgraph", kUsage, parsed, document, selection);
+        status != Qx::kExitOk)
         return status;
 
     Serialization::ErrorList errors;
-    std::unique_ptr<CallGraph> graph = document.QueryCallGraph(selection, errors);
+    std::shared_ptr<const CallGraph> graph = Qx::RunCallGraphQuery(document, selection, errors);
     if (!graph) {
         Qx::PrintError("callgraph", errors);
         return Qx::kExitBadCapture;
@@ -233,14 +234,14 @@ int RunCallGraphCommand(const std::vector<std::string>& arguments)
     } else if (format == "json") {
         std::string out = "{\"capture\":" + Qx::JsonString(document.GetPath().string()) + ",\"threads\":[";
         const std::vector<ThreadID> threads =
-            selection.threads.empty() ? document.GetModelThreads() : selection.threads;
+            selection.Threads.empty() ? document.GetModelThreads() : selection.Threads;
         for (std::size_t i = 0; i < threads.size(); ++i)
             out += (i ? "," : "") + std::to_string(static_cast<uint32_t>(threads[i]));
         out += "],\"whole_capture\":";
         out += selection.IsWholeCapture() ? "true" : "false";
         if (!selection.IsWholeCapture())
-            out += ",\"from_ms\":" + Qx::JsonNumber(selection.from - document.GetSession().GetStartTimeMs()) +
-                   ",\"to_ms\":" + Qx::JsonNumber(selection.to - document.GetSession().GetStartTimeMs());
+            out += ",\"from_ms\":" + Qx::JsonNumber(selection.From - document.GetSession().GetStartTimeMs()) +
+                   ",\"to_ms\":" + Qx::JsonNumber(selection.To - document.GetSession().GetStartTimeMs());
         out += ",\"total_ms\":" + Qx::JsonNumber(total) + ",\"children\":";
         printer.Json(graph->GetRoot(), 1, out);
         out += "}\n";

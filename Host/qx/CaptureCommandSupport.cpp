@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <latch>
 #include <unistd.h>
 
 namespace Profiler::Qx {
@@ -112,7 +113,7 @@ void PrintError(const char* command, const Serialization::ErrorList& errors)
 }
 
 bool ReadSelection(const ParsedArguments& parsed, const CaptureDocument& document,
-                   CaptureDocument::Selection& selection, std::string& error)
+                   CallGraphRequest& selection, std::string& error)
 {
     if (auto found = parsed.options.find("threads"); found != parsed.options.end()) {
         std::optional<std::vector<ThreadID>> threads = ParseThreadList(found->second);
@@ -120,7 +121,7 @@ bool ReadSelection(const ParsedArguments& parsed, const CaptureDocument& documen
             error = "--threads wants thread IDs separated by commas, not '" + found->second + "'";
             return false;
         }
-        selection.threads = std::move(*threads);
+        selection.Threads = std::move(*threads);
     }
     std::optional<double> from;
     std::optional<double> to;
@@ -138,11 +139,11 @@ bool ReadSelection(const ParsedArguments& parsed, const CaptureDocument& documen
         // Times on the command line count from the capture's start: perf stamps events with the
         // machine's uptime, which nobody wants to type.
         const double start = document.GetSession().GetStartTimeMs();
-        selection.from = start + from.value_or(0.0);
+        selection.From = start + from.value_or(0.0);
         // Open bars of the last samples reach one interval past the last event.
-        selection.to = to ? start + *to
-                          : document.GetCaptureEndTime() + document.GetSession().GetSampleIntervalMs();
-        if (selection.from > selection.to) {
+        selection.To =
+            to ? start + *to : document.GetCaptureEndTime() + document.GetSession().GetSampleIntervalMs();
+        if (selection.From > selection.To) {
             error = "--from must not be later than --to";
             return false;
         }
@@ -150,11 +151,11 @@ bool ReadSelection(const ParsedArguments& parsed, const CaptureDocument& documen
     return true;
 }
 
-bool CheckSelectionThreads(const CaptureDocument& document, const CaptureDocument::Selection& selection,
+bool CheckSelectionThreads(const CaptureDocument& document, const CallGraphRequest& selection,
                            std::string& error)
 {
     const std::vector<ThreadID> known = document.GetModelThreads();
-    for (ThreadID thread : selection.threads)
+    for (ThreadID thread : selection.Threads)
         if (std::find(known.begin(), known.end(), thread) == known.end()) {
             error = "the capture has no events of thread " + std::to_string(static_cast<uint32_t>(thread)) +
                     " (see qx info)";
@@ -163,8 +164,8 @@ bool CheckSelectionThreads(const CaptureDocument& document, const CaptureDocumen
     return true;
 }
 
-int OpenSelection(const char* command, const char* usage, const ParsedArguments& parsed, CaptureDocument& document,
-                  CaptureDocument::Selection& selection)
+int OpenSelection(const char* command, const char* usage, const ParsedArguments& parsed,
+                  CaptureDocument& document, CallGraphRequest& selection)
 {
     if (!OpenCapture(command, parsed.positionals[0], document))
         return kExitBadCapture;
@@ -253,6 +254,69 @@ bool EnsureProcessed(const char* command, CaptureDocument& document, bool force,
                  static_cast<unsigned long long>(document.GetProcessedSampleCount()),
                  document.GetModelThreads().size(), seconds, seconds > 0.0 ? events / seconds : 0.0);
     return true;
+}
+
+namespace {
+
+/// Waits for the one completion of a query run with the inline executor.
+template <class Result, class Request, class Submit> Result WaitForQuery(Request request, Submit submit)
+{
+    std::latch done(1);
+    Result outcome;
+    submit(std::move(request), [&](Result result) {
+        outcome = std::move(result);
+        done.count_down();
+    });
+    done.wait();
+    return outcome;
+}
+
+void AddOutcomeErrors(const char* what, EQueryOutcome outcome, const Serialization::ErrorList& from,
+                      Serialization::ErrorList& errors)
+{
+    if (outcome == EQueryOutcome::Canceled) {
+        errors.Add(Serialization::EErrorCode::Corrupt, std::string("The ") + what + " query was canceled");
+        return;
+    }
+    for (const auto& record : from.GetErrors()) {
+        Serialization::ErrorList::ContextScope context(errors, record.context);
+        // Only the model's own file is made anew by processing; advice to process again would
+        // fail the same way for a damaged capture file.
+        const bool modelFile = record.context.ends_with(CallGraphModel::kSnapshotsFileName) ||
+                               record.context.ends_with(CallGraphModel::kModelFileName);
+        errors.Add(record.code, modelFile
+                                    ? record.message + " (process the capture again with qx process --force)"
+                                    : record.message);
+    }
+}
+
+} // namespace
+
+std::shared_ptr<const CallGraph> RunCallGraphQuery(CaptureDocument& document, const CallGraphRequest& request,
+                                                   Serialization::ErrorList& errors)
+{
+    CaptureQueries queries(document, MakeInlineExecutor());
+    CallGraphResult result = WaitForQuery<CallGraphResult>(request, [&](auto value, auto completion) {
+        queries.SubmitCallGraph(std::move(value), std::move(completion));
+    });
+    if (result.Outcome != EQueryOutcome::Graph)
+        AddOutcomeErrors("call graph", result.Outcome, result.Errors, errors);
+    return result.Graph;
+}
+
+std::shared_ptr<const BuildListData> RunFunctionListQuery(CaptureDocument& document,
+                                                          std::shared_ptr<const CallGraph> graph,
+                                                          Serialization::ErrorList& errors)
+{
+    CaptureQueries queries(document, MakeInlineExecutor());
+    FunctionListRequest request;
+    request.Graph = std::move(graph);
+    FunctionListResult result = WaitForQuery<FunctionListResult>(request, [&](auto value, auto completion) {
+        queries.SubmitFunctionList(std::move(value), std::move(completion));
+    });
+    if (result.Outcome != EQueryOutcome::Graph)
+        AddOutcomeErrors("function list", result.Outcome, result.Errors, errors);
+    return result.Data;
 }
 
 std::string JsonString(std::string_view text)

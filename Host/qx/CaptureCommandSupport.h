@@ -1,7 +1,8 @@
 #pragma once
 
+#include "CallGraphModel/Document/CaptureDocument.h"
+#include "CallGraphModel/Document/CaptureQueries.h"
 #include "CaptureModel/Identifiers.h"
-#include "Runtime/CaptureDocument.h"
 
 #include <cstdint>
 #include <map>
@@ -48,22 +49,31 @@ void PrintError(const char* command, const Serialization::ErrorList& errors);
 inline constexpr const char* kSelectionOptions[] = {"threads", "from", "to"};
 /// Reads the selection from parsed options; false with a message on bad values.
 bool ReadSelection(const ParsedArguments& parsed, const CaptureDocument& document,
-                   CaptureDocument::Selection& selection, std::string& error);
+                   CallGraphRequest& selection, std::string& error);
 /// Checks the thread IDs of a selection against the capture; false with a message.
-bool CheckSelectionThreads(const CaptureDocument& document, const CaptureDocument::Selection& selection,
+bool CheckSelectionThreads(const CaptureDocument& document, const CallGraphRequest& selection,
                            std::string& error);
 
 /// What callgraph and functions do before they query: open the capture named by the first
 /// positional argument, read the selection, process the capture when it is not yet, and check
 /// the selected threads. Returns kExitOk, or the exit status after printing why not.
-int OpenSelection(const char* command, const char* usage, const ParsedArguments& parsed, CaptureDocument& document,
-                  CaptureDocument::Selection& selection);
+int OpenSelection(const char* command, const char* usage, const ParsedArguments& parsed,
+                  CaptureDocument& document, CallGraphRequest& selection);
 
 /// Opens the capture; prints the error and returns false when it cannot be read.
 bool OpenCapture(const char* command, const std::string& path, CaptureDocument& document);
 /// Processes the capture unless it is processed already, with a progress bar on a terminal and
 /// progress lines otherwise (on standard error). `quiet` prints nothing when nothing is done.
 bool EnsureProcessed(const char* command, CaptureDocument& document, bool force, bool quiet);
+
+/// Runs one call graph query and waits for it (a command has nothing else to do meanwhile). Null
+/// with errors when it failed; advice that can help is added to the errors.
+std::shared_ptr<const CallGraph> RunCallGraphQuery(CaptureDocument& document, const CallGraphRequest& request,
+                                                   Serialization::ErrorList& errors);
+/// Runs one function list query of a graph and waits for it; null with errors when it failed.
+std::shared_ptr<const BuildListData> RunFunctionListQuery(CaptureDocument& document,
+                                                          std::shared_ptr<const CallGraph> graph,
+                                                          Serialization::ErrorList& errors);
 
 /// The text as a JSON string literal.
 std::string JsonString(std::string_view text);

@@ -59,13 +59,15 @@ int RunFunctionsCommand(const std::vector<std::string>& arguments)
     }
 
     CaptureDocument document;
-    CaptureDocument::Selection selection;
-    if (const int status = Qx::OpenSelection("functions", kUsage, parsed, document, selection); status != Qx::kExitOk)
+    CallGraphRequest selection;
+    if (const int status = Qx::OpenSelection("functions", kUsage, parsed, document, selection);
+        status != Qx::kExitOk)
         return status;
 
     Serialization::ErrorList errors;
-    std::shared_ptr<const CallGraph> graph = document.QueryCallGraph(selection, errors);
-    std::unique_ptr<BuildListData> list = graph ? document.QueryFunctionList(graph, errors) : nullptr;
+    std::shared_ptr<const CallGraph> graph = Qx::RunCallGraphQuery(document, selection, errors);
+    std::shared_ptr<const BuildListData> list =
+        graph ? Qx::RunFunctionListQuery(document, graph, errors) : nullptr;
     if (!list) {
         Qx::PrintError("functions", errors);
         return Qx::kExitBadCapture;

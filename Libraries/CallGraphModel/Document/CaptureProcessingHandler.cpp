@@ -1,4 +1,4 @@
-#include "Runtime/CaptureProcessingHandler.h"
+#include "CallGraphModel/Document/CaptureProcessingHandler.h"
 
 #include "CallGraphModel/OpenBarProcessor.h"
 #include "CaptureModel/Model.h"

@@ -1,7 +1,6 @@
-#include "Runtime/FunctionDisplayNames.h"
+#include "CallGraphModel/Document/FunctionDisplayNames.h"
 
 #include "CaptureModel/ModuleDatabase.h"
-#include "Importers/FoldedStackNamer.h"
 
 namespace Profiler {
 
@@ -22,6 +21,18 @@ std::string_view StripOffset(std::string_view symbol)
     return plus + 3 < symbol.size() ? symbol.substr(0, plus) : symbol;
 }
 
+/// `[NAME]` for the file name of a module path; kernel pseudo modules ("[kernel.kallsyms]") are
+/// bracketed already.
+std::string BracketedModule(std::string_view module)
+{
+    const std::size_t slash = module.rfind('/');
+    if (slash != std::string_view::npos)
+        module.remove_prefix(slash + 1);
+    if (module.size() >= 2 && module.front() == '[' && module.back() == ']')
+        return std::string(module);
+    return "[" + std::string(module) + "]";
+}
+
 } // namespace
 
 std::string FunctionDisplayNames::MakeDisplayName(std::string_view symbol, std::string_view module)
@@ -32,7 +43,15 @@ std::string FunctionDisplayNames::MakeDisplayName(std::string_view symbol, std::
         symbol = "[unknown]";
     if (module == ModuleDatabase::kUnknownModuleName)
         module = "[unknown]";
-    return FoldedStackNamer::DisplayName(StripOffset(symbol), module);
+    // The same rule that names frames of folded stacks, so the views and the folded text agree:
+    // the symbol when there is one, else its module in brackets.
+    constexpr std::string_view kUnknown = "[unknown]";
+    symbol = StripOffset(symbol);
+    if (!symbol.empty() && symbol != kUnknown)
+        return std::string(symbol);
+    if (module.empty() || module == kUnknown)
+        return std::string(kUnknown);
+    return BracketedModule(module);
 }
 
 std::string FunctionDisplayNames::GetFunctionName(const ResolvedAddress& function) const
