@@ -34,12 +34,17 @@ enum class EDockPosition : uint8_t { Left, Right, Top, Bottom, Center };
 /// tells the host when it wants to be brought to the front.
 class ViewWidget : public UpdatableWidget {
     Q_OBJECT
+    // Read by hosts through the meta-object, which also works across a plugin module's boundary.
+    Q_PROPERTY(QString panelName READ GetName CONSTANT)
+    Q_PROPERTY(int dockPosition READ GetDockPositionValue CONSTANT)
+    Q_PROPERTY(QString iconResource READ GetIconResource CONSTANT)
 public:
     ViewWidget(const QString& name, EDockPosition position, const QString& iconResource,
                QWidget* parent = nullptr);
 
     const QString& GetName() const { return mName; }
     EDockPosition GetDockPosition() const { return mDockPosition; }
+    int GetDockPositionValue() const { return static_cast<int>(mDockPosition); }
     /// The icon's resource name; load it through the theme so it follows light and dark.
     const QString& GetIconResource() const { return mIconResource; }
 
