@@ -10,7 +10,7 @@ packages=(
     libdw-dev libcapstone-dev
 )
 # Fuzz smoke runs need clang with its sanitizer runtimes; optional, installed when available.
-optional=(clang libclang-rt-14-dev)
+optional=(clang libclang-rt-14-dev xvfb xauth)
 
 missing=()
 for p in "${packages[@]}" "${optional[@]}"; do
