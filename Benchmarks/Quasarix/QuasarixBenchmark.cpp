@@ -61,19 +61,22 @@ void BM_TimelinePanFrame(benchmark::State& state)
     TimelineWidget timeline;
     timeline.resize(1920, 400);
     timeline.SetIndex(index);
-    // Zoomed to a tenth of the capture, or the whole capture.
-    const double span = state.range(0) == 0 ? index->GetEnd() : index->GetEnd() / 10;
+    // The whole capture, a tenth of it, or one second.
+    const double span = state.range(0) == 0   ? index->GetEnd()
+                        : state.range(0) == 1 ? index->GetEnd() / 10
+                                              : 1000.0;
     QImage frame(timeline.size(), QImage::Format_ARGB32_Premultiplied);
     double from = 0.0;
     for (auto _ : state) {
         timeline.SetVisibleRange(from, from + span);
         timeline.render(&frame);
-        from = std::fmod(from + span / 100, index->GetEnd() - span);
+        // Panning by a hundredth of the view per frame, wrapping at the end.
+        from = from + span / 100 + span > index->GetEnd() ? 0.0 : from + span / 100;
     }
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_TimelinePanFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TimelinePanFrame)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 const QString& DemoCapture()
 {

@@ -11,10 +11,12 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <cstdio>
 #include <filesystem>
 
 namespace {
@@ -53,6 +55,17 @@ int main(int argc, char** argv)
     parser.addOptions({themeOption, selectOption, screenshotOption, pluginOption});
     parser.process(app);
 
+    // Paths given on the command line are relative to where quasarix was started, not to the
+    // settings directory it moves to below.
+    QStringList captures;
+    for (const QString& capture : parser.positionalArguments())
+        captures << QFileInfo(capture).absoluteFilePath();
+    const QString screenshot = parser.isSet(screenshotOption)
+                                   ? QFileInfo(parser.value(screenshotOption)).absoluteFilePath()
+                                   : QString();
+    const QString pluginArgument =
+        parser.isSet(pluginOption) ? QFileInfo(parser.value(pluginOption)).absoluteFilePath() : QString();
+
     // The plugin keeps its settings files in the current directory.
     const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     QDir().mkpath(config);
@@ -77,10 +90,11 @@ int main(int argc, char** argv)
     auto window = std::make_unique<Profiler::MainWindow>(theme, plugin);
     window->show();
 
-    const QString screenshot = parser.value(screenshotOption);
     if (!screenshot.isEmpty()) {
-        QObject::connect(window.get(), &Profiler::MainWindow::LoadFailed, &app,
-                         [] { QCoreApplication::exit(2); });
+        QObject::connect(window.get(), &Profiler::MainWindow::LoadFailed, &app, [](const QString& message) {
+            std::fprintf(stderr, "quasarix: %s\n", qPrintable(message));
+            QCoreApplication::exit(2);
+        });
     }
     QObject::connect(window.get(), &Profiler::MainWindow::SessionReady, &app, [&] {
         if (parser.isSet(selectOption)) {
@@ -99,7 +113,6 @@ int main(int argc, char** argv)
                 QCoreApplication::quit();
             });
     });
-    const QStringList captures = parser.positionalArguments();
     if (!captures.isEmpty())
         window->OpenCapture(captures.first());
     const int result = app.exec();

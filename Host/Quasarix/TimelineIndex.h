@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <vector>
@@ -29,6 +30,15 @@ public:
         std::vector<double> Samples; ///< ascending
         double Start = 0.0;          ///< when the thread was first seen
         double End = 0.0;            ///< when it was last seen
+        /// Time per state in equal buckets from BucketOrigin, for lanes with many runs, at
+        /// every power-of-two width (level 0 the finest): a zoomed out column adds up a few
+        /// buckets of the right level instead of walking thousands of runs.
+        std::vector<std::vector<std::array<float, kThreadStateCount>>> Coverage;
+        /// The index of the first sample of each finest bucket (one more entry for the end), so
+        /// that counting a column's samples searches only inside its two edge buckets.
+        std::vector<uint32_t> SamplePrefix;
+        double BucketOrigin = 0.0;
+        double BucketWidth = 0.0;
     };
     struct ProcessGroup {
         int32_t ProcessId = 0;
@@ -57,7 +67,14 @@ public:
     /// The summary of `lane` over [from, to).
     static Column Summarise(const Lane& lane, double from, double to);
 
+    /// Buckets per lane with many runs.
+    static constexpr size_t kBucketCount = 1 << 17;
+
 private:
+    static void BuildCoverage(Lane& lane, double start, double end);
+    /// The number of the lane's samples before `time`, through its bucket prefix.
+    static size_t SampleIndex(const Lane& lane, double time);
+
     std::vector<ProcessGroup> mGroups;
     double mStart = 0.0;
     double mEnd = 0.0;

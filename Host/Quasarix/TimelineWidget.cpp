@@ -217,7 +217,8 @@ void TimelineWidget::PaintLanes(QPainter& painter, const QRect& exposed) const
             const bool selected = mSelectedThread && *mSelectedThread == lane.ThreadId;
             painter.fillRect(laneRect, selected ? colours.alternateBase() : colours.base());
             // First pass: the maximum density in view, so that bars use the lane's full height.
-            std::vector<TimelineIndex::Column> columns(static_cast<size_t>(tracks));
+            std::vector<TimelineIndex::Column>& columns = mColumns;
+            columns.resize(static_cast<size_t>(tracks));
             uint32_t peak = 1;
             for (int x = 0; x < tracks; ++x) {
                 const double from = mViewFrom + x * perPixel;
@@ -226,19 +227,37 @@ void TimelineWidget::PaintLanes(QPainter& painter, const QRect& exposed) const
             }
             const int barTop = laneRect.top() + 2;
             const int barHeight = kLaneHeight - 4;
+            // Neighbouring columns of one colour are filled as one rectangle.
+            int spanStart = 0;
+            QColor spanColour;
+            auto flush = [&](int x) {
+                if (spanColour.isValid() && x > spanStart)
+                    painter.fillRect(QRect(kLabelWidth + spanStart, barTop, x - spanStart, barHeight),
+                                     spanColour);
+            };
             for (int x = 0; x < tracks; ++x) {
                 const TimelineIndex::Column& column = columns[static_cast<size_t>(x)];
-                const int px = kLabelWidth + x;
-                if (column.State >= 0)
-                    painter.fillRect(QRect(px, barTop, 1, barHeight),
-                                     GetThreadStateColour(mTheme, static_cast<EThreadState>(column.State)));
-                else if (column.Samples > 0)
-                    painter.fillRect(QRect(px, barTop, 1, barHeight), executing);
-                if (column.Samples > 0) {
-                    const int h = std::max(1, static_cast<int>(barHeight * column.Samples / peak));
-                    painter.fillRect(QRect(px, barTop + barHeight - h, 1, h), density);
+                const QColor colour =
+                    column.State >= 0 ? GetThreadStateColour(mTheme, static_cast<EThreadState>(column.State))
+                                      : (column.Samples > 0 ? executing : QColor());
+                if (colour != spanColour) {
+                    flush(x);
+                    spanStart = x;
+                    spanColour = colour;
                 }
             }
+            flush(tracks);
+            // The density bars go to the painter in one call.
+            QVector<QLine> bars;
+            bars.reserve(tracks);
+            for (int x = 0; x < tracks; ++x)
+                if (const uint32_t samples = columns[static_cast<size_t>(x)].Samples) {
+                    const int h = std::max(1, static_cast<int>(barHeight * samples / peak));
+                    bars.push_back(QLine(kLabelWidth + x, barTop + barHeight - h, kLabelWidth + x,
+                                         barTop + barHeight - 1));
+                }
+            painter.setPen(density);
+            painter.drawLines(bars);
             painter.fillRect(QRect(0, laneRect.top(), kLabelWidth, kLaneHeight),
                              selected ? colours.highlight() : colours.base());
             painter.setPen(selected ? colours.color(QPalette::HighlightedText)

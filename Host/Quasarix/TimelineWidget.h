@@ -83,6 +83,7 @@ private:
     double mPressTime = 0.0;
     double mPressViewFrom = 0.0;
     bool mMoved = false;
+    mutable std::vector<TimelineIndex::Column> mColumns; ///< one lane's columns, reused by paints
 };
 
 } // namespace Profiler

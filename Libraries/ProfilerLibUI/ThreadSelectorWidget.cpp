@@ -5,6 +5,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <algorithm>
+
 namespace Profiler {
 
 ThreadSelectorWidget::ThreadSelectorWidget(std::vector<ThreadTreeProcess> processes, bool flag,
@@ -52,7 +54,14 @@ std::vector<int32_t> ThreadSelectorWidget::selectedThreadIds() const
 
 void ThreadSelectorWidget::SetSelectedThreadIds(const std::vector<int32_t>& threadIds)
 {
-    mSelection = GetCurrentTree().FindThreadNodes(threadIds);
+    // Every thread of the session reads as the root ("All Threads"), not as a list of them.
+    std::vector<int32_t> all = GetCurrentTree().GetThreadIds(GetCurrentTree().GetRoot());
+    std::vector<int32_t> wanted = threadIds;
+    std::sort(all.begin(), all.end());
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    mSelection =
+        wanted == all ? std::vector<const ThreadTreeNode*>{} : GetCurrentTree().FindThreadNodes(threadIds);
     if (mSelection.empty())
         mSelection.push_back(&GetCurrentTree().GetRoot());
     UpdateSummary();

@@ -166,4 +166,6 @@ TEST(ThreadSelector, SingleProcessSummaryAndFindTyping)
 
     selector.SetSelectedThreadIds({10});
     EXPECT_EQ(selector.currentText(), "main (10)");
+    selector.SetSelectedThreadIds({14, 13, 12, 11, 10});
+    EXPECT_EQ(selector.currentText(), "All Threads");
 }

@@ -13,11 +13,18 @@ namespace {
 
 std::shared_ptr<TimelineIndex> MakeIndex()
 {
-    TimelineIndex::Lane busy{11, "busy", {{0.0, EThreadState::Executing}, {50.0, EThreadState::Sleep}},
-                             {}, 0.0,    100.0};
+    TimelineIndex::Lane busy;
+    busy.ThreadId = 11;
+    busy.Name = "busy";
+    busy.Runs = {{0.0, EThreadState::Executing}, {50.0, EThreadState::Sleep}};
+    busy.End = 100.0;
     for (int i = 0; i < 50; ++i)
         busy.Samples.push_back(i + 0.5);
-    TimelineIndex::Lane idle{12, "idle", {{0.0, EThreadState::Sleep}}, {}, 0.0, 100.0};
+    TimelineIndex::Lane idle;
+    idle.ThreadId = 12;
+    idle.Name = "idle";
+    idle.Runs = {{0.0, EThreadState::Sleep}};
+    idle.End = 100.0;
     auto index = std::make_shared<TimelineIndex>();
     index->Assign({{100, "game", {busy, idle}}}, 0.0, 100.0);
     return index;
@@ -53,6 +60,30 @@ TEST(TimelineIndex, SummarisesColumnsConsistentlyWithTheEvents)
             total += TimelineIndex::Summarise(busy, 100.0 * c / columns, 100.0 * (c + 1) / columns).Samples;
         EXPECT_EQ(total, 50u) << columns << " columns";
     }
+}
+
+TEST(TimelineIndex, LongLanesSummariseFromBucketsThatAgreeWithTheRuns)
+{
+    // Enough runs and samples for the bucket levels: alternating 1 ms runs, one sample each.
+    TimelineIndex::Lane lane;
+    lane.ThreadId = 1;
+    lane.End = 40000.0;
+    for (int i = 0; i < 40000; ++i) {
+        lane.Runs.push_back(
+            {static_cast<double>(i), i % 4 == 0 ? EThreadState::Sleep : EThreadState::Executing});
+        lane.Samples.push_back(i + 0.5);
+    }
+    TimelineIndex index;
+    index.Assign({{1, "p", {lane}}}, 0.0, 40000.0);
+    const TimelineIndex::Lane& indexed = *index.FindLane(1);
+    ASSERT_FALSE(indexed.Coverage.empty());
+    uint32_t total = 0;
+    for (int c = 0; c < 100; ++c) {
+        const TimelineIndex::Column column = TimelineIndex::Summarise(indexed, 400.0 * c, 400.0 * (c + 1));
+        EXPECT_EQ(column.State, static_cast<int>(EThreadState::Executing));
+        total += column.Samples;
+    }
+    EXPECT_EQ(total, 40000u); // every sample in exactly one column
 }
 
 TEST(TimelineWidget, DragSelectsARangeAndClickSelectsAThread)

@@ -71,7 +71,7 @@ void CallGraphPanel::UpdateSummary()
     const QString range =
         whole ? QStringLiteral("the whole capture")
               : QString::fromStdString(System::FormatDuration(mParameters.EndTime - mParameters.StartTime));
-    mSummaryLabel->setText(QStringLiteral("%1 threads, %2\nTotal time: %3\nNodes: %4")
+    mSummaryLabel->setText(QStringLiteral("%1 threads, %2\nThread time: %3\nNodes: %4")
                                .arg(mParameters.ThreadIDs.size())
                                .arg(range)
                                .arg(QString::fromStdString(System::FormatDuration(mGraph->GetTotalTime())))
