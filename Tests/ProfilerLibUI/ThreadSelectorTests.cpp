@@ -169,3 +169,71 @@ TEST(ThreadSelector, SingleProcessSummaryAndFindTyping)
     selector.SetSelectedThreadIds({14, 13, 12, 11, 10});
     EXPECT_EQ(selector.currentText(), "All Threads");
 }
+
+TEST(ThreadTree, DissolvesShortGroupsAndTrimsSeparatorsFromGroupLabels)
+{
+    const std::vector<ThreadTreeProcess> processes = {
+        {"p", 1, {{"ab1x", 1}, {"ab2y", 2}, {"net_io", 3}, {"net_rx", 4}, {"net_rx", 5}}}};
+    ThreadTree tree(processes, true);
+    EXPECT_EQ(Dump(tree), "All Threads\n"
+                          "  ab1x (1)\n"
+                          "  ab2y (2)\n"
+                          "  net\n"
+                          "    net_io (3)\n"
+                          "    net_rx\n"
+                          "      net_rx (4)\n"
+                          "      net_rx (5)\n");
+}
+
+TEST(ThreadSelector, CancelKeepsTheSelectionAndRegroupingRebuildsTheTree)
+{
+    ThreadSelectorWidget selector(kTwoProcesses, false, false);
+    std::vector<bool> merges;
+    selector.SetMergeChangedCallback([&](bool merge) { merges.push_back(merge); });
+    int applied = 0;
+    selector.SetSelectionChangedCallback([&] { ++applied; });
+    selector.show();
+    selector.showPopup();
+    ThreadSelectorPopupWidget* popup = selector.GetPopup();
+    QTreeView* view = popup->GetTreeView();
+    EXPECT_EQ(view->model()->index(0, 0).data().toString(), "All processes");
+
+    // Unchecking "Group by process" shows one tree of all threads.
+    popup->GetGroupByProcessCheckBox()->setChecked(false);
+    EXPECT_EQ(view->model()->index(0, 0).data().toString(), "All Threads");
+    EXPECT_TRUE(popup->GetMergeProcesses());
+    view->selectionModel()->select(view->model()->index(0, 0, view->model()->index(0, 0)),
+                                   QItemSelectionModel::ClearAndSelect);
+    popup->findChild<QPushButton*>("mCancelButton")->click();
+    EXPECT_EQ(applied, 0);
+    EXPECT_FALSE(popup->isVisible());
+    EXPECT_EQ(selector.currentText(), "All processes");
+    EXPECT_FALSE(selector.GetMergeProcesses());
+
+    // Applying the regrouped selection stores the new mode.
+    selector.showPopup();
+    popup->GetGroupByProcessCheckBox()->setChecked(false);
+    view->selectionModel()->select(view->model()->index(0, 0), QItemSelectionModel::ClearAndSelect);
+    popup->Apply();
+    EXPECT_EQ(applied, 1);
+    EXPECT_EQ(merges, std::vector<bool>{true});
+    EXPECT_EQ(selector.currentText(), "All Threads");
+    EXPECT_EQ(selector.selectedThreadIds().size(), 5u);
+}
+
+TEST(ThreadSelector, ClearingTheFindTextRestoresTheExpandedRows)
+{
+    ThreadSelectorWidget selector(kTwoProcesses, false, false);
+    selector.show();
+    selector.showPopup();
+    ThreadSelectorPopupWidget* popup = selector.GetPopup();
+    QTreeView* view = popup->GetTreeView();
+    const QModelIndex server = view->model()->index(0, 0, view->model()->index(0, 0));
+    EXPECT_FALSE(view->isExpanded(server));
+    QTest::keyClicks(popup->GetFindLineEdit(), "render");
+    popup->GetFindLineEdit()->clear();
+    const QModelIndex root = view->model()->index(0, 0);
+    EXPECT_TRUE(view->isExpanded(root));
+    EXPECT_FALSE(view->isExpanded(view->model()->index(0, 0, root)));
+    EXPECT_EQ(view->model()->rowCount(root), 2);
+}
