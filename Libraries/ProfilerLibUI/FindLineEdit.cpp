@@ -1,5 +1,7 @@
 #include "ProfilerLibUI/FindLineEdit.h"
 
+#include "Theming/Icons.h"
+
 #include <QEvent>
 #include <QIcon>
 #include <QKeyEvent>
@@ -20,13 +22,17 @@ public:
         setCursor(Qt::ArrowCursor);
         setFocusPolicy(Qt::NoFocus);
         setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 0px; }"));
-        setIcon(mNormal);
+        LoadIcons();
     }
 
 protected:
     bool event(QEvent* event) override
     {
         switch (event->type()) {
+        case QEvent::ApplicationPaletteChange:
+        case QEvent::PaletteChange:
+            LoadIcons();
+            break;
         case QEvent::Enter:
             setIcon(mHover);
             break;
@@ -46,9 +52,17 @@ protected:
     }
 
 private:
-    QIcon mNormal{QStringLiteral(":/ProfilerLibUI/clear.png")};
-    QIcon mHover{QStringLiteral(":/ProfilerLibUI/clear_hover.png")};
-    QIcon mDown{QStringLiteral(":/ProfilerLibUI/clear_down.png")};
+    void LoadIcons()
+    {
+        mNormal = GetThemedIcon(QStringLiteral(":/ProfilerLibUI/clear.png"));
+        mHover = GetThemedIcon(QStringLiteral(":/ProfilerLibUI/clear_hover.png"));
+        mDown = GetThemedIcon(QStringLiteral(":/ProfilerLibUI/clear_down.png"));
+        setIcon(underMouse() ? mHover : mNormal);
+    }
+
+    QIcon mNormal;
+    QIcon mHover;
+    QIcon mDown;
 };
 
 } // namespace

@@ -1,7 +1,9 @@
 #include "ProfilerLibUI/FindWidget.h"
 
 #include "ProfilerLibUI/FindLineEdit.h"
+#include "Theming/Icons.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QSignalBlocker>
 #include <QToolButton>
@@ -15,7 +17,8 @@ QToolButton* MakeButton(QWidget* parent, const char* name, const char* icon, con
 {
     auto* button = new QToolButton(parent);
     button->setObjectName(QLatin1String(name));
-    button->setIcon(QIcon(QLatin1String(icon)));
+    button->setIcon(GetThemedIcon(QLatin1String(icon)));
+    button->setProperty("iconResource", QLatin1String(icon));
     button->setToolTip(QLatin1String(tooltip));
     button->setAutoRaise(true);
     return button;
@@ -64,6 +67,14 @@ FindWidget::FindWidget(QWidget* parent) : QFrame(parent)
         return true;
     });
     mFindLineEdit->SetClearCallback([this] { clear(); });
+}
+
+bool FindWidget::event(QEvent* event)
+{
+    if (event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::PaletteChange)
+        for (QToolButton* button : {mPrevButton, mNextButton, mCancelButton})
+            button->setIcon(GetThemedIcon(button->property("iconResource").toString()));
+    return QFrame::event(event);
 }
 
 void FindWidget::OnTextChanged(const QString& text)

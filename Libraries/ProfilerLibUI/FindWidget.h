@@ -37,6 +37,9 @@ public:
 
     FindLineEdit* GetLineEdit() const { return mFindLineEdit; }
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
     void OnTextChanged(const QString& text);
     static void Call(const Callback& callback)
