@@ -10,12 +10,14 @@
 // QX_RUNTIME_BENCH_KEEP=1 leaves the capture in /tmp; QX_RUNTIME_BENCH_CAPTURE=DIR reuses one.
 
 #include "CallGraphModel/CallGraphReplay.h"
+#include "CallGraphModel/Document/CaptureDocument.h"
+#include "CallGraphModel/Document/CaptureQueries.h"
 #include "CaptureModel/CaptureWriter.h"
 #include "CaptureModel/Session.h"
 #include "CaptureModel/TraceEventStream.h"
-#include "Runtime/CaptureDocument.h"
 
 #include <benchmark/benchmark.h>
+#include <latch>
 
 #include <algorithm>
 #include <chrono>
@@ -28,6 +30,25 @@
 using namespace Profiler;
 
 namespace {
+
+/// One query through the shared query API, waited for as qx does.
+std::shared_ptr<const CallGraph> RunQuery(CaptureDocument& document, double from, double to,
+                                          Serialization::ErrorList& errors)
+{
+    CaptureQueries queries(document, MakeInlineExecutor());
+    CallGraphRequest request;
+    request.From = from;
+    request.To = to;
+    std::latch done(1);
+    CallGraphResult outcome;
+    queries.SubmitCallGraph(std::move(request), [&](CallGraphResult result) {
+        outcome = std::move(result);
+        done.count_down();
+    });
+    done.wait();
+    errors = outcome.Errors;
+    return outcome.Graph;
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -296,7 +317,8 @@ void BM_WholeCaptureQuery(benchmark::State& state)
     std::size_t nodes = 0;
     for (auto _ : state) {
         Serialization::ErrorList errors;
-        std::unique_ptr<CallGraph> graph = document.QueryCallGraph({}, errors);
+        std::shared_ptr<const CallGraph> graph =
+            RunQuery(document, 0.0, CallGraphModel::kEndOfCapture, errors);
         if (!graph) {
             state.SkipWithError(errors.ToString().c_str());
             return;
@@ -332,7 +354,7 @@ void BM_RangeQueries(benchmark::State& state)
                 std::uniform_real_distribution<double>(0.0, fixture.durationMs - span)(random);
             Serialization::ErrorList errors;
             const Clock::time_point start = Clock::now();
-            std::unique_ptr<CallGraph> graph = document.QueryCallGraph({{}, from, from + span}, errors);
+            std::shared_ptr<const CallGraph> graph = RunQuery(document, from, from + span, errors);
             const double ms = Seconds(start) * 1000.0;
             if (!graph) {
                 state.SkipWithError(errors.ToString().c_str());
@@ -354,8 +376,8 @@ BENCHMARK(BM_RangeQueries)->UseManualTime()->Iterations(1)->Unit(benchmark::kSec
 std::unique_ptr<CallGraph> ReplayRange(const CaptureDocument& document, double start, double end)
 {
     const std::atomic<bool> canceled{false};
-    return CallGraphReplay::Range(*document.GetModel()->GetContext().Input, document.GetModelThreads(), start, end,
-                                  canceled);
+    return CallGraphReplay::Range(*document.GetModel()->GetContext().Input, document.GetModelThreads(), start,
+                                  end, canceled);
 }
 
 /// Three ranges of 2 s to 60 s in the last quarter, each answered from the snapshots and by a
@@ -377,7 +399,7 @@ void BM_LastQuarterAgainstReplay(benchmark::State& state)
                                                                        fixture.durationMs - span)(random);
             Serialization::ErrorList errors;
             Clock::time_point start = Clock::now();
-            std::unique_ptr<CallGraph> query = document.QueryCallGraph({{}, from, from + span}, errors);
+            std::shared_ptr<const CallGraph> query = RunQuery(document, from, from + span, errors);
             const double queryMs = Seconds(start) * 1000.0;
             start = Clock::now();
             std::unique_ptr<CallGraph> replay = ReplayRange(document, from, from + span);

@@ -104,7 +104,7 @@ public:
                         mTotal > 0.0 ? 100.0 * inclusive / mTotal : 0.0, SelfTime(*child),
                         static_cast<unsigned long long>(child->GetSampleCount()),
                         std::string(2 * (depth - 1), ' ').c_str(),
-                        mNames.GetFunctionName(child->GetFunction()).c_str(),
+                        Qx::TerminalText(mNames.GetFunctionName(child->GetFunction())).c_str(),
                         StateSplit(child->StateTimes).c_str());
             Text(*child, depth + 1);
         }
@@ -149,7 +149,8 @@ public:
                 path += ';';
             path += mNames.GetFunctionName(child->GetFunction());
             if (const uint64_t samples = child->GetSampleCount())
-                std::printf("%s %llu\n", path.c_str(), static_cast<unsigned long long>(samples));
+                std::printf("%s %llu\n", Qx::TerminalText(path).c_str(),
+                            static_cast<unsigned long long>(samples));
             Folded(*child, path);
             path.resize(length);
         }

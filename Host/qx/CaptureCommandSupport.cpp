@@ -1,5 +1,7 @@
 #include "CaptureCommandSupport.h"
 
+#include "CallGraphModel/CallGraphNode.h"
+#include "CaptureModel/CallstackNodeStore.h"
 #include "CaptureModel/Session.h"
 
 #include <algorithm>
@@ -121,7 +123,12 @@ bool ReadSelection(const ParsedArguments& parsed, const CaptureDocument& documen
             error = "--threads wants thread IDs separated by commas, not '" + found->second + "'";
             return false;
         }
-        selection.Threads = std::move(*threads);
+        // A thread named twice is still one thread; the query counts it once and the output
+        // lists it once.
+        for (ThreadID thread : *threads)
+            if (std::find(selection.Threads.begin(), selection.Threads.end(), thread) ==
+                selection.Threads.end())
+                selection.Threads.push_back(thread);
     }
     std::optional<double> from;
     std::optional<double> to;
@@ -144,7 +151,12 @@ bool ReadSelection(const ParsedArguments& parsed, const CaptureDocument& documen
         selection.To =
             to ? start + *to : document.GetCaptureEndTime() + document.GetSession().GetSampleIntervalMs();
         if (selection.From > selection.To) {
-            error = "--from must not be later than --to";
+            // Without --to the range ends with the capture, so that is what --from overshot.
+            char end[64];
+            std::snprintf(end, sizeof(end), "%.3f", selection.To - start);
+            error = to ? "--from must not be later than --to"
+                       : "--from must not be later than the capture's end (" + std::string(end) +
+                             " ms from the start); give --to as well or a smaller --from";
             return false;
         }
     }
@@ -172,6 +184,9 @@ int OpenSelection(const char* command, const char* usage, const ParsedArguments&
     std::string error;
     if (!ReadSelection(parsed, document, selection, error))
         return UsageError(command, usage, error);
+    // A query of an unprocessed capture processes it first, as the views do, but like any writer
+    // under the capture's lock: a concurrent `qx process` is waited for and its model used, so
+    // the two never write the model at the same time.
     if (!EnsureProcessed(command, document, false, true))
         return kExitBadCapture;
     if (!CheckSelectionThreads(document, selection, error))
@@ -182,10 +197,16 @@ int OpenSelection(const char* command, const char* usage, const ParsedArguments&
 bool OpenCapture(const char* command, const std::string& path, CaptureDocument& document)
 {
     Serialization::ErrorList errors;
-    if (document.Open(path, errors))
-        return true;
-    PrintError(command, errors);
-    return false;
+    if (!document.Open(path, errors)) {
+        PrintError(command, errors);
+        return false;
+    }
+    // Every command shows what is wrong with the capture, also when its own answer does not
+    // depend on it.
+    for (const auto& warning : document.GetWarnings().GetErrors())
+        std::fprintf(stderr, "qx %s: warning: %s%s%s\n", command, TerminalText(warning.context).c_str(),
+                     warning.context.empty() ? "" : ": ", TerminalText(warning.message).c_str());
+    return true;
 }
 
 namespace {
@@ -228,6 +249,66 @@ private:
 
 } // namespace
 
+namespace {
+
+uint64_t CountSamples(const CallGraphNode& root)
+{
+    uint64_t samples = 0;
+    std::vector<const CallGraphNode*> pending{&root};
+    while (!pending.empty()) {
+        const CallGraphNode* node = pending.back();
+        pending.pop_back();
+        samples += node->GetSampleCount();
+        pending.insert(pending.end(), node->Children.begin(), node->Children.end());
+    }
+    return samples;
+}
+
+/// Every sample of the capture must be in the model it was processed into; a model that lost some
+/// would answer every query short without any sign of it.
+bool CheckSampleInvariant(const char* command, CaptureDocument& document, const char* prefix)
+{
+    Serialization::ErrorList errors;
+    const std::shared_ptr<const CallGraph> graph = RunCallGraphQuery(document, CallGraphRequest{}, errors);
+    if (!graph) {
+        PrintError(command, errors);
+        return false;
+    }
+    const uint64_t held = CountSamples(graph->GetRoot());
+    const uint64_t imported = document.GetImportedSampleCount();
+    if (held == imported)
+        return true;
+    std::fprintf(
+        stderr,
+        "qx %s: %s%s: the call graph model holds %llu of the capture's %llu samples; answers from it "
+        "leave the rest out (a fault of the processing; please report it)\n",
+        command, prefix, document.GetPath().c_str(), static_cast<unsigned long long>(held),
+        static_cast<unsigned long long>(imported));
+    return false;
+}
+
+/// Processing again cannot mend the capture's own files, so advising --force would only fail the
+/// same way: say what can help instead, and that a model that answered before is still there.
+Serialization::ErrorList WithProcessingAdvice(const Serialization::ErrorList& errors, bool modelKept)
+{
+    Serialization::ErrorList advised;
+    for (const auto& record : errors.GetErrors()) {
+        const std::string text = record.context + " " + record.message;
+        const bool captureFile = text.find("events.") != std::string::npos ||
+                                 text.find("stacks.") != std::string::npos ||
+                                 text.find(CallstackNodeStore::kFileName) != std::string::npos;
+        Serialization::ErrorList::ContextScope context(advised, record.context);
+        advised.Add(record.code, !captureFile ? record.message
+                                              : record.message +
+                                                    " (the capture is damaged: import the recording "
+                                                    "again" +
+                                                    (modelKept ? "; its stored model still answers)" : ")"));
+    }
+    return advised;
+}
+
+} // namespace
+
 bool EnsureProcessed(const char* command, CaptureDocument& document, bool force, bool quiet)
 {
     if (document.IsProcessed() && !force) {
@@ -239,14 +320,26 @@ bool EnsureProcessed(const char* command, CaptureDocument& document, bool force,
     ProgressPrinter printer;
     Serialization::ErrorList errors;
     const auto start = std::chrono::steady_clock::now();
-    const CaptureDocument::EProcessResult result =
-        document.Process([&printer](double fraction) { return printer.Update(fraction); }, errors, force);
+    // A second writer waits for the first instead of interleaving with it; the user is told
+    // whom it waits for, since that may take a while.
+    auto onWait = [command](const std::string& holder) {
+        std::fprintf(stderr, "qx %s: waiting for %s, which is writing the capture\n", command,
+                     TerminalText(holder, stderr).c_str());
+    };
+    const CaptureDocument::EProcessResult result = document.Process(
+        [&printer](double fraction) { return printer.Update(fraction); }, errors, force, onWait);
     printer.End();
+    if (result == CaptureDocument::EProcessResult::AlreadyProcessed)
+        return true; // another writer processed it while we waited
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (result != CaptureDocument::EProcessResult::Processed) {
-        PrintError(command, errors);
+        PrintError(command, WithProcessingAdvice(errors, document.IsProcessed()));
         return false;
     }
+    // `qx process` refuses a model that lost samples; a query that processed on the way still
+    // answers, but says loudly that the answer is short.
+    if (!CheckSampleInvariant(command, document, quiet ? "warning: " : "") && !quiet)
+        return false;
     const uint64_t events = document.GetProcessedEventCount();
     std::fprintf(quiet ? stderr : stdout,
                  "Processed %llu events (%llu samples) of %zu threads in %.2f s (%.0f events/s)\n",
@@ -319,10 +412,80 @@ std::shared_ptr<const BuildListData> RunFunctionListQuery(CaptureDocument& docum
     return result.Data;
 }
 
+namespace {
+
+/// The length of the valid UTF-8 sequence at the start of `text`, or 0 when it is not one
+/// (overlong forms, surrogates and code points past U+10FFFF included).
+std::size_t Utf8SequenceLength(std::string_view text)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80)
+        return 1;
+    std::size_t length = 0;
+    uint32_t code = 0;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+        code = lead & 0x1f;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        code = lead & 0x0f;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        code = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (text.size() < length)
+        return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xc0) != 0x80)
+            return 0;
+        code = (code << 6) | (byte(i) & 0x3f);
+    }
+    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+    const bool surrogate = code >= 0xd800 && code <= 0xdfff;
+    return overlong || surrogate || code > 0x10ffff ? 0 : length;
+}
+
+} // namespace
+
+std::string TerminalText(std::string_view text, std::FILE* stream)
+{
+    if (isatty(fileno(stream)) == 0)
+        return std::string(text);
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof(escaped), "\\x%02x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string JsonString(std::string_view text)
 {
     std::string out = "\"";
-    for (const char c : text) {
+    while (!text.empty()) {
+        const char c = text.front();
+        const std::size_t length = Utf8SequenceLength(text);
+        if (length == 0) {
+            out += "\\ufffd"; // names come from binaries and perf text, in no promised encoding
+            text.remove_prefix(1);
+            continue;
+        }
+        if (length > 1) {
+            out.append(text.substr(0, length));
+            text.remove_prefix(length);
+            continue;
+        }
+        text.remove_prefix(1);
         switch (c) {
         case '"':
             out += "\\\"";
@@ -340,9 +503,9 @@ std::string JsonString(std::string_view text)
             out += "\\t";
             break;
         default:
-            if (static_cast<unsigned char>(c) < 0x20) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
                 char escaped[8];
-                std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+                std::snprintf(escaped, sizeof(escaped), "\\u%04x", static_cast<unsigned char>(c));
                 out += escaped;
             } else {
                 out += c;

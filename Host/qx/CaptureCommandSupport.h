@@ -5,6 +5,7 @@
 #include "CaptureModel/Identifiers.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
@@ -75,7 +76,12 @@ std::shared_ptr<const BuildListData> RunFunctionListQuery(CaptureDocument& docum
                                                           std::shared_ptr<const CallGraph> graph,
                                                           Serialization::ErrorList& errors);
 
-/// The text as a JSON string literal.
+/// Names from a capture as printed to `stream`: on a terminal, control characters (which could
+/// move the cursor or recolour the terminal) are shown as \xNN; files and pipes get the text as is.
+std::string TerminalText(std::string_view text, std::FILE* stream = stdout);
+
+/// The text as a JSON string literal: valid UTF-8 whatever the bytes (invalid ones become
+/// U+FFFD), control characters escaped.
 std::string JsonString(std::string_view text);
 /// The shortest text that reads back as `value` ("0" for zero, never exponent-free garbage).
 std::string JsonNumber(double value);

@@ -1,3 +1,4 @@
+#include "CaptureCommandSupport.h"
 #include "Command.h"
 
 #include "Importers/CaptureStackFolder.h"
@@ -48,10 +49,10 @@ int RunFoldedCommand(const std::vector<std::string>& arguments)
         return FoldedUsageError("no capture directory");
     if (options.includePid && options.includeTid)
         return FoldedUsageError("--pid and --tid exclude each other");
-    if (!std::filesystem::exists(capture)) {
-        std::fprintf(stderr, "qx folded: %s: no such capture directory\n", capture.c_str());
+    // The folder reads the files on its own; opening the capture first refuses a damaged one
+    // with the file named (and shows its warnings) instead of folding what is left of it.
+    if (CaptureDocument document(1); !Qx::OpenCapture("folded", capture, document))
         return 2;
-    }
 
     std::string text;
     Serialization::ErrorList errors;

@@ -113,9 +113,9 @@ int RunFunctionsCommand(const std::vector<std::string>& arguments)
             const FunctionDisplayRecord& names = list->DisplayRecords[i];
             std::printf("%13.3f %13.3f %13.3f %13.3f %9llu  %s%s%s%s\n", item.GetTotalInclusive(),
                         item.Exclusive, item.UnknownExecuting, item.UnknownWait,
-                        static_cast<unsigned long long>(item.SampleCount), names.FunctionName.c_str(),
-                        names.ModuleName.empty() ? "" : " [", names.ModuleName.c_str(),
-                        names.ModuleName.empty() ? "" : "]");
+                        static_cast<unsigned long long>(item.SampleCount),
+                        Qx::TerminalText(names.FunctionName).c_str(), names.ModuleName.empty() ? "" : " [",
+                        Qx::TerminalText(names.ModuleName).c_str(), names.ModuleName.empty() ? "" : "]");
         }
     }
     return Qx::kExitOk;

@@ -50,7 +50,8 @@ int RunGenerateCommand(const std::vector<std::string>& arguments)
     if (parsed.Has("seconds")) {
         const std::optional<double> seconds = Qx::ParseNumber(parsed.options["seconds"]);
         if (!seconds || *seconds <= 0.0 || *seconds > 86400.0)
-            return Qx::UsageError("generate", kUsage, "--seconds wants a length from 0 to 86400 seconds");
+            return Qx::UsageError("generate", kUsage,
+                                  "--seconds wants a length of more than 0 and at most 86400 seconds");
         parameters.durationMs = *seconds * 1000.0;
     }
     if (parsed.Has("threads")) {

@@ -1,6 +1,7 @@
 #include "Command.h"
 
 #include "Importers/PerfCaptureImporter.h"
+#include "System/Platform/FileLock.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +66,21 @@ int RunImportCommand(const std::vector<std::string>& arguments)
     if (output.empty())
         return ImportUsageError("-o CAPTURE_DIR is required");
 
+    // Two imports into one directory would mix their files. The directory is created here, so
+    // that one of two racing imports finds it made by the other, and its write lock is held until
+    // the capture is complete; a second writer is told who has it instead of waiting to fail.
+    std::error_code error;
+    const std::filesystem::path directory(output);
+    if (!directory.parent_path().empty())
+        std::filesystem::create_directories(directory.parent_path(), error);
+    const bool created = std::filesystem::create_directory(directory, error);
+    System::Platform::FileLock lock;
+    if (lock.TryLock(directory) == System::Platform::FileLock::EResult::Busy) {
+        std::fprintf(stderr, "qx import: %s: %s is writing a capture there; wait for it to finish\n",
+                     output.c_str(), lock.GetMessage().c_str());
+        return 2;
+    }
+
     PerfImportStats stats;
     std::string problems;
     Serialization::ErrorList errors;
@@ -75,8 +91,14 @@ int RunImportCommand(const std::vector<std::string>& arguments)
     for (const Serialization::ErrorRecord& error : errors.GetErrors())
         std::fprintf(stderr, "qx import: %s%s%s\n", error.context.c_str(), error.context.empty() ? "" : ": ",
                      error.message.c_str());
-    if (!imported)
+    if (!imported) {
+        // The directory was made for this import only; a failed import leaves nothing behind.
+        if (created) {
+            lock.Unlock();
+            std::filesystem::remove_all(directory, error);
+        }
         return 2;
+    }
     std::printf("Imported %s into %s: %s\n", inputName.c_str(), output.c_str(),
                 PerfCaptureImporter::DescribeStats(stats).c_str());
     return 0;

@@ -27,14 +27,15 @@ void PrintProcesses(const Session& session)
 {
     std::printf("Processes:        %zu\n", session.GetProcessList().size());
     for (const Process& process : session.GetProcessList()) {
-        std::printf("  %d %s%s%s%s\n", process.mID, process.mName.c_str(), process.mPath.empty() ? "" : " (",
-                    process.mPath.c_str(), process.mPath.empty() ? "" : ")");
+        std::printf("  %d %s%s%s%s\n", process.mID, Qx::TerminalText(process.mName).c_str(),
+                    process.mPath.empty() ? "" : " (", Qx::TerminalText(process.mPath).c_str(),
+                    process.mPath.empty() ? "" : ")");
         for (const Thread& thread : session.GetThreadList()) {
             if (thread.mProcessID != process.mID)
                 continue;
             std::printf("    thread %-8d %-24s %.3f to %.3f ms\n", thread.mThreadID,
-                        thread.mThreadName.empty() ? "-" : thread.mThreadName.c_str(), thread.mStartTimeMs,
-                        thread.mEndTimeMs);
+                        thread.mThreadName.empty() ? "-" : Qx::TerminalText(thread.mThreadName).c_str(),
+                        thread.mStartTimeMs, thread.mEndTimeMs);
         }
     }
 }
@@ -82,8 +83,8 @@ int RunInfoCommand(const std::vector<std::string>& arguments)
                     functionCount);
         for (const auto& module : database.GetNativeModules())
             if (module)
-                std::printf("  %-28s %6zu functions  %s\n", module->mName.c_str(), module->mFunctions.size(),
-                            module->mPath.c_str());
+                std::printf("  %-28s %6zu functions  %s\n", Qx::TerminalText(module->mName).c_str(),
+                            module->mFunctions.size(), Qx::TerminalText(module->mPath).c_str());
         return 0;
     });
 

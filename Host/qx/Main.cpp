@@ -2,7 +2,9 @@
 
 #include "Command.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,19 @@ void PrintUsage(std::FILE* stream)
                stream);
 }
 
+/// A command's answer that did not reach its reader (a full disk, a closed pipe) is no answer:
+/// the exit status must say so, whatever the command returned.
+int CheckOutput(const char* command, int status)
+{
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    const int error = errno;
+    std::fprintf(stderr, "qx %s: cannot write the output: %s\n", command,
+                 error != 0 ? std::strerror(error) : "write error");
+    return status != 0 ? status : 2;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -41,15 +56,15 @@ int main(int argc, char** argv)
     const std::string first = argv[1];
     if (first == "--version" || first == "version") {
         std::printf("qx %s\n", QX_VERSION);
-        return 0;
+        return CheckOutput("--version", 0);
     }
     if (first == "--help" || first == "-h" || first == "help") {
         PrintUsage(stdout);
-        return 0;
+        return CheckOutput("--help", 0);
     }
     for (const Profiler::QxCommand& command : Profiler::GetQxCommands())
         if (first == command.name)
-            return command.run(std::vector<std::string>(argv + 2, argv + argc));
+            return CheckOutput(command.name, command.run(std::vector<std::string>(argv + 2, argv + argc)));
     std::fprintf(stderr, "qx: unknown command '%s'\n\n", first.c_str());
     PrintUsage(stderr);
     return 1;

@@ -25,7 +25,7 @@ int DescribePlugin(const std::filesystem::path& path, const std::vector<System::
     PluginLoader loader;
     if (!loader.Load(path, errors)) {
         PrintErrors(errors);
-        return 1;
+        return 2; // a module that cannot be used is a bad input, not a usage error
     }
     loader.InitializeTracing(sinks);
 
@@ -47,7 +47,7 @@ int DescribePlugin(const std::filesystem::path& path, const std::vector<System::
         loader.DestroyPlugin(); // before the registry it registered into
     } else {
         PrintErrors(errors);
-        status = 1;
+        status = 2;
     }
     // The module stays mapped; it must not keep sinks that die with this command.
     loader.InitializeTracing({});

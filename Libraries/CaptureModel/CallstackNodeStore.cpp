@@ -1,6 +1,7 @@
 #include "CaptureModel/CallstackNodeStore.h"
 
 #include "CaptureModel/EventChunkFile.h"
+#include "System/Platform/MappedFile.h"
 #include "Utility/Assert.h"
 #include "Utility/ErrorList.h"
 
@@ -68,9 +69,35 @@ CallstackNodeStore::Block CallstackNodeStore::MakeBlock(uint32_t width)
     return block;
 }
 
+const uint8_t* CallstackNodeStore::AddressBytes(const Block& block)
+{
+    return block.mapped ? block.mapped : reinterpret_cast<const uint8_t*>(block.addresses.get());
+}
+
+const uint8_t* CallstackNodeStore::ParentBytes(const Block& block)
+{
+    return block.mapped ? block.mapped + std::size_t(block.used) * 8 : block.parents.get();
+}
+
+uint64_t CallstackNodeStore::ReadAddress(const Block& block, uint32_t slot)
+{
+    return block.mapped ? LoadValue<uint64_t>(block.mapped + std::size_t(slot) * 8) : block.addresses[slot];
+}
+
+void CallstackNodeStore::MakeWritable(Block& block)
+{
+    if (!block.mapped)
+        return;
+    Block owned = MakeBlock(block.width);
+    std::memcpy(owned.addresses.get(), AddressBytes(block), std::size_t(block.used) * 8);
+    std::memcpy(owned.parents.get(), ParentBytes(block), std::size_t(block.used) * block.width);
+    owned.used = block.used;
+    block = std::move(owned);
+}
+
 uint64_t CallstackNodeStore::ReadParent(const Block& block, uint32_t slot)
 {
-    const uint8_t* at = block.parents.get() + std::size_t(slot) * block.width;
+    const uint8_t* at = ParentBytes(block) + std::size_t(slot) * block.width;
     switch (block.width) {
     case 2:
         return LoadValue<uint16_t>(at);
@@ -104,6 +131,7 @@ void CallstackNodeStore::Clear()
 {
     ScopedLock lock(mMutex, mShared);
     mBlocks.clear();
+    mMapping.reset();
     mNodeCount.store(0, std::memory_order_release);
     mValid = false;
     mIndex.clear();
@@ -133,6 +161,10 @@ uint64_t CallstackNodeStore::AppendNode(uint64_t address, uint64_t parent)
     if (mBlocks.empty() || mBlocks.back().used == kBlockSize)
         AppendBlock();
     Block& block = mBlocks.back();
+    if (block.mapped) {
+        ScopedLock lock(mMutex, mShared);
+        MakeWritable(block);
+    }
     block.addresses[block.used] = address;
     WriteParent(block, block.used, parent);
     ++block.used;
@@ -225,14 +257,18 @@ bool CallstackNodeStore::GetStack(uint64_t stackId, std::vector<uint64_t>& frame
     if (stackId >= GetNodeCount())
         return false;
     ScopedLock lock(mMutex, mShared);
-    // Parent links always point to a smaller index (inserts need existing parents, loads
-    // check it), so the walk ends.
+    // Inserts need existing parents, so links point to a smaller index; a loaded file's links
+    // are checked here, on the path walked, so that a damaged one ends the walk as a failure.
     uint64_t id = stackId;
     for (;;) {
         frames.push_back(GetAddress(id));
         const uint64_t parent = GetParent(id);
         if (parent == 0)
             break;
+        if (parent >= id) {
+            frames.clear();
+            return false;
+        }
         id = parent;
     }
     std::reverse(frames.begin(), frames.end());
@@ -254,6 +290,11 @@ bool CallstackNodeStore::GetStackNodes(uint64_t stackId, std::vector<uint64_t>& 
         const uint64_t parent = GetParent(id);
         if (parent == 0)
             break;
+        if (parent >= id) {
+            frames.clear();
+            nodeIds.clear();
+            return false;
+        }
         id = parent;
     }
     std::reverse(frames.begin(), frames.end());
@@ -267,8 +308,11 @@ bool CallstackNodeStore::GetOutermostFrame(uint64_t stackId, uint64_t& nodeId, u
         return false;
     ScopedLock lock(mMutex, mShared);
     uint64_t id = stackId;
-    for (uint64_t parent = GetParent(id); parent != 0; parent = GetParent(id))
+    for (uint64_t parent = GetParent(id); parent != 0; parent = GetParent(id)) {
+        if (parent >= id)
+            return false; // a damaged link of a loaded file
         id = parent;
+    }
     nodeId = id;
     address = GetAddress(id);
     return true;
@@ -287,42 +331,43 @@ bool CallstackNodeStore::CheckLinks(const std::vector<Block>& blocks, uint64_t n
 bool CallstackNodeStore::Load(const std::filesystem::path& path, Serialization::ErrorList& errors)
 {
     Serialization::ErrorList::ContextScope context(errors, path.string());
-    EventChunkFile file;
+    auto mapping = std::make_shared<System::Platform::MappedFile>();
     std::string errorText;
-    std::vector<uint8_t> bytes;
-    bool read = file.OpenForReading(path, errorText);
-    if (read) {
-        bytes.resize(static_cast<std::size_t>(file.GetSize()));
-        read = file.ReadAt(0, bytes.data(), bytes.size(), errorText);
-    }
-    if (!read) {
+    if (!mapping->Open(path, errorText)) {
         errors.Add(EErrorCode::FileAccess, "Could not read file to memory");
         return false;
     }
-    return LoadFromMemory(bytes.data(), bytes.size(), errors);
-}
-
-bool CallstackNodeStore::LoadFromMemory(const uint8_t* data, std::size_t size,
-                                        Serialization::ErrorList& errors)
-{
+    const uint8_t* data = mapping->GetData();
+    const std::size_t size = mapping->GetSize();
     if (size < kFileHeaderSize) {
         errors.Add(EErrorCode::Corrupt, "Not enough data in file");
         return false;
     }
-    if (XXH64(data + kFileHeaderSize, size - kFileHeaderSize, 0) != LoadValue<uint64_t>(data + 4)) {
-        errors.Add(EErrorCode::Corrupt, "Checksum mismatch");
-        return false;
-    }
+    // Opening a capture for a small query must not read every stack of it: only the block
+    // headers are read here (one page per block), the nodes when a stack is looked up.
     const uint64_t nodeCount = LoadValue<uint64_t>(data + 12);
-    const uint32_t blockCount = LoadValue<uint32_t>(data + 20);
+    std::vector<Block> blocks;
+    if (!MapBlocks(data, size, nodeCount, LoadValue<uint32_t>(data + 20), blocks, errors))
+        return false;
+    Clear();
+    {
+        ScopedLock lock(mMutex, mShared);
+        mBlocks = std::move(blocks);
+        mMapping = std::move(mapping);
+    }
+    mNodeCount.store(nodeCount, std::memory_order_release);
+    mValid = true;
+    return true;
+}
 
+bool CallstackNodeStore::MapBlocks(const uint8_t* data, std::size_t size, uint64_t nodeCount,
+                                   uint32_t blockCount, std::vector<Block>& blocks,
+                                   Serialization::ErrorList& errors)
+{
     auto corrupt = [&](const char* what) {
         errors.AddFormatted(EErrorCode::Corrupt, "The call stack database is corrupt: %s", what);
         return false;
     };
-    // A block is allocated only once its data is known to be in the file, so damaged counts
-    // cannot make the load allocate more than about the file's size.
-    std::vector<Block> blocks;
     std::size_t position = kFileHeaderSize;
     uint64_t nodesRead = 0;
     for (uint32_t b = 0; b < blockCount; ++b) {
@@ -338,9 +383,9 @@ bool CallstackNodeStore::LoadFromMemory(const uint8_t* data, std::size_t size,
         const std::size_t blockBytes = std::size_t(used) * (8 + width);
         if (size - position < blockBytes)
             return corrupt("a block is cut short");
-        Block block = MakeBlock(width);
-        std::memcpy(block.addresses.get(), data + position, std::size_t(used) * 8);
-        std::memcpy(block.parents.get(), data + position + std::size_t(used) * 8, std::size_t(used) * width);
+        Block block;
+        block.mapped = data + position;
+        block.width = width;
         block.used = used;
         position += blockBytes;
         nodesRead += used;
@@ -350,10 +395,55 @@ bool CallstackNodeStore::LoadFromMemory(const uint8_t* data, std::size_t size,
         return corrupt("the blocks do not hold the stated number of nodes");
     if (position != size)
         return corrupt("unexpected data after the last block");
-
-    if (!CheckLinks(blocks, nodeCount))
+    // Node 0 is the root sentinel; a store without it has no stack to walk up to.
+    if (nodeCount > 0 && ReadParent(blocks.front(), 0) != 0)
         return corrupt("a node links to a parent that does not precede it");
+    return true;
+}
 
+bool CallstackNodeStore::Verify(Serialization::ErrorList& errors) const
+{
+    if (!mMapping)
+        return true;
+    const uint8_t* data = mMapping->GetData();
+    const std::size_t size = mMapping->GetSize();
+    if (XXH64(data + kFileHeaderSize, size - kFileHeaderSize, 0) != LoadValue<uint64_t>(data + 4)) {
+        errors.AddFormatted(EErrorCode::Corrupt, "The call stack database is corrupt: checksum mismatch");
+        return false;
+    }
+    if (!CheckLinks(mBlocks, GetNodeCount())) {
+        errors.AddFormatted(
+            EErrorCode::Corrupt,
+            "The call stack database is corrupt: a node links to a parent that does not precede it");
+        return false;
+    }
+    return true;
+}
+
+bool CallstackNodeStore::LoadFromMemory(const uint8_t* data, std::size_t size,
+                                        Serialization::ErrorList& errors)
+{
+    if (size < kFileHeaderSize) {
+        errors.Add(EErrorCode::Corrupt, "Not enough data in file");
+        return false;
+    }
+    if (XXH64(data + kFileHeaderSize, size - kFileHeaderSize, 0) != LoadValue<uint64_t>(data + 4)) {
+        errors.Add(EErrorCode::Corrupt, "Checksum mismatch");
+        return false;
+    }
+    const uint64_t nodeCount = LoadValue<uint64_t>(data + 12);
+    std::vector<Block> blocks;
+    if (!MapBlocks(data, size, nodeCount, LoadValue<uint32_t>(data + 20), blocks, errors))
+        return false;
+    if (!CheckLinks(blocks, nodeCount)) {
+        errors.AddFormatted(
+            EErrorCode::Corrupt,
+            "The call stack database is corrupt: a node links to a parent that does not precede it");
+        return false;
+    }
+    // The caller's bytes do not outlive the call, so the store takes copies of its own.
+    for (Block& block : blocks)
+        MakeWritable(block);
     Clear();
     {
         ScopedLock lock(mMutex, mShared);
@@ -371,8 +461,8 @@ bool CallstackNodeStore::Save(const std::filesystem::path& path, Serialization::
     for (const Block& block : mBlocks) {
         const uint32_t header[2] = {block.used, block.width};
         XXH64_update(state, header, sizeof(header));
-        XXH64_update(state, block.addresses.get(), std::size_t(block.used) * 8);
-        XXH64_update(state, block.parents.get(), std::size_t(block.used) * block.width);
+        XXH64_update(state, AddressBytes(block), std::size_t(block.used) * 8);
+        XXH64_update(state, ParentBytes(block), std::size_t(block.used) * block.width);
     }
     const uint64_t checksum = XXH64_digest(state);
     XXH64_freeState(state);
@@ -385,10 +475,15 @@ bool CallstackNodeStore::Save(const std::filesystem::path& path, Serialization::
     std::memcpy(header + 12, &nodeCount, 8);
     std::memcpy(header + 20, &blockCount, 4);
 
+    // A loaded store reads its nodes from the mapped file, which must not be cut while it is
+    // read: the new file is written beside it and renamed over it, which leaves the mapped one
+    // intact (and a reader never sees half a file).
+    const std::filesystem::path writing = path.string() + ".writing";
     EventChunkFile file;
     std::string errorText;
-    if (!file.Create(path, errorText)) {
-        errors.AddFormatted(EErrorCode::WriteFailed, "Could not open %s for writing", path.string().c_str());
+    if (!file.Create(writing, errorText)) {
+        errors.AddFormatted(EErrorCode::WriteFailed, "Could not open %s for writing",
+                            writing.string().c_str());
         return false;
     }
     bool written = file.Append(header, sizeof(header), errorText);
@@ -396,11 +491,19 @@ bool CallstackNodeStore::Save(const std::filesystem::path& path, Serialization::
         const Block& block = mBlocks[b];
         const uint32_t blockHeader[2] = {block.used, block.width};
         written = file.Append(blockHeader, sizeof(blockHeader), errorText) &&
-                  file.Append(block.addresses.get(), std::size_t(block.used) * 8, errorText) &&
-                  file.Append(block.parents.get(), std::size_t(block.used) * block.width, errorText);
+                  file.Append(AddressBytes(block), std::size_t(block.used) * 8, errorText) &&
+                  file.Append(ParentBytes(block), std::size_t(block.used) * block.width, errorText);
     }
-    if (!written) {
-        errors.AddFormatted(EErrorCode::WriteFailed, "Could not write to %s", path.string().c_str());
+    file.Close();
+    std::error_code error;
+    if (written)
+        std::filesystem::rename(writing, path, error);
+    if (!written || error) {
+        std::error_code ignored;
+        std::filesystem::remove(writing, ignored);
+        errors.AddFormatted(EErrorCode::WriteFailed,
+                            written ? "Could not open %s for writing" : "Could not write to %s",
+                            path.string().c_str());
         return false;
     }
     return true;

@@ -13,6 +13,10 @@ namespace Serialization {
 class ErrorList;
 }
 
+namespace System::Platform {
+class MappedFile;
+}
+
 namespace Profiler {
 
 /// Every call stack of a capture, stored once as a path in a prefix tree of frames. A stack's
@@ -60,8 +64,13 @@ public:
     bool IsValid() const { return mValid; }
     bool IsShared() const { return mShared; }
 
-    /// Replaces the contents by the file's ("CallstackDatabase.dat" format).
+    /// Replaces the contents by the file's ("CallstackDatabase.dat" format). The file is mapped,
+    /// not read: its block layout is checked, and a node's bytes are read when a stack needs them.
+    /// The checksum and the parent links of the whole file are checked by Verify.
     bool Load(const std::filesystem::path& path, Serialization::ErrorList& errors);
+    /// Checks what Load left to first use: the file's checksum and that every parent link points
+    /// to a smaller index. Costs a read of the whole file; true for a store that was not loaded.
+    bool Verify(Serialization::ErrorList& errors) const;
     /// Load from the file's bytes in memory.
     bool LoadFromMemory(const uint8_t* data, std::size_t size, Serialization::ErrorList& errors);
     bool Save(const std::filesystem::path& path, Serialization::ErrorList& errors) const;
@@ -70,6 +79,9 @@ private:
     struct Block {
         std::unique_ptr<uint64_t[]> addresses;
         std::unique_ptr<uint8_t[]> parents;
+        /// A loaded block's bytes in the mapped file (addresses, then parents), unaligned; the
+        /// owned arrays are then empty until the block is written to.
+        const uint8_t* mapped = nullptr;
         uint32_t width = 2;
         uint32_t used = 0;
     };
@@ -85,7 +97,15 @@ private:
     uint64_t AppendNode(uint64_t address, uint64_t parent);
     void GrowIndex();
     void RebuildIndex();
-    uint64_t GetAddress(uint64_t id) const { return mBlocks[id / kBlockSize].addresses[id % kBlockSize]; }
+    static uint64_t ReadAddress(const Block& block, uint32_t slot);
+    static const uint8_t* AddressBytes(const Block& block);
+    static const uint8_t* ParentBytes(const Block& block);
+    /// Gives a mapped block arrays of its own, before a node is appended to it.
+    static void MakeWritable(Block& block);
+    /// Parses the block layout of a file's bytes into mapped blocks.
+    static bool MapBlocks(const uint8_t* data, std::size_t size, uint64_t nodeCount, uint32_t blockCount,
+                          std::vector<Block>& blocks, Serialization::ErrorList& errors);
+    uint64_t GetAddress(uint64_t id) const { return ReadAddress(mBlocks[id / kBlockSize], id % kBlockSize); }
     uint64_t GetParent(uint64_t id) const { return ReadParent(mBlocks[id / kBlockSize], id % kBlockSize); }
     /// Checks what Load read: a tree whose parent links always point to a smaller index.
     static bool CheckLinks(const std::vector<Block>& blocks, uint64_t nodeCount);
@@ -93,6 +113,7 @@ private:
     const bool mShared;
     mutable std::mutex mMutex; ///< taken for block appends and lookups when shared
     std::vector<Block> mBlocks;
+    std::shared_ptr<const System::Platform::MappedFile> mMapping; ///< what mapped blocks point into
     std::atomic<uint64_t> mNodeCount{0};
     bool mValid = false;
 

@@ -10,6 +10,7 @@
 
 #include <barrier>
 #include <cstring>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <random>
 #include <thread>
@@ -156,6 +157,19 @@ TEST(CallstackNodeStore, DamagedFilesAreRejected)
     EXPECT_EQ(LoadError(cycle),
               "The call stack database is corrupt: a node links to a parent that does not precede it");
     TestSupport::WriteFuzzSeed("CallstackDatabaseFuzzer", "cycle", cycle);
+    {
+        // A mapped file is checked where it is walked: the loop ends the walk as a failure, and
+        // Verify finds it without a walk.
+        TestSupport::WriteBytes(directory / "cycle", cycle);
+        CallstackNodeStore mapped;
+        Serialization::ErrorList mappedErrors;
+        ASSERT_TRUE(mapped.Load(directory / "cycle", mappedErrors)) << mappedErrors.ToString();
+        std::vector<uint64_t> frames;
+        EXPECT_FALSE(mapped.GetStack(3, frames));
+        EXPECT_TRUE(frames.empty());
+        EXPECT_FALSE(mapped.Verify(mappedErrors));
+        EXPECT_THAT(mappedErrors.ToString(), testing::HasSubstr("does not precede it"));
+    }
 
     std::vector<uint8_t> width = good;
     width[28] = 3;

@@ -1,21 +1,25 @@
 #include "CaptureTestSupport.h"
 
 #include "CallGraphModel/CallGraphModel.h"
+#include "CallGraphModel/Document/CaptureDocument.h"
+#include "CallGraphModel/Document/CaptureQueries.h"
+#include "CallGraphModel/Document/FunctionDisplayNames.h"
 #include "CallGraphModel/FunctionList.h"
 #include "CallGraphModel/SessionEventSource.h"
 #include "CaptureModel/Session.h"
 #include "CaptureModel/TraceEventStream.h"
-#include "Runtime/CaptureDocument.h"
-#include "Runtime/FunctionDisplayNames.h"
 #include "Support/TempDirectory.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <thread>
 
 using namespace Profiler;
 using RuntimeTest::CompareGraphs;
+using RuntimeTest::Query;
+using RuntimeTest::Range;
 using testing::HasSubstr;
 
 namespace {
@@ -103,17 +107,16 @@ TEST(CaptureDocument, WholeCaptureQueriesEqualAReplayOfEveryEvent)
     const std::vector<ThreadID> threads = document.GetModelThreads();
     for (const std::vector<ThreadID>& set :
          {threads, std::vector<ThreadID>{threads[1]}, std::vector<ThreadID>{threads[2], threads[0]}}) {
-        CaptureDocument::Selection selection;
-        selection.threads = set;
-        selection.from = 4321.0; // not used for the whole capture
-        std::unique_ptr<CallGraph> actual = document.QueryCallGraph(selection, errors);
-        ASSERT_NE(actual, nullptr) << errors.ToString();
+        // The start is not used for the whole capture.
+        const CallGraphResult result = Query(document, Range(set, 4321.0, kWhole));
+        ASSERT_EQ(result.Outcome, EQueryOutcome::Graph) << result.Errors.ToString();
+        const std::shared_ptr<const CallGraph>& actual = result.Graph;
         std::unique_ptr<CallGraph> expected = RuntimeTest::ReplayRange(document, set, 0.0, kWhole);
         EXPECT_GT(expected->GetTotalTime(), 1000.0 * set.size());
         EXPECT_EQ(CompareGraphs(expected->GetRoot(), actual->GetRoot(), kTolerance), "");
     }
     // No threads given means every thread.
-    std::unique_ptr<CallGraph> all = document.QueryCallGraph({}, errors);
+    const std::shared_ptr<const CallGraph> all = Query(document, {}).Graph;
     ASSERT_NE(all, nullptr);
     EXPECT_NEAR(all->GetTotalTime(), RuntimeTest::ReplayRange(document, threads, 0.0, kWhole)->GetTotalTime(),
                 kTolerance);
@@ -125,18 +128,18 @@ TEST(CaptureDocument, RangeQueriesEqualAReplayFromTheStart)
     Serialization::ErrorList errors;
     ASSERT_TRUE(document.Open(Processed().Path(), errors)) << errors.ToString();
     const std::vector<ThreadID> threads = document.GetModelThreads();
-    struct Range {
+    struct Span {
         double from, to;
     };
     // Inside one snapshot interval, across snapshots, from a snapshot time on, past the end,
     // before the start, and empty.
-    const Range ranges[] = {{100.25, 900.5},   {1200.0, 4800.0}, {3000.0, 11000.0}, {5000.0, 5000.0 + 0.75},
-                            {9999.0, 13000.0}, {-50.0, 2500.0},  {7000.0, 7000.0}};
-    for (const Range& range : ranges) {
+    const Span ranges[] = {{100.25, 900.5},   {1200.0, 4800.0}, {3000.0, 11000.0}, {5000.0, 5000.0 + 0.75},
+                           {9999.0, 13000.0}, {-50.0, 2500.0},  {7000.0, 7000.0}};
+    for (const Span& range : ranges) {
         for (const std::vector<ThreadID>& set : {threads, std::vector<ThreadID>{threads[0], threads[2]}}) {
-            CaptureDocument::Selection selection{set, range.from, range.to};
-            std::unique_ptr<CallGraph> actual = document.QueryCallGraph(selection, errors);
-            ASSERT_NE(actual, nullptr) << errors.ToString();
+            const CallGraphResult result = Query(document, Range(set, range.from, range.to));
+            ASSERT_EQ(result.Outcome, EQueryOutcome::Graph) << result.Errors.ToString();
+            const std::shared_ptr<const CallGraph>& actual = result.Graph;
             std::unique_ptr<CallGraph> expected =
                 RuntimeTest::ReplayRange(document, set, range.from, range.to);
             EXPECT_EQ(CompareGraphs(expected->GetRoot(), actual->GetRoot(), kTolerance), "")
@@ -155,10 +158,17 @@ TEST(CaptureDocument, FunctionListsNameFunctionsForDisplayAndCountEverySample)
     CaptureDocument document;
     Serialization::ErrorList errors;
     ASSERT_TRUE(document.Open(Processed().Path(), errors)) << errors.ToString();
-    std::shared_ptr<const CallGraph> graph = document.QueryCallGraph({{}, 2000.0, 6000.0}, errors);
-    ASSERT_NE(graph, nullptr) << errors.ToString();
-    std::unique_ptr<BuildListData> list = document.QueryFunctionList(graph, errors);
-    ASSERT_NE(list, nullptr) << errors.ToString();
+    std::shared_ptr<const CallGraph> graph = Query(document, Range({}, 2000.0, 6000.0)).Graph;
+    ASSERT_NE(graph, nullptr);
+    CaptureQueries queries(document, MakeInlineExecutor());
+    std::latch done(1);
+    std::shared_ptr<const BuildListData> list;
+    queries.SubmitFunctionList({graph, 0, 0}, [&](FunctionListResult result) {
+        list = result.Data;
+        done.count_down();
+    });
+    done.wait();
+    ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->Items.size(), list->DisplayRecords.size());
     ASSERT_FALSE(list->Items.empty());
 
@@ -199,7 +209,7 @@ TEST(CaptureDocument, CancelingStoresNothingAndALaterRunProcesses)
     EXPECT_FALSE(std::filesystem::exists(directory / "capture" / "CallGraph" / "Model.dat"));
     EXPECT_FALSE(std::filesystem::exists(directory / "capture" / "CallGraph" / "Snapshots.dat"));
     EXPECT_EQ(document.Process({}, errors), CaptureDocument::EProcessResult::Processed) << errors.ToString();
-    EXPECT_NE(document.QueryCallGraph({}, errors), nullptr);
+    EXPECT_NE(Query(document, {}).Graph, nullptr);
 }
 
 TEST(CaptureDocument, MissingAndDamagedCaptureFilesGiveOneErrorNamingTheFile)
@@ -214,6 +224,7 @@ TEST(CaptureDocument, MissingAndDamagedCaptureFilesGiveOneErrorNamingTheFile)
         {"capture.session", true, "Not a capture"},
         {"capture.session", false, "capture.session"},
         {"CallstackDatabase.dat", false, "CallstackDatabase.dat"},
+        {"CallstackDatabase.dat", true, "CallstackDatabase.dat"},
         {"events.dat", true, "events.dat"},
         {"events.index", true, "events.index"},
         {"events.index", false, "events.index"},
@@ -294,11 +305,13 @@ TEST(CaptureDocument, DamagedSnapshotsFailQueriesWithTheSnapshotFile)
     CaptureDocument document;
     Serialization::ErrorList errors;
     ASSERT_TRUE(document.Open(capture, errors)) << errors.ToString();
-    EXPECT_EQ(document.QueryCallGraph({}, errors), nullptr);
-    EXPECT_THAT(FirstError(errors), HasSubstr("Snapshots.dat"));
-    Serialization::ErrorList rangeErrors;
-    EXPECT_EQ(document.QueryCallGraph({{}, 6000.0, 7000.0}, rangeErrors), nullptr);
-    EXPECT_FALSE(rangeErrors.IsEmpty());
+    const CallGraphResult whole = Query(document, {});
+    EXPECT_EQ(whole.Outcome, EQueryOutcome::Error);
+    EXPECT_THAT(FirstError(whole.Errors), HasSubstr("Snapshots.dat"));
+    const CallGraphResult range = Query(document, Range({}, 6000.0, 7000.0));
+    EXPECT_EQ(range.Outcome, EQueryOutcome::Error);
+    EXPECT_EQ(range.Graph, nullptr);
+    EXPECT_FALSE(range.Errors.IsEmpty());
 }
 
 TEST(SessionEventSource, ReadsTheChosenThreadsFromAPositionAndClonesWhereItStands)

@@ -1,13 +1,15 @@
 #include "CaptureTestSupport.h"
 
-#include "CallGraphModel/CallGraphReplay.h"
 #include "CallGraphModel/CallGraphModel.h"
+#include "CallGraphModel/CallGraphReplay.h"
+#include "CallGraphModel/Document/CaptureDocument.h"
+#include "CallGraphModel/Document/CaptureQueries.h"
 #include "CaptureModel/Session.h"
 #include "CaptureModel/SyntheticCaptureGenerator.h"
-#include "Runtime/CaptureDocument.h"
 #include "Support/TempDirectory.h"
 
 #include <gtest/gtest.h>
+#include <latch>
 
 #include <cmath>
 #include <cstdio>
@@ -97,6 +99,28 @@ std::string Compare(const CallGraphNode& expected, const CallGraphNode& actual, 
 std::string CompareGraphs(const CallGraphNode& expected, const CallGraphNode& actual, double tolerance)
 {
     return Compare(expected, actual, tolerance, "root");
+}
+
+Profiler::CallGraphResult Query(Profiler::CaptureDocument& document, Profiler::CallGraphRequest request)
+{
+    Profiler::CaptureQueries queries(document, Profiler::MakeInlineExecutor());
+    std::latch done(1);
+    Profiler::CallGraphResult outcome;
+    queries.SubmitCallGraph(std::move(request), [&](Profiler::CallGraphResult result) {
+        outcome = std::move(result);
+        done.count_down();
+    });
+    done.wait();
+    return outcome;
+}
+
+Profiler::CallGraphRequest Range(std::vector<Profiler::ThreadID> threads, double from, double to)
+{
+    Profiler::CallGraphRequest request;
+    request.Threads = std::move(threads);
+    request.From = from;
+    request.To = to;
+    return request;
 }
 
 } // namespace RuntimeTest

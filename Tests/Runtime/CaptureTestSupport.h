@@ -4,6 +4,7 @@
 // capture's events from its start without any snapshot.
 
 #include "CallGraphModel/CallGraph.h"
+#include "CallGraphModel/Document/CallGraphRequests.h"
 #include "CaptureModel/Identifiers.h"
 
 #include <filesystem>
@@ -28,6 +29,11 @@ void CopyCapture(const std::filesystem::path& target);
 std::unique_ptr<Profiler::CallGraph> ReplayRange(const Profiler::CaptureDocument& document,
                                                  const std::vector<Profiler::ThreadID>& threads, double start,
                                                  double end);
+
+/// Runs one query through CaptureQueries with the inline executor and waits for its completion.
+Profiler::CallGraphResult Query(Profiler::CaptureDocument& document, Profiler::CallGraphRequest request);
+/// A request for the threads over [from, to] (the whole capture when `to` is the end of capture).
+Profiler::CallGraphRequest Range(std::vector<Profiler::ThreadID> threads, double from, double to);
 
 /// The first difference between two graphs ("" when none): children are matched by function and
 /// call site, times compared per thread state within `tolerance` ms, sample counts exactly.

@@ -3,6 +3,7 @@
 
 #include "CaptureTestSupport.h"
 
+#include "Support/Paths.h"
 #include "Support/ShellCommand.h"
 #include "Support/TempDirectory.h"
 
@@ -10,7 +11,9 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <sstream>
 
 namespace {
@@ -210,6 +213,26 @@ TEST(QxCaptureCommands, SelectionsNarrowTheGraphAndTheFunctionList)
     EXPECT_TRUE(list["functions"][0].HasMember("unknown_wait_ms"));
 }
 
+TEST(QxCaptureCommands, AThreadNamedTwiceCountsOnce)
+{
+    GeneratedCapture& capture = Capture();
+    ASSERT_EQ(capture.generate.exitCode, 0);
+    const CommandResult info = Qx(capture.directory.GetPath(), "callgraph cap --format json");
+    rapidjson::Document all;
+    all.Parse(info.out.c_str());
+    ASSERT_FALSE(all.HasParseError()) << info.err;
+    const std::string thread = std::to_string(all["threads"][1].GetUint());
+    for (const char* range : {"", " --from 1000 --to 5000"}) {
+        const CommandResult once =
+            Qx(capture.directory.GetPath(), "callgraph cap --format json --threads " + thread + range);
+        const CommandResult twice = Qx(capture.directory.GetPath(), "callgraph cap --format json --threads " +
+                                                                        thread + "," + thread + range);
+        ASSERT_EQ(once.exitCode, 0) << once.err;
+        ASSERT_EQ(twice.exitCode, 0) << twice.err;
+        EXPECT_EQ(once.out, twice.out) << range;
+    }
+}
+
 TEST(QxCaptureCommands, UsageErrorsExitOneWithTheReason)
 {
     const std::filesystem::path& directory = Capture().directory.GetPath();
@@ -227,12 +250,14 @@ TEST(QxCaptureCommands, UsageErrorsExitOneWithTheReason)
         {"callgraph cap --threads 12,x", "--threads wants thread IDs"},
         {"callgraph cap --threads 4242", "the capture has no events of thread 4242"},
         {"callgraph cap --from 5 --to 2", "--from must not be later than --to"},
+        {"callgraph cap --from 9000", "--from must not be later than the capture's end (8"},
         {"callgraph cap --min-percent 101", "--min-percent wants a percentage"},
         {"functions cap --top -1", "--top wants a number"},
         {"functions cap --format yaml", "--format is text, json or csv"},
         {"generate", "-o DIR is required"},
         {"generate -o x --threads 0", "--threads wants a count"},
         {"generate -o x --seconds abc", "--seconds wants a length"},
+        {"generate -o x --seconds 0", "--seconds wants a length of more than 0"},
     };
     for (const Case& c : cases) {
         const CommandResult result = Qx(directory, c.arguments);
@@ -259,8 +284,8 @@ TEST(QxCaptureCommands, UsageErrorsExitOneWithTheReason)
         EXPECT_THAT(help.out, HasSubstr(std::string("Usage: qx ") + command)) << command;
     }
     const CommandResult list = Qx(directory, "--help");
-    for (const char* command : {"plugins", "import", "record", "folded", "info", "process", "callgraph",
-                                "functions", "generate"})
+    for (const char* command :
+         {"plugins", "import", "record", "folded", "info", "process", "callgraph", "functions", "generate"})
         EXPECT_THAT(list.out, HasSubstr(std::string("  ") + command + " ")) << command;
 }
 
@@ -273,6 +298,10 @@ TEST(QxCaptureCommands, BadCapturesExitTwoWithOneLineNamingTheFile)
     std::filesystem::resize_file(directory / "cut" / "events.dat", 1000);
     std::filesystem::create_directory(directory / "empty");
     RuntimeTest::CopyCapture(directory / "existing");
+    RuntimeTest::CopyCapture(directory / "nostacks");
+    std::filesystem::remove(directory / "nostacks" / "CallstackDatabase.dat");
+    RuntimeTest::CopyCapture(directory / "noindex");
+    std::filesystem::resize_file(directory / "noindex" / "events.index", 10);
 
     struct Case {
         const char* arguments;
@@ -285,6 +314,10 @@ TEST(QxCaptureCommands, BadCapturesExitTwoWithOneLineNamingTheFile)
         {"process cut", "events.dat"},
         {"functions cut", "events.dat"},
         {"generate -o existing", "is not empty"},
+        {"process nostacks", "CallstackDatabase.dat"},
+        {"folded nostacks", "CallstackDatabase.dat"},
+        {"folded cut", "events.dat"},
+        {"folded noindex", "events.index"},
     };
     for (const Case& c : cases) {
         const CommandResult result = Qx(directory.GetPath(), c.arguments);
@@ -298,6 +331,91 @@ TEST(QxCaptureCommands, BadCapturesExitTwoWithOneLineNamingTheFile)
         EXPECT_THAT(errorLines[0], HasSubstr(c.message)) << c.arguments;
     }
     EXPECT_FALSE(std::filesystem::exists(directory / "cut" / "CallGraph" / "Model.dat"));
+}
+
+TEST(QxCaptureCommands, FailedReprocessingKeepsTheModelAndGivesAdviceThatCanHelp)
+{
+    TestSupport::TempDirectory directory;
+    RuntimeTest::CopyCapture(directory / "cap");
+    ASSERT_EQ(Qx(directory.GetPath(), "process cap").exitCode, 0);
+    const CommandResult before = Qx(directory.GetPath(), "callgraph cap --format folded");
+    std::filesystem::resize_file(directory / "cap" / "events.dat",
+                                 std::filesystem::file_size(directory / "cap" / "events.dat") / 2);
+    const CommandResult again = Qx(directory.GetPath(), "process cap --force");
+    EXPECT_EQ(again.exitCode, 2);
+    EXPECT_THAT(again.err, HasSubstr("events.dat"));
+    EXPECT_THAT(again.err, HasSubstr("import the recording again; its stored model still answers"));
+    EXPECT_THAT(again.err, Not(HasSubstr("--force")));
+    const CommandResult after = Qx(directory.GetPath(), "callgraph cap --format folded");
+    EXPECT_EQ(after.exitCode, 0) << after.err;
+    EXPECT_EQ(after.out, before.out);
+}
+
+TEST(QxCaptureCommands, WriteErrorsOnTheOutputExitNonZero)
+{
+    GeneratedCapture& capture = Capture();
+    ASSERT_EQ(capture.generate.exitCode, 0);
+    for (const char* arguments : {"info cap", "callgraph cap --format json", "functions cap", "--help"}) {
+        const CommandResult result = Qx(capture.directory.GetPath(), std::string(arguments) + " > /dev/full");
+        EXPECT_NE(result.exitCode, 0) << arguments;
+        EXPECT_THAT(result.err, HasSubstr("cannot write the output")) << arguments;
+    }
+}
+
+/// Runs the shell commands at once and returns their exit codes in order.
+std::vector<int> RunConcurrently(const std::filesystem::path& directory,
+                                 const std::vector<std::string>& commands)
+{
+    std::string script;
+    for (std::size_t i = 0; i < commands.size(); ++i)
+        script += "(" + commands[i] + " >out" + std::to_string(i) + " 2>err" + std::to_string(i) +
+                  "; echo $? >status" + std::to_string(i) + ") & ";
+    TestSupport::RunShell(script + "wait", directory);
+    std::vector<int> codes;
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        std::ifstream status(directory / ("status" + std::to_string(i)));
+        int code = -1;
+        status >> code;
+        codes.push_back(code);
+    }
+    return codes;
+}
+
+TEST(QxCaptureCommands, ConcurrentWritersNeitherMixNorCorruptACapture)
+{
+    TestSupport::TempDirectory directory;
+    const std::string qx = TestSupport::ShellQuote(QX_QX_EXECUTABLE);
+    ASSERT_EQ(Qx(directory.GetPath(), "generate -o cap --seconds 3 --threads 2 --seed 4").exitCode, 0);
+    const CommandResult expected = Qx(directory.GetPath(), "callgraph cap --format folded");
+    ASSERT_EQ(expected.exitCode, 0) << expected.err;
+
+    // Two forced processings and a query that would process on its own, many times over: each
+    // succeeds and the model they leave answers exactly as the first one did.
+    for (int trial = 0; trial < 8; ++trial) {
+        const std::vector<int> codes =
+            RunConcurrently(directory.GetPath(), {qx + " process --force cap", qx + " process --force cap",
+                                                  qx + " callgraph cap --from 500 --to 1500"});
+        EXPECT_THAT(codes, testing::Each(0)) << "trial " << trial;
+        const CommandResult after = Qx(directory.GetPath(), "callgraph cap --format folded");
+        ASSERT_EQ(after.exitCode, 0) << after.err;
+        EXPECT_EQ(after.out, expected.out) << "trial " << trial;
+        EXPECT_FALSE(std::filesystem::exists(directory / "cap" / "CallGraph.building"));
+    }
+
+    // Two imports into one new directory: one writes the capture, the other is refused.
+    const std::string input = TestSupport::ShellQuote(
+        (TestSupport::SourceDirectory() / "Tests/Importers/Data/demo-small.txt.gz").string());
+    for (int trial = 0; trial < 6; ++trial) {
+        const std::string target = "imported" + std::to_string(trial);
+        const std::vector<int> codes =
+            RunConcurrently(directory.GetPath(), {qx + " import " + input + " -o " + target,
+                                                  qx + " import " + input + " -o " + target});
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), 0), 1) << "trial " << trial;
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), 2), 1) << "trial " << trial;
+        const CommandResult info = Qx(directory.GetPath(), "info " + target);
+        EXPECT_EQ(info.exitCode, 0) << "trial " << trial << ": " << info.err;
+        EXPECT_THAT(info.out, HasSubstr("Threads:          7\n")) << "trial " << trial;
+    }
 }
 
 } // namespace

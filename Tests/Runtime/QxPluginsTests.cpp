@@ -23,10 +23,10 @@ struct CommandResult {
 CommandResult RunQx(const std::string& arguments)
 {
     TestSupport::TempDirectory directory;
-    const TestSupport::ShellResult result = TestSupport::RunShell(
-        "XDG_STATE_HOME=" + TestSupport::ShellQuote(directory.GetPath().string()) + " " +
-            TestSupport::ShellQuote(QX_QX_EXECUTABLE) + " " + arguments + " 2>&1",
-        directory.GetPath());
+    const TestSupport::ShellResult result =
+        TestSupport::RunShell("XDG_STATE_HOME=" + TestSupport::ShellQuote(directory.GetPath().string()) +
+                                  " " + TestSupport::ShellQuote(QX_QX_EXECUTABLE) + " " + arguments + " 2>&1",
+                              directory.GetPath());
     return {result.exitCode, result.out};
 }
 
@@ -63,7 +63,7 @@ TEST(QxPlugins, DescribesTheModuleBuiltBesideItAndCountsTheTypesItRegisters)
 TEST(QxPlugins, FailsWithTheLoadersReasonForAPathThatIsNoPlugin)
 {
     const CommandResult missing = RunQx("plugins /nonexistent/libNothing.so");
-    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.status, 2);
     EXPECT_THAT(missing.output,
                 HasSubstr("qx plugins: Plugin module /nonexistent/libNothing.so does not exist"));
 

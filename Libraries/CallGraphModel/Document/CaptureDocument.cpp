@@ -3,6 +3,8 @@
 #include "CallGraphModel/Document/CaptureProcessingHandler.h"
 #include "CallGraphModel/Document/FunctionDisplayNames.h"
 #include "CallGraphModel/SessionOpenBarInput.h"
+#include "CaptureModel/BrokenStackIndex.h"
+#include "CaptureModel/CallstackNodeStore.h"
 #include "CaptureModel/CaptureModelTypes.h"
 #include "CaptureModel/PlatformRegistry.h"
 #include "CaptureModel/Session.h"
@@ -13,6 +15,7 @@
 #include "System/DirectoryRemoval.h"
 #include "System/JobScheduler.h"
 #include "System/Platform/FileLock.h"
+#include "System/Platform/FileSystem.h"
 
 #include <algorithm>
 #include <atomic>
@@ -47,6 +50,21 @@ void AddError(Serialization::ErrorList& errors, const std::filesystem::path& fil
 {
     Serialization::ErrorList::ContextScope context(errors, file.string());
     errors.Add(code, message);
+}
+
+void AppendErrors(Serialization::ErrorList& to, const Serialization::ErrorList& from,
+                  const std::string& suffix = "")
+{
+    for (const auto& record : from.GetErrors()) {
+        Serialization::ErrorList::ContextScope context(to, record.context);
+        to.Add(record.code, record.message + suffix);
+    }
+}
+
+bool IsBrokenStackFile(const std::string& path)
+{
+    const std::string file = std::filesystem::path(path).filename().string();
+    return file == BrokenStackIndex::kDataFileName || file == BrokenStackIndex::kIndexFileName;
 }
 
 } // namespace
@@ -91,25 +109,18 @@ const std::filesystem::path& CaptureDocument::GetPath() const
     return mSession->GetPath();
 }
 
-void CaptureDocument::SetWriterName(std::string name)
-{
-    mWriterName = std::move(name);
-}
-
-bool CaptureDocument::LockForWriting(const std::filesystem::path& directory, const std::string& holder,
-                                     const LockWaitCallback& onWait, System::Platform::FileLock& lock,
-                                     Serialization::ErrorList& errors)
+bool CaptureDocument::LockForWriting(const std::filesystem::path& directory, const LockWaitCallback& onWait,
+                                     System::Platform::FileLock& lock, Serialization::ErrorList& errors)
 {
     using EResult = System::Platform::FileLock::EResult;
-    const std::filesystem::path path = directory / kLockFileName;
-    EResult result = lock.TryLock(path, holder);
+    EResult result = lock.TryLock(directory);
     if (result == EResult::Busy) {
         if (onWait)
             onWait(lock.GetMessage());
-        result = lock.Lock(path, holder);
+        result = lock.Lock(directory);
     }
     if (result != EResult::Locked) {
-        AddError(errors, path, Serialization::EErrorCode::FileNotFound,
+        AddError(errors, directory, Serialization::EErrorCode::FileNotFound,
                  "Cannot lock the capture for writing: " + lock.GetMessage());
         return false;
     }
@@ -151,16 +162,11 @@ bool CaptureDocument::CheckLoadedCapture(Serialization::ErrorList& errors)
     // that a range replays, so without them ranges are refused and whole captures still answered.
     const Serialization::ErrorList& warnings = mSession->GetLoadWarnings();
     for (const auto& record : warnings.GetErrors()) {
-        const std::string file = std::filesystem::path(record.context).filename().string();
-        Serialization::ErrorList::ContextScope context(
-            file == "stacks.dat" || file == "stacks.index" ? mRangeProblem : mWarnings, record.context);
-        (file == "stacks.dat" || file == "stacks.index" ? mRangeProblem : mWarnings)
-            .Add(record.code, record.message);
+        Serialization::ErrorList& list = IsBrokenStackFile(record.context) ? mRangeProblem : mWarnings;
+        Serialization::ErrorList::ContextScope context(list, record.context);
+        list.Add(record.code, record.message);
     }
-    for (const auto& record : mRangeProblem.GetErrors()) {
-        Serialization::ErrorList::ContextScope context(mWarnings, record.context);
-        mWarnings.Add(record.code, record.message + " (time ranges cannot be answered)");
-    }
+    AppendErrors(mWarnings, mRangeProblem, " (time ranges cannot be answered)");
     const std::filesystem::path directory = mSession->GetDirectory();
     if (mSession->GetTraceEventStream() == nullptr) {
         const auto& events = warnings.GetErrors();
@@ -180,6 +186,23 @@ bool CaptureDocument::CheckLoadedCapture(Serialization::ErrorList& errors)
             AddError(errors, record.context, record.code, record.message);
             return false;
         }
+    }
+    // Without the node store every stack would read as empty: graphs of nothing but roots, and a
+    // processing that replaces a good model with an empty one.
+    if (!mSession->UsesNodeStore() && mSession->GetTraceEventStream()->GetNumEvents() > 0) {
+        AddError(errors, directory / CallstackNodeStore::kFileName, Serialization::EErrorCode::FileNotFound,
+                 "The capture's call stacks are missing");
+        return false;
+    }
+    // Every import writes the broken stack files; without them replayed events lose their stacks.
+    const std::filesystem::path brokenIndex = directory / BrokenStackIndex::kIndexFileName;
+    if (mRangeProblem.IsEmpty() && mSession->GetBrokenStackReader() == nullptr) {
+        const std::filesystem::path missing = System::Platform::FileExists(brokenIndex)
+                                                  ? directory / BrokenStackIndex::kDataFileName
+                                                  : brokenIndex;
+        AddError(mRangeProblem, missing, Serialization::EErrorCode::FileNotFound, "The file is missing");
+        AddError(mWarnings, missing, Serialization::EErrorCode::FileNotFound,
+                 "The file is missing (time ranges cannot be answered)");
     }
     return true;
 }
@@ -211,10 +234,7 @@ void CaptureDocument::LoadStoredModel()
     if (!model) {
         // Made again by the next processing; until then the tools say why there is no model.
         mStoredModel = EStoredModel::Damaged;
-        for (const auto& record : modelErrors.GetErrors()) {
-            Serialization::ErrorList::ContextScope context(mWarnings, record.context);
-            mWarnings.Add(record.code, record.message);
-        }
+        AppendErrors(mWarnings, modelErrors);
         return;
     }
     mModel = std::move(model);
@@ -228,9 +248,23 @@ CaptureDocument::EProcessResult CaptureDocument::Process(const ProgressCallback&
 {
     if (mModel && !force)
         return EProcessResult::AlreadyProcessed;
+    // Processing replays every event with its broken stack ranges; a model made without them
+    // would answer wrongly ever after.
+    if (!CanAnswerRanges()) {
+        AppendErrors(errors, mRangeProblem);
+        return EProcessResult::Failed;
+    }
     const std::filesystem::path directory = mSession->GetDirectory();
+    // Opening maps the call stacks without reading them; processing reads them all anyway, so
+    // this is where damage anywhere in them is found, before it could become part of a model.
+    if (const CallstackNodeStore* store = mSession->GetNodeStore()) {
+        Serialization::ErrorList::ContextScope context(errors,
+                                                       (directory / CallstackNodeStore::kFileName).string());
+        if (!store->Verify(errors))
+            return EProcessResult::Failed;
+    }
     System::Platform::FileLock lock;
-    if (!LockForWriting(directory, mWriterName, onWait, lock, errors))
+    if (!LockForWriting(directory, onWait, lock, errors))
         return EProcessResult::Failed;
     // Another writer may have processed the capture while we waited for it.
     if (!mModel) {

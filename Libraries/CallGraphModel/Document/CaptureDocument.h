@@ -58,8 +58,6 @@ public:
         Damaged, ///< present but unreadable; see GetWarnings
     };
 
-    /// The capture directory's lock file, held by whoever writes the capture (import, process).
-    static constexpr const char* kLockFileName = "Capture.lock";
     /// Where a new model is built before it replaces the stored one.
     static constexpr const char* kBuildingFolderName = "CallGraph.building";
 
@@ -83,16 +81,11 @@ public:
     [[nodiscard]] EProcessResult Process(const ProgressCallback& progress, Serialization::ErrorList& errors,
                                          bool force = false, const LockWaitCallback& onWait = {});
 
-    /// How this process describes itself to another writer that finds the capture locked
-    /// (default "Quasarix").
-    void SetWriterName(std::string name);
-
-    /// Takes the write lock of a capture directory for `holder`, waiting for the current holder
-    /// (`onWait` is told who it is, once, before waiting). False with an error naming the lock
-    /// file when it cannot be taken.
+    /// Takes the write lock of a capture directory (held by whoever writes the capture: import,
+    /// processing), waiting for the current holder; `onWait` is told who it is, once, before
+    /// waiting. False with an error naming the directory when it cannot be taken.
     [[nodiscard]] static bool LockForWriting(const std::filesystem::path& directory,
-                                             const std::string& holder, const LockWaitCallback& onWait,
-                                             System::Platform::FileLock& lock,
+                                             const LockWaitCallback& onWait, System::Platform::FileLock& lock,
                                              Serialization::ErrorList& errors);
 
     /// Whether a processed model is at hand.
@@ -149,7 +142,6 @@ private:
     std::shared_ptr<FunctionDisplayNames> mNames;
     std::unique_ptr<System::JobScheduler> mScheduler;
     std::unique_ptr<CallGraphModel> mModel;
-    std::string mWriterName = "Quasarix";
     EStoredModel mStoredModel = EStoredModel::None;
     Serialization::ErrorList mWarnings;
     Serialization::ErrorList mRangeProblem;

@@ -15,8 +15,9 @@ class CaptureDocument;
 /// result that finishes after a newer request was submitted is dropped in its favour.
 ///
 /// Every submitted request completes exactly once, through its completion, on the executor
-/// given here; never inline in the Submit call. Submit never blocks on running queries, so it is
-/// safe on a user interface thread.
+/// given here, and from a job's thread rather than inside the Submit call (only a scheduler that
+/// is shutting down completes a request as Canceled at once). Submit never blocks on running
+/// queries, so it is safe on a user interface thread.
 ///
 /// The document must outlive the requester. Destroying the requester cancels what it has in
 /// flight; completions already handed to the executor see Canceled.

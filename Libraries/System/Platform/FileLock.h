@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
-// An advisory, whole-file lock shared between processes, held for as long as the object lives.
-// Cooperating writers of one capture take it; readers never need to. The lock goes away with
-// its holder, also when the holder is killed, so a crash never leaves a capture locked.
+// An advisory, exclusive lock on a file or directory, shared between processes and held for as
+// long as the object lives. Cooperating writers of one capture take it on the capture directory;
+// readers never need to. The lock goes away with its holder, also when the holder is killed, so a
+// crash never leaves a capture locked, and nothing is written into the locked directory.
 
 namespace System::Platform {
 
@@ -13,8 +15,8 @@ class FileLock {
 public:
     enum class EResult : uint8_t {
         Locked, ///< this object holds the lock
-        Busy,   ///< another holder has it (TryLock only); see the holder text
-        Failed, ///< the lock file cannot be opened or locked; see the error text
+        Busy,   ///< another holder has it (TryLock only); see GetMessage
+        Failed, ///< the path cannot be opened or locked; see GetMessage
     };
 
     FileLock() = default;
@@ -24,21 +26,19 @@ public:
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
-    /// Takes the lock on `path` (created when missing) without waiting. `holder` describes this
-    /// process to whoever finds the lock taken (e.g. "qx process"); its process id is added.
-    EResult TryLock(const std::filesystem::path& path, const std::string& holder);
+    /// Takes the lock on an existing file or directory without waiting.
+    EResult TryLock(const std::filesystem::path& path);
     /// Takes the lock, waiting for the current holder to let go.
-    EResult Lock(const std::filesystem::path& path, const std::string& holder);
-    /// Lets go of the lock (the file stays, empty of meaning without a holder).
+    EResult Lock(const std::filesystem::path& path);
     void Unlock();
 
     bool IsLocked() const { return mDescriptor >= 0; }
-    /// After Busy: who holds the lock, as it described itself ("process 123 (qx import)"), or
-    /// "another process" when it left no description. After Failed: the system's reason.
+    /// After Busy: who holds the lock ("process 123 (qx import t.txt -o cap)"), or "another
+    /// process" when the system does not say. After Failed: the system's reason.
     const std::string& GetMessage() const { return mMessage; }
 
 private:
-    EResult Acquire(const std::filesystem::path& path, const std::string& holder, bool wait);
+    EResult Acquire(const std::filesystem::path& path, bool wait);
 
     int mDescriptor = -1;
     std::string mMessage;

@@ -3,7 +3,11 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <utility>
 
@@ -11,14 +15,45 @@ namespace System::Platform {
 
 namespace {
 
-std::string ReadHolder(int descriptor)
+/// The command line of a process, arguments separated by blanks; empty when it cannot be read.
+std::string ReadCommandLine(long pid)
 {
-    char buffer[256];
-    const ssize_t count = pread(descriptor, buffer, sizeof(buffer) - 1, 0);
-    std::string text(buffer, count > 0 ? static_cast<std::size_t>(count) : 0);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\0'))
+    std::ifstream file("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    while (!text.empty() && text.back() == '\0')
         text.pop_back();
-    return text.empty() ? std::string("another process") : text;
+    for (char& c : text)
+        if (c == '\0')
+            c = ' ';
+        else if (static_cast<unsigned char>(c) < 0x20)
+            c = '?';
+    return text;
+}
+
+/// Who holds a flock on the file behind `descriptor`: the kernel lists every lock with its
+/// owner's process and the file's device and inode in /proc/locks.
+std::string DescribeHolder(int descriptor)
+{
+    struct stat status {};
+    if (fstat(descriptor, &status) != 0)
+        return "another process";
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, file;
+        long pid = 0;
+        if (!(fields >> number >> kind >> mode >> access >> pid >> file) || kind != "FLOCK")
+            continue;
+        unsigned major = 0, minor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(file.c_str(), "%x:%x:%llu", &major, &minor, &inode) != 3)
+            continue;
+        if (inode != status.st_ino || major != major(status.st_dev) || minor != minor(status.st_dev))
+            continue;
+        const std::string command = ReadCommandLine(pid);
+        return "process " + std::to_string(pid) + (command.empty() ? "" : " (" + command + ")");
+    }
+    return "another process";
 }
 
 } // namespace
@@ -42,21 +77,21 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept
     return *this;
 }
 
-FileLock::EResult FileLock::TryLock(const std::filesystem::path& path, const std::string& holder)
+FileLock::EResult FileLock::TryLock(const std::filesystem::path& path)
 {
-    return Acquire(path, holder, false);
+    return Acquire(path, false);
 }
 
-FileLock::EResult FileLock::Lock(const std::filesystem::path& path, const std::string& holder)
+FileLock::EResult FileLock::Lock(const std::filesystem::path& path)
 {
-    return Acquire(path, holder, true);
+    return Acquire(path, true);
 }
 
-FileLock::EResult FileLock::Acquire(const std::filesystem::path& path, const std::string& holder, bool wait)
+FileLock::EResult FileLock::Acquire(const std::filesystem::path& path, bool wait)
 {
     Unlock();
     mMessage.clear();
-    const int descriptor = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0) {
         mMessage = std::strerror(errno);
         return EResult::Failed;
@@ -69,20 +104,10 @@ FileLock::EResult FileLock::Acquire(const std::filesystem::path& path, const std
     while (result != 0 && errno == EINTR);
     if (result != 0) {
         const int error = errno;
-        if (error == EWOULDBLOCK) {
-            mMessage = ReadHolder(descriptor);
-            close(descriptor);
-            return EResult::Busy;
-        }
-        mMessage = std::strerror(error);
+        mMessage = error == EWOULDBLOCK ? DescribeHolder(descriptor) : std::strerror(error);
         close(descriptor);
-        return EResult::Failed;
+        return error == EWOULDBLOCK ? EResult::Busy : EResult::Failed;
     }
-    // The description is only read by those who find the lock taken; a failure to write it costs
-    // no more than a vaguer message.
-    const std::string text = "process " + std::to_string(getpid()) + " (" + holder + ")\n";
-    if (ftruncate(descriptor, 0) == 0 && pwrite(descriptor, text.data(), text.size(), 0) < 0)
-        mMessage.clear();
     mDescriptor = descriptor;
     return EResult::Locked;
 }
@@ -91,11 +116,7 @@ void FileLock::Unlock()
 {
     if (mDescriptor < 0)
         return;
-    // Emptied first so that a later reader of a lock nobody holds does not blame us.
-    if (ftruncate(mDescriptor, 0) != 0)
-        mMessage.clear();
-    flock(mDescriptor, LOCK_UN);
-    close(mDescriptor);
+    close(mDescriptor); // drops the lock
     mDescriptor = -1;
 }
 
