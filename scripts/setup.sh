@@ -5,12 +5,12 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qtbase5-dev libzstd-dev libxxhash-dev rapidjson-dev zlib1g-dev
+    qtbase5-dev libqt5svg5-dev libzstd-dev libxxhash-dev rapidjson-dev zlib1g-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libdw-dev libcapstone-dev
 )
 # Fuzz smoke runs need clang with its sanitizer runtimes; optional, installed when available.
-optional=(clang libclang-rt-14-dev)
+optional=(clang libclang-rt-14-dev xvfb xauth)
 
 missing=()
 for p in "${packages[@]}" "${optional[@]}"; do

@@ -1,5 +1,6 @@
 #include "ZivuDeverUdovIradir/ZivuDeverUdovIradir.h"
 
+#include "ZivuDeverUdovIradir/CallGraphView.h"
 #include "ZivuDeverUdovIradir/PluginTypes.h"
 
 #include <exception>
@@ -19,11 +20,17 @@ ZivuDeverUdovIradir::ZivuDeverUdovIradir(const char* hostString1, const char* ho
 
 ZivuDeverUdovIradir::~ZivuDeverUdovIradir() = default;
 
-void ZivuDeverUdovIradir::CreateView(View** outView, ThreadSelectionSource*, Session*, SessionModelContext*)
+void ZivuDeverUdovIradir::CreateView(View** outView, ThreadSelectionSource* threadSource, Session* session,
+                                     SessionModelContext* modelContext)
 {
     if (outView)
         *outView = nullptr;
     EnsureSettings();
+    if (!outView || !modelContext)
+        return;
+    auto* view = new CallGraphView(threadSource, session, mCallGraphManager, *mCallGraphSettings,
+                                   *mSourceSettings, *modelContext);
+    *outView = view;
 }
 
 void ZivuDeverUdovIradir::EnsureSettings()

@@ -30,8 +30,8 @@ public:
     /// Nothing is saved: every change was saved when it was made.
     ~ZivuDeverUdovIradir() override;
 
-    /// Loads or creates both settings files on its first call. Views do not exist yet, so
-    /// `outView` is set to null.
+    /// Loads or creates both settings files on its first call, then makes the session's
+    /// CallGraphView (null without a model context).
     void CreateView(View** outView, ThreadSelectionSource* threadSource, Session* session,
                     SessionModelContext* modelContext) override;
 

@@ -1,0 +1,180 @@
+#include "PluginApi/MessageTypes.h"
+#include "PluginApi/SessionModelContext.h"
+#include "PluginApi/ThreadSelectionSource.h"
+#include "PluginTestSupport.h"
+#include "RTTI/Registry.h"
+#include "Support/TempDirectory.h"
+#include "ZivuDeverUdovIradir/CallGraphPanels.h"
+#include "ZivuDeverUdovIradir/CallGraphView.h"
+#include "ZivuDeverUdovIradir/PluginTypes.h"
+#include "ZivuDeverUdovIradir/ZivuDeverUdovIradir.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDockWidget>
+#include <QMainWindow>
+
+using namespace Profiler;
+
+namespace {
+
+// Records the view's requests and answers each with an empty graph on the next event loop turn.
+class FakeRequester final : public ICallGraphRequester {
+public:
+    explicit FakeRequester(std::vector<CallGraphInputParameters>* requests) : mRequests(requests) {}
+    void Submit(const CallGraphInputParameters& request,
+                std::function<void(CallGraphAnswer)> completion) override
+    {
+        mRequests->push_back(request);
+        CallGraphAnswer answer{request, std::make_shared<CallGraph>(), false, {}};
+        QMetaObject::invokeMethod(
+            qApp, [completion, answer] { completion(answer); }, Qt::QueuedConnection);
+    }
+    void CancelAll() override {}
+
+private:
+    std::vector<CallGraphInputParameters>* mRequests;
+};
+
+std::vector<uint32_t> Ids(const std::vector<ThreadID>& threads)
+{
+    std::vector<uint32_t> ids;
+    for (ThreadID thread : threads)
+        ids.push_back(static_cast<uint32_t>(thread));
+    return ids;
+}
+
+Message FilterState(int32_t thread, double from, double to, int32_t reason, bool hasBar = false)
+{
+    Message message(MessageTypes::FilterStateChanged());
+    message.WriteInt32("ThreadID", thread);
+    message.WriteDouble("SelectedRangeStartTime", from);
+    message.WriteDouble("SelectedRangeEndTime", to);
+    message.WriteInt32("HasSelectedBar", hasBar ? 1 : 0);
+    message.WriteInt32("SelectedBarDepth", 2);
+    message.WriteDouble("SelectedBarStartTime", from + 1);
+    message.WriteDouble("SelectedBarEndTime", to - 1);
+    message.WriteFrame("SelectedBarFrame",
+                       hasBar ? ResolvedAddress{0x1000, 1} : CallGraphViewSelectionState::kNoBar);
+    message.WriteInt32("Reason", reason);
+    return message;
+}
+
+class CallGraphViewTest : public testing::Test {
+protected:
+    CallGraphViewTest() : mCwd(mDirectory.GetPath())
+    {
+        RegisterPluginTypes(mRegistry);
+        mContext.Listeners = &mListeners;
+        mContext.Model = reinterpret_cast<CaptureDocument*>(uintptr_t{0x1000}); // only an id here
+        mView = MakeView();
+    }
+    std::unique_ptr<CallGraphView> MakeView()
+    {
+        return std::make_unique<CallGraphView>(&mThreads, nullptr, mManager, mSettings, mSourceSettings,
+                                               mContext, std::make_unique<FakeRequester>(&mRequests));
+    }
+
+    TestSupport::TempDirectory mDirectory;
+    PluginTests::CurrentDirectoryScope mCwd;
+    RTTI::Registry mRegistry;
+    CallGraphManager mManager;
+    CallGraphSettings mSettings;
+    SourceSettings mSourceSettings;
+    MessageListenerList mListeners;
+    SessionModelContext mContext;
+    ThreadSelectionSource mThreads;
+    std::vector<CallGraphInputParameters> mRequests;
+    std::unique_ptr<CallGraphView> mView;
+};
+
+} // namespace
+
+TEST_F(CallGraphViewTest, TurnsFilterChangesIntoRequestsAndHandsGraphsToThePanels)
+{
+    mThreads.SetSelection({ThreadID{7}, ThreadID{9}});
+    ASSERT_EQ(mRequests.size(), 1u);
+    EXPECT_EQ(mRequests[0].Reason, static_cast<uint8_t>(ERequestReason::ThreadSelectionChanged));
+
+    // All bits set keeps the thread selection; the range is requested.
+    SendMessage(mListeners, mContext.GetListenerId(), FilterState(-1, 10.0, 20.0, 0));
+    ASSERT_EQ(mRequests.size(), 2u);
+    EXPECT_EQ(Ids(mRequests[1].ThreadIDs), (std::vector<uint32_t>{7, 9}));
+    EXPECT_EQ(mRequests[1].StartTime, 10.0);
+    EXPECT_EQ(mRequests[1].EndTime, 20.0);
+    EXPECT_EQ(mRequests[1].Reason, static_cast<uint8_t>(ERequestReason::RangeSelected));
+
+    // One thread and a selected bar: the bar's range and depth.
+    SendMessage(mListeners, mContext.GetListenerId(), FilterState(9, 10.0, 20.0, 1, true));
+    EXPECT_EQ(Ids(mRequests[2].ThreadIDs), (std::vector<uint32_t>{9}));
+    EXPECT_TRUE(mRequests[2].HasBar);
+    EXPECT_EQ(mRequests[2].Depth, 2);
+    EXPECT_EQ(mRequests[2].StartTime, 11.0);
+    EXPECT_EQ(mView->GetSelectionState()->mCurrentSelectedBarFrame.RelativeAddress, 0x1000u);
+
+    // Another session's messages never reach this view.
+    SendMessage(mListeners, 0x2000, FilterState(-1, 0.0, 1.0, 0));
+    EXPECT_EQ(mRequests.size(), 3u);
+
+    QCoreApplication::processEvents();
+    ASSERT_NE(mView->GetCurrentCallGraph(), nullptr);
+    EXPECT_EQ(mView->GetCallGraphWidget()->GetParameters().StartTime, 11.0);
+    EXPECT_EQ(mView->GetTopExclusiveWidget()->GetCallGraph(), mView->GetCurrentCallGraph());
+}
+
+TEST_F(CallGraphViewTest, PersistsTheSelectionAndRestoresItWithoutASecondRequest)
+{
+    SendMessage(mListeners, mContext.GetListenerId(), FilterState(5, 1.0, 2.0, 0));
+    mView->SaveState(mDirectory.GetPath());
+    ASSERT_TRUE(std::filesystem::exists(mDirectory / "CallGraph.dat"));
+
+    mRequests.clear();
+    mView = MakeView();
+    mView->LoadState(mDirectory.GetPath(), 0, &mRegistry);
+    ASSERT_EQ(mRequests.size(), 1u);
+    EXPECT_EQ(Ids(mRequests[0].ThreadIDs), (std::vector<uint32_t>{5}));
+    EXPECT_EQ(mRequests[0].StartTime, 1.0);
+    SendMessage(mListeners, mContext.GetListenerId(), Message(MessageTypes::SessionOpened()));
+    EXPECT_EQ(mRequests.size(), 1u); // the restored threads stand
+
+    // A missing state file: defaults, no request, and the failure logged.
+    PluginTests::LogCollector log;
+    mRequests.clear();
+    mView = MakeView();
+    mView->LoadState(mDirectory / "missing", 0, &mRegistry);
+    EXPECT_TRUE(mRequests.empty());
+    ASSERT_NE(mView->GetSelectionState(), nullptr);
+    ASSERT_FALSE(log.GetLines().empty());
+    EXPECT_NE(log.GetLines()[0].find("Failed to load callgraph view state: "), std::string::npos);
+}
+
+TEST_F(CallGraphViewTest, ClearingTheFilterAnnouncesItAndRaisesDocksByReason)
+{
+    std::vector<std::string> heard;
+    struct Listener : MessageListener {
+        using MessageListener::MessageListener;
+        std::vector<std::string>* heard = nullptr;
+        void OnMessage(const Message& message) override { heard->emplace_back(message.GetName()); }
+    } listener(&mListeners, kBroadcastListenerId);
+    listener.heard = &heard;
+    mView->ClearFilter();
+    EXPECT_EQ(mRequests.back().Reason, static_cast<uint8_t>(ERequestReason::FilterCleared));
+    EXPECT_EQ(heard, std::vector<std::string>{"CallGraphFilterCleared"});
+
+    QMainWindow window;
+    auto* callGraphDock = new QDockWidget(&window);
+    auto* listDock = new QDockWidget(&window);
+    callGraphDock->setWidget(mView->GetCallGraphWidget());
+    listDock->setWidget(mView->GetTopExclusiveWidget());
+    window.addDockWidget(Qt::LeftDockWidgetArea, callGraphDock);
+    window.tabifyDockWidget(callGraphDock, listDock);
+    window.show();
+    listDock->raise();
+    SendMessage(mListeners, mContext.GetListenerId(), FilterState(-1, 0.0, 1.0, 4));
+    EXPECT_EQ(mRequests.back().Reason, static_cast<uint8_t>(ERequestReason::ShowPanel));
+    EXPECT_FALSE(mView->GetCallGraphWidget()->visibleRegion().isEmpty());
+    // The view deletes its panels even when a host docked them.
+    mView.reset();
+    EXPECT_EQ(callGraphDock->widget(), nullptr);
+}

@@ -1,0 +1,102 @@
+#include "PluginApi/MessageListener.h"
+#include "PluginApi/MessageTypes.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace Profiler;
+
+namespace {
+
+std::vector<uint8_t> Bytes(std::initializer_list<int> values)
+{
+    return std::vector<uint8_t>(values.begin(), values.end());
+}
+
+struct Recorder : MessageListener {
+    Recorder(MessageListenerList* list, uint64_t id, std::vector<std::string>* log, std::string name)
+        : MessageListener(list, id), log(log), name(std::move(name))
+    {}
+    void OnMessage(const Message& message) override
+    {
+        log->push_back(name + ":" + std::string(message.GetName()));
+    }
+    std::vector<std::string>* log;
+    std::string name;
+};
+
+} // namespace
+
+TEST(Messages, EncodeEachFieldTypeByteForByte)
+{
+    Message message(MessageTypes::CallGraphSelected());
+    message.WriteStringArray("ResolvedFunctionNames", {"ab", "c"});
+    EXPECT_EQ(message.GetPayload(), Bytes({5, 2, 0, 0,   0,   0, 0, 0, 0, 2, 0, 0, 0, 0,
+                                           0, 0, 0, 'a', 'b', 1, 0, 0, 0, 0, 0, 0, 0, 'c'}));
+    EXPECT_EQ(message.GetOffset("ResolvedFunctionNames"), 0);
+    EXPECT_EQ(message.GetOffset("ModuleNames"), -1); // never written
+    EXPECT_EQ(message.GetOffset("modulenames"), -1); // names are case-sensitive
+
+    Message ints(MessageTypes::CallGraphSelected());
+    ints.WriteInt32Array("ThreadIDs", {1, -1});
+    ints.WriteDouble("StartTime", 1.0);
+    EXPECT_EQ(ints.GetPayload(), Bytes({2,    2,    0,    0,    0, 0, 0, 0, 0, 1, 0,    0,   0,
+                                        0xff, 0xff, 0xff, 0xff, 0, 0, 0, 0, 0, 0, 0xf0, 0x3f}));
+    EXPECT_EQ(ints.GetOffset("StartTime"), 17);
+
+    Message frames(MessageTypes::CallGraphSelected());
+    frames.WriteFrameArrays("Callstack", {{{0x0102, 0x03}}});
+    EXPECT_EQ(frames.GetPayload(), Bytes({7, 1, 0, 0, 0, 0, 0, 0, 0,             // one path
+                                          6, 1, 0, 0, 0, 0, 0, 0, 0,             // of one frame
+                                          2, 1, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0})); // address, index
+}
+
+TEST(Messages, ReadBackWhatWasWritten)
+{
+    Message message(MessageTypes::TopExclusiveSelected());
+    message.WriteInt32Array("ThreadIDs", {7, 9});
+    message.WriteDouble("EndTime", 12.5);
+    message.WriteInt32("Depth", 3);
+    message.WriteFrameArray("Frames", {{1, 2}, {3, 4}});
+    message.WriteStringArray("ModuleNames", {"", "libc.so.6"});
+    EXPECT_EQ(message.ReadInt32Array("ThreadIDs"), (std::vector<int32_t>{7, 9}));
+    EXPECT_EQ(message.ReadDouble("EndTime"), 12.5);
+    EXPECT_EQ(message.ReadInt32("Depth"), 3);
+    const auto frames = message.ReadFrameArray("Frames");
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1].RelativeAddress, 3u);
+    EXPECT_EQ(frames[1].ResolveIndex, 4u);
+    EXPECT_EQ(message.ReadStringArray("ModuleNames"), (std::vector<std::string>{"", "libc.so.6"}));
+    // Unwritten or unknown fields read as empty, never past the payload.
+    EXPECT_TRUE(message.ReadFrameArray("CustomRoot").empty());
+    EXPECT_EQ(message.ReadDouble("Nope"), 0.0);
+
+    Message filter(MessageTypes::FilterStateChanged());
+    filter.WriteFrame("SelectedBarFrame", {0xffffffffffffffffull, 5});
+    EXPECT_EQ(filter.ReadFrame("SelectedBarFrame").RelativeAddress, 0xffffffffffffffffull);
+    EXPECT_EQ(filter.GetPayload().size(), 12u);
+}
+
+TEST(Messages, SendReachesTheTargetSessionAndBroadcastListenersInOrder)
+{
+    MessageListenerList list;
+    std::vector<std::string> log;
+    Recorder a(&list, 1, &log, "a");
+    Recorder other(&list, 2, &log, "other");
+    Recorder all(&list, kBroadcastListenerId, &log, "all");
+    Recorder b(&list, 1, &log, "b");
+
+    SendMessage(list, 1, Message(MessageTypes::SessionOpened()));
+    EXPECT_EQ(log, (std::vector<std::string>{"a:SessionOpened", "all:SessionOpened", "b:SessionOpened"}));
+    log.clear();
+    SendMessage(list, kBroadcastListenerId, Message(MessageTypes::CallGraphFilterCleared()));
+    EXPECT_EQ(log.size(), 4u);
+
+    // Leaving removes only the listener, keeping the others' order.
+    {
+        Recorder temporary(&list, 1, &log, "t");
+        EXPECT_EQ(list.size(), 5u);
+    }
+    EXPECT_EQ(list, (MessageListenerList{&a, &other, &all, &b}));
+}

@@ -1,0 +1,147 @@
+#include "CallGraphModel/Document/CaptureDocument.h"
+#include "CallGraphModel/Document/CaptureQueries.h"
+#include "HostSession.h"
+#include "Importers/PerfCaptureImporter.h"
+#include "MainWindow.h"
+#include "Support/Paths.h"
+#include "Support/TempDirectory.h"
+#include "Theming/ApplicationTheme.h"
+#include "TimelineWidget.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QDockWidget>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <future>
+
+using namespace Profiler;
+
+namespace {
+
+// The demo recording imported once for every test of the run.
+const std::filesystem::path& DemoCapture()
+{
+    static TestSupport::TempDirectory directory;
+    static const std::filesystem::path capture = [] {
+        const std::filesystem::path path = directory / "demo";
+        PerfImportStats stats;
+        std::string problems;
+        Serialization::ErrorList errors;
+        const bool imported = PerfCaptureImporter::Import(
+            (TestSupport::SourceDirectory() / "Demo" / "demo-recording.txt.gz").string(), path, {}, stats,
+            problems, errors);
+        EXPECT_TRUE(imported) << errors.ToString();
+        return path;
+    }();
+    return capture;
+}
+
+// The call graph of a selection asked directly of a fresh document, to compare the view's with.
+std::shared_ptr<const CallGraph> QueryDirectly(const std::vector<ThreadID>& threads, double from, double to)
+{
+    CaptureDocument document;
+    Serialization::ErrorList errors;
+    EXPECT_TRUE(document.Open(DemoCapture(), errors)) << errors.ToString();
+    EXPECT_NE(document.Process([](double) { return true; }, errors), CaptureDocument::EProcessResult::Failed);
+    CaptureQueries queries(document, MakeInlineExecutor());
+    std::promise<CallGraphResult> promise;
+    CallGraphRequest request;
+    request.Threads = threads;
+    request.From = from;
+    request.To = to;
+    queries.SubmitCallGraph(request, [&](CallGraphResult result) { promise.set_value(std::move(result)); });
+    CallGraphResult result = promise.get_future().get();
+    EXPECT_EQ(result.Outcome, EQueryOutcome::Graph) << result.Errors.ToString();
+    return result.Graph;
+}
+
+std::filesystem::path PluginPath()
+{
+    return TestSupport::BinaryDirectory() / "plugins" / "libZivuDeverUdovIradir.so";
+}
+
+class QuasarixApp : public testing::Test {
+protected:
+    QuasarixApp() : mCwd(QDir::currentPath())
+    {
+        // Settings and the plugin's files go to a scratch place, never the user's.
+        QCoreApplication::setOrganizationName(QStringLiteral("QuasarixTests"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString(mDirectory.GetPath().string()));
+        QSettings().clear();
+        QDir::setCurrent(QString::fromStdString(mDirectory.GetPath().string()));
+        qputenv("QX_NO_MESSAGE_BOXES", "1");
+    }
+    ~QuasarixApp() override { QDir::setCurrent(mCwd); }
+
+    TestSupport::TempDirectory mDirectory;
+    QString mCwd;
+};
+
+} // namespace
+
+TEST_F(QuasarixApp, SelectingARangeHandsThePluginTheGraphOfExactlyThatRange)
+{
+    ApplicationTheme theme;
+    MainWindow window(theme, PluginPath());
+    ASSERT_TRUE(window.GetPluginError().isEmpty()) << window.GetPluginError().toStdString();
+    window.show();
+    QSignalSpy ready(&window, &MainWindow::SessionReady);
+    window.OpenCapture(QString::fromStdString(DemoCapture().string()));
+    ASSERT_TRUE(ready.wait(120000));
+
+    // The plugin's panels are docked, with the call graph first.
+    QWidget* callGraph = window.findChild<QWidget*>(QStringLiteral("Call Graph"));
+    ASSERT_NE(callGraph, nullptr);
+    EXPECT_NE(qobject_cast<QDockWidget*>(callGraph->parentWidget()), nullptr);
+    EXPECT_NE(window.findChild<QWidget*>(QStringLiteral("Function List")), nullptr);
+
+    // "SessionOpened" asks for the whole capture over every thread.
+    const TimelineIndex* index = window.GetTimeline()->GetIndex();
+    ASSERT_NE(index, nullptr);
+    ASSERT_GT(index->GetLaneCount(), 1u);
+    QTRY_VERIFY_WITH_TIMEOUT(callGraph->property("graphTotalTime").isValid(), 60000);
+    const QVariantList allThreads = callGraph->property("graphThreadIds").toList();
+    EXPECT_EQ(static_cast<size_t>(allThreads.size()), index->GetLaneCount());
+
+    const double from = index->GetStart() + 0.25 * (index->GetEnd() - index->GetStart());
+    const double to = index->GetStart() + 0.5 * (index->GetEnd() - index->GetStart());
+    window.GetTimeline()->SelectRange(from, to);
+    QTRY_VERIFY_WITH_TIMEOUT(callGraph->property("graphStartTime").toDouble() == from, 60000);
+    EXPECT_EQ(callGraph->property("graphEndTime").toDouble(), to);
+
+    std::vector<ThreadID> threads;
+    for (const QVariant& id : allThreads)
+        threads.push_back(static_cast<ThreadID>(id.toUInt()));
+    const auto expected = QueryDirectly(threads, from, to);
+    ASSERT_NE(expected, nullptr);
+    EXPECT_DOUBLE_EQ(callGraph->property("graphTotalTime").toDouble(), expected->GetTotalTime());
+    EXPECT_EQ(callGraph->property("graphNodeCount").toULongLong(), expected->CountNodes());
+
+    // A click on a lane narrows the graph to that thread over the selected range.
+    const int32_t thread = index->GetGroups().front().Lanes.front().ThreadId;
+    const int laneY = window.GetTimeline()->LaneTop(thread) + 5;
+    QTest::mouseClick(window.GetTimeline(), Qt::LeftButton, {}, QPoint(20, laneY));
+    QTRY_VERIFY_WITH_TIMEOUT(callGraph->property("graphThreadIds").toList().size() == 1, 60000);
+    EXPECT_EQ(callGraph->property("graphThreadIds").toList().front().toInt(), thread);
+    EXPECT_EQ(callGraph->property("graphStartTime").toDouble(), from);
+
+    // Closing saves the view's selection beside the capture and deletes the view first.
+    window.CloseCapture();
+    EXPECT_TRUE(std::filesystem::exists(DemoCapture() / "ViewState" / "CallGraph.dat"));
+    EXPECT_EQ(window.findChild<QWidget*>(QStringLiteral("Call Graph")), nullptr);
+}
+
+TEST_F(QuasarixApp, ReportsACaptureThatCannotBeOpened)
+{
+    ApplicationTheme theme;
+    MainWindow window(theme, PluginPath());
+    QSignalSpy failed(&window, &MainWindow::LoadFailed);
+    window.OpenCapture(QString::fromStdString((mDirectory / "no-such-capture").string()));
+    ASSERT_TRUE(failed.wait(30000));
+    EXPECT_EQ(window.GetSession(), nullptr);
+}

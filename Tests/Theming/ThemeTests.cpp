@@ -1,0 +1,137 @@
+#include "Support/AssertionCapture.h"
+#include "Theming/ApplicationTheme.h"
+#include "Theming/Icons.h"
+#include "Theming/Theme.h"
+#include "Theming/ThreadStateColours.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QPalette>
+
+#include <memory>
+
+using namespace Profiler;
+
+namespace {
+
+void ExpectRgb(const QColor& colour, int r, int g, int b)
+{
+    EXPECT_EQ(colour.red(), r);
+    EXPECT_EQ(colour.green(), g);
+    EXPECT_EQ(colour.blue(), b);
+    EXPECT_EQ(colour.alpha(), 255);
+}
+
+} // namespace
+
+TEST(ThreadStateColours, MatchTheTableOfBothThemes)
+{
+    ExpectRgb(GetThreadStateColour(EThemeType::Light, EThreadState::Executing), 82, 165, 82);
+    ExpectRgb(GetThreadStateColour(EThemeType::Dark, EThreadState::Idle), 127, 127, 127);
+    ExpectRgb(GetThreadStateColour(EThemeType::Light, EThreadState::UnknownWaitState), 237, 161, 166);
+    ExpectRgb(GetThreadStateColour(EThemeType::Light, EThreadState::IO), 234, 230, 180);
+    ExpectRgb(GetThreadStateColour(EThemeType::Dark, EThreadState::Executing), 158, 239, 143);
+    ExpectRgb(GetThreadStateColour(EThemeType::Dark, EThreadState::Sleep), 115, 91, 127);
+    ExpectRgb(GetThreadStateColour(EThemeType::Dark, EThreadState::Synchronization), 158, 77, 82);
+    // Any other theme row holds invalid colours.
+    const QColor other = GetThreadStateColour(2, EThreadState::Executing);
+    EXPECT_EQ(other.rgba(), 0u);
+}
+
+TEST(Theme, AnnouncesChangesInConnectionOrderAfterApplying)
+{
+    struct Recording : Theme {
+        std::vector<std::string>* log;
+        explicit Recording(std::vector<std::string>* log) : log(log) {}
+        void Apply() override { log->push_back("apply"); }
+    };
+    std::vector<std::string> log;
+    Recording theme(&log);
+    auto first = theme.ConnectThemeChanged(
+        [&](Theme& t) { log.push_back(t.GetType() == EThemeType::Dark ? "1:dark" : "1:light"); });
+    auto second = theme.ConnectThemeChanged([&](Theme&) { log.push_back("2"); });
+    theme.SetChoice(EThemeChoice::Dark);
+    EXPECT_EQ(log, (std::vector<std::string>{"apply", "1:dark", "2"}));
+
+    // A moved registration keeps its connection; destroying it disconnects.
+    auto moved = std::move(first);
+    EXPECT_EQ(theme.GetNumConnections(), 2);
+    second.Reset();
+    moved.Reset();
+    EXPECT_EQ(theme.GetNumConnections(), 0);
+}
+
+TEST(Theme, RegistrationOutlivingItsThemeDoesNothing)
+{
+    TestSupport::AssertionCapture capture;
+    Utility::SignalRegistration registration;
+    {
+        Theme theme;
+        registration = theme.ConnectThemeChanged([](Theme&) {});
+    }
+    ASSERT_EQ(capture.GetMessages().size(), 1u);
+    EXPECT_NE(capture.GetMessages()[0].find("1 connections left on ThemeChanged"), std::string::npos);
+    registration.Reset();
+    EXPECT_FALSE(registration.IsConnected());
+}
+
+TEST(Theme, FollowsTheSystemPreference)
+{
+    Theme theme;
+    qputenv("QX_COLOR_SCHEME", "prefer-dark");
+    theme.SetChoice(EThemeChoice::FollowSystem);
+    EXPECT_EQ(theme.GetType(), EThemeType::Dark);
+    int announced = 0;
+    auto registration = theme.ConnectThemeChanged([&](Theme&) { ++announced; });
+    theme.RefreshFromSystem(); // unchanged: nothing announced
+    EXPECT_EQ(announced, 0);
+    qputenv("QX_COLOR_SCHEME", "prefer-light");
+    theme.RefreshFromSystem();
+    EXPECT_EQ(theme.GetType(), EThemeType::Light);
+    EXPECT_EQ(announced, 1);
+    qunsetenv("QX_COLOR_SCHEME");
+
+    // Without a published preference the desktop palette decides; unreadable means light.
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(30, 30, 30));
+    EXPECT_TRUE(IsSystemThemeDark(dark));
+    EXPECT_FALSE(IsSystemThemeDark(QPalette(QColor(240, 240, 240))));
+}
+
+TEST(Theme, ApplicationThemeSwitchesPaletteAndIcons)
+{
+    ApplicationTheme theme;
+    theme.SetChoice(EThemeChoice::Dark);
+    EXPECT_LT(QApplication::palette().color(QPalette::Window).lightness(), 128);
+    const QString clear = ":/ProfilerLibUI/clear.png";
+    EXPECT_EQ(theme.ResolveIconPath(clear), ":/Dark/ProfilerLibUI/clear.png");
+    EXPECT_FALSE(theme.GetIcon(clear).isNull());
+    theme.SetChoice(EThemeChoice::Light);
+    EXPECT_GT(QApplication::palette().color(QPalette::Window).lightness(), 128);
+    EXPECT_EQ(theme.ResolveIconPath(clear), clear);
+    // Every icon named by the panels exists in both themes.
+    for (const char* name :
+         {":/ProfilerLibUI/clear_hover.png", ":/ProfilerLibUI/clear_down.png",
+          ":/ZivuDeverUdovIradir/Resources/left_arrow.png", ":/ZivuDeverUdovIradir/Resources/right_arrow.png",
+          ":/ZivuDeverUdovIradir/Resources/close.png", ":/ZivuDeverUdovIradir/Resources/callgraph.png"}) {
+        EXPECT_TRUE(QFile::exists(name)) << name;
+        EXPECT_TRUE(QFile::exists(QString(":/Dark/") + (name + 2))) << name;
+    }
+}
+
+TEST(Theme, ThemedIconsFollowTheApplicationPalette)
+{
+    ApplicationTheme theme;
+    theme.SetChoice(EThemeChoice::Dark);
+    const QImage dark = GetThemedIcon(":/ZivuDeverUdovIradir/Resources/close.png").pixmap(32).toImage();
+    theme.SetChoice(EThemeChoice::Light);
+    const QImage light = GetThemedIcon(":/ZivuDeverUdovIradir/Resources/close.png").pixmap(32).toImage();
+    // The cross is drawn light on dark backgrounds and dark on light ones.
+    const QColor darkStroke = dark.pixelColor(16, 16);
+    const QColor lightStroke = light.pixelColor(16, 16);
+    EXPECT_GT(darkStroke.lightness(), 150);
+    EXPECT_LT(lightStroke.lightness(), 100);
+}
