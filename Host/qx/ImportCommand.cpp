@@ -92,10 +92,12 @@ int RunImportCommand(const std::vector<std::string>& arguments)
         std::fprintf(stderr, "qx import: %s%s%s\n", error.context.c_str(), error.context.empty() ? "" : ": ",
                      error.message.c_str());
     if (!imported) {
-        // The directory was made for this import only; a failed import leaves nothing behind.
+        // The directory was made for this import only. The importer removes what it wrote when
+        // nothing is worth keeping, but keeps the samples before a cut in the input (and says so),
+        // so only an empty directory goes.
         if (created) {
             lock.Unlock();
-            std::filesystem::remove_all(directory, error);
+            std::filesystem::remove(directory, error);
         }
         return 2;
     }
