@@ -155,11 +155,6 @@ TEST(CaptureWriter, ModulesPlacedAtOwnBasesKeepRelativeAddressesApart)
     EXPECT_EQ(loaded.session->GetModuleDatabase().GetFunctionName(frames[0].Function), "inSecond");
 }
 
-std::string ReadWhole(const std::filesystem::path& path)
-{
-    return TestSupport::ReadFile(path);
-}
-
 TEST(SyntheticCaptureGenerator, SameSeedSameCaptureAndUnrootedStacksBecomeRanges)
 {
     TestSupport::TempDirectory temp;
@@ -179,12 +174,14 @@ TEST(SyntheticCaptureGenerator, SameSeedSameCaptureAndUnrootedStacksBecomeRanges
     EXPECT_EQ(first.events, second.events);
     EXPECT_GT(first.samples, 5u * 250u);
     for (const char* file : {"events.dat", "CallstackDatabase.dat", "stacks.dat"})
-        EXPECT_EQ(ReadWhole(temp / "one" / file), ReadWhole(temp / "two" / file)) << file;
+        EXPECT_EQ(TestSupport::ReadFile(temp / "one" / file), TestSupport::ReadFile(temp / "two" / file))
+            << file;
     parameters.seed = 2;
     SyntheticCaptureGenerator::Summary third;
     ASSERT_TRUE(SyntheticCaptureGenerator(parameters)
                     .Generate(temp / "three", TestSupport::SessionRegistry(), third, errors));
-    EXPECT_NE(ReadWhole(temp / "one" / "events.dat"), ReadWhole(temp / "three" / "events.dat"));
+    EXPECT_NE(TestSupport::ReadFile(temp / "one" / "events.dat"),
+              TestSupport::ReadFile(temp / "three" / "events.dat"));
 
     auto loaded = LoadSession(temp / "one");
     ASSERT_EQ(loaded.status, 0) << loaded.FirstError();
