@@ -3,9 +3,9 @@
 
 #include "CaptureModel/CallstackDatabase.h"
 #include "CaptureModel/CallstackNodeStore.h"
+#include "CaptureModelTestSupport.h"
 #include "Support/AssertionCapture.h"
 #include "Support/TempDirectory.h"
-#include "TraceEventTestSupport.h"
 #include "Utility/ErrorList.h"
 
 #include <barrier>

@@ -1,4 +1,4 @@
-#include "SessionTestSupport.h"
+#include "CaptureModelTestSupport.h"
 
 #include "RTTI/Registry.h"
 
@@ -12,7 +12,7 @@ namespace {
 std::vector<std::string> PropertyNames(const char* className)
 {
     std::vector<std::string> names;
-    if (const RTTI::CompoundType* type = TestSupport::SessionRegistry().FindClass(className))
+    if (const RTTI::CompoundType* type = TestSupport::CaptureModelRegistry().FindClass(className))
         for (const RTTI::Property& property : type->GetProperties())
             names.push_back(property.GetName() + ":" + property.GetType().GetName());
     return names;
@@ -20,7 +20,7 @@ std::vector<std::string> PropertyNames(const char* className)
 
 TEST(CaptureModelTypes, StoredShapesKeepTheirVersionsAndPropertyOrder)
 {
-    const RTTI::Registry& registry = TestSupport::SessionRegistry();
+    const RTTI::Registry& registry = TestSupport::CaptureModelRegistry();
     const std::pair<const char*, uint32_t> versions[] = {{"Profiler::Session", 9},
                                                          {"Profiler::SessionInfo", 3},
                                                          {"Profiler::ModuleDatabase", 2},

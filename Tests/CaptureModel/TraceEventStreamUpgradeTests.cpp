@@ -5,9 +5,9 @@
 #include "CaptureModel/TraceEventStream.h"
 #include "CaptureModel/TraceEventStreamReader.h"
 #include "CaptureModel/TraceEventStreamWriter.h"
+#include "CaptureModelTestSupport.h"
 #include "RTTI/Registry.h"
 #include "Support/TempDirectory.h"
-#include "TraceEventTestSupport.h"
 
 #include <gtest/gtest.h>
 
