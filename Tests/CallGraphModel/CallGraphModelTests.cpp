@@ -1,7 +1,6 @@
 #include "SyntheticCapture.h"
 #include "TestCapture.h"
 
-#include "CallGraphModel/CallGraphQuery.h"
 #include "Serialization/Binary.h"
 #include "Support/TempDirectory.h"
 #include "System/JobScheduler.h"
@@ -98,23 +97,10 @@ private:
     std::shared_ptr<Outcome> mOutcome;
 };
 
-std::unique_ptr<CallGraph> Query(const CallGraphModel& model, double start, double end,
-                                 std::vector<ThreadID> threads, Serialization::ErrorList* failures = nullptr)
-{
-    Request request(start, end, std::move(threads));
-    const std::atomic<bool> canceled{false};
-    std::unique_ptr<CallGraph> result = BuildCallGraph(model, request, request.mErrors, canceled);
-    if (failures != nullptr)
-        *failures = request.mErrors;
-    else
-        EXPECT_TRUE(request.mErrors.IsEmpty()) << request.mErrors.ToString();
-    return result;
-}
-
 std::unique_ptr<CallGraph> ModelFixture::Query(double start, double end, std::vector<ThreadID> threads,
                                                Serialization::ErrorList* failures)
 {
-    return ::Query(*model, start, end, std::move(threads), failures);
+    return QueryModel(*model, start, end, std::move(threads), failures);
 }
 
 void AddSamples(TestCapture& capture, ThreadID thread, const std::string& stack, double from, double to,
@@ -380,8 +366,8 @@ TEST(CallGraphModel, SavedModelsLoadAndAnswerTheSameQueries)
         }
     }
     for (auto [start, end] : {std::pair{0.0, kEnd}, {1000.0, 52000.0}, {33000.0, 33100.0}}) {
-        std::unique_ptr<CallGraph> before = Query(*fixture.model, start, end, threads);
-        std::unique_ptr<CallGraph> after = Query(*loaded, start, end, threads);
+        std::unique_ptr<CallGraph> before = QueryModel(*fixture.model, start, end, threads);
+        std::unique_ptr<CallGraph> after = QueryModel(*loaded, start, end, threads);
         EXPECT_EQ(
             CompareGraphs(before->GetRoot(), after->GetRoot(), nullptr, 0.0, fixture.capture->GetNames()),
             "");

@@ -29,44 +29,6 @@ TEST(ResolvedAddress, IdentityIgnoresTheTopTwoBitsOfTheIndex)
     EXPECT_EQ(HashResolvedAddress(flagged), Utility::Fnv1a(bytes, sizeof(bytes)));
 }
 
-TEST(ResolvedAddress, KindZoneAndUnrootedKey)
-{
-    const ResolvedAddress zone = ResolvedAddress::Make(0x40, ResolvedAddress::kKindJit, 5, true);
-    EXPECT_EQ(zone.GetKind(), 1u);
-    EXPECT_EQ(zone.GetModuleIndex(), 5u);
-    EXPECT_TRUE(zone.IsInstrumentationZone());
-    EXPECT_FALSE(ResolvedAddress::Make(0x40, 0, 5).IsInstrumentationZone());
-    // A pseudo entry with the zone bit is not a zone.
-    EXPECT_FALSE(ResolvedAddress::Make(0x40, ResolvedAddress::kKindPseudo, 0, true).IsInstrumentationZone());
-
-    const ResolvedAddress unrooted = ResolvedAddress::UnrootedStacks();
-    EXPECT_EQ(unrooted.RelativeAddress, 0xFFFFFFFFFFFFFFFEull);
-    EXPECT_EQ(unrooted.GetKind(), 3u);
-    EXPECT_TRUE(unrooted.IsUnrootedStacks());
-    EXPECT_TRUE(
-        (ResolvedAddress{unrooted.RelativeAddress, unrooted.ResolveIndex | 0x8000'0000u}).IsUnrootedStacks());
-    EXPECT_FALSE(ResolvedAddress::Make(unrooted.RelativeAddress, 0, 0).IsUnrootedStacks());
-}
-
-TEST(ThreadState, NamesAndWaitReasons)
-{
-    EXPECT_STREQ(GetThreadStateName(EThreadState::MemoryManagement), "MemoryManagement");
-    EXPECT_STREQ(GetThreadStateDescription(EThreadState::Idle), "Idle");
-    const std::pair<uint32_t, EThreadState> samples[] = {{0, EThreadState::IO},
-                                                         {23, EThreadState::IO},
-                                                         {25, EThreadState::MemoryManagement},
-                                                         {33, EThreadState::Sleep},
-                                                         {30, EThreadState::Preemption},
-                                                         {6, EThreadState::Synchronization},
-                                                         {37, EThreadState::Synchronization},
-                                                         {13, EThreadState::Idle},
-                                                         {22, EThreadState::Idle},
-                                                         {38, EThreadState::Idle},
-                                                         {0xFFFFFFFFu, EThreadState::Idle}};
-    for (const auto& [reason, state] : samples)
-        EXPECT_EQ(GetThreadStateForWaitReason(reason), state) << "wait reason " << reason;
-}
-
 TEST(CallGraphNode, ChildrenAreKeyedByFunctionAndCallSite)
 {
     CallGraph graph;
@@ -184,35 +146,6 @@ TEST(CallGraph, ClearStartsAgainAtTheFirstBlock)
         AddStacks(graph.GetRoot(), "a;b;c" + std::to_string(i) + " 1 samples=0x10:1", names);
     EXPECT_EQ(arena.GetBlockCount(), blocks);
     EXPECT_EQ(graph.CountNodes(), 52u);
-}
-
-TEST(NodeArena, BlocksGrowByHalfAndAreReusedAfterReset)
-{
-    NodeArena arena(1000);
-    EXPECT_EQ(arena.GetBlockCount(), 1u);
-    for (int i = 0; i < 15; ++i)
-        arena.Allocate(400); // 2, 3, 5, then 8 per block
-    ASSERT_EQ(arena.GetBlockCount(), 4u);
-    EXPECT_EQ(arena.GetBlockInfo(0).capacity, 1000u);
-    for (std::size_t i = 1; i < arena.GetBlockCount(); ++i)
-        EXPECT_EQ(arena.GetBlockInfo(i).capacity,
-                  static_cast<std::size_t>(std::ceil(arena.GetBlockInfo(i - 1).capacity * 1.5)));
-    EXPECT_EQ(arena.GetBytesAllocated(), 6000u);
-
-    const std::size_t blocks = arena.GetBlockCount();
-    arena.Reset();
-    EXPECT_EQ(arena.GetBytesAllocated(), 0u);
-    void* first = arena.Allocate(8);
-    EXPECT_EQ(arena.GetCurrentBlockIndex(), 0u);
-    for (int i = 0; i < 15; ++i)
-        arena.Allocate(400);
-    EXPECT_EQ(arena.GetBlockCount(), blocks);
-    EXPECT_NE(first, nullptr);
-
-    // A request beyond any block gets a block of its own; allocation goes on after it.
-    arena.Allocate(1 << 20);
-    EXPECT_GE(arena.GetBlockInfo(arena.GetCurrentBlockIndex()).capacity, std::size_t{1} << 20);
-    EXPECT_NE(arena.Allocate(16), nullptr);
 }
 
 TEST(CallGraph, DerivedNodesStartWithTheirInitialValuesOnReusedStorage)

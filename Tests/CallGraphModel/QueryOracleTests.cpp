@@ -6,7 +6,6 @@
 
 #include "SyntheticCapture.h"
 
-#include "CallGraphModel/CallGraphQuery.h"
 #include "Support/TempDirectory.h"
 #include "System/JobScheduler.h"
 
@@ -23,14 +22,6 @@ namespace {
 
 constexpr double kEnd = CallGraphModel::kEndOfCapture;
 
-class Request final : public CallGraphModel::GetCallGraphOperation {
-public:
-    Request(double start, double end, std::vector<ThreadID> threads)
-        : GetCallGraphOperation(start, end, 0, std::move(threads), 0)
-    {}
-    void Completed(std::unique_ptr<CallGraph>, bool) override {}
-};
-
 /// A synthetic capture processed into a model.
 struct ProcessedCapture {
     explicit ProcessedCapture(const SyntheticOptions& options)
@@ -45,11 +36,7 @@ struct ProcessedCapture {
     std::unique_ptr<CallGraph> Query(double start, double end, const std::vector<ThreadID>& threads,
                                      ERangePath path = ERangePath::Cheapest)
     {
-        Request request(start, end, threads);
-        const std::atomic<bool> canceled{false};
-        std::unique_ptr<CallGraph> result = BuildCallGraph(model, request, request.mErrors, canceled, path);
-        EXPECT_TRUE(request.mErrors.IsEmpty()) << request.mErrors.ToString();
-        return result;
+        return QueryModel(model, start, end, threads, nullptr, path);
     }
 
     TestSupport::TempDirectory directory;

@@ -5,6 +5,8 @@
 #include "CallGraphModel/OpenBarProcessor.h"
 #include "Serialization/Schema.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -270,6 +272,24 @@ bool ProcessCapture(CallGraphModel& model, const TestCapture& capture, Serializa
         }
     model.EndProcessing();
     return model.Save(errors);
+}
+
+std::unique_ptr<CallGraph> QueryModel(const CallGraphModel& model, double start, double end,
+                                      std::vector<ThreadID> threads, Serialization::ErrorList* failures,
+                                      ERangePath path)
+{
+    struct InlineRequest final : CallGraphModel::GetCallGraphOperation {
+        using GetCallGraphOperation::GetCallGraphOperation;
+        void Completed(std::unique_ptr<CallGraph>, bool) override {}
+    };
+    InlineRequest request(start, end, 0, std::move(threads), 0);
+    const std::atomic<bool> canceled{false};
+    std::unique_ptr<CallGraph> result = BuildCallGraph(model, request, request.mErrors, canceled, path);
+    if (failures != nullptr)
+        *failures = request.mErrors;
+    else
+        EXPECT_TRUE(request.mErrors.IsEmpty()) << request.mErrors.ToString();
+    return result;
 }
 
 struct ReplayOracle::ThreadReplay {

@@ -10,6 +10,7 @@
 
 #include "CallGraphModel/CallGraph.h"
 #include "CallGraphModel/CallGraphModel.h"
+#include "CallGraphModel/CallGraphQuery.h"
 
 #include "RTTI/Registry.h"
 
@@ -47,6 +48,13 @@ RTTI::Registry& ModelRegistry();
 /// saved. Processors report every 500 ms, as in capture processing.
 bool ProcessCapture(Profiler::CallGraphModel& model, const TestCapture& capture,
                     Serialization::ErrorList& errors);
+
+/// A query of `model` run inline along `path`. Its errors go to `failures`, or fail the test
+/// when `failures` is null.
+std::unique_ptr<Profiler::CallGraph> QueryModel(const Profiler::CallGraphModel& model, double start,
+                                                double end, std::vector<Profiler::ThreadID> threads,
+                                                Serialization::ErrorList* failures = nullptr,
+                                                Profiler::ERangePath path = Profiler::ERangePath::Cheapest);
 
 /// Cumulative graphs of single threads by a replay of every event from the start, with no
 /// snapshots: what queries must reproduce. Checkpoints must be asked in ascending time order

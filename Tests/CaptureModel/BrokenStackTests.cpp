@@ -4,9 +4,9 @@
 #include "CaptureModel/BrokenStackReader.h"
 #include "CaptureModel/BrokenStackWriter.h"
 #include "CaptureModel/TraceEventStream.h"
+#include "CaptureModelTestSupport.h"
 #include "RTTI/Registry.h"
 #include "Support/TempDirectory.h"
-#include "TraceEventTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <limits>

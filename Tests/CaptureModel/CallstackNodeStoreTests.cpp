@@ -3,9 +3,9 @@
 
 #include "CaptureModel/CallstackDatabase.h"
 #include "CaptureModel/CallstackNodeStore.h"
+#include "CaptureModelTestSupport.h"
 #include "Support/AssertionCapture.h"
 #include "Support/TempDirectory.h"
-#include "TraceEventTestSupport.h"
 #include "Utility/ErrorList.h"
 
 #include <barrier>
@@ -254,19 +254,4 @@ TEST(CallstackNodeStore, SharedStoreServesLookupsWhileAProducerInserts)
         reader.join();
     EXPECT_EQ(mismatches.load(), 0);
     EXPECT_EQ(store.GetNodeCount(), kNodes);
-}
-
-TEST(CallstackDatabase, IsCarriedUnderItsStoredNames)
-{
-    // Sessions store the map by these names; old captures must keep loading.
-    const RTTI::CompoundType& type = CallstackDatabase::StaticType();
-    EXPECT_EQ(type.GetName(), "Profiler::CallstackDatabase");
-    ASSERT_EQ(type.GetProperties().size(), 1u);
-    EXPECT_EQ(type.GetProperties()[0].GetName(), "StacksByID");
-    EXPECT_EQ(type.GetProperties()[0].GetType().GetName(),
-              "Map_Profiler::CallstackKey_To_std::unique_ptr<Profiler::Callstack>");
-    CallstackDatabase database;
-    std::vector<uint64_t> frames{1};
-    EXPECT_FALSE(database.GetCallstack(5, frames));
-    EXPECT_TRUE(frames.empty());
 }

@@ -1,4 +1,4 @@
-#include "SessionTestSupport.h"
+#include "CaptureModelTestSupport.h"
 
 #include "RTTI/Registry.h"
 
@@ -9,77 +9,10 @@ namespace {
 // The registered names, versions and property orders are what older and newer programs read
 // files by; a change here breaks compatibility, so they are pinned.
 
-TEST(CaptureModelTypes, EveryCaptureModelClassIsRegisteredUnderItsName)
-{
-    const RTTI::Registry& registry = TestSupport::SessionRegistry();
-    for (const char* name : {"Profiler::GeneralSettings",
-                             "Profiler::SharedSymbolSettings",
-                             "Profiler::Module",
-                             "Profiler::NativeModule",
-                             "Profiler::NativeModuleInstance",
-                             "Profiler::JITModule",
-                             "Profiler::JITModuleInstance",
-                             "Profiler::JITFunctionInstance",
-                             "Profiler::Function",
-                             "Profiler::JITExtraDataStorage",
-                             "Profiler::ModuleDatabase",
-                             "Profiler::CallstackDatabase",
-                             "Profiler::Session",
-                             "Profiler::SessionInfo",
-                             "Profiler::TraceEventStream",
-                             "Profiler::BrokenStackIndex",
-                             "Profiler::ResolvedAddress",
-                             "Profiler::SerializedAnimatableFloat",
-                             "Profiler::SerializedAnimatableDouble",
-                             "Profiler::CaptureMethodConfiguration",
-                             "Profiler::ThreadOrganizationModel::EProcessMode",
-                             "Profiler::CaptureImportData",
-                             "Profiler::CaptureInitProgress",
-                             "Profiler::ECrashReportingMode",
-                             "Profiler::ISymbolModuleKey",
-                             "Profiler::SharedModel",
-                             "Profiler::ChildProcessRules",
-                             "Profiler::LLMToolRequest",
-                             "Profiler::LLMSessionInfo",
-                             "Profiler::SessionViewState",
-                             "Profiler::TimelineState",
-                             "Profiler::VerticalScrollState",
-                             "Profiler::ThreadViewState",
-                             "Profiler::FunctionData",
-                             "Profiler::FunctionLineData",
-                             "Profiler::FunctionDataCache",
-                             "Profiler::FunctionDataCache::CacheEntry",
-                             "Profiler::AsmInstruction",
-                             "Profiler::AddressToLineMap",
-                             "Profiler::InstrumentationDatabase",
-                             "Profiler::NativeModule::EResolveStatus",
-                             "Profiler::NativeModule::ESymbolLookupAddressMode",
-                             "Profiler::EResolveFunctionDataResult",
-                             "Profiler::EDisassemblyResult",
-                             "Profiler::OpenBarProcessorFiberState",
-                             "Profiler::Process",
-                             "Profiler::OptionalProcessInfo",
-                             "Profiler::Thread",
-                             "Profiler::PlatformSession",
-                             "Profiler::Model",
-                             "Profiler::SerializedAnimatableInt",
-                             "Profiler::ResolveIndex",
-                             "Map_int_To_int",
-                             "UniquePtr_Profiler::PlatformSession",
-                             "Array_std::unique_ptr<Profiler::NativeModule>",
-                             "Map_uint64_t_To_Profiler::ModuleDatabase::JITFunctionIndices",
-                             "Set_Profiler::ThreadID"})
-        EXPECT_NE(registry.FindType(name), nullptr) << name;
-    // Former names.
-    for (const char* alias : {"Profiler::ResolvedFunction", "Profiler::JITResolvedFunction",
-                              "Profiler::ThreadSelectionState", "Profiler::SerializableGUID"})
-        EXPECT_NE(registry.FindType(alias), nullptr) << alias;
-}
-
 std::vector<std::string> PropertyNames(const char* className)
 {
     std::vector<std::string> names;
-    if (const RTTI::CompoundType* type = TestSupport::SessionRegistry().FindClass(className))
+    if (const RTTI::CompoundType* type = TestSupport::CaptureModelRegistry().FindClass(className))
         for (const RTTI::Property& property : type->GetProperties())
             names.push_back(property.GetName() + ":" + property.GetType().GetName());
     return names;
@@ -87,7 +20,7 @@ std::vector<std::string> PropertyNames(const char* className)
 
 TEST(CaptureModelTypes, StoredShapesKeepTheirVersionsAndPropertyOrder)
 {
-    const RTTI::Registry& registry = TestSupport::SessionRegistry();
+    const RTTI::Registry& registry = TestSupport::CaptureModelRegistry();
     const std::pair<const char*, uint32_t> versions[] = {{"Profiler::Session", 9},
                                                          {"Profiler::SessionInfo", 3},
                                                          {"Profiler::ModuleDatabase", 2},
@@ -130,6 +63,22 @@ TEST(CaptureModelTypes, StoredShapesKeepTheirVersionsAndPropertyOrder)
                   "Functions:Array_Profiler::Function", "RuntimeFunctions:Array_Profiler::Function",
                   "ResolveStatus:Profiler::NativeModule::EResolveStatus",
                   "SymbolLookupAddressMode:Profiler::NativeModule::ESymbolLookupAddressMode"}));
+    EXPECT_EQ(PropertyNames("Profiler::CallstackDatabase"),
+              (std::vector<std::string>{
+                  "StacksByID:Map_Profiler::CallstackKey_To_std::unique_ptr<Profiler::Callstack>"}));
+    EXPECT_EQ(
+        PropertyNames("Profiler::TraceEventStream"),
+        (std::vector<std::string>{"NumEvents:uint64_t", "Chunks:Array_Profiler::TraceEventStream::Chunk",
+                                  "EventDataVersion:uint32_t"}));
+    EXPECT_EQ(
+        PropertyNames("Profiler::TraceEventStream::Chunk"),
+        (std::vector<std::string>{"StartTime:double", "EndTime:double", "FileOffset:uint64_t",
+                                  "Size:uint64_t", "NumEvents:uint64_t", "Processes:Set_Profiler::ThreadID",
+                                  "Threads:Set_Profiler::ThreadID"}));
+    // Former names still load.
+    for (const char* alias : {"Profiler::ResolvedFunction", "Profiler::JITResolvedFunction",
+                              "Profiler::ThreadSelectionState", "Profiler::SerializableGUID"})
+        EXPECT_NE(registry.FindType(alias), nullptr) << alias;
     EXPECT_EQ(PropertyNames("Profiler::ModuleDatabase").size(), 9u);
     EXPECT_EQ(PropertyNames("Profiler::ModuleDatabase")[7],
               "JITFunctionAddressMap:Map_uint64_t_To_Profiler::ModuleDatabase::JITFunctionIndices");

@@ -1,5 +1,4 @@
-#include "SessionTestSupport.h"
-#include "TraceEventTestSupport.h"
+#include "CaptureModelTestSupport.h"
 
 #include "CaptureModel/BrokenStackReader.h"
 #include "CaptureModel/CallstackNodeStore.h"
@@ -37,18 +36,18 @@ TEST(CaptureWriter, WritesOnlyIntoNewOrEmptyDirectories)
     std::filesystem::create_directories(temp / "occupied");
     TestSupport::WriteFile(temp / "occupied" / "keep.txt", "precious");
     CaptureWriter occupied;
-    EXPECT_FALSE(occupied.Open(temp / "occupied", TestSupport::SessionRegistry(), errors));
+    EXPECT_FALSE(occupied.Open(temp / "occupied", TestSupport::CaptureModelRegistry(), errors));
     EXPECT_NE(errors.ToString().find("is not empty"), std::string::npos);
     EXPECT_EQ(TestSupport::ReadFile(temp / "occupied" / "keep.txt"), "precious");
     EXPECT_FALSE(occupied.Finish(errors));
 
     TestSupport::WriteFile(temp / "file", "x");
     CaptureWriter onFile;
-    EXPECT_FALSE(onFile.Open(temp / "file", TestSupport::SessionRegistry(), errors));
+    EXPECT_FALSE(onFile.Open(temp / "file", TestSupport::CaptureModelRegistry(), errors));
 
     std::filesystem::create_directories(temp / "empty");
     CaptureWriter empty;
-    ASSERT_TRUE(empty.Open(temp / "empty", TestSupport::SessionRegistry(), errors)) << errors.ToString();
+    ASSERT_TRUE(empty.Open(temp / "empty", TestSupport::CaptureModelRegistry(), errors)) << errors.ToString();
     ASSERT_TRUE(empty.Finish(errors)) << errors.ToString();
     EXPECT_FALSE(empty.Finish(errors));
     EXPECT_EQ(errors.GetErrors().back().message, "The capture was finished already");
@@ -61,7 +60,7 @@ TEST(CaptureWriter, WritesOnlyIntoNewOrEmptyDirectories)
     EXPECT_EQ(loaded.session->GetTraceEventStream()->GetNumEvents(), 0u);
 
     CaptureWriter nested;
-    EXPECT_TRUE(nested.Open(temp / "a" / "b" / "c", TestSupport::SessionRegistry(), errors));
+    EXPECT_TRUE(nested.Open(temp / "a" / "b" / "c", TestSupport::CaptureModelRegistry(), errors));
     EXPECT_EQ(nested.GetSessionPath(), temp / "a" / "b" / "c" / "c.session");
 }
 
@@ -70,7 +69,7 @@ TEST(CaptureWriter, EventsOutOfTimeOrderAreRefused)
     TestSupport::TempDirectory temp;
     Serialization::ErrorList errors;
     CaptureWriter writer;
-    ASSERT_TRUE(writer.Open(temp / "order", TestSupport::SessionRegistry(), errors));
+    ASSERT_TRUE(writer.Open(temp / "order", TestSupport::CaptureModelRegistry(), errors));
     EXPECT_TRUE(writer.AddSample(2.0, 1, 1, 0));
     EXPECT_TRUE(writer.AddSample(2.0, 1, 2, 0));
     EXPECT_FALSE(writer.AddSample(1.0, 1, 1, 0));
@@ -97,7 +96,7 @@ TEST(CaptureWriter, EveryEventKindSurvivesAndChunksAreCutByCount)
     CaptureWriter writer;
     CaptureWriter::Options options;
     options.eventsPerChunk = 10;
-    ASSERT_TRUE(writer.Open(temp / "kinds", TestSupport::SessionRegistry(), options, errors));
+    ASSERT_TRUE(writer.Open(temp / "kinds", TestSupport::CaptureModelRegistry(), options, errors));
     std::vector<TraceEvent> written;
     for (int round = 0; round < 2; ++round)
         for (const TraceEvent& event : TestSupport::MakeEventOfEveryKind(round * 10.0, 3, 4)) {
@@ -128,7 +127,7 @@ TEST(CaptureWriter, ModulesPlacedAtOwnBasesKeepRelativeAddressesApart)
     TestSupport::TempDirectory temp;
     Serialization::ErrorList errors;
     CaptureWriter writer;
-    ASSERT_TRUE(writer.Open(temp / "bases", TestSupport::SessionRegistry(), errors));
+    ASSERT_TRUE(writer.Open(temp / "bases", TestSupport::CaptureModelRegistry(), errors));
     const uint32_t first = writer.AddNativeModule("libfirst.so", "/lib/libfirst.so", 0x7FFFFFFF);
     const uint32_t second = writer.AddNativeModule("libsecond.so", "/lib/libsecond.so", 0x7FFFFFFF);
     const uint64_t firstBase = writer.AllocateModuleBase(5);
@@ -155,11 +154,6 @@ TEST(CaptureWriter, ModulesPlacedAtOwnBasesKeepRelativeAddressesApart)
     EXPECT_EQ(loaded.session->GetModuleDatabase().GetFunctionName(frames[0].Function), "inSecond");
 }
 
-std::string ReadWhole(const std::filesystem::path& path)
-{
-    return TestSupport::ReadFile(path);
-}
-
 TEST(SyntheticCaptureGenerator, SameSeedSameCaptureAndUnrootedStacksBecomeRanges)
 {
     TestSupport::TempDirectory temp;
@@ -172,19 +166,21 @@ TEST(SyntheticCaptureGenerator, SameSeedSameCaptureAndUnrootedStacksBecomeRanges
     SyntheticCaptureGenerator::Summary first;
     SyntheticCaptureGenerator::Summary second;
     ASSERT_TRUE(SyntheticCaptureGenerator(parameters)
-                    .Generate(temp / "one", TestSupport::SessionRegistry(), first, errors))
+                    .Generate(temp / "one", TestSupport::CaptureModelRegistry(), first, errors))
         << errors.ToString();
     ASSERT_TRUE(SyntheticCaptureGenerator(parameters)
-                    .Generate(temp / "two", TestSupport::SessionRegistry(), second, errors));
+                    .Generate(temp / "two", TestSupport::CaptureModelRegistry(), second, errors));
     EXPECT_EQ(first.events, second.events);
     EXPECT_GT(first.samples, 5u * 250u);
     for (const char* file : {"events.dat", "CallstackDatabase.dat", "stacks.dat"})
-        EXPECT_EQ(ReadWhole(temp / "one" / file), ReadWhole(temp / "two" / file)) << file;
+        EXPECT_EQ(TestSupport::ReadFile(temp / "one" / file), TestSupport::ReadFile(temp / "two" / file))
+            << file;
     parameters.seed = 2;
     SyntheticCaptureGenerator::Summary third;
     ASSERT_TRUE(SyntheticCaptureGenerator(parameters)
-                    .Generate(temp / "three", TestSupport::SessionRegistry(), third, errors));
-    EXPECT_NE(ReadWhole(temp / "one" / "events.dat"), ReadWhole(temp / "three" / "events.dat"));
+                    .Generate(temp / "three", TestSupport::CaptureModelRegistry(), third, errors));
+    EXPECT_NE(TestSupport::ReadFile(temp / "one" / "events.dat"),
+              TestSupport::ReadFile(temp / "three" / "events.dat"));
 
     auto loaded = LoadSession(temp / "one");
     ASSERT_EQ(loaded.status, 0) << loaded.FirstError();
@@ -225,7 +221,7 @@ TEST(SyntheticCaptureGenerator, NewCallPathsAppearAtTheChosenRate)
         Serialization::ErrorList errors;
         SyntheticCaptureGenerator::Summary summary;
         EXPECT_TRUE(SyntheticCaptureGenerator(parameters)
-                        .Generate(temp / name, TestSupport::SessionRegistry(), summary, errors))
+                        .Generate(temp / name, TestSupport::CaptureModelRegistry(), summary, errors))
             << errors.ToString();
         return std::make_pair(summary.callPaths, summary.samples);
     };

@@ -5,7 +5,7 @@
 #include "CaptureModel/EventChunkCompression.h"
 #include "CaptureModel/EventChunkRowDecoder.h"
 #include "CaptureModel/EventChunkView.h"
-#include "TraceEventTestSupport.h"
+#include "CaptureModelTestSupport.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "SessionTestSupport.h"
+#include "CaptureModelTestSupport.h"
 
 #include "CaptureModel/BrokenStackReader.h"
 #include "CaptureModel/CallstackNodeStore.h"
@@ -298,7 +298,7 @@ TEST(Session, ReprocessingHandsEveryEventOnInOrderWithProgress)
     SyntheticCaptureGenerator::Summary summary;
     Serialization::ErrorList errors;
     ASSERT_TRUE(SyntheticCaptureGenerator(parameters)
-                    .Generate(temp / "synthetic", TestSupport::SessionRegistry(), summary, errors))
+                    .Generate(temp / "synthetic", TestSupport::CaptureModelRegistry(), summary, errors))
         << errors.ToString();
     auto loaded = LoadSession(temp / "synthetic");
     ASSERT_EQ(loaded.status, 0) << loaded.FirstError();
@@ -355,7 +355,7 @@ TEST(Session, SharedModelAndViewStateRoundTrip)
     EXPECT_EQ(back.mFiberStates[0].mBars[0].mFrame, ResolvedAddress::Make(0x10, 0, 1));
     EXPECT_EQ(back.mFiberEvents.at(7).at(0).mEventTimeMs, 2.5);
 
-    auto missing = SharedModel::Load(temp / "nowhere", TestSupport::SessionRegistry(), errors);
+    auto missing = SharedModel::Load(temp / "nowhere", TestSupport::CaptureModelRegistry(), errors);
     EXPECT_EQ(missing, nullptr);
     EXPECT_EQ(errors.GetErrors().back().message, "Unable to open file");
     EXPECT_EQ(errors.GetErrors().back().code, Serialization::EErrorCode::FileNotFound);
@@ -367,7 +367,8 @@ TEST(Session, SharedModelAndViewStateRoundTrip)
     view.mThreadViewState->mSelectedThreads = {ThreadID{11}, ThreadID{12}};
     view.mVerticalSplitterPos = 0.25f;
     ASSERT_TRUE(view.Save(session.GetDirectory(), errors)) << errors.ToString();
-    auto viewBack = SessionViewState::Load(session.GetDirectory(), TestSupport::SessionRegistry(), errors);
+    auto viewBack =
+        SessionViewState::Load(session.GetDirectory(), TestSupport::CaptureModelRegistry(), errors);
     ASSERT_NE(viewBack, nullptr) << errors.ToString();
     EXPECT_EQ(viewBack->mThreadViewState->mSelectedThreads, view.mThreadViewState->mSelectedThreads);
     EXPECT_EQ(viewBack->mVerticalSplitterPos, 0.25f);

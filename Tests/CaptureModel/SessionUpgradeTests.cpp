@@ -1,5 +1,5 @@
+#include "CaptureModelTestSupport.h"
 #include "LegacyShapes.h"
-#include "SessionTestSupport.h"
 
 #include "CaptureModel/FunctionCompatibilityHandler.h"
 #include "CaptureModel/FunctionDataCache.h"
@@ -23,7 +23,7 @@ using TestSupport::LoadSession;
 std::filesystem::path WriteOld(const std::filesystem::path& path,
                                const std::vector<const RTTI::Object*>& roots)
 {
-    TestSupport::SessionRegistry(); // classes are written only once a registry numbered them
+    TestSupport::CaptureModelRegistry(); // classes are written only once a registry numbered them
     Serialization::ErrorList errors;
     EXPECT_TRUE(Serialization::WriteBinaryFile(path, roots, errors)) << errors.ToString();
     const auto corpus = TestSupport::FuzzCorpusDirectory("SessionLoaderFuzzer");
@@ -180,7 +180,7 @@ TEST(SessionUpgrade, FunctionsStoredUnderFormerNamesKeepTheirAddresses)
     Legacy::FunctionHolderOld old;
     old.mNative = {0x1230, 0x40, "native"};
     old.mJit = {0x7f0000001000, "jitted", 5, 0x7f0000000000, 1.0, 2.0};
-    TestSupport::SessionRegistry();
+    TestSupport::CaptureModelRegistry();
     Serialization::ErrorList errors;
     ASSERT_TRUE(Serialization::WriteBinaryFile(temp / "functions.dat", {&old}, errors)) << errors.ToString();
 
@@ -188,7 +188,7 @@ TEST(SessionUpgrade, FunctionsStoredUnderFormerNamesKeepTheirAddresses)
     Serialization::CompatibilityHandlerMap handlers;
     handlers.Add<Function>(handler);
     std::vector<std::unique_ptr<RTTI::Object>> roots;
-    ASSERT_TRUE(Serialization::ReadBinaryFile(temp / "functions.dat", TestSupport::SessionRegistry(),
+    ASSERT_TRUE(Serialization::ReadBinaryFile(temp / "functions.dat", TestSupport::CaptureModelRegistry(),
                                               RTTI::GetDefaultObjectFactory(), handlers,
                                               Serialization::EReadMode::Strict, roots, errors))
         << errors.ToString();
@@ -220,7 +220,7 @@ TEST(SessionUpgrade, VersionOneCacheEntriesArePlacedThroughTheModules)
     Serialization::ErrorList errors;
     ASSERT_TRUE(Serialization::WriteBinaryFile(path, {&old}, errors));
 
-    auto cache = FunctionDataCache::Load(path, TestSupport::SessionRegistry(),
+    auto cache = FunctionDataCache::Load(path, TestSupport::CaptureModelRegistry(),
                                          &loaded.session->GetModuleDatabase(), errors);
     ASSERT_NE(cache, nullptr) << errors.ToString();
     const ResolvedAddress main =
@@ -238,7 +238,7 @@ TEST(SessionUpgrade, VersionOneCacheEntriesArePlacedThroughTheModules)
     cache->Add(replacement);
     EXPECT_EQ(cache->GetEntryCount(), 1u);
     ASSERT_TRUE(cache->Save(path, errors));
-    auto again = FunctionDataCache::Load(path, TestSupport::SessionRegistry(), nullptr, errors);
+    auto again = FunctionDataCache::Load(path, TestSupport::CaptureModelRegistry(), nullptr, errors);
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(again->Find(main)->mSource, "replaced");
 }
@@ -253,13 +253,13 @@ TEST(SessionUpgrade, OlderViewStatesKeepTheirSelectionAndScrollPosition)
     old.mThreadSelectionState->mSelectedThreads = {ThreadID{1}, ThreadID{2}};
     old.mThreadSelectionState->mVisibleThreads = {ThreadID{1}};
     old.mVerticalSplitterPos = 0.5f;
-    TestSupport::SessionRegistry();
+    TestSupport::CaptureModelRegistry();
     const auto directory = SessionViewState::GetDirectory(temp.GetPath());
     std::filesystem::create_directories(directory);
     Serialization::ErrorList errors;
     ASSERT_TRUE(Serialization::WriteBinaryFile(directory / SessionViewState::kFileName, {&old}, errors));
 
-    auto state = SessionViewState::Load(temp.GetPath(), TestSupport::SessionRegistry(), errors);
+    auto state = SessionViewState::Load(temp.GetPath(), TestSupport::CaptureModelRegistry(), errors);
     ASSERT_NE(state, nullptr) << errors.ToString();
     ASSERT_NE(state->mThreadViewState, nullptr);
     EXPECT_EQ(state->mThreadViewState->mSelectedThreads, (std::set<ThreadID>{ThreadID{1}, ThreadID{2}}));
@@ -274,7 +274,7 @@ TEST(SessionUpgrade, OlderViewStatesKeepTheirSelectionAndScrollPosition)
     // A file without the root is refused.
     SessionInfo other;
     ASSERT_TRUE(Serialization::WriteBinaryFile(directory / SessionViewState::kFileName, {&other}, errors));
-    EXPECT_EQ(SessionViewState::Load(temp.GetPath(), TestSupport::SessionRegistry(), errors), nullptr);
+    EXPECT_EQ(SessionViewState::Load(temp.GetPath(), TestSupport::CaptureModelRegistry(), errors), nullptr);
     EXPECT_EQ(errors.GetErrors().back().message,
               "The file does not appear to be a session view state file (missing SessionViewState object)");
 }

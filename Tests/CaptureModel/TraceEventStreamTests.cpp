@@ -4,8 +4,8 @@
 #include "CaptureModel/TraceEventStream.h"
 #include "CaptureModel/TraceEventStreamReader.h"
 #include "CaptureModel/TraceEventStreamWriter.h"
+#include "CaptureModelTestSupport.h"
 #include "Support/TempDirectory.h"
-#include "TraceEventTestSupport.h"
 
 #include <barrier>
 #include <gtest/gtest.h>

@@ -5,9 +5,9 @@
 #include "CaptureModel/TraceEventStream.h"
 #include "CaptureModel/TraceEventStreamReader.h"
 #include "CaptureModel/TraceEventStreamWriter.h"
+#include "CaptureModelTestSupport.h"
 #include "RTTI/Registry.h"
 #include "Support/TempDirectory.h"
-#include "TraceEventTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -198,23 +198,4 @@ TEST_F(TraceEventStreamUpgradeTest, IndexWithoutTheStreamRootIsRejected)
     EXPECT_FALSE(TraceEventStream::Open(mDirectory.GetPath(), mRegistry, mErrors));
     EXPECT_EQ(mErrors.GetErrors().back().message,
               "The file does not appear to be a TraceEventStream file (missing TraceEventStream object)");
-}
-
-TEST(TraceEventStreamIndex, IsStoredUnderItsRegisteredNames)
-{
-    const RTTI::CompoundType& stream = TraceEventStream::StaticType();
-    EXPECT_EQ(stream.GetName(), "Profiler::TraceEventStream");
-    std::vector<std::string> properties;
-    for (const auto& property : stream.GetProperties())
-        properties.push_back(property.GetName() + ":" + property.GetType().GetName());
-    EXPECT_EQ(properties, (std::vector<std::string>{"NumEvents:uint64_t",
-                                                    "Chunks:Array_Profiler::TraceEventStream::Chunk",
-                                                    "EventDataVersion:uint32_t"}));
-    properties.clear();
-    for (const auto& property : TraceEventStream::Chunk::StaticType().GetProperties())
-        properties.push_back(property.GetName() + ":" + property.GetType().GetName());
-    EXPECT_EQ(properties, (std::vector<std::string>{"StartTime:double", "EndTime:double",
-                                                    "FileOffset:uint64_t", "Size:uint64_t",
-                                                    "NumEvents:uint64_t", "Processes:Set_Profiler::ThreadID",
-                                                    "Threads:Set_Profiler::ThreadID"}));
 }

@@ -3,6 +3,9 @@
 
 #include "CaptureTestSupport.h"
 
+#include "RTTI/Registry.h"
+#include "Runtime/PluginLoader.h"
+
 #include "Support/Paths.h"
 #include "Support/ShellCommand.h"
 #include "Support/TempDirectory.h"
@@ -416,6 +419,50 @@ TEST(QxCaptureCommands, ConcurrentWritersNeitherMixNorCorruptACapture)
         EXPECT_EQ(info.exitCode, 0) << "trial " << trial << ": " << info.err;
         EXPECT_THAT(info.out, HasSubstr("Threads:          7\n")) << "trial " << trial;
     }
+}
+
+/// The number of types the plugin registers into a fresh registry of this process.
+std::size_t RegisteredTypeCount()
+{
+    Profiler::PluginLoader loader;
+    Serialization::ErrorList errors;
+    RTTI::Registry registry;
+    if (!loader.Load(QX_PLUGIN_MODULE, errors) || !loader.CreatePlugin(registry, "", "", 0, errors))
+        return 0;
+    const std::size_t count = registry.GetTypes(loader.GetPluginModuleId()).size();
+    loader.Unload();
+    return count;
+}
+
+TEST(QxPlugins, DescribesTheModuleBuiltBesideItAndCountsTheTypesItRegisters)
+{
+    TestSupport::TempDirectory directory;
+    const CommandResult result = Qx(directory.GetPath(), "plugins");
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::string canonical = std::filesystem::canonical(QX_PLUGIN_MODULE).string();
+    EXPECT_THAT(result.out, HasSubstr("Module:             " + canonical + "\n"));
+    EXPECT_THAT(result.out, HasSubstr("Descriptor version: 9\n"));
+    EXPECT_THAT(result.out, HasSubstr("Module version:     1.0.7463.3832\n"));
+    EXPECT_THAT(result.out, HasSubstr("Plugins:            1\n"));
+    EXPECT_THAT(result.out, HasSubstr("Plugin:             ZivuDeverUdovIradir (kind 0)\n"));
+
+    const std::string label = "Registered types:   ";
+    const std::size_t at = result.out.find(label);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(std::stoul(result.out.substr(at + label.size())), RegisteredTypeCount());
+}
+
+TEST(QxPlugins, FailsWithTheLoadersReasonForAPathThatIsNoPlugin)
+{
+    TestSupport::TempDirectory directory;
+    const CommandResult missing = Qx(directory.GetPath(), "plugins /nonexistent/libNothing.so");
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_THAT(missing.err,
+                HasSubstr("qx plugins: Plugin module /nonexistent/libNothing.so does not exist"));
+
+    const CommandResult tooMany = Qx(directory.GetPath(), "plugins a b");
+    EXPECT_EQ(tooMany.exitCode, 1);
+    EXPECT_THAT(tooMany.err, HasSubstr("Usage: qx plugins [PATH]"));
 }
 
 } // namespace

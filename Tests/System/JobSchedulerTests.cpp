@@ -337,30 +337,6 @@ TEST(JobScheduler, ShutdownFinalizesQueuedJobsAsCanceledAndCancelsRunningOnes)
     EXPECT_EQ(queued2.Get(), kCanceled);
 }
 
-TEST(JobScheduler, WorkerThreadsAreNamedAfterTheirIndex)
-{
-    std::mutex mutex;
-    std::vector<std::string> names;
-    // Both workers must be inside a job at once; the test thread must not wait on the
-    // scheduler before that, or it would run a pending job itself.
-    std::barrier meet(2);
-    std::latch named(2);
-    JobScheduler scheduler(2);
-    EXPECT_EQ(scheduler.GetThreadCount(), 2u);
-    Handles handles;
-    for (int i = 0; i < 2; ++i)
-        handles.push_back(scheduler.Schedule(Describe(nullptr, [&](Job&, Flag) {
-            meet.arrive_and_wait();
-            std::lock_guard lock(mutex);
-            names.push_back(System::Platform::GetCurrentThreadName());
-            named.count_down();
-        })));
-    named.wait();
-    scheduler.Wait(handles);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"Job Scheduler 1", "Job Scheduler 2"}));
-}
-
 TEST(JobScheduler, StressEveryJobIsFinalizedExactlyOnce)
 {
     // Scheduling, nested scheduling, cancels and waits from several threads at once; meant for

@@ -105,23 +105,6 @@ TEST_F(LogTest, SinksAreCalledInOrderAndReplacedByACopy)
     EXPECT_EQ(calls.size(), 3u);
 }
 
-TEST(LogBuffer, GrowsToTheExactSizeWithCapacityOneAndAHalfTimes)
-{
-    System::LogBuffer buffer;
-    buffer.EnsureSize(1000);
-    EXPECT_EQ(buffer.GetSize(), 1000u);
-    std::memset(buffer.GetData(), 'x', 1000);
-    buffer.EnsureSize(1001);
-    EXPECT_EQ(buffer.GetSize(), 1001u);
-    EXPECT_GE(buffer.GetCapacity(), 1500u);
-    EXPECT_EQ(std::string(buffer.GetData(), 1000), std::string(1000, 'x')); // contents kept
-    const char* data = buffer.GetData();
-    buffer.EnsureSize(1400); // within capacity: no new allocation
-    EXPECT_EQ(buffer.GetData(), data);
-    buffer.EnsureSize(10); // never shrinks
-    EXPECT_EQ(buffer.GetSize(), 1400u);
-}
-
 TEST_F(LogTest, ALongerMessageGrowsTheThreadBufferOnceAndArrivesWhole)
 {
     Collector collector;

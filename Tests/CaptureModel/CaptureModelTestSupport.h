@@ -2,6 +2,7 @@
 
 #include "CaptureModel/CaptureWriter.h"
 #include "CaptureModel/Session.h"
+#include "CaptureModel/TraceEvent.h"
 #include "Utility/ErrorList.h"
 
 #include <filesystem>
@@ -11,8 +12,22 @@
 
 namespace TestSupport {
 
-/// The test registry with every capture class and the older shapes of the legacy tests.
-RTTI::Registry& SessionRegistry();
+/// The test registry with every capture class and the older shapes of the upgrade tests, made
+/// on first use.
+RTTI::Registry& CaptureModelRegistry();
+
+/// One event of every kind 0..17 with distinct payload values (strings point to static text).
+std::vector<Profiler::TraceEvent> MakeEventOfEveryKind(double time, uint32_t process = 1,
+                                                       uint32_t thread = 1);
+
+/// Compares every field that the event's kind carries; returns "" when equal, else what differs.
+std::string DescribeDifference(const Profiler::TraceEvent& expected, const Profiler::TraceEvent& actual);
+
+/// Writes `bytes` as a seed for the fuzz target.
+void WriteFuzzSeed(const std::string& target, const std::string& name, const std::vector<uint8_t>& bytes);
+
+std::vector<uint8_t> ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 
 /// The result of Session::sLoad.
 struct LoadedSession {
