@@ -22,8 +22,6 @@ if(QX_SANITIZE)
     endif()
     add_compile_options(-fsanitize=${QX_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
     add_link_options(-fsanitize=${QX_SANITIZE})
-    # Qt and fontconfig keep some allocations until exit; leaks of our own still fail a run.
-    set(QX_SANITIZER_ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/lsan.supp")
 endif()
 
 if(QX_FUZZ)
@@ -82,7 +80,7 @@ function(qx_add_test name)
         TEST_PREFIX "${name}."
         DISCOVERY_TIMEOUT 60
         PROPERTIES TIMEOUT ${ARG_TIMEOUT}
-                   ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${QX_SANITIZER_ENVIRONMENT}")
+                   ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
 # qx_add_benchmark(NAME SOURCES... DEPS ...)

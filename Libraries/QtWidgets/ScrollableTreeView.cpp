@@ -176,7 +176,14 @@ ScrollableTreeView::ScrollableTreeView(QWidget* parent) : QFrame(parent)
     mSplitter->setStretchFactor(1, 0);
 }
 
-ScrollableTreeView::~ScrollableTreeView() = default;
+ScrollableTreeView::~ScrollableTreeView()
+{
+    // The trees are deleted after this destructor has run (as QWidget children); the focus change
+    // their deletion causes must not reach the signals of a view that is already gone.
+    for (QObject* sender : {static_cast<QObject*>(mLeftTree), static_cast<QObject*>(mRightTree),
+                            static_cast<QObject*>(mLeftTree->header()), static_cast<QObject*>(mRightTree->header())})
+        sender->disconnect(this);
+}
 
 void ScrollableTreeView::LinkTrees(LinkedTreeView* from, LinkedTreeView* to)
 {

@@ -51,6 +51,15 @@ bool Render(const QString& svgPath, const Palette& palette, const QString& pngPa
 
 } // namespace
 
+// The tool runs once at build time, also in sanitizer builds: Qt's screens live until exit.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:QScreen::QScreen\n"
+           "leak:QPlatformScreen::QPlatformScreen\n"
+           "leak:QWindowSystemInterface::handleScreenAdded\n"
+           "leak:libqoffscreen.so\n";
+}
+
 int main(int argc, char** argv)
 {
     if (argc != 4) {
