@@ -412,6 +412,17 @@ std::shared_ptr<const BuildListData> RunFunctionListQuery(CaptureDocument& docum
     return result.Data;
 }
 
+bool RunSelectionFunctionList(const char* command, CaptureDocument& document, const CallGraphRequest& selection,
+                              std::shared_ptr<const CallGraph>& graph, std::shared_ptr<const BuildListData>& list)
+{
+    Serialization::ErrorList errors;
+    graph = RunCallGraphQuery(document, selection, errors);
+    list = graph ? RunFunctionListQuery(document, graph, errors) : nullptr;
+    if (!list)
+        PrintError(command, errors);
+    return list != nullptr;
+}
+
 namespace {
 
 /// The length of the valid UTF-8 sequence at the start of `text`, or 0 when it is not one

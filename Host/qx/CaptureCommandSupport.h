@@ -75,6 +75,12 @@ std::shared_ptr<const CallGraph> RunCallGraphQuery(CaptureDocument& document, co
 std::shared_ptr<const BuildListData> RunFunctionListQuery(CaptureDocument& document,
                                                           std::shared_ptr<const CallGraph> graph,
                                                           Serialization::ErrorList& errors);
+/// Runs the selection's call graph query and the function list of its graph, waiting for both;
+/// false, with the error printed for `command`, when either fails.
+[[nodiscard]] bool RunSelectionFunctionList(const char* command, CaptureDocument& document,
+                                            const CallGraphRequest& selection,
+                                            std::shared_ptr<const CallGraph>& graph,
+                                            std::shared_ptr<const BuildListData>& list);
 
 /// Names from a capture as printed to `stream`: on a terminal, control characters (which could
 /// move the cursor or recolour the terminal) are shown as \xNN; files and pipes get the text as is.

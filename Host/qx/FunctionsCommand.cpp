@@ -64,14 +64,10 @@ int RunFunctionsCommand(const std::vector<std::string>& arguments)
         status != Qx::kExitOk)
         return status;
 
-    Serialization::ErrorList errors;
-    std::shared_ptr<const CallGraph> graph = Qx::RunCallGraphQuery(document, selection, errors);
-    std::shared_ptr<const BuildListData> list =
-        graph ? Qx::RunFunctionListQuery(document, graph, errors) : nullptr;
-    if (!list) {
-        Qx::PrintError("functions", errors);
+    std::shared_ptr<const CallGraph> graph;
+    std::shared_ptr<const BuildListData> list;
+    if (!Qx::RunSelectionFunctionList("functions", document, selection, graph, list))
         return Qx::kExitBadCapture;
-    }
     const std::size_t count =
         top == 0 ? list->Items.size() : static_cast<std::size_t>(std::min<uint64_t>(top, list->Items.size()));
 

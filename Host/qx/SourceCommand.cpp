@@ -230,14 +230,10 @@ int RunSourceCommand(const std::vector<std::string>& arguments)
     if (const int status = Qx::OpenSelection("source", kUsage, parsed, document, selection);
         status != Qx::kExitOk)
         return status;
-    Serialization::ErrorList errors;
-    std::shared_ptr<const CallGraph> graph = Qx::RunCallGraphQuery(document, selection, errors);
-    std::shared_ptr<const BuildListData> list =
-        graph ? Qx::RunFunctionListQuery(document, graph, errors) : nullptr;
-    if (!list) {
-        Qx::PrintError("source", errors);
+    std::shared_ptr<const CallGraph> graph;
+    std::shared_ptr<const BuildListData> list;
+    if (!Qx::RunSelectionFunctionList("source", document, selection, graph, list))
         return Qx::kExitBadCapture;
-    }
     const FunctionListItem* item = FindFunction(*list, functionName, error);
     if (item == nullptr) {
         std::fprintf(stderr, "qx source: %s\n", error.c_str());
