@@ -292,7 +292,6 @@ void PerfCaptureImporter::SwitchIn(double timeMs, int32_t threadId, ThreadState&
 
 void PerfCaptureImporter::OnSchedSwitch(const PerfSchedSwitch& record)
 {
-    mSawSchedSwitch = true;
     const PerfRecordHeader& header = record.sample.header;
     const double time = RecordTime(header, false);
     // The record is printed for the task that ran on the CPU: its header names the previous
@@ -354,9 +353,11 @@ void PerfCaptureImporter::OnTaskEvent(const PerfTaskEvent& event)
         if (event.kind == EPerfTaskEventKind::SwitchIn) {
             if (!thread.running)
                 SwitchIn(time, event.tid, thread);
-        } else if (!mSawSchedSwitch) {
-            // With the tracepoint recorded, it gives the switch-out and why; perf's own record
-            // only knows whether the thread was preempted.
+        } else {
+            // With the tracepoint recorded, it gives the switch-out and why: it fires before perf's
+            // own record, which then finds the thread switched out already. When the tracepoint's
+            // record was lost, perf's own still ends the run; it only knows whether the thread
+            // was preempted.
             SwitchOut(time, event.tid, thread,
                       event.preempted ? PerfWaitReasonMapper::kReasonPreemption
                                       : PerfWaitReasonMapper::kReasonSynchronization);

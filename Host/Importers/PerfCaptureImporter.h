@@ -219,7 +219,6 @@ private:
     std::optional<Suspect> mSuspect; ///< a record far from the clock, until the next one decides
     bool mHaveTime = false;
     bool mHaveSample = false;
-    bool mSawSchedSwitch = false; ///< the tracepoint gives switch-outs and their reasons
 };
 
 } // namespace Profiler

@@ -83,7 +83,7 @@ QSize TimelineWidget::sizeHint() const
     int height = kRulerHeight;
     if (mIndex)
         height += static_cast<int>(mIndex->GetGroups().size()) * kGroupHeight +
-                  static_cast<int>(mIndex->GetLaneCount()) * kLaneHeight;
+                  static_cast<int>(mIndex->GetLaneCount()) * kLaneHeight + kLegendHeight;
     return {900, std::max(height, 200)};
 }
 
@@ -275,6 +275,28 @@ void TimelineWidget::PaintLanes(QPainter& painter, const QRect& exposed) const
         painter.fillRect(QRect(0, top, width(), exposed.bottom() - top + 1), colours.base());
     painter.setPen(colours.color(QPalette::Mid));
     painter.drawLine(kLabelWidth - 1, kRulerHeight, kLabelWidth - 1, height());
+    PaintLegend(painter, top);
+}
+
+void TimelineWidget::PaintLegend(QPainter& painter, int top) const
+{
+    // What the lane colours mean, under the last lane: without it the states are guesswork.
+    const QPalette& colours = palette();
+    const QFontMetrics metrics = painter.fontMetrics();
+    const int swatch = 10;
+    const int y = top + (kLegendHeight - swatch) / 2;
+    int x = kLabelWidth + 8;
+    painter.setPen(colours.color(QPalette::Text));
+    for (int state = 0; state < kThreadStateCount; ++state) {
+        const auto threadState = static_cast<EThreadState>(state);
+        const QString name = QString::fromUtf8(GetThreadStateName(threadState));
+        const int itemWidth = swatch + 4 + metrics.horizontalAdvance(name) + 14;
+        if (x + itemWidth > width())
+            break;
+        painter.fillRect(QRect(x, y, swatch, swatch), GetThreadStateColour(mTheme, threadState));
+        painter.drawText(QRect(x + swatch + 4, top, itemWidth, kLegendHeight), Qt::AlignVCenter, name);
+        x += itemWidth;
+    }
 }
 
 void TimelineWidget::PaintSelection(QPainter& painter) const

@@ -48,6 +48,7 @@ public:
     static constexpr int kLabelWidth = 190;
     static constexpr int kLaneHeight = 20;
     static constexpr int kGroupHeight = 22;
+    static constexpr int kLegendHeight = 28;
 
 signals:
     void RangeSelected(double from, double to);
@@ -69,6 +70,7 @@ private:
     void PaintRuler(QPainter& painter) const;
     void PaintLanes(QPainter& painter, const QRect& exposed) const;
     void PaintSelection(QPainter& painter) const;
+    void PaintLegend(QPainter& painter, int top) const;
     int TracksWidth() const { return std::max(1, width() - kLabelWidth); }
     void ClampView();
 

@@ -199,6 +199,27 @@ app 7/8 2.100000: PERF_RECORD_EXIT(7:8):(7:7)
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].data8, PerfWaitReasonMapper::kReasonThreadEnd);
     EXPECT_EQ(dead.stats.threadEnds, 1u);
+
+    // perf's own switch record follows the tracepoint's and keeps its reason; where the
+    // tracepoint's record was lost, perf's own still switches the thread out.
+    const Imported lost = Import(R"(app 7/8 [000] 1.000000: 1 cpu-clock:
+	1010 main (/usr/bin/app)
+
+app 7/8 [000] 1.100000: 1 sched:sched_switch: prev_comm=app prev_pid=8 prev_prio=120 prev_state=D ==> next_comm=swapper/0 next_pid=0 next_prio=120
+app 7/8 1.100010: PERF_RECORD_SWITCH OUT
+app 7/8 1.200000: PERF_RECORD_SWITCH IN
+app 7/8 1.300000: PERF_RECORD_SWITCH OUT preempt
+app 7/8 1.400000: PERF_RECORD_SWITCH IN
+app 7/8 [000] 1.500000: 1 cpu-clock:
+	1010 main (/usr/bin/app)
+
+)");
+    ASSERT_TRUE(lost.session);
+    std::vector<std::pair<double, uint8_t>> outs;
+    for (const StoredEvent& event : lost.Of(ETraceEventKind::ContextSwitchOut, 8))
+        outs.emplace_back(event.time, event.data8);
+    EXPECT_THAT(outs, ElementsAre(std::pair{1100.0, PerfWaitReasonMapper::kReasonIO},
+                                  std::pair{1300.0, PerfWaitReasonMapper::kReasonPreemption}));
 }
 
 TEST_F(PerfCaptureImporterTest, SwitchInCarriesTheUserPartOfTheBlockedStack)
