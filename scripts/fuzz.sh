@@ -10,6 +10,10 @@ mode="${1:-smoke}"
 seconds="${2:-${QX_FUZZ_SMOKE_SECONDS:-30}}"
 only="${3:-}"
 [ "$mode" = smoke ] && seconds="${QX_FUZZ_SMOKE_SECONDS:-30}"
+# The smoke run is part of the test command, so it uses a fixed seed: a failure it finds can be
+# reproduced on any machine. Long runs keep libFuzzer's random seed to explore further.
+seedOption=()
+[ "$mode" = smoke ] && seedOption=(-seed="${QX_FUZZ_SEED:-1}")
 
 if ! command -v clang++ >/dev/null 2>&1; then
     echo "fuzz: clang++ not found, skipping the fuzz smoke runs"
@@ -36,7 +40,7 @@ for binary in "${binaries[@]}"; do
     log="$build/fuzz-$name.log"
     echo "fuzz: $name for ${seconds}s"
     if (cd "$build" && "$binary" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
-            -print_final_stats=1 "$corpus" $seeds >"$log" 2>&1); then
+            "${seedOption[@]}" -print_final_stats=1 "$corpus" $seeds >"$log" 2>&1); then
         grep -E "stat::number_of_executed_units|stat::average_exec_per_sec" "$log" | tr '\n' ' '
         echo
     else

@@ -88,33 +88,35 @@ inline std::vector<uint8_t> Reseal(const uint8_t* data, size_t size)
     const uint64_t blockEnd = blockStart + blockSize - 8; // where the block checksum lies
     const uint64_t dataStart = blockStart + blockSize;
     uint64_t position = blockStart;
+    // Reads a length-prefixed field at the position and steps over it; refuses anything that
+    // would run past the block, so the position only ever moves forward inside it.
+    auto skipField = [&](uint64_t& length) {
+        if (position > blockEnd || blockEnd - position < 8 || !read64(position, length) ||
+            length > blockEnd - position - 8)
+            return false;
+        position += 8 + length;
+        return true;
+    };
     uint64_t textLength = 0;
     uint64_t entries = 0;
-    if (read64(position, textLength) && textLength <= blockEnd - position - 8) {
-        position += 8 + textLength;
-        if (read64(position, entries)) {
-            position += 8;
-            for (uint64_t i = 0; i < entries && position < blockEnd; ++i) {
-                uint64_t nameLength = 0, offset = 0, recordSize = 0, chunks = 0;
-                if (!read64(position, nameLength) || nameLength > blockEnd - position - 8)
-                    break;
-                position += 8 + nameLength;
-                if (!read64(position, offset) || !read64(position + 8, recordSize) ||
-                    !read64(position + 16, chunks))
-                    break;
-                position += 24;
-                for (uint64_t c = 0; c < chunks && position + 24 <= blockEnd; ++c, position += 24) {
-                    uint64_t chunkOffset = 0, chunkSize = 0;
-                    read64(position, chunkOffset);
-                    read64(position + 8, chunkSize);
-                    const uint64_t available = image.size() - dataStart;
-                    if (offset > available || chunkOffset > available - offset ||
-                        chunkSize > available - offset - chunkOffset)
-                        continue;
-                    const uint64_t checksum =
-                        XXH64(image.data() + dataStart + offset + chunkOffset, chunkSize, 0);
-                    std::memcpy(image.data() + position + 16, &checksum, 8);
-                }
+    if (skipField(textLength) && blockEnd - position >= 8 && read64(position, entries)) {
+        position += 8;
+        for (uint64_t i = 0; i < entries && position < blockEnd; ++i) {
+            uint64_t nameLength = 0, offset = 0, recordSize = 0, chunks = 0;
+            if (!skipField(nameLength) || blockEnd - position < 24 || !read64(position, offset) ||
+                !read64(position + 8, recordSize) || !read64(position + 16, chunks))
+                break;
+            position += 24;
+            for (uint64_t c = 0; c < chunks && blockEnd - position >= 24; ++c, position += 24) {
+                uint64_t chunkOffset = 0, chunkSize = 0;
+                read64(position, chunkOffset);
+                read64(position + 8, chunkSize);
+                const uint64_t available = image.size() - dataStart;
+                if (offset > available || chunkOffset > available - offset ||
+                    chunkSize > available - offset - chunkOffset)
+                    continue;
+                const uint64_t checksum = XXH64(image.data() + dataStart + offset + chunkOffset, chunkSize, 0);
+                std::memcpy(image.data() + position + 16, &checksum, 8);
             }
         }
     }

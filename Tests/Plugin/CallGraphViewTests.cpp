@@ -4,9 +4,11 @@
 #include "PluginTestSupport.h"
 #include "RTTI/Registry.h"
 #include "Support/TempDirectory.h"
-#include "ZivuDeverUdovIradir/CallGraphPanels.h"
 #include "ZivuDeverUdovIradir/CallGraphView.h"
+#include "ZivuDeverUdovIradir/CallGraphWidget.h"
 #include "ZivuDeverUdovIradir/PluginTypes.h"
+#include "ZivuDeverUdovIradir/SourceWidget.h"
+#include "ZivuDeverUdovIradir/TopExclusiveWidget.h"
 #include "ZivuDeverUdovIradir/ZivuDeverUdovIradir.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,6 @@
 #include "ZivuDeverUdovIradir/CallGraphPanels.h"
 
 #include "CallGraphModel/CallGraphModel.h"
-#include "ProfilerLibUI/ThreadSelectorWidget.h"
 #include "System/FormatDuration.h"
 #include "ZivuDeverUdovIradir/CallGraphSettings.h"
 #include "ZivuDeverUdovIradir/CallGraphView.h"
@@ -82,63 +81,6 @@ void CallGraphPanel::focusInEvent(QFocusEvent* event)
 {
     mView.SetActiveWidget(this);
     ViewWidget::focusInEvent(event);
-}
-
-CallGraphWidget::CallGraphWidget(CallGraphView& view, std::vector<ThreadTreeProcess> processes,
-                                 bool mergeProcesses)
-    : CallGraphPanel(QStringLiteral("Call Graph"), QtWidgets::EDockPosition::Left,
-                     QStringLiteral(":/ZivuDeverUdovIradir/Resources/callgraph.png"), view)
-{
-    mThreadSelector = new ThreadSelectorWidget(std::move(processes), false, mergeProcesses, this);
-    static_cast<QVBoxLayout*>(layout())->insertWidget(0, mThreadSelector);
-    mThreadSelector->SetMergeChangedCallback([this](bool merge) {
-        CallGraphSettings& settings = mView.GetCallGraphSettings();
-        settings.SetThreadSelectorProcessMode(merge ? ThreadOrganizationModel::EProcessMode::CombineProcesses
-                                                    : ThreadOrganizationModel::EProcessMode::GroupByProcess);
-    });
-    mThreadSelector->SetSelectionChangedCallback([this] {
-        std::vector<ThreadID> threads;
-        for (int32_t id : mThreadSelector->selectedThreadIds())
-            threads.push_back(static_cast<ThreadID>(static_cast<uint32_t>(id)));
-        const CallGraphViewSelectionState* state = mView.GetSelectionState();
-        mView.RequestCallGraph(threads, state ? state->mSelectionTimeRange : TimeRange{}, false,
-                               ERequestReason::ThreadSelectionChanged);
-    });
-}
-
-std::vector<ThreadID> CallGraphWidget::GetAllThreadIds() const
-{
-    std::vector<ThreadID> threads;
-    for (int32_t id :
-         mThreadSelector->GetCurrentTree().GetThreadIds(mThreadSelector->GetCurrentTree().GetRoot()))
-        threads.push_back(static_cast<ThreadID>(static_cast<uint32_t>(id)));
-    return threads;
-}
-
-void CallGraphWidget::SetCallGraph(const CallGraphInputParameters& parameters,
-                                   std::shared_ptr<const CallGraph> graph)
-{
-    CallGraphPanel::SetCallGraph(parameters, std::move(graph));
-}
-
-void CallGraphWidget::Activate()
-{
-    // The panel re-announces its selection when it becomes active; with no rows yet there is
-    // nothing to announce.
-}
-
-TopExclusiveWidget::TopExclusiveWidget(CallGraphView& view)
-    : CallGraphPanel(QStringLiteral("Function List"), QtWidgets::EDockPosition::Right,
-                     QStringLiteral(":/ZivuDeverUdovIradir/Resources/Flat_view_256.png"), view)
-{}
-
-SourceWidget::SourceWidget(CallGraphView& view)
-    : CallGraphPanel(QStringLiteral("Source"), QtWidgets::EDockPosition::Bottom,
-                     QStringLiteral(":/ZivuDeverUdovIradir/Resources/source.png"), view)
-{
-    // The source follows the function selected in the other panels, not the timeline's range.
-    mSummaryLabel->setText(QStringLiteral("Select a function in the call graph or the function list to see "
-                                          "its source with the time spent on each line."));
 }
 
 } // namespace Profiler

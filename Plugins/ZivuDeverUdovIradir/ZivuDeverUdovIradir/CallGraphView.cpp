@@ -8,8 +8,10 @@
 #include "ProfilerLibUI/ThreadSelectorWidget.h"
 #include "Serialization/Binary.h"
 #include "System/Log.h"
-#include "ZivuDeverUdovIradir/CallGraphPanels.h"
 #include "ZivuDeverUdovIradir/CallGraphSettings.h"
+#include "ZivuDeverUdovIradir/CallGraphWidget.h"
+#include "ZivuDeverUdovIradir/SourceWidget.h"
+#include "ZivuDeverUdovIradir/TopExclusiveWidget.h"
 
 #include <QDockWidget>
 #include <QPointer>

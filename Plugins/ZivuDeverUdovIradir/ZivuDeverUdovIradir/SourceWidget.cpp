@@ -1,0 +1,16 @@
+#include "ZivuDeverUdovIradir/SourceWidget.h"
+
+#include <QLabel>
+
+namespace Profiler {
+
+SourceWidget::SourceWidget(CallGraphView& view)
+    : CallGraphPanel(QStringLiteral("Source"), QtWidgets::EDockPosition::Bottom,
+                     QStringLiteral(":/ZivuDeverUdovIradir/Resources/source.png"), view)
+{
+    // The source follows the function selected in the other panels, not the timeline's range.
+    mSummaryLabel->setText(QStringLiteral("Select a function in the call graph or the function list to see "
+                                          "its source with the time spent on each line."));
+}
+
+} // namespace Profiler

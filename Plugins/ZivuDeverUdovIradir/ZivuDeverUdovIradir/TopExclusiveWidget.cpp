@@ -1,0 +1,10 @@
+#include "ZivuDeverUdovIradir/TopExclusiveWidget.h"
+
+namespace Profiler {
+
+TopExclusiveWidget::TopExclusiveWidget(CallGraphView& view)
+    : CallGraphPanel(QStringLiteral("Function List"), QtWidgets::EDockPosition::Right,
+                     QStringLiteral(":/ZivuDeverUdovIradir/Resources/Flat_view_256.png"), view)
+{}
+
+} // namespace Profiler

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "ZivuDeverUdovIradir/CallGraphPanels.h"
+
+namespace Profiler {
+
+class CallGraphWidget;
+
+/// The function list panel.
+class TopExclusiveWidget final : public CallGraphPanel {
+    Q_OBJECT
+public:
+    explicit TopExclusiveWidget(CallGraphView& view);
+    void SetCallGraphWidget(CallGraphWidget* widget) { mCallGraphWidget = widget; }
+
+private:
+    CallGraphWidget* mCallGraphWidget = nullptr; // not owned
+};
+
+} // namespace Profiler
