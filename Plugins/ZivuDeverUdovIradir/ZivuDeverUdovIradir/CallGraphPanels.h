@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CaptureModel/ResolvedAddress.h"
 #include "QtWidgets/ViewWidget.h"
 #include "ZivuDeverUdovIradir/CallGraphRequester.h"
 
@@ -14,6 +15,9 @@ class QShortcut;
 namespace Profiler {
 
 class CallGraphView;
+
+/// Which panel asked the source panel to show a function; it sets the source panel's title.
+enum class ESourceOrigin : uint8_t { CallGraph, FunctionList, FunctionListCalls, ThreadInteraction };
 
 /// What the view hands its panels: the rebuild notifications and the finished graph. The call
 /// graph, function list and source panels derive from it.
@@ -34,6 +38,12 @@ public:
     const std::shared_ptr<const CallGraph>& GetCallGraph() const { return mGraph; }
     const CallGraphInputParameters& GetParameters() const { return mParameters; }
     virtual std::vector<QShortcut*> GetShortcuts() const { return {}; }
+
+signals:
+    // Navigation between panels; the view connects each to the panel that answers it.
+    void ShowSourceRequested(Profiler::ESourceOrigin origin, Profiler::ResolvedAddress function);
+    void ShowInFunctionListRequested(Profiler::ResolvedAddress function);
+    void ShowSymbolInfoRequested(Profiler::ResolvedAddress function);
 
 protected:
     void focusInEvent(QFocusEvent* event) override;

@@ -72,6 +72,19 @@ CallGraphView::CallGraphView(ThreadSelectionSource* threadSource, const Session*
     mCallGraphWidget = new CallGraphWidget(
         *this, session ? GetThreadTreeInput(*session) : std::vector<ThreadTreeProcess>{}, merge);
     mTopExclusiveWidget->SetCallGraphWidget(mCallGraphWidget);
+    for (CallGraphPanel* panel :
+         std::initializer_list<CallGraphPanel*>{mCallGraphWidget, mTopExclusiveWidget}) {
+        connect(panel, &CallGraphPanel::ShowSourceRequested, this,
+                [this](ESourceOrigin origin, const ResolvedAddress& function) {
+                    mSourceWidget->ShowFunction(origin, function);
+                    RaiseDock(mSourceWidget);
+                });
+    }
+    connect(mCallGraphWidget, &CallGraphPanel::ShowInFunctionListRequested, this,
+            [this](const ResolvedAddress& function) {
+                mTopExclusiveWidget->SelectFunction(function);
+                RaiseDock(mTopExclusiveWidget);
+            });
 
     connect(this, &CallGraphView::GetCallGraphStart, this, &CallGraphView::OnGetCallGraphStart);
     connect(this, &CallGraphView::GetCallGraphFinished, this, &CallGraphView::OnGetCallGraphFinished);

@@ -13,4 +13,6 @@ SourceWidget::SourceWidget(CallGraphView& view)
                                           "its source with the time spent on each line."));
 }
 
+void SourceWidget::ShowFunction(ESourceOrigin, const ResolvedAddress&) {}
+
 } // namespace Profiler

@@ -13,6 +13,8 @@ public:
     explicit SourceWidget(CallGraphView& view);
     void SaveState(const std::filesystem::path&) {}
     void LoadState(const std::filesystem::path&) {}
+    /// Shows the source of `function` as seen in the view's current selection.
+    void ShowFunction(ESourceOrigin origin, const ResolvedAddress& function);
 };
 
 } // namespace Profiler

@@ -7,4 +7,6 @@ TopExclusiveWidget::TopExclusiveWidget(CallGraphView& view)
                      QStringLiteral(":/ZivuDeverUdovIradir/Resources/Flat_view_256.png"), view)
 {}
 
+void TopExclusiveWidget::SelectFunction(const ResolvedAddress&) {}
+
 } // namespace Profiler

@@ -12,6 +12,8 @@ class TopExclusiveWidget final : public CallGraphPanel {
 public:
     explicit TopExclusiveWidget(CallGraphView& view);
     void SetCallGraphWidget(CallGraphWidget* widget) { mCallGraphWidget = widget; }
+    /// Selects and shows the entry of `function` ("View in Function List").
+    void SelectFunction(const ResolvedAddress& function);
 
 private:
     CallGraphWidget* mCallGraphWidget = nullptr; // not owned
