@@ -189,6 +189,11 @@ bool PerfRecorder::Script(const PerfRecordPlan& plan, PerfScriptParser& parser,
     return finished;
 }
 
+void PerfRecorder::RequestStop()
+{
+    ForwardStopSignal(SIGINT);
+}
+
 int PerfRecorder::GetStopSignal()
 {
     return gStopSignal;

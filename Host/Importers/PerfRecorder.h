@@ -21,6 +21,10 @@ public:
     static bool Script(const PerfRecordPlan& plan, PerfScriptParser& parser,
                        Serialization::ErrorList& errors);
 
+    /// Asks a running Record or Script to stop, as Ctrl-C would: perf ends the program and keeps
+    /// what it recorded. For a window's Stop button; safe to call from any thread.
+    static void RequestStop();
+
     /// The stop signal that arrived during the last Record or Script call (0: none).
     static int GetStopSignal();
 };

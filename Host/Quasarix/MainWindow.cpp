@@ -3,9 +3,7 @@
 #include "CallGraphModel/Document/CaptureDocument.h"
 #include "CaptureLoader.h"
 #include "HostSession.h"
-#include "Importers/PerfCaptureImporter.h"
-#include "Importers/PerfRecordCommand.h"
-#include "Importers/PerfRecorder.h"
+#include "ImportTask.h"
 #include "PluginApi/MessageTypes.h"
 #include "PluginApi/View.h"
 #include "RecordDialog.h"
@@ -28,8 +26,6 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
-
-#include <thread>
 
 namespace Profiler {
 
@@ -82,6 +78,8 @@ MainWindow::MainWindow(ApplicationTheme& theme, const std::filesystem::path& plu
     statusBar()->addPermanentWidget(mProgress);
     statusBar()->addPermanentWidget(mCancelButton);
 
+    mImportTask = new ImportTask(this);
+    connect(mImportTask, &ImportTask::Finished, this, &MainWindow::OnImportFinished);
     connect(mCancelButton, &QPushButton::clicked, mLoader, &CaptureLoader::Cancel);
     connect(mLoader, &CaptureLoader::Progress, this, [this](const QString& stage, double fraction) {
         mStatusLabel->setText(stage + QStringLiteral("..."));
@@ -347,49 +345,27 @@ void MainWindow::ImportCapture()
                                                              QFileInfo(input).absolutePath());
     if (output.isEmpty())
         return;
-    if (!QDir(output).isEmpty()) {
-        ShowWarning(
-            QStringLiteral("%1 is not empty; choose an empty directory for the capture.").arg(output));
+    QString message;
+    if (!mImportTask->Start(input, output, message)) {
+        ShowWarning(message);
         return;
     }
     mStatusLabel->setText(QStringLiteral("Importing %1...").arg(input));
     mProgress->setRange(0, 0);
     mProgress->show();
-    std::thread([this, input, output] {
-        Serialization::ErrorList errors;
-        PerfImportStats stats;
-        std::string problems;
-        bool imported = false;
-        if (input.endsWith(QLatin1String(".data"))) {
-            // A perf data file goes through perf script, as a recording does.
-            PerfRecordPlan plan = PerfRecordCommand::BuildPlan(PerfRecordOptions{},
-                                                               QFileInfo(input).absolutePath().toStdString());
-            for (std::string& argument : plan.scriptArguments)
-                if (argument == plan.dataFile)
-                    argument = input.toStdString();
-            plan.dataFile = input.toStdString();
-            imported = PerfCaptureImporter::Import(
-                [&plan](PerfScriptParser& parser, Serialization::ErrorList& scriptErrors) {
-                    return PerfRecorder::Script(plan, parser, scriptErrors);
-                },
-                output.toStdString(), {}, stats, problems, errors);
-        } else {
-            imported = PerfCaptureImporter::Import(input.toStdString(), output.toStdString(), {}, stats,
-                                                   problems, errors);
-        }
-        const QString message =
-            QString::fromStdString(imported ? PerfCaptureImporter::DescribeStats(stats) : errors.ToString());
-        QMetaObject::invokeMethod(this, [this, imported, output, message] {
-            mProgress->setRange(0, 1000);
-            mProgress->hide();
-            if (!imported) {
-                ShowWarning(QStringLiteral("The import failed:\n%1").arg(message));
-                return;
-            }
-            mStatusLabel->setText(message);
-            OpenCapture(output);
-        });
-    }).detach();
+}
+
+void MainWindow::OnImportFinished(bool imported, const QString& output, const QString& message)
+{
+    mProgress->setRange(0, 1000);
+    mProgress->hide();
+    if (!imported) {
+        mStatusLabel->clear();
+        ShowWarning(QStringLiteral("The import failed:\n%1").arg(message));
+        return;
+    }
+    mStatusLabel->setText(message);
+    OpenCapture(output);
 }
 
 void MainWindow::RecordCapture()

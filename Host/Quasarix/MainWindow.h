@@ -23,6 +23,7 @@ namespace Profiler {
 class ApplicationTheme;
 class CaptureDocument;
 class CaptureLoader;
+class ImportTask;
 class HostSession;
 class TimelineIndex;
 class TimelineWidget;
@@ -63,6 +64,7 @@ private:
     void UpdateRecentMenu();
     void ApplyTheme();
     void ImportCapture();
+    void OnImportFinished(bool imported, const QString& output, const QString& message);
     void RecordCapture();
     void ShowWarning(const QString& text);
 
@@ -73,6 +75,7 @@ private:
     QString mPluginError;
     std::unique_ptr<HostSession> mSession;
     CaptureLoader* mLoader;
+    ImportTask* mImportTask;
     TimelineWidget* mTimeline;
     QScrollArea* mTimelineArea;
     QList<QDockWidget*> mDocks;

@@ -1,5 +1,6 @@
 #include "RecordDialog.h"
 
+#include "Importers/NewCaptureDirectory.h"
 #include "Importers/PerfCaptureImporter.h"
 #include "Importers/PerfRecordCommand.h"
 #include "Importers/PerfRecorder.h"
@@ -79,7 +80,12 @@ RecordDialog::RecordDialog(QWidget* parent) : QDialog(parent)
             mProgram->setText(file);
     });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(mRecordButton, &QPushButton::clicked, this, &RecordDialog::StartRecording);
+    connect(mRecordButton, &QPushButton::clicked, this, [this] {
+        if (mRecording)
+            StopRecording();
+        else
+            StartRecording();
+    });
     connect(this, &RecordDialog::Output, mLog, &QPlainTextEdit::appendPlainText);
     connect(this, &RecordDialog::Finished, this, &RecordDialog::OnFinished);
 }
@@ -122,17 +128,30 @@ void RecordDialog::StartRecording()
         mLog->appendPlainText(QString::fromStdString(problem));
         return;
     }
-    mRecordButton->setEnabled(false);
-    mLog->appendPlainText(QStringLiteral("Recording %1 ...").arg(mProgram->text()));
-    mWorker = std::thread([this, options] {
+    // The capture directory is made and write-locked now, as `qx import` does, so that another
+    // writer cannot start there while perf runs.
+    NewCaptureDirectory directory;
+    if (directory.Prepare(capture) != NewCaptureDirectory::EResult::Ready) {
+        mLog->appendPlainText(QStringLiteral("%1: %2").arg(mCaptureDirectory->text(),
+                                                           QString::fromStdString(directory.GetMessage())));
+        return;
+    }
+    mRecording = true;
+    mRecordButton->setText(QStringLiteral("Stop"));
+    mLog->appendPlainText(
+        QStringLiteral("Recording %1 ... (Stop ends the program and keeps what was recorded)")
+            .arg(mProgram->text()));
+    mWorker = std::thread([this, options, directory = std::move(directory)]() mutable {
         QTemporaryDir work(QDir::temp().filePath(QStringLiteral("qx-record-XXXXXX")));
         if (!work.isValid()) {
+            directory.Abandon();
             emit Finished(false, QStringLiteral("Cannot create a work directory."));
             return;
         }
         const PerfRecordPlan plan = PerfRecordCommand::BuildPlan(options, work.path().toStdString());
         Serialization::ErrorList errors;
         if (!PerfRecorder::Record(plan, errors)) {
+            directory.Abandon();
             emit Finished(false, ErrorsText(errors));
             return;
         }
@@ -147,6 +166,7 @@ void RecordDialog::StartRecording()
         if (!problems.empty())
             emit Output(QString::fromStdString("perf script output: " + problems));
         if (!imported) {
+            directory.Abandon();
             emit Finished(false, ErrorsText(errors));
             return;
         }
@@ -155,11 +175,34 @@ void RecordDialog::StartRecording()
     });
 }
 
+void RecordDialog::StopRecording()
+{
+    mRecordButton->setEnabled(false);
+    mLog->appendPlainText(QStringLiteral("Stopping the recording..."));
+    PerfRecorder::RequestStop();
+}
+
+void RecordDialog::reject()
+{
+    // Closing while perf runs stops it like the Stop button; the dialog closes once what was
+    // recorded is imported, so that neither perf nor the program is left running.
+    if (mRecording) {
+        mCloseWhenFinished = true;
+        StopRecording();
+        return;
+    }
+    QDialog::reject();
+}
+
 void RecordDialog::OnFinished(bool succeeded, const QString& text)
 {
+    mRecording = false;
+    mRecordButton->setText(QStringLiteral("Record"));
     mRecordButton->setEnabled(true);
     if (!succeeded) {
         mLog->appendPlainText(text);
+        if (mCloseWhenFinished)
+            QDialog::reject();
         return;
     }
     mCapture = text;

@@ -29,8 +29,12 @@ signals:
     void Output(QString text);
     void Finished(bool succeeded, QString capture);
 
+protected:
+    void reject() override;
+
 private:
     void StartRecording();
+    void StopRecording();
     void OnFinished(bool succeeded, const QString& capture);
 
     QLineEdit* mProgram;
@@ -43,6 +47,8 @@ private:
     QPushButton* mRecordButton;
     QString mCapture;
     std::thread mWorker;
+    bool mRecording = false;
+    bool mCloseWhenFinished = false;
 };
 
 } // namespace Profiler

@@ -1,10 +1,12 @@
 #include "CallGraphModel/Document/CaptureDocument.h"
 #include "CallGraphModel/Document/CaptureQueries.h"
 #include "HostSession.h"
+#include "ImportTask.h"
 #include "Importers/PerfCaptureImporter.h"
 #include "MainWindow.h"
 #include "Support/Paths.h"
 #include "Support/TempDirectory.h"
+#include "System/Platform/FileLock.h"
 #include "Theming/ApplicationTheme.h"
 #include "TimelineWidget.h"
 
@@ -16,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <fstream>
 #include <future>
 
 using namespace Profiler;
@@ -144,4 +147,44 @@ TEST_F(QuasarixApp, ReportsACaptureThatCannotBeOpened)
     window.OpenCapture(QString::fromStdString((mDirectory / "no-such-capture").string()));
     ASSERT_TRUE(failed.wait(30000));
     EXPECT_EQ(window.GetSession(), nullptr);
+}
+
+// The window's import: the same importer and directory lock as `qx import`, the outcome by a
+// queued signal, and nothing the user had overwritten.
+TEST(ImportTask, ImportsIntoANewDirectoryAndRefusesOccupiedOnes)
+{
+    TestSupport::TempDirectory scratch;
+    const QString input =
+        QString::fromStdString((TestSupport::SourceDirectory() / "Demo" / "demo-recording.txt.gz").string());
+    const QString output = QString::fromStdString((scratch / "nested" / "capture").string());
+    QString message;
+    {
+        // Another writer holds the directory: the task says who and starts nothing.
+        std::filesystem::create_directories(scratch / "held");
+        System::Platform::FileLock other;
+        ASSERT_EQ(other.TryLock(scratch / "held"), System::Platform::FileLock::EResult::Locked);
+        ImportTask task;
+        EXPECT_FALSE(task.Start(input, QString::fromStdString((scratch / "held").string()), message));
+        EXPECT_TRUE(message.contains(QStringLiteral("is writing a capture there"))) << message.toStdString();
+    }
+    ImportTask task;
+    QSignalSpy finished(&task, &ImportTask::Finished);
+    ASSERT_TRUE(task.Start(input, output, message)) << message.toStdString();
+    EXPECT_FALSE(task.Start(input, output, message)); // one import at a time
+    ASSERT_TRUE(finished.wait(120000));
+    EXPECT_TRUE(finished.at(0).at(0).toBool()) << finished.at(0).at(2).toString().toStdString();
+    EXPECT_FALSE(std::filesystem::is_empty(scratch / "nested" / "capture"));
+    // The capture is there now: a second import into it is refused before anything is written.
+    EXPECT_FALSE(task.Start(input, output, message));
+    EXPECT_TRUE(message.contains(QStringLiteral("not empty")));
+
+    // A failed import removes the directory it made, and only that.
+    const QString bad = QString::fromStdString((scratch / "garbage.txt").string());
+    {
+        std::ofstream(scratch / "garbage.txt") << "not perf script text\n";
+    }
+    ASSERT_TRUE(task.Start(bad, QString::fromStdString((scratch / "failed").string()), message));
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_FALSE(finished.at(1).at(0).toBool());
+    EXPECT_FALSE(std::filesystem::exists(scratch / "failed"));
 }
