@@ -113,15 +113,25 @@ MainWindow::MainWindow(ApplicationTheme& theme, const std::filesystem::path& plu
                                   selection ? selection->second : kEndOfCapture, thread,
                                   static_cast<int32_t>(EFilterReason::ThreadSelected));
     });
+    connect(mTimeline, &TimelineWidget::ThreadsSelected, this, [this](const QVector<int>& threads) {
+        if (!mSession)
+            return;
+        // Several threads go to the views through the session's thread selection; taking the
+        // last one out means every thread again.
+        if (threads.empty()) {
+            SelectAllThreads();
+            return;
+        }
+        std::set<ThreadID> selection;
+        for (int32_t thread : threads)
+            selection.insert(static_cast<ThreadID>(static_cast<uint32_t>(thread)));
+        mSession->GetThreadSelection().SetSelection(std::move(selection));
+    });
     connect(mTimeline, &TimelineWidget::SelectionCleared, this, [this] {
         if (!mSession)
             return;
         // Back to the whole capture and every thread.
-        std::set<ThreadID> all;
-        for (const auto& group : mSession->GetTimeline()->GetGroups())
-            for (const auto& lane : group.Lanes)
-                all.insert(static_cast<ThreadID>(static_cast<uint32_t>(lane.ThreadId)));
-        mSession->GetThreadSelection().SetSelection(all);
+        SelectAllThreads();
         mSession->SendFilterState(-1.0, kEndOfCapture, -1,
                                   static_cast<int32_t>(EFilterReason::FilterCleared));
     });
@@ -260,7 +270,7 @@ void MainWindow::OnLoaded(std::shared_ptr<CaptureDocument> document,
     setWindowTitle(QStringLiteral("%1 - Quasarix").arg(QFileInfo(mPendingCapture).fileName()));
     mStatusLabel->setText(
         QStringLiteral("%1 threads. Drag on the timeline to select a range; click a lane to select its "
-                       "thread; the wheel zooms, right-drag pans.")
+                       "thread, Ctrl+click for several; the wheel zooms, right-drag pans.")
             .arg(timeline->GetLaneCount()));
     emit SessionReady();
 }
@@ -331,6 +341,15 @@ void MainWindow::UpdateRecentMenu()
     for (const QString& path : recent)
         mRecentMenu->addAction(path, this, [this, path] { OpenCapture(path); });
     mRecentMenu->setEnabled(!recent.isEmpty());
+}
+
+void MainWindow::SelectAllThreads()
+{
+    std::set<ThreadID> all;
+    for (const auto& group : mSession->GetTimeline()->GetGroups())
+        for (const auto& lane : group.Lanes)
+            all.insert(static_cast<ThreadID>(static_cast<uint32_t>(lane.ThreadId)));
+    mSession->GetThreadSelection().SetSelection(std::move(all));
 }
 
 void MainWindow::ImportCapture()

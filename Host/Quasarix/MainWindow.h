@@ -64,6 +64,7 @@ private:
     void UpdateRecentMenu();
     void ApplyTheme();
     void ImportCapture();
+    void SelectAllThreads();
     void OnImportFinished(bool imported, const QString& output, const QString& message);
     void RecordCapture();
     void ShowWarning(const QString& text);

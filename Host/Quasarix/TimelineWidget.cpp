@@ -38,7 +38,7 @@ void TimelineWidget::SetIndex(std::shared_ptr<const TimelineIndex> index)
 {
     mIndex = std::move(index);
     mSelection.reset();
-    mSelectedThread.reset();
+    mSelectedThreads.clear();
     if (mIndex)
         SetVisibleRange(mIndex->GetStart(), mIndex->GetEnd());
     updateGeometry();
@@ -136,7 +136,7 @@ void TimelineWidget::SelectRange(double from, double to)
 void TimelineWidget::ClearSelection()
 {
     mSelection.reset();
-    mSelectedThread.reset();
+    mSelectedThreads.clear();
     update();
     emit SelectionCleared();
 }
@@ -214,7 +214,7 @@ void TimelineWidget::PaintLanes(QPainter& painter, const QRect& exposed) const
             top += kLaneHeight;
             if (!laneRect.intersects(exposed))
                 continue;
-            const bool selected = mSelectedThread && *mSelectedThread == lane.ThreadId;
+            const bool selected = mSelectedThreads.count(lane.ThreadId) != 0;
             painter.fillRect(laneRect, selected ? colours.alternateBase() : colours.base());
             // First pass: the maximum density in view, so that bars use the lane's full height.
             std::vector<TimelineIndex::Column>& columns = mColumns;
@@ -416,7 +416,14 @@ void TimelineWidget::mouseReleaseEvent(QMouseEvent* event)
     }
     if (drag == EDrag::Select && !mMoved) {
         if (const std::optional<int32_t> thread = ThreadAt(event->pos().y())) {
-            mSelectedThread = thread;
+            if (event->modifiers() & Qt::ControlModifier) {
+                if (!mSelectedThreads.erase(*thread))
+                    mSelectedThreads.insert(*thread);
+                update();
+                emit ThreadsSelected(QVector<int>(mSelectedThreads.begin(), mSelectedThreads.end()));
+                return;
+            }
+            mSelectedThreads = {*thread};
             update();
             emit ThreadClicked(*thread);
         }
@@ -425,7 +432,7 @@ void TimelineWidget::mouseReleaseEvent(QMouseEvent* event)
 
 void TimelineWidget::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Escape && (mSelection || mSelectedThread)) {
+    if (event->key() == Qt::Key_Escape && (mSelection || !mSelectedThreads.empty())) {
         ClearSelection();
         return;
     }

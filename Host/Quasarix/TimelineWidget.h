@@ -3,17 +3,21 @@
 #include "Theming/ThemeType.h"
 #include "TimelineIndex.h"
 
+#include <QVector>
 #include <QWidget>
 
 #include <memory>
 #include <optional>
+#include <set>
+#include <vector>
 
 namespace Profiler {
 
 /// The capture's threads over time: one lane per thread, grouped under its process, coloured by
 /// the thread's state with its sample density on top. The wheel zooms around the pointer,
 /// dragging with the middle or right button pans, dragging with the left button selects a time
-/// range (its edges can be dragged afterwards) and a click on a lane selects its thread.
+/// range (its edges can be dragged afterwards), a click on a lane selects its thread and a
+/// Ctrl+click adds the lane's thread to the selected threads or takes it out.
 class TimelineWidget : public QWidget {
     Q_OBJECT
 public:
@@ -31,7 +35,7 @@ public:
     void SelectRange(double from, double to);
     void ClearSelection();
     std::optional<std::pair<double, double>> GetSelection() const { return mSelection; }
-    std::optional<int32_t> GetSelectedThread() const { return mSelectedThread; }
+    const std::set<int32_t>& GetSelectedThreads() const { return mSelectedThreads; }
 
     /// The capture time at x and the x of a capture time, in widget coordinates.
     double TimeAt(double x) const;
@@ -53,6 +57,8 @@ public:
 signals:
     void RangeSelected(double from, double to);
     void ThreadClicked(int threadId);
+    /// After a Ctrl+click: every selected thread; empty when the last one was taken out.
+    void ThreadsSelected(QVector<int> threadIds);
     void SelectionCleared();
     /// Emitted after each paint with its duration (for the benchmarks).
     void Painted(double milliseconds);
@@ -79,7 +85,7 @@ private:
     double mViewFrom = 0.0;
     double mViewTo = 1.0;
     std::optional<std::pair<double, double>> mSelection;
-    std::optional<int32_t> mSelectedThread;
+    std::set<int32_t> mSelectedThreads;
     EDrag mDrag = EDrag::None;
     QPoint mPressPos;
     double mPressTime = 0.0;

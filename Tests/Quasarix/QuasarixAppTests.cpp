@@ -133,6 +133,14 @@ TEST_F(QuasarixApp, SelectingARangeHandsThePluginTheGraphOfExactlyThatRange)
     EXPECT_EQ(callGraph->property("graphThreadIds").toList().front().toInt(), thread);
     EXPECT_EQ(callGraph->property("graphStartTime").toDouble(), from);
 
+    // Ctrl+click on another lane adds its thread, through the session's thread selection.
+    const int32_t other = static_cast<int32_t>(allThreads.back().toUInt());
+    ASSERT_NE(other, thread);
+    QTest::mouseClick(window.GetTimeline(), Qt::LeftButton, Qt::ControlModifier,
+                      QPoint(20, window.GetTimeline()->LaneTop(other) + 5));
+    QTRY_VERIFY_WITH_TIMEOUT(callGraph->property("graphThreadIds").toList().size() == 2, 60000);
+    EXPECT_EQ(callGraph->property("graphStartTime").toDouble(), from);
+
     // Closing saves the view's selection beside the capture and deletes the view first.
     window.CloseCapture();
     EXPECT_TRUE(std::filesystem::exists(DemoCapture() / "ViewState" / "CallGraph.dat"));

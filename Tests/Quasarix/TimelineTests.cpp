@@ -117,6 +117,17 @@ TEST(TimelineWidget, DragSelectsARangeAndClickSelectsAThread)
     EXPECT_EQ(threads[0][0].toInt(), 11);
     EXPECT_EQ(ranges.count(), 2);
 
+    // Ctrl+click adds a thread to the selection and takes it out again.
+    QSignalSpy several(&timeline, &TimelineWidget::ThreadsSelected);
+    QTest::mouseClick(&timeline, Qt::LeftButton, Qt::ControlModifier,
+                      QPoint(x2 + 100, timeline.LaneTop(12) + 5));
+    EXPECT_EQ(timeline.GetSelectedThreads(), (std::set<int32_t>{11, 12}));
+    QTest::mouseClick(&timeline, Qt::LeftButton, Qt::ControlModifier,
+                      QPoint(x2 + 100, timeline.LaneTop(11) + 5));
+    EXPECT_EQ(timeline.GetSelectedThreads(), (std::set<int32_t>{12}));
+    EXPECT_EQ(several.count(), 2);
+    EXPECT_EQ(threads.count(), 1);
+
     QTest::keyClick(&timeline, Qt::Key_Escape);
     EXPECT_EQ(cleared.count(), 1);
     EXPECT_FALSE(timeline.GetSelection());
