@@ -38,6 +38,10 @@ public:
         return std::shared_ptr<T>(graph.release(), [this](T* released) { QueueForDestruction(released); });
     }
 
+    /// Hands out a graph that someone else made (a query's answer) so that dropping its last
+    /// reference releases it on the manager's thread as well.
+    std::shared_ptr<const CallGraph> Adopt(std::shared_ptr<const CallGraph> graph);
+
     /// Graphs handed out and not yet returned.
     int32_t GetLiveCount() const { return mLiveCount.load(std::memory_order_relaxed); }
 
@@ -52,6 +56,7 @@ private:
     std::mutex mMutex;
     std::condition_variable mCondition;
     std::vector<CallGraph*> mQueue; ///< owned
+    std::vector<std::shared_ptr<const CallGraph>> mReleaseQueue;
     bool mStop = false;
     std::atomic<int32_t> mLiveCount{0};
 };

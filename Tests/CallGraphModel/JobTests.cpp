@@ -14,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <latch>
 #include <mutex>
 
@@ -162,6 +165,25 @@ TEST_F(JobFixture, ButterflyJobHandsOutManagedGraphs)
                                                                       "  c@0x3005 1\n");
     completion.result.reset();
     EXPECT_EQ(manager.GetLiveCount(), 0);
+}
+
+TEST(CallGraphManager, AdoptedGraphsGoBackToTheManager)
+{
+    CallGraphManager manager;
+    std::shared_ptr<const CallGraph> original = std::make_shared<CallGraph>();
+    const std::weak_ptr<const CallGraph> watch = original;
+    std::shared_ptr<const CallGraph> adopted = manager.Adopt(std::move(original));
+    EXPECT_EQ(manager.GetLiveCount(), 1);
+    std::shared_ptr<const CallGraph> copy = adopted;
+    adopted.reset();
+    EXPECT_FALSE(watch.expired()); // a reference is still out
+    copy.reset();
+    EXPECT_EQ(manager.GetLiveCount(), 0);
+    // The manager's thread drops the graph soon after.
+    for (int i = 0; i < 1000 && !watch.expired(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(manager.Adopt(nullptr), nullptr);
 }
 
 TEST_F(JobFixture, CanceledButterflyReleasesItsGraphsToTheManager)

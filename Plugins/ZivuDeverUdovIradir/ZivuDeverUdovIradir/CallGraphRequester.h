@@ -12,6 +12,7 @@
 
 namespace Profiler {
 
+class CallGraphManager;
 class CaptureDocument;
 
 /// The request that produced a graph, carried with it to the panels: StartTime, EndTime and
@@ -58,7 +59,8 @@ public:
 
 /// A requester that asks a processed capture document, completing through `context`'s event
 /// loop (the document's own queries cancel superseded requests).
-std::unique_ptr<ICallGraphRequester> MakeDocumentRequester(CaptureDocument& document, QObject* context);
+std::unique_ptr<ICallGraphRequester> MakeDocumentRequester(CaptureDocument& document, QObject* context,
+                                                           CallGraphManager& manager);
 
 } // namespace Profiler
 

@@ -60,7 +60,7 @@ CallGraphView::CallGraphView(ThreadSelectionSource* threadSource, const Session*
     qRegisterMetaType<CallGraphInputParameters>("CallGraphInputParameters");
     qRegisterMetaType<std::shared_ptr<const CallGraph>>("std::shared_ptr<CallGraph>");
     if (!mRequester && modelContext.Model)
-        mRequester = MakeDocumentRequester(*modelContext.Model, this);
+        mRequester = MakeDocumentRequester(*modelContext.Model, this, mManager);
     if (threadSource)
         mThreadSelectionRegistration = threadSource->Connect(
             [this](const std::set<ThreadID>& threads) { OnThreadSelectionChanged(threads); });

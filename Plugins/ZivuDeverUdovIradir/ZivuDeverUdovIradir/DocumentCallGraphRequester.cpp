@@ -1,3 +1,4 @@
+#include "CallGraphModel/CallGraphManager.h"
 #include "CallGraphModel/Document/CaptureQueries.h"
 #include "ZivuDeverUdovIradir/CallGraphRequester.h"
 
@@ -15,8 +16,9 @@ namespace {
 // context object's event loop, and never after the context is gone.
 class DocumentCallGraphRequester final : public ICallGraphRequester {
 public:
-    DocumentCallGraphRequester(CaptureDocument& document, QObject* context)
-        : mQueries(document, [context = QPointer<QObject>(context)](std::function<void()> task) {
+    DocumentCallGraphRequester(CaptureDocument& document, QObject* context, CallGraphManager& manager)
+        : mManager(manager),
+          mQueries(document, [context = QPointer<QObject>(context)](std::function<void()> task) {
               if (!context)
                   return;
               QMetaObject::invokeMethod(
@@ -38,31 +40,33 @@ public:
             request.From = std::max(0.0, parameters.StartTime);
             request.To = parameters.EndTime;
         }
-        mQueries.SubmitCallGraph(
-            std::move(request), [parameters, completion = std::move(completion)](CallGraphResult result) {
-                CallGraphAnswer answer;
-                answer.Parameters = parameters;
-                answer.Canceled = result.Outcome == EQueryOutcome::Canceled;
-                if (result.Outcome == EQueryOutcome::Graph)
-                    answer.Graph = std::move(result.Graph);
-                else if (result.Outcome == EQueryOutcome::Error)
-                    answer.Error = result.Errors.IsEmpty() ? "The call graph could not be built"
-                                                           : result.Errors.ToString();
-                completion(std::move(answer));
-            });
+        mQueries.SubmitCallGraph(std::move(request), [this, parameters, completion = std::move(completion)](
+                                                         CallGraphResult result) {
+            CallGraphAnswer answer;
+            answer.Parameters = parameters;
+            answer.Canceled = result.Outcome == EQueryOutcome::Canceled;
+            if (result.Outcome == EQueryOutcome::Graph)
+                answer.Graph = mManager.Adopt(std::move(result.Graph)); // released off the UI thread
+            else if (result.Outcome == EQueryOutcome::Error)
+                answer.Error =
+                    result.Errors.IsEmpty() ? "The call graph could not be built" : result.Errors.ToString();
+            completion(std::move(answer));
+        });
     }
 
     void CancelAll() override { mQueries.CancelAll(); }
 
 private:
+    CallGraphManager& mManager; // not owned; the plugin's, which outlives its views
     CaptureQueries mQueries;
 };
 
 } // namespace
 
-std::unique_ptr<ICallGraphRequester> MakeDocumentRequester(CaptureDocument& document, QObject* context)
+std::unique_ptr<ICallGraphRequester> MakeDocumentRequester(CaptureDocument& document, QObject* context,
+                                                           CallGraphManager& manager)
 {
-    return std::make_unique<DocumentCallGraphRequester>(document, context);
+    return std::make_unique<DocumentCallGraphRequester>(document, context, manager);
 }
 
 } // namespace Profiler
