@@ -1,5 +1,8 @@
 #include "Importers/PerfCaptureImporter.h"
 
+#include "Importers/InlineFrameExpander.h"
+#include "SymbolResolution/SymbolResolver.h"
+
 #include "Importers/FoldedStackNamer.h"
 #include "Importers/PerfScriptParser.h"
 #include "Importers/PerfScriptReader.h"
@@ -660,7 +663,14 @@ bool PerfCaptureImporter::Import(
     PerfCaptureImporter importer(writer, options);
     if (!importer.Begin(directory, registry, errors))
         return false;
-    PerfScriptParser parser(importer);
+    std::optional<SymbolResolver> resolver;
+    std::optional<InlineFrameExpander> expander;
+    IPerfScriptHandler* handler = &importer;
+    if (options.inlineFramesFromDebugInfo) {
+        resolver.emplace();
+        handler = &expander.emplace(importer, *resolver);
+    }
+    PerfScriptParser parser(*handler);
     const bool complete = feed(parser, errors);
     problems = PerfScriptReader::DescribeProblems(parser);
     // An input that could not be read at all leaves no capture behind.

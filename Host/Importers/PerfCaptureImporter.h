@@ -31,6 +31,9 @@ struct PerfScriptParseStats;
 struct PerfImportOptions {
     std::string eventName;            ///< the sampled event to import; empty: the first one in the input
     std::optional<double> intervalMs; ///< the sample interval; default: the period of clock events
+    /// Adds inlined functions to the frames from the modules' debug information, for text that
+    /// perf script printed with --no-inline (frames perf marked inlined are kept as they are).
+    bool inlineFramesFromDebugInfo = false;
 };
 
 struct PerfImportStats {

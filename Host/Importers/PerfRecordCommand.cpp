@@ -199,22 +199,42 @@ PerfRecordPlan PerfRecordCommand::BuildPlan(const PerfRecordOptions& options,
         record.insert(record.end(), options.program.begin(), options.program.end());
     }
 
-    // One field list per event type: asking for tracepoint fields of the clock event only
-    // prints warnings.
-    const std::string common = "comm,pid,tid,time,period,event,ip,sym,symoff,dso";
-    plan.scriptArguments = {"perf",
-                            "script",
-                            "-i",
-                            plan.dataFile,
-                            "-F",
-                            "sw:" + common,
-                            "-F",
-                            "trace:" + common + ",trace",
-                            "--show-task-events",
-                            "--show-mmap-events"};
-    if (options.contextSwitches)
-        plan.scriptArguments.push_back("--show-switch-events");
+    plan.scriptArguments = BuildScriptArguments(plan.dataFile, options.contextSwitches);
     return plan;
+}
+
+std::vector<std::string> PerfRecordCommand::BuildScriptArguments(const std::string& dataFile,
+                                                                 bool switchEvents)
+{
+    // One field list per event type: asking for tracepoint fields of the clock event only
+    // prints warnings. perf's own search for inlined functions costs minutes on a large C++
+    // program (it runs for every address of every stack); the importer adds them from the
+    // modules' debug information in a fraction of that, so perf is told not to.
+    const std::string common = "comm,pid,tid,time,period,event,ip,sym,symoff,dso";
+    std::vector<std::string> arguments = {"perf",
+                                          "script",
+                                          "-i",
+                                          dataFile,
+                                          "--no-inline",
+                                          "-F",
+                                          "hw:" + common,
+                                          "-F",
+                                          "sw:" + common,
+                                          "-F",
+                                          "trace:" + common + ",trace",
+                                          "--show-task-events",
+                                          "--show-mmap-events"};
+    if (switchEvents)
+        arguments.push_back("--show-switch-events");
+    return arguments;
+}
+
+bool PerfRecordCommand::IsPerfDataFile(const std::string& path)
+{
+    // perf.data files start with this magic (version 2 of the format, the only one perf writes).
+    std::ifstream file(path, std::ios::binary);
+    char magic[8] = {};
+    return file.read(magic, sizeof magic) && std::string_view(magic, sizeof magic) == "PERFILE2";
 }
 
 std::string PerfRecordCommand::DescribeAccessProblem(const PerfAccess& access, bool contextSwitches)

@@ -21,7 +21,9 @@ struct PerfRecordOptions {
     std::string captureDirectory;
     uint32_t frequencyHz = kDefaultFrequencyHz;
     bool contextSwitches = true;
-    ECallGraphMode callGraph = ECallGraphMode::FramePointer;
+    // Most libraries of a stock Debian system are built without frame pointers, so only DWARF
+    // unwinding gives complete stacks there; it costs more to record (see the help text).
+    ECallGraphMode callGraph = ECallGraphMode::Dwarf;
     std::optional<int32_t> attachPid;
     std::optional<double> durationSeconds; ///< required with attachPid
     std::vector<std::string> program;      ///< PROGRAM ARGS...
@@ -55,6 +57,11 @@ public:
 
     /// The perf command lines for the options; `workDirectory` receives the perf data file.
     static PerfRecordPlan BuildPlan(const PerfRecordOptions& options, const std::string& workDirectory);
+
+    /// The `perf script` command line that prints a perf data file as the importer reads it.
+    static std::vector<std::string> BuildScriptArguments(const std::string& dataFile, bool switchEvents);
+    /// Whether the file is a perf data file (by its magic), which `perf script` must read.
+    static bool IsPerfDataFile(const std::string& path);
 
     /// What prevents recording, with the command that fixes it; "" when nothing does.
     static std::string DescribeAccessProblem(const PerfAccess& access, bool contextSwitches);

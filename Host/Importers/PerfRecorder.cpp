@@ -189,6 +189,27 @@ bool PerfRecorder::Script(const PerfRecordPlan& plan, PerfScriptParser& parser,
     return finished;
 }
 
+bool PerfRecorder::Import(const PerfRecordPlan& plan, const std::filesystem::path& directory,
+                          PerfImportOptions options, PerfImportStats& stats, std::string& problems,
+                          Serialization::ErrorList& errors)
+{
+    options.inlineFramesFromDebugInfo = true;
+    return PerfCaptureImporter::Import(
+        [&plan](PerfScriptParser& parser, Serialization::ErrorList& scriptErrors) {
+            return Script(plan, parser, scriptErrors);
+        },
+        directory, options, stats, problems, errors);
+}
+
+PerfRecordPlan PerfRecorder::PlanForDataFile(const std::string& dataFile)
+{
+    PerfRecordPlan plan;
+    plan.dataFile = dataFile;
+    // Switch records are printed when the file has them and cost nothing when it has not.
+    plan.scriptArguments = PerfRecordCommand::BuildScriptArguments(dataFile, true);
+    return plan;
+}
+
 void PerfRecorder::RequestStop()
 {
     ForwardStopSignal(SIGINT);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Importers/PerfCaptureImporter.h"
 #include "Importers/PerfRecordCommand.h"
 #include "Importers/PerfScriptParser.h"
 
@@ -20,6 +21,15 @@ public:
     /// stop signal meanwhile ends perf script and makes this return false.
     static bool Script(const PerfRecordPlan& plan, PerfScriptParser& parser,
                        Serialization::ErrorList& errors);
+
+    /// Imports what the plan's `perf script` prints into a new capture, adding the inlined
+    /// functions that it leaves out, the same way for `qx record`, `qx import perf.data` and the
+    /// desktop app.
+    static bool Import(const PerfRecordPlan& plan, const std::filesystem::path& directory,
+                       PerfImportOptions options, PerfImportStats& stats, std::string& problems,
+                       Serialization::ErrorList& errors);
+    /// The plan that only reads an existing perf data file.
+    static PerfRecordPlan PlanForDataFile(const std::string& dataFile);
 
     /// Asks a running Record or Script to stop, as Ctrl-C would: perf ends the program and keeps
     /// what it recorded. For a window's Stop button; safe to call from any thread.

@@ -44,24 +44,13 @@ bool ImportTask::Start(const QString& input, const QString& output, QString& mes
         Serialization::ErrorList errors;
         PerfImportStats stats;
         std::string problems;
-        bool imported = false;
-        if (input.endsWith(QLatin1String(".data"))) {
-            // A perf data file goes through perf script, as a recording does.
-            PerfRecordPlan plan = PerfRecordCommand::BuildPlan(PerfRecordOptions{},
-                                                               QFileInfo(input).absolutePath().toStdString());
-            for (std::string& argument : plan.scriptArguments)
-                if (argument == plan.dataFile)
-                    argument = input.toStdString();
-            plan.dataFile = input.toStdString();
-            imported = PerfCaptureImporter::Import(
-                [&plan](PerfScriptParser& parser, Serialization::ErrorList& scriptErrors) {
-                    return PerfRecorder::Script(plan, parser, scriptErrors);
-                },
-                output.toStdString(), {}, stats, problems, errors);
-        } else {
-            imported = PerfCaptureImporter::Import(input.toStdString(), output.toStdString(), {}, stats,
-                                                   problems, errors);
-        }
+        const std::string path = input.toStdString();
+        // A perf data file goes through perf script, as a recording does.
+        const bool imported =
+            PerfRecordCommand::IsPerfDataFile(path)
+                ? PerfRecorder::Import(PerfRecorder::PlanForDataFile(path), output.toStdString(), {}, stats,
+                                       problems, errors)
+                : PerfCaptureImporter::Import(path, output.toStdString(), {}, stats, problems, errors);
         if (!imported)
             directory.Abandon();
         QString message =

@@ -58,8 +58,10 @@ RecordDialog::RecordDialog(QWidget* parent) : QDialog(parent)
     mFrequency->setSuffix(QStringLiteral(" Hz"));
     form->addRow(QStringLiteral("Frequency:"), mFrequency);
     mCallGraph = new QComboBox(this);
-    mCallGraph->addItem(QStringLiteral("Frame pointers"), static_cast<int>(ECallGraphMode::FramePointer));
-    mCallGraph->addItem(QStringLiteral("DWARF"), static_cast<int>(ECallGraphMode::Dwarf));
+    mCallGraph->addItem(QStringLiteral("DWARF (complete stacks)"), static_cast<int>(ECallGraphMode::Dwarf));
+    mCallGraph->addItem(QStringLiteral("Frame pointers (cheaper; stops at code built without them)"),
+                        static_cast<int>(ECallGraphMode::FramePointer));
+    mCallGraph->setCurrentIndex(mCallGraph->findData(static_cast<int>(PerfRecordOptions{}.callGraph)));
     form->addRow(QStringLiteral("Call graphs:"), mCallGraph);
     mSwitches = new QCheckBox(QStringLiteral("Record context switches (thread states)"), this);
     mSwitches->setChecked(true);
@@ -158,11 +160,8 @@ void RecordDialog::StartRecording()
         emit Output(QStringLiteral("Importing perf's samples ..."));
         PerfImportStats stats;
         std::string problems;
-        const bool imported = PerfCaptureImporter::Import(
-            [&plan](PerfScriptParser& parser, Serialization::ErrorList& scriptErrors) {
-                return PerfRecorder::Script(plan, parser, scriptErrors);
-            },
-            options.captureDirectory, {}, stats, problems, errors);
+        const bool imported =
+            PerfRecorder::Import(plan, options.captureDirectory, {}, stats, problems, errors);
         if (!problems.empty())
             emit Output(QString::fromStdString("perf script output: " + problems));
         if (!imported) {

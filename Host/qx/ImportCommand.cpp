@@ -1,7 +1,8 @@
 #include "Command.h"
 
+#include "Importers/NewCaptureDirectory.h"
 #include "Importers/PerfCaptureImporter.h"
-#include "System/Platform/FileLock.h"
+#include "Importers/PerfRecorder.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +14,8 @@ namespace Profiler {
 namespace {
 
 constexpr const char* kImportUsage =
-    "Usage: qx import FILE|- -o CAPTURE_DIR [--event NAME] [--interval-ms MS]\n";
+    "Usage: qx import FILE|- -o CAPTURE_DIR [--event NAME] [--interval-ms MS]\n"
+    "FILE is perf script text (plain or gzip) or a perf.data file, which is read through perf script.\n";
 
 int ImportUsageError(const std::string& message)
 {
@@ -66,25 +68,25 @@ int RunImportCommand(const std::vector<std::string>& arguments)
     if (output.empty())
         return ImportUsageError("-o CAPTURE_DIR is required");
 
-    // Two imports into one directory would mix their files. The directory is created here, so
-    // that one of two racing imports finds it made by the other, and its write lock is held until
-    // the capture is complete; a second writer is told who has it instead of waiting to fail.
-    std::error_code error;
-    const std::filesystem::path directory(output);
-    if (!directory.parent_path().empty())
-        std::filesystem::create_directories(directory.parent_path(), error);
-    const bool created = std::filesystem::create_directory(directory, error);
-    System::Platform::FileLock lock;
-    if (lock.TryLock(directory) == System::Platform::FileLock::EResult::Busy) {
-        std::fprintf(stderr, "qx import: %s: %s is writing a capture there; wait for it to finish\n",
-                     output.c_str(), lock.GetMessage().c_str());
+    NewCaptureDirectory directory;
+    switch (directory.Prepare(output)) {
+    case NewCaptureDirectory::EResult::Ready:
+        break;
+    case NewCaptureDirectory::EResult::Busy:
+    case NewCaptureDirectory::EResult::Failed:
+        std::fprintf(stderr, "qx import: %s: %s\n", output.c_str(), directory.GetMessage().c_str());
         return 2;
     }
 
     PerfImportStats stats;
     std::string problems;
     Serialization::ErrorList errors;
-    const bool imported = PerfCaptureImporter::Import(input, output, options, stats, problems, errors);
+    // A perf data file is read through perf script, as `qx record` does.
+    const bool perfData = input != "-" && PerfRecordCommand::IsPerfDataFile(input);
+    const bool imported = perfData
+                              ? PerfRecorder::Import(PerfRecorder::PlanForDataFile(input), output, options,
+                                                     stats, problems, errors)
+                              : PerfCaptureImporter::Import(input, output, options, stats, problems, errors);
     const std::string inputName = input == "-" ? std::string("standard input") : input;
     if (!problems.empty())
         std::fprintf(stderr, "qx import: %s: %s\n", inputName.c_str(), problems.c_str());
@@ -95,10 +97,7 @@ int RunImportCommand(const std::vector<std::string>& arguments)
         // The directory was made for this import only. The importer removes what it wrote when
         // nothing is worth keeping, but keeps the samples before a cut in the input (and says so),
         // so only an empty directory goes.
-        if (created) {
-            lock.Unlock();
-            std::filesystem::remove(directory, error);
-        }
+        directory.Abandon();
         return 2;
     }
     std::printf("Imported %s into %s: %s\n", inputName.c_str(), output.c_str(),

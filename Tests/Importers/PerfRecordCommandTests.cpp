@@ -22,11 +22,12 @@ TEST(PerfRecordCommand, ProgramRecordingCommandLines)
     PerfRecordPlan plan = PerfRecordCommand::BuildPlan(options, "/tmp/work");
     EXPECT_EQ(plan.dataFile, "/tmp/work/perf.data");
     EXPECT_THAT(plan.recordArguments,
-                testing::ElementsAre("perf", "record", "-o", "/tmp/work/perf.data", "--call-graph", "fp",
+                testing::ElementsAre("perf", "record", "-o", "/tmp/work/perf.data", "--call-graph", "dwarf",
                                      "-e", "cpu-clock/freq=997,name=cpu-clock/", "-e", "sched:sched_switch",
                                      "--switch-events", "--", "./demo", "--seconds", "2"));
     EXPECT_THAT(plan.scriptArguments,
-                testing::ElementsAre("perf", "script", "-i", "/tmp/work/perf.data", "-F",
+                testing::ElementsAre("perf", "script", "-i", "/tmp/work/perf.data", "--no-inline", "-F",
+                                     "hw:comm,pid,tid,time,period,event,ip,sym,symoff,dso", "-F",
                                      "sw:comm,pid,tid,time,period,event,ip,sym,symoff,dso", "-F",
                                      "trace:comm,pid,tid,time,period,event,ip,sym,symoff,dso,trace",
                                      "--show-task-events", "--show-mmap-events", "--show-switch-events"));
