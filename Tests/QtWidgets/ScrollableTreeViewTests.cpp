@@ -6,6 +6,7 @@
 
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QHoverEvent>
 #include <QItemSelectionModel>
 #include <QScreen>
 #include <QScrollBar>
@@ -153,6 +154,50 @@ TEST(ScrollableTreeView, ReappliesAnUnchangedSelectionAfterRegainingFocus)
     QApplication::sendEvent(left, &in);
     QTest::mouseClick(left->viewport(), Qt::LeftButton, {}, row);
     EXPECT_EQ(reapply.count(), 1);
+}
+
+// Hovering either half highlights the whole row: each hover is forwarded to the other half at
+// the same height, placed on the row's first column (or the left edge), and leaving clears both.
+TEST(ScrollableTreeView, ForwardsHoverToTheOtherHalf)
+{
+    struct HoverRecorder : QObject {
+        QVector<QPair<QEvent::Type, QPoint>> Events;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::HoverMove || event->type() == QEvent::HoverLeave)
+                Events.push_back({event->type(), static_cast<QHoverEvent*>(event)->pos()});
+            return false;
+        }
+    };
+    auto model = MakeModel(3);
+    ShownView shown(model.get());
+    QWidget* left = shown.view.GetLeftTree()->viewport();
+    QWidget* right = shown.view.GetRightTree()->viewport();
+    HoverRecorder onLeft, onRight;
+    left->installEventFilter(&onLeft);
+    right->installEventFilter(&onRight);
+    auto hover = [](QWidget* viewport, QEvent::Type type, QPoint pos) {
+        QHoverEvent event(type, pos, QPoint(-1, -1));
+        QApplication::sendEvent(viewport, &event);
+    };
+
+    const QRect secondRow = shown.view.GetRightTree()->visualRect(model->index(1, 1));
+    const int firstColumnX = shown.view.GetLeftTree()->visualRect(model->index(1, 0)).x();
+    hover(right, QEvent::HoverMove, secondRow.center());
+    ASSERT_EQ(onLeft.Events.size(), 1);
+    EXPECT_EQ(onLeft.Events[0].second, QPoint(firstColumnX, secondRow.center().y()));
+
+    // Below the last row there is nothing to highlight on the left.
+    hover(right, QEvent::HoverMove, QPoint(secondRow.center().x(), right->height() - 2));
+    EXPECT_EQ(onLeft.Events.size(), 1);
+
+    onRight.Events.clear();
+    hover(left, QEvent::HoverMove, QPoint(40, secondRow.center().y()));
+    ASSERT_EQ(onRight.Events.size(), 1);
+    EXPECT_EQ(onRight.Events[0].second, QPoint(0, secondRow.center().y()));
+
+    hover(left, QEvent::HoverLeave, QPoint(-1, -1));
+    EXPECT_EQ(onRight.Events.back().first, QEvent::HoverLeave);
 }
 
 TEST(UpdatableWidget, DefersUpdatesWhileHidden)
