@@ -8,6 +8,10 @@
 
 namespace Profiler {
 
+// Threads are listed under the names the capture gives them. Linux threads always carry one (the
+// kernel's comm, set at clone and by prctl), and perf records no start routine, so the default
+// names by start routine (GetDefaultThreadName) have nothing to apply to in these captures; a
+// thread that still has no name is shown by its id.
 std::vector<ThreadTreeProcess> GetThreadTreeInput(const Session& session)
 {
     std::vector<ThreadTreeProcess> processes;
