@@ -43,7 +43,7 @@ Qt::DockWidgetArea AreaOf(int position)
         return Qt::RightDockWidgetArea;
     case 2:
         return Qt::TopDockWidgetArea;
-    default:
+    default: // the bottom and its two halves
         return Qt::BottomDockWidgetArea;
     }
 }
@@ -280,22 +280,33 @@ void MainWindow::DockViewWidgets()
     View* view = mSession ? mSession->GetView() : nullptr;
     if (!view)
         return;
-    QDockWidget* previousInArea[5] = {};
+    constexpr int kPositions = 6;
+    constexpr int kBottomWide = 4;
+    constexpr int kBottomNarrow = 5;
+    QDockWidget* previousAt[kPositions] = {};
     for (QWidget* widget : view->GetWidgets()) {
         auto* dock = new QDockWidget(widget->windowTitle(), this);
         dock->setObjectName(QStringLiteral("Dock") + widget->objectName().remove(' '));
         dock->setWidget(widget);
-        const int position = std::clamp(widget->property("dockPosition").toInt(), 0, 4);
-        const Qt::DockWidgetArea area = AreaOf(position);
-        if (previousInArea[position])
-            tabifyDockWidget(previousInArea[position], dock);
-        else
-            addDockWidget(area, dock);
-        previousInArea[position] = dock;
+        const int position = std::clamp(widget->property("dockPosition").toInt(), 0, kPositions - 1);
+        if (previousAt[position]) {
+            tabifyDockWidget(previousAt[position], dock);
+        } else {
+            addDockWidget(AreaOf(position), dock);
+            // The two bottom halves sit side by side, the wide one on the left.
+            if (position == kBottomNarrow && previousAt[kBottomWide])
+                splitDockWidget(previousAt[kBottomWide], dock, Qt::Horizontal);
+            else if (position == kBottomWide && previousAt[kBottomNarrow])
+                splitDockWidget(dock, previousAt[kBottomNarrow], Qt::Horizontal);
+        }
+        previousAt[position] = dock;
         dock->toggleViewAction()->setIcon(mTheme.GetIcon(widget->property("iconResource").toString()));
         mPanelsMenu->addAction(dock->toggleViewAction());
         mDocks.push_back(dock);
     }
+    // First run: the panels get most of the height; the timeline needs a lane per thread.
+    if (previousAt[kBottomWide] && !QSettings().contains(QStringLiteral("window/state")))
+        resizeDocks({previousAt[kBottomWide]}, {height() * 3 / 5}, Qt::Vertical);
     for (auto& [shortcut, owner] : view->GetShortcuts())
         shortcut->setContext(Qt::WidgetWithChildrenShortcut);
     restoreState(QSettings().value(QStringLiteral("window/state")).toByteArray());

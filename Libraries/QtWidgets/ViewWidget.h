@@ -27,8 +27,9 @@ private:
     bool mUpdatePending = false;
 };
 
-/// Where the host docks a panel.
-enum class EDockPosition : uint8_t { Left, Right, Top, Bottom, Center };
+/// Where the host docks a panel. The two bottom halves share the bottom edge, the left one wide
+/// (the main panel: 65 % of the window) and the right one narrow (35 %).
+enum class EDockPosition : uint8_t { Left, Right, Top, Bottom, BottomWide, BottomNarrow };
 
 /// A panel that a host can dock: it carries its title, its dock position and its icon, and
 /// tells the host when it wants to be brought to the front.
@@ -50,6 +51,11 @@ public:
 
     /// Called when the panel becomes the active one (it gained the focus or was raised).
     virtual void Activate() {}
+
+    /// The bottom halves ask for their share of the window's width by a quarter of its height;
+    /// the other positions keep QWidget's hints.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 protected:
     void OnUpdate() override {}

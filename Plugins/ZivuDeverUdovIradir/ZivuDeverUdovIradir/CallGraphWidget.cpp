@@ -10,7 +10,7 @@ namespace Profiler {
 
 CallGraphWidget::CallGraphWidget(CallGraphView& view, std::vector<ThreadTreeProcess> processes,
                                  bool mergeProcesses)
-    : CallGraphPanel(QStringLiteral("Call Graph"), QtWidgets::EDockPosition::Left,
+    : CallGraphPanel(QStringLiteral("Call Graph"), QtWidgets::EDockPosition::BottomWide,
                      QStringLiteral(":/ZivuDeverUdovIradir/Resources/callgraph.png"), view)
 {
     mThreadSelector = new ThreadSelectorWidget(std::move(processes), false, mergeProcesses, this);

@@ -5,7 +5,7 @@
 namespace Profiler {
 
 SourceWidget::SourceWidget(CallGraphView& view)
-    : CallGraphPanel(QStringLiteral("Source"), QtWidgets::EDockPosition::Bottom,
+    : CallGraphPanel(QStringLiteral("Source"), QtWidgets::EDockPosition::Right,
                      QStringLiteral(":/ZivuDeverUdovIradir/Resources/source.png"), view)
 {
     // The source follows the function selected in the other panels, not the timeline's range.

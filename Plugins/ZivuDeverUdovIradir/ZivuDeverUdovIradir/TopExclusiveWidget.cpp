@@ -3,7 +3,7 @@
 namespace Profiler {
 
 TopExclusiveWidget::TopExclusiveWidget(CallGraphView& view)
-    : CallGraphPanel(QStringLiteral("Function List"), QtWidgets::EDockPosition::Right,
+    : CallGraphPanel(QStringLiteral("Function List"), QtWidgets::EDockPosition::BottomNarrow,
                      QStringLiteral(":/ZivuDeverUdovIradir/Resources/Flat_view_256.png"), view)
 {}
 
