@@ -1,0 +1,95 @@
+#pragma once
+
+#include "CallGraphModel/BuildListJob.h"
+#include "ZivuDeverUdovIradir/CallGraphDisplayOptions.h"
+
+#include <QAbstractItemModel>
+#include <QSortFilterProxyModel>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace Profiler {
+
+/// One row of the function list: the item and what is shown of it.
+struct FunctionListViewItem {
+    const FunctionListItem* Item = nullptr; // not owned; the model's list data holds it
+    QString Name;
+    QString ModuleFile; ///< the file-name part of the module path
+    QString ModuleText; ///< the module file without its extension, as the Module column shows it
+    double Inclusive = 0.0;
+    double Exclusive = 0.0;
+};
+
+/// The flat model of the function list over one finished list. It shares the immutable list
+/// data and never changes it; a find filter narrows the rows that it shows.
+class TopExclusiveViewModel final : public QAbstractItemModel {
+    Q_OBJECT
+public:
+    static constexpr int kColumnCount = 6;
+    // Roles beyond the standard ones, shared with the delegate and the widget.
+    static constexpr int kItemRole = Qt::UserRole;           ///< const FunctionListItem*
+    static constexpr int kInclusiveRole = Qt::UserRole + 1;  ///< double
+    static constexpr int kExclusiveRole = Qt::UserRole + 2;  ///< double
+    static constexpr int kModuleFileRole = Qt::UserRole + 3; ///< QString
+    static constexpr int kStateTimesRole = Qt::UserRole + 4; ///< void* to the eight inclusive times
+    static constexpr int kSortRole = Qt::UserRole + 100;
+
+    /// `totalTime` is the 100 % of the percentage mode (the graph's time over every thread).
+    TopExclusiveViewModel(std::shared_ptr<const BuildListData> data, double totalTime,
+                          EFunctionListTimeDisplayMode mode, QObject* parent = nullptr);
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    /// Shows only the rows whose name contains `text`, ignoring case; empty shows every row.
+    void setFilter(const QString& text);
+    void resetFilter();
+    /// The caller emits layoutChanged so that views repaint the time cells.
+    void setTimeDisplayMode(EFunctionListTimeDisplayMode mode) { mTimeDisplayMode = mode; }
+    EFunctionListTimeDisplayMode GetTimeDisplayMode() const { return mTimeDisplayMode; }
+
+    /// The visible row that shows row `listRow` of the full list, or ~0u when it is filtered out.
+    uint32_t rowOfItem(uint32_t listRow) const;
+    /// The first row of the full list whose function is `function`, or ~0u.
+    uint32_t FindListRow(const ResolvedAddress& function) const;
+
+    double GetTotalTime() const { return mTotalTime; }
+    const std::vector<FunctionListViewItem>& GetRows() const { return mRows; }
+    const std::vector<uint32_t>& GetVisibleRows() const { return mVisibleRows; }
+    static const FunctionListViewItem* GetViewItem(const QModelIndex& index)
+    {
+        return static_cast<const FunctionListViewItem*>(index.internalPointer());
+    }
+    /// The text that column `column` of `row` shows.
+    QString GetDisplayText(const FunctionListViewItem& row, int column) const;
+
+private:
+    void ShowAllRows();
+
+    std::shared_ptr<const BuildListData> mData;
+    std::vector<FunctionListViewItem> mRows;
+    double mTotalTime;
+    std::vector<uint32_t> mVisibleRows; ///< ascending rows of mRows
+    EFunctionListTimeDisplayMode mTimeDisplayMode;
+};
+
+/// Sorts the function list by a column, comparing the rows' own fields rather than going
+/// through item data, so that 100,000 rows sort in a few tens of milliseconds.
+class TopExclusiveSortProxyModel final : public QSortFilterProxyModel {
+    Q_OBJECT
+public:
+    explicit TopExclusiveSortProxyModel(QObject* parent = nullptr);
+
+protected:
+    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
+};
+
+} // namespace Profiler
