@@ -59,6 +59,10 @@ QtWidgets::ScrollableTreeView* MakeTree(const QString& name, QWidget* parent)
         half->setContextMenuPolicy(Qt::CustomContextMenu);
         half->header()->setContextMenuPolicy(Qt::CustomContextMenu);
     }
+    // Figures need little room; what is left goes to the function names.
+    tree->SetColumnWidthProvider([](int column, int headerWidth) {
+        return column == 1 ? std::max(headerWidth, 90) : column == 5 ? 80 : headerWidth;
+    });
     return tree;
 }
 
