@@ -120,8 +120,6 @@ TEST_F(FunctionListModelTest, FindFilterIgnoresCaseAndKeepsListOrder)
 {
     mModel.setFilter("B");
     EXPECT_EQ(Column(mModel, 0), (QStringList{"B", "b"}));
-    EXPECT_EQ(mModel.rowOfItem(4), 1u);
-    EXPECT_EQ(mModel.rowOfItem(0), ~0u);
     mModel.setFilter("zz");
     EXPECT_EQ(mModel.rowCount(), 0);
     mModel.setFilter("");
@@ -130,25 +128,31 @@ TEST_F(FunctionListModelTest, FindFilterIgnoresCaseAndKeepsListOrder)
     EXPECT_EQ(mModel.FindListRow(FunctionOf("Z")), ~0u);
 }
 
-TEST_F(FunctionListModelTest, ProxySortsEveryColumn)
+TEST_F(FunctionListModelTest, SortsEveryColumnAndKeepsPersistentIndexes)
 {
-    TopExclusiveSortProxyModel proxy;
-    proxy.setSourceModel(&mModel);
-    QAbstractItemModelTester proxyTester(&proxy, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    proxy.sort(0, Qt::AscendingOrder);
-    // Case-insensitive: B and b sort together (their order between them is the list's).
-    EXPECT_EQ(Column(proxy, 0), (QStringList{"A", "B", "b", "C", "D"}));
-    proxy.sort(2, Qt::AscendingOrder);
-    EXPECT_EQ(Column(proxy, 0), (QStringList{"b", "D", "C", "B", "A"}));
-    proxy.sort(3, Qt::DescendingOrder);
-    EXPECT_EQ(Column(proxy, 3), (QStringList{"4.00", "2.00", "1.00", "0.00", "0.00"}));
-    proxy.sort(4, Qt::DescendingOrder);
-    EXPECT_EQ(Column(proxy, 4), (QStringList{"4", "2", "1", "0", "0"}));
-    proxy.sort(1, Qt::DescendingOrder);
-    EXPECT_EQ(Column(proxy, 1).front(), "libD.so");
-    // Filtering under the proxy keeps it sorted.
+    const QPersistentModelIndex d = mModel.index(3, 0);
+    mModel.sort(0, Qt::AscendingOrder);
+    // Case-insensitive: B and b sort together, in list order.
+    EXPECT_EQ(Column(mModel, 0), (QStringList{"A", "B", "b", "C", "D"}));
+    EXPECT_EQ(d.row(), 4);
+    EXPECT_EQ(d.data().toString(), "D");
+    mModel.sort(2, Qt::AscendingOrder);
+    EXPECT_EQ(Column(mModel, 0), (QStringList{"b", "D", "C", "B", "A"}));
+    mModel.sort(3, Qt::DescendingOrder);
+    EXPECT_EQ(Column(mModel, 0), (QStringList{"B", "D", "b", "A", "C"}));
+    mModel.sort(4, Qt::DescendingOrder);
+    EXPECT_EQ(Column(mModel, 4), (QStringList{"4", "2", "1", "0", "0"}));
+    mModel.sort(1, Qt::DescendingOrder);
+    EXPECT_EQ(Column(mModel, 1).front(), "libD.so");
+    // A filter keeps the sort order, and knows where each list row went.
     mModel.setFilter("b");
-    EXPECT_EQ(proxy.rowCount(), 2);
+    EXPECT_EQ(Column(mModel, 0), (QStringList{"B", "b"}));
+    mModel.sort(2, Qt::DescendingOrder);
+    EXPECT_EQ(mModel.rowOfItem(4), 1u);
+    EXPECT_EQ(mModel.rowOfItem(0), ~0u);
+    mModel.sort(-1, Qt::AscendingOrder);
+    mModel.setFilter("");
+    EXPECT_EQ(Column(mModel, 0), (QStringList{"A", "B", "C", "D", "b"}));
 }
 
 TEST(FunctionListModel, UnnamedAndUnrootedFunctions)

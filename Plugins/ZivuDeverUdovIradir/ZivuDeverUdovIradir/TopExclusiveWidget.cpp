@@ -159,8 +159,11 @@ void TopExclusiveWidget::BuildLayout()
     pageLayout->addWidget(mFindLineEdit);
     mFlatListTreeView = MakeTree(QStringLiteral("mFlatListTreeView"), mTopExclusivePage);
     for (QtWidgets::LinkedTreeView* half :
-         {mFlatListTreeView->GetLeftTree(), mFlatListTreeView->GetRightTree()})
+         {mFlatListTreeView->GetLeftTree(), mFlatListTreeView->GetRightTree()}) {
         half->setRootIsDecorated(false);
+        // Lets the view lay out 100,000 rows without asking each for its height.
+        half->setUniformRowHeights(true);
+    }
     pageLayout->addWidget(mFlatListTreeView, 1);
     mProgressBarFrame = new QFrame(mTopExclusivePage);
     mProgressBarFrame->setObjectName(QStringLiteral("mProgressBarFrame"));
@@ -415,18 +418,14 @@ void TopExclusiveWidget::OnListBuilt(std::shared_ptr<BuildListData> data,
     mListCustomRoot = mCustomRoot;
     const double totalTime = graph->GetTotalTime();
     auto* model = new TopExclusiveViewModel(std::move(data), totalTime, GetComboMode(), this);
-    auto* proxy = new TopExclusiveSortProxyModel(this);
-    proxy->setSourceModel(model);
     // Keep the user's sort column across lists; a first list sorts by inclusive time.
-    const int sortColumn = mListProxy ? mListProxy->sortColumn() : 2;
-    const Qt::SortOrder order = mListProxy ? mListProxy->sortOrder() : Qt::DescendingOrder;
-    mFlatListTreeView->setModel(proxy);
+    const int sortColumn = mListModel && mListModel->GetSortColumn() >= 0 ? mListModel->GetSortColumn() : 2;
+    const Qt::SortOrder order = mListModel ? mListModel->GetSortOrder() : Qt::DescendingOrder;
+    mFlatListTreeView->setModel(model);
     mFlatListTreeView->setSortingEnabled(true);
-    mFlatListTreeView->sortByColumn(sortColumn < 0 ? 2 : sortColumn, order);
-    delete mListProxy;
+    mFlatListTreeView->sortByColumn(sortColumn, order);
     delete mListModel;
     mListModel = model;
-    mListProxy = proxy;
     if (!mFindLineEdit->text().isEmpty())
         OnFindTextChanged(mFindLineEdit->text());
     ApplyVisibleColumns();
@@ -468,8 +467,7 @@ std::vector<uint32_t> TopExclusiveWidget::GetSelectedListRows() const
         return rows;
     const std::vector<FunctionListViewItem>& all = mListModel->GetRows();
     for (const QModelIndex& index : SelectedRows(mFlatListTreeView))
-        if (const FunctionListViewItem* item =
-                TopExclusiveViewModel::GetViewItem(mListProxy->mapToSource(index)))
+        if (const FunctionListViewItem* item = TopExclusiveViewModel::GetViewItem(index))
             rows.push_back(static_cast<uint32_t>(item - all.data()));
     std::sort(rows.begin(), rows.end());
     return rows;
@@ -597,9 +595,9 @@ void TopExclusiveWidget::OnFindTextChanged(const QString& text)
     if (mListModel == nullptr)
         return;
     mListModel->setFilter(text);
-    if (mListProxy->rowCount() == 0)
+    if (mListModel->rowCount() == 0)
         return;
-    const QModelIndex first = mListProxy->index(0, 0);
+    const QModelIndex first = mListModel->index(0, 0);
     mFlatListTreeView->selectionModel()->select(first, QItemSelectionModel::ClearAndSelect |
                                                            QItemSelectionModel::Rows);
     mFlatListTreeView->setCurrentIndex(first);
@@ -608,7 +606,7 @@ void TopExclusiveWidget::OnFindTextChanged(const QString& text)
 
 bool TopExclusiveWidget::OnFindKey(int key)
 {
-    if (mListProxy == nullptr || mListProxy->rowCount() == 0)
+    if (mListModel == nullptr || mListModel->rowCount() == 0)
         return false;
     const auto findKey = static_cast<FindLineEdit::Key>(key);
     if (findKey != FindLineEdit::Key::Down && findKey != FindLineEdit::Key::Up)
@@ -616,8 +614,8 @@ bool TopExclusiveWidget::OnFindKey(int key)
     const QModelIndex current = mFlatListTreeView->selectionModel()->currentIndex();
     int row = current.isValid() ? current.row() : -1;
     row += findKey == FindLineEdit::Key::Down ? 1 : -1;
-    row = std::clamp(row, 0, mListProxy->rowCount() - 1);
-    const QModelIndex target = mListProxy->index(row, 0);
+    row = std::clamp(row, 0, mListModel->rowCount() - 1);
+    const QModelIndex target = mListModel->index(row, 0);
     mFlatListTreeView->selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect |
                                                                      QItemSelectionModel::Rows);
     mFlatListTreeView->scrollTo(target);
@@ -705,9 +703,9 @@ void TopExclusiveWidget::SelectListRow(uint32_t listRow)
         if (visibleRow == ~0u)
             return;
     }
-    const QModelIndex first = mListProxy->mapFromSource(mListModel->index(static_cast<int>(visibleRow), 0));
-    const QModelIndex last = mListProxy->mapFromSource(
-        mListModel->index(static_cast<int>(visibleRow), TopExclusiveViewModel::kColumnCount - 1));
+    const QModelIndex first = mListModel->index(static_cast<int>(visibleRow), 0);
+    const QModelIndex last =
+        mListModel->index(static_cast<int>(visibleRow), TopExclusiveViewModel::kColumnCount - 1);
     mFlatListTreeView->selectionModel()->select(
         QItemSelection(first, last), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     mFlatListTreeView->scrollTo(first);

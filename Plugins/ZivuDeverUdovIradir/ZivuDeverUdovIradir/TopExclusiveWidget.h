@@ -43,7 +43,6 @@ class CallGraphWidget;
 class FindLineEdit;
 class IFunctionInfoProvider;
 class ThreadStateBarDelegate;
-class TopExclusiveSortProxyModel;
 class TopExclusiveViewModel;
 
 /// What the function list needs of the session to build its lists and butterflies.
@@ -81,7 +80,6 @@ public:
 
     // The parts that tests and the view look at.
     TopExclusiveViewModel* GetListModel() const { return mListModel; }
-    TopExclusiveSortProxyModel* GetListProxy() const { return mListProxy; }
     QtWidgets::ScrollableTreeView* GetListView() const { return mFlatListTreeView; }
     QtWidgets::ScrollableTreeView* GetCalledByView() const { return mCalledByTreeView; }
     QtWidgets::ScrollableTreeView* GetCallsView() const { return mCallsTreeView; }
@@ -172,7 +170,6 @@ private:
 
     // Models; each replaced model is deleted once its view no longer shows it.
     TopExclusiveViewModel* mListModel = nullptr;
-    TopExclusiveSortProxyModel* mListProxy = nullptr;
     ButterflyTreeModel* mCalledByModel = nullptr;
     ButterflySortProxyModel* mCalledByProxy = nullptr;
     ButterflyTreeModel* mCallsModel = nullptr;

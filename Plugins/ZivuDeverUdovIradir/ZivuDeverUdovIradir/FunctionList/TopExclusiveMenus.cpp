@@ -138,7 +138,7 @@ QString TopExclusiveWidget::GetSelectionText() const
             mListModel->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString().toStdString());
     std::vector<std::vector<std::string>> cells;
     for (const QModelIndex& index : SelectedRows(mFlatListTreeView)) {
-        const FunctionListViewItem* item = TopExclusiveViewModel::GetViewItem(mListProxy->mapToSource(index));
+        const FunctionListViewItem* item = TopExclusiveViewModel::GetViewItem(index);
         std::vector<std::string> row;
         for (int column : columns)
             row.push_back(mListModel->GetDisplayText(*item, column).toStdString());
