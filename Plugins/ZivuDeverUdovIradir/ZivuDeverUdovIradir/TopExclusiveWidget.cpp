@@ -503,8 +503,8 @@ void TopExclusiveWidget::PostSelectionMessage(const std::vector<uint32_t>& rows)
     for (uint32_t row : rows) {
         const FunctionListViewItem& item = mListModel->GetRows()[row];
         frames.push_back(item.Item->Function);
-        names.push_back(item.Name.toStdString());
-        modules.push_back(item.ModuleFile.toStdString());
+        names.push_back(item.GetName().toStdString());
+        modules.emplace_back(item.ModuleFile);
     }
     Message message(MessageTypes::TopExclusiveSelected());
     message.WriteInt32Array("ThreadIDs", threads);

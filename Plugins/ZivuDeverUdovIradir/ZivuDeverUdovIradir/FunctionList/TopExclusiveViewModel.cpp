@@ -29,6 +29,8 @@ int CompareIgnoringCase(const QString& a, const QString& b)
 {
     const QChar* left = a.constData();
     const QChar* right = b.constData();
+    if (left == right)
+        return 0; // rows of one module share its text
     const int length = std::min(a.size(), b.size());
     for (int i = 0; i < length; ++i) {
         char16_t x = left[i].unicode();
@@ -52,32 +54,47 @@ TopExclusiveViewModel::TopExclusiveViewModel(std::shared_ptr<const BuildListData
     if (mData) {
         mRows.reserve(mData->Items.size());
         // A capture has few modules: their texts are made once each and shared by the rows.
-        std::unordered_map<std::string_view, std::pair<QString, QString>> modules;
+        std::unordered_map<std::string_view, std::pair<std::string_view, QString>> modules;
         for (std::size_t i = 0; i < mData->Items.size(); ++i) {
             const FunctionListItem& item = *mData->Items[i];
             FunctionListViewItem row;
             row.Item = &item;
             if (i < mData->DisplayRecords.size()) {
                 const FunctionDisplayRecord& record = mData->DisplayRecords[i];
-                row.Name = FromUtf8(record.FunctionName);
+                row.Name = record.FunctionName;
                 auto [module, inserted] = modules.try_emplace(record.ModuleName);
                 if (inserted) {
                     const std::string_view file = GetModuleFileName(record.ModuleName);
-                    module->second = {FromUtf8(file), FromUtf8(GetModuleDisplayName(file))};
+                    module->second = {file, FromUtf8(GetModuleDisplayName(file))};
                 }
                 row.ModuleFile = module->second.first;
                 row.ModuleText = module->second.second;
             }
-            // A function without a resolved name is known by its address.
-            if (row.Name.isEmpty())
-                row.Name = QString::asprintf("0x%llX",
-                                             static_cast<unsigned long long>(item.Function.RelativeAddress));
             row.Inclusive = item.GetTotalInclusive();
             row.Exclusive = item.Exclusive;
             mRows.push_back(std::move(row));
         }
     }
     ShowAllRows();
+}
+
+QString FunctionListViewItem::GetName() const
+{
+    // A function without a resolved name is known by its address.
+    if (Name.empty())
+        return QString::asprintf("0x%llX", static_cast<unsigned long long>(Item->Function.RelativeAddress));
+    return FromUtf8(Name);
+}
+
+const std::vector<QString>& TopExclusiveViewModel::GetFoldedNames()
+{
+    if (mFoldedNames.size() != mRows.size()) {
+        mFoldedNames.clear();
+        mFoldedNames.reserve(mRows.size());
+        for (const FunctionListViewItem& row : mRows)
+            mFoldedNames.push_back(row.GetName().toCaseFolded());
+    }
+    return mFoldedNames;
 }
 
 void TopExclusiveViewModel::ShowAllRows()
@@ -104,7 +121,10 @@ void TopExclusiveViewModel::OrderVisibleRows()
     auto threeWay = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
     switch (mSortColumn) {
     case 0:
-        order([&rows](uint32_t a, uint32_t b) { return CompareIgnoringCase(rows[a].Name, rows[b].Name); });
+        // Names share long prefixes ("std::..."): folding them once makes each comparison a
+        // plain (vectorised) comparison of code units.
+        GetFoldedNames();
+        order([this](uint32_t a, uint32_t b) { return mFoldedNames[a].compare(mFoldedNames[b]); });
         break;
     case 1:
         order([&rows](uint32_t a, uint32_t b) {
@@ -182,7 +202,7 @@ QString TopExclusiveViewModel::GetDisplayText(const FunctionListViewItem& row, i
 {
     switch (column) {
     case 0:
-        return row.Name;
+        return row.GetName();
     case 1:
         return row.ModuleText;
     case 2:
@@ -212,7 +232,7 @@ QVariant TopExclusiveViewModel::data(const QModelIndex& index, int role) const
         switch (column) {
         case 0:
             return item.Function.IsUnrootedStacks() ? QString::fromUtf8(GetUnrootedStacksTooltip())
-                                                    : row.Name;
+                                                    : row.GetName();
         case 2:
             return QString::fromStdString(
                 FormatInclusiveTooltip(row.Inclusive, item.UnknownExecuting, item.UnknownWait));
@@ -233,11 +253,11 @@ QVariant TopExclusiveViewModel::data(const QModelIndex& index, int role) const
     case kExclusiveRole:
         return row.Exclusive;
     case kModuleFileRole:
-        return row.ModuleFile;
+        return FromUtf8(row.ModuleFile);
     case kSortRole:
         switch (column) {
         case 0:
-            return row.Name;
+            return row.GetName();
         case 1:
             return row.ModuleText;
         case 2:
@@ -285,8 +305,10 @@ void TopExclusiveViewModel::setFilter(const QString& text)
         ShowAllRows();
     } else {
         mVisibleRows.clear();
+        const std::vector<QString>& names = GetFoldedNames();
+        const QString folded = text.toCaseFolded();
         for (uint32_t i = 0; i < mRows.size(); ++i)
-            if (mRows[i].Name.contains(text, Qt::CaseInsensitive))
+            if (names[i].contains(folded))
                 mVisibleRows.push_back(i);
         OrderVisibleRows();
     }

@@ -8,18 +8,23 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace Profiler {
 
-/// One row of the function list: the item and what is shown of it.
+/// One row of the function list: the item and what is shown of it. The texts point into the
+/// model's list data; a name becomes a QString only when a view shows it.
 struct FunctionListViewItem {
     const FunctionListItem* Item = nullptr; // not owned; the model's list data holds it
-    QString Name;
-    QString ModuleFile; ///< the file-name part of the module path
+    std::string_view Name;                  ///< UTF-8; empty when the function has no name
+    std::string_view ModuleFile;            ///< the file-name part of the module path
     QString ModuleText; ///< the module file without its extension, as the Module column shows it
     double Inclusive = 0.0;
     double Exclusive = 0.0;
+
+    /// The display name: the resolved name, or the address when there is none.
+    QString GetName() const;
 };
 
 /// The flat model of the function list over one finished list. It shares the immutable list
@@ -80,12 +85,14 @@ private:
     void ShowAllRows();
     /// Sorts mVisibleRows by the current sort column and indexes where each list row is shown.
     void OrderVisibleRows();
+    const std::vector<QString>& GetFoldedNames();
 
     std::shared_ptr<const BuildListData> mData;
     std::vector<FunctionListViewItem> mRows;
     double mTotalTime;
     std::vector<uint32_t> mVisibleRows; ///< the rows of mRows that are shown, in shown order
     std::vector<uint32_t> mShownRowOf;  ///< per row of mRows: where it is shown, or ~0u
+    std::vector<QString> mFoldedNames;  ///< per row of mRows, made when first sorted or found by name
     int mSortColumn = -1;               ///< -1: the list's own order
     Qt::SortOrder mSortOrder = Qt::AscendingOrder;
     EFunctionListTimeDisplayMode mTimeDisplayMode;
