@@ -212,10 +212,10 @@ TEST_F(FunctionListWidgetTest, SeveralOrNoSelectedRowsEmptyTheButterfly)
 
     // The copied table holds the visible columns as shown, in the list's order.
     EXPECT_EQ(mWidget->GetSelectionText().toStdString(),
-              "  Function  Module   Inclusive (ms)  Exclusive (ms)  Samples\n"
-              "------------------------------------------------------------\n"
-              "  F         libF.so  10.00           7.00            7      \n"
-              "  M         libM.so  7.00            0.00            0      ");
+              "  Function  Module   Inclusive (ms)  Exclusive (ms)\n"
+              "---------------------------------------------------\n"
+              "  F         libF.so  10.00           7.00          \n"
+              "  M         libM.so  7.00            0.00          ");
 
     SelectNames({"M"});
     menu.reset(mWidget->CreateListContextMenu());
@@ -284,4 +284,23 @@ TEST_F(FunctionListWidgetTest, NewestListWinsAndMinimumDepthApplies)
     ASSERT_TRUE(built.wait(5000));
     QCoreApplication::processEvents();
     EXPECT_EQ(Rows(mWidget->GetListView()->model(), 0), QStringList{"Y"});
+}
+
+TEST_F(FunctionListWidgetTest, CustomRootLimitsTheListAndTheButterfly)
+{
+    ShowGraph(kRecursiveGraph);
+    QSignalSpy built(mWidget, &TopExclusiveWidget::BuildListCompleted);
+    mWidget->SetCustomRoot({FunctionOf("N")});
+    ASSERT_TRUE(built.wait(5000));
+    // M and G occur only outside N.
+    EXPECT_EQ(Rows(mWidget->GetListView()->model(), 0), (QStringList{"N", "F", "H", "Fx"}));
+
+    QSignalSpy butterfly(mWidget, &TopExclusiveWidget::BuildButterflyCompleted);
+    SelectNames({"F"});
+    ASSERT_TRUE(butterfly.wait(5000));
+    QAbstractItemModel* calledBy = mWidget->GetCalledByView()->model();
+    ASSERT_EQ(Rows(calledBy, 2), QStringList{"3.00"});
+    EXPECT_EQ(Rows(calledBy, 0, calledBy->index(0, 0)), QStringList{"N"});
+    EXPECT_EQ(mListener->Messages.back().ReadFrameArray("CustomRoot"),
+              std::vector<ResolvedAddress>{FunctionOf("N")});
 }

@@ -60,9 +60,8 @@ QtWidgets::ScrollableTreeView* MakeTree(const QString& name, QWidget* parent)
         half->header()->setContextMenuPolicy(Qt::CustomContextMenu);
     }
     // Figures need little room; what is left goes to the function names.
-    tree->SetColumnWidthProvider([](int column, int headerWidth) {
-        return column == 1 ? std::max(headerWidth, 90) : column == 5 ? 80 : headerWidth;
-    });
+    tree->SetColumnWidthProvider(
+        [](int column, int headerWidth) { return column == 1 ? std::max(headerWidth, 80) : headerWidth; });
     return tree;
 }
 
@@ -644,9 +643,8 @@ void TopExclusiveWidget::ApplyVisibleColumns()
     QSet<int> columns;
     for (ECallGraphHeaders header : mView.GetCallGraphSettings().GetVisibleHeaders())
         columns.insert(static_cast<int>(header));
-    // The name and the sample count are always there: the settings never hide them.
+    // The settings never hide the name.
     columns.insert(static_cast<int>(ECallGraphHeaders::FunctionName));
-    columns.insert(static_cast<int>(ECallGraphHeaders::SampleCount));
     mFlatListTreeView->SetVisibleColumns(columns);
     mCallsTreeView->SetVisibleColumns(columns);
     // A caller's own time says nothing about the selected function.
