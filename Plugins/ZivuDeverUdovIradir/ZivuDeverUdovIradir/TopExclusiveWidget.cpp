@@ -104,8 +104,6 @@ TopExclusiveWidget::TopExclusiveWidget(CallGraphView& view)
     : CallGraphPanel(QStringLiteral("Function List"), QtWidgets::EDockPosition::Right,
                      QStringLiteral(":/ZivuDeverUdovIradir/Resources/Flat_view_256.png"), view)
 {
-    setObjectName(QStringLiteral("FunctionList"));
-    setWindowTitle(QStringLiteral("Function List"));
     BuildLayout();
     BuildActions();
     mHeadersRegistration = mView.GetCallGraphSettings().SubscribeVisibleHeaders(
@@ -377,8 +375,12 @@ void TopExclusiveWidget::UpdateProgress()
 
 void TopExclusiveWidget::StartListJob()
 {
-    if (mContext.Scheduler == nullptr || !mGraph)
+    if (mContext.Scheduler == nullptr || !mGraph) {
+        // Nothing can build a list here (a view without a document): stop waiting for one.
+        mListBuilding = false;
+        UpdateProgress();
         return;
+    }
     if (mListJob.IsValid())
         mContext.Scheduler->Cancel(System::ECancelMode::Chain, mListJob);
     mTopExclusiveWidgetStack->setCurrentWidget(mTopExclusivePage);
