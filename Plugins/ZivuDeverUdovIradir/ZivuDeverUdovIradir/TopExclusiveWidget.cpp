@@ -114,6 +114,9 @@ TopExclusiveWidget::TopExclusiveWidget(CallGraphView& view)
 TopExclusiveWidget::~TopExclusiveWidget()
 {
     mHeadersRegistration.Reset();
+    // Results still on their way are dropped now, while whoever destroys their graphs is alive.
+    mListMailbox->Renew();
+    mButterflyMailbox->Renew();
     if (mContext.Scheduler) {
         if (mListJob.IsValid())
             mContext.Scheduler->Cancel(System::ECancelMode::Chain, mListJob);
@@ -386,27 +389,31 @@ void TopExclusiveWidget::StartListJob()
     mTopExclusiveWidgetStack->setCurrentWidget(mTopExclusivePage);
     mListBuilding = true;
     UpdateProgress();
-    const uint64_t generation = ++mListGeneration;
+    const uint64_t generation = mListMailbox->Renew();
     QPointer<TopExclusiveWidget> self(this);
+    std::shared_ptr<ListMailbox> mailbox = mListMailbox;
     std::shared_ptr<const CallGraph> graph = mGraph;
-    mListJob = BuildListJob::Start(*mContext.Scheduler, FunctionQuery{graph, MakeScope()}, mContext.Names,
-                                   [self, generation, graph](std::unique_ptr<BuildListData> data) {
-                                       std::shared_ptr<BuildListData> shared(std::move(data));
-                                       // Runs on the job's thread; the widget is only looked at on the UI
-                                       // thread.
-                                       QMetaObject::invokeMethod(
-                                           qApp,
-                                           [self, generation, graph, shared] {
-                                               if (!self || generation != self->mListGeneration)
-                                                   return; // a newer list was asked for
-                                               if (!shared) {
-                                                   emit self->BuildListCompleted(true);
-                                                   return;
-                                               }
-                                               self->OnListBuilt(shared, graph);
-                                           },
-                                           Qt::QueuedConnection);
-                                   });
+    mListJob = BuildListJob::Start(
+        *mContext.Scheduler, FunctionQuery{graph, MakeScope()}, mContext.Names,
+        [self, mailbox, generation, graph](std::unique_ptr<BuildListData> data) {
+            // Runs on the job's thread; the widget is only looked at on the UI thread.
+            const bool canceled = data == nullptr;
+            if (!canceled)
+                mailbox->Post(generation, std::make_unique<BuiltList>(BuiltList{std::move(data), graph}));
+            QMetaObject::invokeMethod(
+                qApp,
+                [self, mailbox, generation, canceled] {
+                    if (!self || !mailbox->IsCurrent(generation))
+                        return; // a newer list was asked for
+                    std::unique_ptr<BuiltList> built = mailbox->Take(generation);
+                    if (canceled || !built) {
+                        emit self->BuildListCompleted(true);
+                        return;
+                    }
+                    self->OnListBuilt(std::move(built->Data), std::move(built->Graph));
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 void TopExclusiveWidget::OnListBuilt(std::shared_ptr<BuildListData> data,
@@ -441,7 +448,7 @@ void TopExclusiveWidget::ResetButterfly(const QString& label)
     if (mContext.Scheduler && mButterflyJob.IsValid())
         mContext.Scheduler->Cancel(System::ECancelMode::Chain, mButterflyJob);
     mButterflyJob = {};
-    ++mButterflyGeneration;
+    mButterflyMailbox->Renew();
     mButterflyBuilding = false;
     mCalledByTreeView->setModel(nullptr);
     mCallsTreeView->setModel(nullptr);
@@ -451,11 +458,7 @@ void TopExclusiveWidget::ResetButterfly(const QString& label)
     delete mCallsModel;
     mCalledByProxy = mCallsProxy = nullptr;
     mCalledByModel = mCallsModel = nullptr;
-    {
-        std::lock_guard lock(mButterflyMutex);
-        mPendingButterfly.reset();
-        mCurrentButterfly.reset();
-    }
+    mCurrentButterfly.reset();
     mEmptyButterflyLabel->setText(label);
     mButterflyWidgetStack->setCurrentWidget(mButterflyEmptyPage);
     UpdateProgress();
@@ -530,39 +533,33 @@ void TopExclusiveWidget::StartButterflyJob(const ResolvedAddress& function)
     emit BuildButterflyStarted();
     FunctionScope scope = MakeScope();
     scope.CustomRootPath = mListCustomRoot;
-    const uint64_t generation = mButterflyGeneration;
+    const uint64_t generation = mButterflyMailbox->Renew();
     QPointer<TopExclusiveWidget> self(this);
+    std::shared_ptr<ButterflyMailbox> mailbox = mButterflyMailbox;
     mButterflyJob = BuildButterflyJob::Start(
         *mContext.Scheduler, FunctionQuery{mListGraph, scope}, function, *mContext.Manager,
-        [self, generation](std::unique_ptr<ButterflyGraphs> graphs) {
-            // Runs on the job's thread: the graphs travel to the UI thread, which parks them as
-            // pending under the widget's lock before taking them.
+        [self, mailbox, generation](std::unique_ptr<ButterflyGraphs> graphs) {
+            // Runs on the job's thread: the graphs wait in the mailbox, under its lock, until the
+            // UI thread takes them; a superseded result goes back to the manager from here.
             const bool canceled = graphs == nullptr;
-            auto shared = std::make_shared<std::unique_ptr<ButterflyGraphs>>(std::move(graphs));
+            if (!canceled)
+                mailbox->Post(generation, std::move(graphs));
             QMetaObject::invokeMethod(
                 qApp,
-                [self, generation, shared, canceled] {
-                    if (!self || generation != self->mButterflyGeneration)
-                        return; // superseded: the graphs go back to the manager here
-                    {
-                        std::lock_guard lock(self->mButterflyMutex);
-                        self->mPendingButterfly = std::move(*shared);
-                    }
-                    self->OnButterflyBuilt(canceled);
+                [self, mailbox, generation, canceled] {
+                    if (self && mailbox->IsCurrent(generation))
+                        self->OnButterflyBuilt(generation, canceled);
                 },
                 Qt::QueuedConnection);
         });
 }
 
-void TopExclusiveWidget::OnButterflyBuilt(bool canceled)
+void TopExclusiveWidget::OnButterflyBuilt(uint64_t generation, bool canceled)
 {
     mButterflyBuilding = false;
     mButterflyJob = {};
     UpdateProgress();
-    {
-        std::lock_guard lock(mButterflyMutex);
-        mCurrentButterfly = std::move(mPendingButterfly);
-    }
+    mCurrentButterfly = mButterflyMailbox->Take(generation);
     if (!canceled && mCurrentButterfly) {
         const double totalTime = mListModel ? mListModel->GetTotalTime() : 0.0;
         const ECallGraphTimeDisplayMode mode = ToCallGraphMode(GetComboMode());

@@ -6,13 +6,13 @@
 #include "Utility/SignalRegistration.h"
 #include "ZivuDeverUdovIradir/CallGraphDisplayOptions.h"
 #include "ZivuDeverUdovIradir/CallGraphPanels.h"
+#include "ZivuDeverUdovIradir/FunctionList/ResultMailbox.h"
 
 #include <QModelIndexList>
 #include <QPointer>
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 class QAction;
@@ -106,7 +106,7 @@ private:
     void StartListJob();
     void OnListBuilt(std::shared_ptr<BuildListData> data, std::shared_ptr<const CallGraph> graph);
     void StartButterflyJob(const ResolvedAddress& function);
-    void OnButterflyBuilt(bool canceled);
+    void OnButterflyBuilt(uint64_t generation, bool canceled);
     void ResetButterfly(const QString& label);
     void UpdateProgress();
     void OnListSelectionChanged();
@@ -134,13 +134,17 @@ private:
 
     System::JobHandle mListJob;
     System::JobHandle mButterflyJob;
-    uint64_t mListGeneration = 0;
-    uint64_t mButterflyGeneration = 0;
+    struct BuiltList {
+        std::unique_ptr<BuildListData> Data;
+        std::shared_ptr<const CallGraph> Graph;
+    };
+    using ListMailbox = ResultMailbox<BuiltList>;
+    using ButterflyMailbox = ResultMailbox<ButterflyGraphs>;
+    // Shared with the jobs in flight, which may finish after the widget is gone.
+    std::shared_ptr<ListMailbox> mListMailbox = std::make_shared<ListMailbox>();
+    std::shared_ptr<ButterflyMailbox> mButterflyMailbox = std::make_shared<ButterflyMailbox>();
     bool mListBuilding = false;
     bool mButterflyBuilding = false;
-    // The butterfly job leaves its graphs here; the UI thread takes them under the lock.
-    std::mutex mButterflyMutex;
-    std::unique_ptr<ButterflyGraphs> mPendingButterfly;
     std::unique_ptr<ButterflyGraphs> mCurrentButterfly;
 
     // Widgets; owned through Qt parenthood.
