@@ -393,39 +393,46 @@ void TopExclusiveWidget::StartListJob()
     QPointer<TopExclusiveWidget> self(this);
     std::shared_ptr<ListMailbox> mailbox = mListMailbox;
     std::shared_ptr<const CallGraph> graph = mGraph;
-    mListJob = BuildListJob::Start(
-        *mContext.Scheduler, FunctionQuery{graph, MakeScope()}, mContext.Names,
-        [self, mailbox, generation, graph](std::unique_ptr<BuildListData> data) {
-            // Runs on the job's thread; the widget is only looked at on the UI thread.
-            const bool canceled = data == nullptr;
-            if (!canceled)
-                mailbox->Post(generation, std::make_unique<BuiltList>(BuiltList{std::move(data), graph}));
-            QMetaObject::invokeMethod(
-                qApp,
-                [self, mailbox, generation, canceled] {
-                    if (!self || !mailbox->IsCurrent(generation))
-                        return; // a newer list was asked for
-                    std::unique_ptr<BuiltList> built = mailbox->Take(generation);
-                    if (canceled || !built) {
-                        emit self->BuildListCompleted(true);
-                        return;
-                    }
-                    self->OnListBuilt(std::move(built->Data), std::move(built->Graph));
-                },
-                Qt::QueuedConnection);
-        });
+    mListJob =
+        BuildListJob::Start(*mContext.Scheduler, FunctionQuery{graph, MakeScope()}, mContext.Names,
+                            [self, mailbox, generation, graph](std::unique_ptr<BuildListData> data) {
+                                // Runs on the job's thread; the widget is only looked at on the UI thread.
+                                const bool canceled = data == nullptr;
+                                if (!canceled && mailbox->IsCurrent(generation)) {
+                                    // Ordering 100,000 names costs more than showing the list: done here,
+                                    // sorting and finding by name cost the UI thread no more than the other
+                                    // columns.
+                                    FunctionNameKeys keys = TopExclusiveViewModel::MakeNameKeys(*data);
+                                    mailbox->Post(generation, std::make_unique<BuiltList>(BuiltList{
+                                                                  std::move(data), std::move(keys), graph}));
+                                }
+                                QMetaObject::invokeMethod(
+                                    qApp,
+                                    [self, mailbox, generation, canceled] {
+                                        if (!self || !mailbox->IsCurrent(generation))
+                                            return; // a newer list was asked for
+                                        std::unique_ptr<BuiltList> built = mailbox->Take(generation);
+                                        if (canceled || !built) {
+                                            emit self->BuildListCompleted(true);
+                                            return;
+                                        }
+                                        self->OnListBuilt(std::move(*built));
+                                    },
+                                    Qt::QueuedConnection);
+                            });
 }
 
-void TopExclusiveWidget::OnListBuilt(std::shared_ptr<BuildListData> data,
-                                     std::shared_ptr<const CallGraph> graph)
+void TopExclusiveWidget::OnListBuilt(BuiltList built)
 {
+    std::shared_ptr<const CallGraph> graph = std::move(built.Graph);
     mListBuilding = false;
     mListJob = {};
     ResetButterfly(kSelectFunctionText);
     mListGraph = graph;
     mListCustomRoot = mCustomRoot;
     const double totalTime = graph->GetTotalTime();
-    auto* model = new TopExclusiveViewModel(std::move(data), totalTime, GetComboMode(), this);
+    auto* model = new TopExclusiveViewModel(std::move(built.Data), totalTime, GetComboMode(),
+                                            std::move(built.NameKeys), this);
     // Keep the user's sort column across lists; a first list sorts by inclusive time.
     const int sortColumn = mListModel && mListModel->GetSortColumn() >= 0 ? mListModel->GetSortColumn() : 2;
     const Qt::SortOrder order = mListModel ? mListModel->GetSortOrder() : Qt::DescendingOrder;

@@ -7,6 +7,7 @@
 #include "ZivuDeverUdovIradir/CallGraphDisplayOptions.h"
 #include "ZivuDeverUdovIradir/CallGraphPanels.h"
 #include "ZivuDeverUdovIradir/FunctionList/ResultMailbox.h"
+#include "ZivuDeverUdovIradir/FunctionList/TopExclusiveViewModel.h"
 
 #include <QModelIndexList>
 #include <QPointer>
@@ -104,7 +105,12 @@ private:
     void BuildLayout();
     void BuildActions();
     void StartListJob();
-    void OnListBuilt(std::shared_ptr<BuildListData> data, std::shared_ptr<const CallGraph> graph);
+    struct BuiltList {
+        std::unique_ptr<BuildListData> Data;
+        FunctionNameKeys NameKeys;
+        std::shared_ptr<const CallGraph> Graph;
+    };
+    void OnListBuilt(BuiltList built);
     void StartButterflyJob(const ResolvedAddress& function);
     void OnButterflyBuilt(uint64_t generation, bool canceled);
     void ResetButterfly(const QString& label);
@@ -134,10 +140,6 @@ private:
 
     System::JobHandle mListJob;
     System::JobHandle mButterflyJob;
-    struct BuiltList {
-        std::unique_ptr<BuildListData> Data;
-        std::shared_ptr<const CallGraph> Graph;
-    };
     using ListMailbox = ResultMailbox<BuiltList>;
     using ButterflyMailbox = ResultMailbox<ButterflyGraphs>;
     // Shared with the jobs in flight, which may finish after the widget is gone.

@@ -48,13 +48,17 @@ int CompareIgnoringCase(const QString& a, const QString& b)
 } // namespace
 
 TopExclusiveViewModel::TopExclusiveViewModel(std::shared_ptr<const BuildListData> data, double totalTime,
-                                             EFunctionListTimeDisplayMode mode, QObject* parent)
-    : QAbstractItemModel(parent), mData(std::move(data)), mTotalTime(totalTime), mTimeDisplayMode(mode)
+                                             EFunctionListTimeDisplayMode mode, FunctionNameKeys nameKeys,
+                                             QObject* parent)
+    : QAbstractItemModel(parent), mData(std::move(data)), mTotalTime(totalTime),
+      mNameKeys(std::move(nameKeys)), mTimeDisplayMode(mode)
 {
     if (mData) {
         mRows.reserve(mData->Items.size());
-        // A capture has few modules: their texts are made once each and shared by the rows.
-        std::unordered_map<std::string_view, std::pair<std::string_view, QString>> modules;
+        // A capture has few modules: their texts are made once each and shared by the rows, and
+        // ordered once, so that sorting by module compares numbers. Index 0: no module.
+        std::vector<QString> moduleTexts(1);
+        std::unordered_map<std::string_view, std::pair<std::string_view, uint32_t>> modules;
         for (std::size_t i = 0; i < mData->Items.size(); ++i) {
             const FunctionListItem& item = *mData->Items[i];
             FunctionListViewItem row;
@@ -65,36 +69,82 @@ TopExclusiveViewModel::TopExclusiveViewModel(std::shared_ptr<const BuildListData
                 auto [module, inserted] = modules.try_emplace(record.ModuleName);
                 if (inserted) {
                     const std::string_view file = GetModuleFileName(record.ModuleName);
-                    module->second = {file, FromUtf8(GetModuleDisplayName(file))};
+                    module->second = {file, static_cast<uint32_t>(moduleTexts.size())};
+                    moduleTexts.push_back(FromUtf8(GetModuleDisplayName(file)));
                 }
                 row.ModuleFile = module->second.first;
-                row.ModuleText = module->second.second;
+                row.ModuleRank = module->second.second;
+                row.ModuleText = moduleTexts[row.ModuleRank];
             }
             row.Inclusive = item.GetTotalInclusive();
             row.Exclusive = item.Exclusive;
             mRows.push_back(std::move(row));
         }
+        std::vector<uint32_t> order(moduleTexts.size());
+        for (uint32_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::sort(order.begin(), order.end(), [&moduleTexts](uint32_t a, uint32_t b) {
+            return CompareIgnoringCase(moduleTexts[a], moduleTexts[b]) < 0;
+        });
+        std::vector<uint32_t> rankOf(moduleTexts.size());
+        for (std::size_t i = 0; i < order.size(); ++i)
+            rankOf[order[i]] =
+                i > 0 && CompareIgnoringCase(moduleTexts[order[i]], moduleTexts[order[i - 1]]) == 0
+                    ? rankOf[order[i - 1]]
+                    : static_cast<uint32_t>(i);
+        for (FunctionListViewItem& row : mRows)
+            row.ModuleRank = rankOf[row.ModuleRank];
     }
     ShowAllRows();
 }
 
-QString FunctionListViewItem::GetName() const
+namespace {
+
+QString MakeDisplayName(std::string_view name, const ResolvedAddress& function)
 {
     // A function without a resolved name is known by its address.
-    if (Name.empty())
-        return QString::asprintf("0x%llX", static_cast<unsigned long long>(Item->Function.RelativeAddress));
-    return FromUtf8(Name);
+    if (name.empty())
+        return QString::asprintf("0x%llX", static_cast<unsigned long long>(function.RelativeAddress));
+    return FromUtf8(name);
 }
 
-const std::vector<QString>& TopExclusiveViewModel::GetFoldedNames()
+} // namespace
+
+QString FunctionListViewItem::GetName() const
 {
-    if (mFoldedNames.size() != mRows.size()) {
-        mFoldedNames.clear();
-        mFoldedNames.reserve(mRows.size());
-        for (const FunctionListViewItem& row : mRows)
-            mFoldedNames.push_back(row.GetName().toCaseFolded());
+    return MakeDisplayName(Name, Item->Function);
+}
+
+FunctionNameKeys TopExclusiveViewModel::MakeNameKeys(const BuildListData& data)
+{
+    FunctionNameKeys keys;
+    const std::size_t count = data.Items.size();
+    keys.Folded.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string_view name =
+            i < data.DisplayRecords.size() ? std::string_view(data.DisplayRecords[i].FunctionName) : "";
+        keys.Folded.push_back(MakeDisplayName(name, data.Items[i]->Function).toCaseFolded());
     }
-    return mFoldedNames;
+    std::vector<uint32_t> order(count);
+    for (uint32_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&keys](uint32_t a, uint32_t b) { return keys.Folded[a].compare(keys.Folded[b]) < 0; });
+    keys.Rank.resize(count);
+    uint32_t rank = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i > 0 && keys.Folded[order[i]] != keys.Folded[order[i - 1]])
+            ++rank;
+        keys.Rank[order[i]] = rank;
+    }
+    return keys;
+}
+
+const FunctionNameKeys& TopExclusiveViewModel::GetNameKeys()
+{
+    if (mNameKeys.Folded.size() != mRows.size() || mNameKeys.Rank.size() != mRows.size())
+        mNameKeys = mData ? MakeNameKeys(*mData) : FunctionNameKeys{};
+    return mNameKeys;
 }
 
 void TopExclusiveViewModel::ShowAllRows()
@@ -121,15 +171,14 @@ void TopExclusiveViewModel::OrderVisibleRows()
     auto threeWay = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
     switch (mSortColumn) {
     case 0:
-        // Names share long prefixes ("std::..."): folding them once makes each comparison a
-        // plain (vectorised) comparison of code units.
-        GetFoldedNames();
-        order([this](uint32_t a, uint32_t b) { return mFoldedNames[a].compare(mFoldedNames[b]); });
+        // Names share long prefixes ("std::..."): they are ordered once per list, and each sort
+        // compares their ranks.
+        order([&threeWay, &rank = GetNameKeys().Rank](uint32_t a, uint32_t b) {
+            return threeWay(rank[a], rank[b]);
+        });
         break;
     case 1:
-        order([&rows](uint32_t a, uint32_t b) {
-            return CompareIgnoringCase(rows[a].ModuleText, rows[b].ModuleText);
-        });
+        order([&](uint32_t a, uint32_t b) { return threeWay(rows[a].ModuleRank, rows[b].ModuleRank); });
         break;
     case 2:
         order([&](uint32_t a, uint32_t b) { return threeWay(rows[a].Inclusive, rows[b].Inclusive); });
@@ -305,7 +354,7 @@ void TopExclusiveViewModel::setFilter(const QString& text)
         ShowAllRows();
     } else {
         mVisibleRows.clear();
-        const std::vector<QString>& names = GetFoldedNames();
+        const std::vector<QString>& names = GetNameKeys().Folded;
         const QString folded = text.toCaseFolded();
         for (uint32_t i = 0; i < mRows.size(); ++i)
             if (names[i].contains(folded))

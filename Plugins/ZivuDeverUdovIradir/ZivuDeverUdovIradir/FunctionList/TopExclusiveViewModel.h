@@ -19,12 +19,19 @@ struct FunctionListViewItem {
     const FunctionListItem* Item = nullptr; // not owned; the model's list data holds it
     std::string_view Name;                  ///< UTF-8; empty when the function has no name
     std::string_view ModuleFile;            ///< the file-name part of the module path
-    QString ModuleText; ///< the module file without its extension, as the Module column shows it
+    QString ModuleText;      ///< the module file without its extension, as the Module column shows it
+    uint32_t ModuleRank = 0; ///< the place of ModuleText in module order, ignoring case
     double Inclusive = 0.0;
     double Exclusive = 0.0;
 
     /// The display name: the resolved name, or the address when there is none.
     QString GetName() const;
+};
+
+/// What sorting and finding by name compare, made once per list.
+struct FunctionNameKeys {
+    std::vector<QString> Folded; ///< per item: its case-folded display name
+    std::vector<uint32_t> Rank;  ///< per item: its place in name order; equal names share one
 };
 
 /// The flat model of the function list over one finished list. It shares the immutable list
@@ -44,8 +51,15 @@ public:
     static constexpr int kSortRole = Qt::UserRole + 100;
 
     /// `totalTime` is the 100 % of the percentage mode (the graph's time over every thread).
+    /// `nameKeys` are MakeNameKeys(*data) when the caller made them off the UI thread (ordering
+    /// 100,000 names costs more than showing them); empty: the model makes them when first
+    /// sorted or found by name.
     TopExclusiveViewModel(std::shared_ptr<const BuildListData> data, double totalTime,
-                          EFunctionListTimeDisplayMode mode, QObject* parent = nullptr);
+                          EFunctionListTimeDisplayMode mode, FunctionNameKeys nameKeys = {},
+                          QObject* parent = nullptr);
+
+    /// The name keys of the items of `data`, in item order. Safe on any thread.
+    static FunctionNameKeys MakeNameKeys(const BuildListData& data);
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -85,14 +99,14 @@ private:
     void ShowAllRows();
     /// Sorts mVisibleRows by the current sort column and indexes where each list row is shown.
     void OrderVisibleRows();
-    const std::vector<QString>& GetFoldedNames();
+    const FunctionNameKeys& GetNameKeys();
 
     std::shared_ptr<const BuildListData> mData;
     std::vector<FunctionListViewItem> mRows;
     double mTotalTime;
     std::vector<uint32_t> mVisibleRows; ///< the rows of mRows that are shown, in shown order
     std::vector<uint32_t> mShownRowOf;  ///< per row of mRows: where it is shown, or ~0u
-    std::vector<QString> mFoldedNames;  ///< per row of mRows, made when first sorted or found by name
+    FunctionNameKeys mNameKeys;         ///< per row of mRows; given, or made when first needed
     int mSortColumn = -1;               ///< -1: the list's own order
     Qt::SortOrder mSortOrder = Qt::AscendingOrder;
     EFunctionListTimeDisplayMode mTimeDisplayMode;
