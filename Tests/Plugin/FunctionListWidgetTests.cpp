@@ -219,10 +219,25 @@ TEST_F(FunctionListWidgetTest, SeveralOrNoSelectedRowsEmptyTheButterfly)
 
     SelectNames({"M"});
     menu.reset(mWidget->CreateListContextMenu());
-    titles.clear();
-    for (QAction* action : menu->actions())
-        titles << action->text();
-    EXPECT_TRUE(titles.contains("Copy Advanced"));
+    auto find = [](QMenu* in, const QString& title) -> QAction* {
+        for (QAction* action : in->actions())
+            if (action->text() == title)
+                return action;
+        return nullptr;
+    };
+    QAction* advanced = find(menu.get(), "Copy Advanced");
+    ASSERT_NE(advanced, nullptr);
+    // Times are copied as shown in the current mode.
+    find(advanced->menu(), "Copy Inclusive Time")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), "7.00");
+    // The menu's requests go to the symbol dialog and, as a message, to the statistics.
+    std::vector<ResolvedAddress> symbolInfo;
+    QObject::connect(mWidget, &CallGraphPanel::ShowSymbolInfoRequested,
+                     [&symbolInfo](ResolvedAddress function) { symbolInfo.push_back(function); });
+    find(menu.get(), "Show Symbol Info")->trigger();
+    EXPECT_EQ(symbolInfo, std::vector<ResolvedAddress>{FunctionOf("M")});
+    find(menu.get(), "View Statistics")->trigger();
+    EXPECT_EQ(mListener->Messages.back().GetName(), "ShowFunctionStatsFromFunctionList");
 
     mWidget->GetListView()->selectionModel()->clearSelection();
     EXPECT_EQ(ButterflyLabel(), "Select a function to view Called By/Calls");
