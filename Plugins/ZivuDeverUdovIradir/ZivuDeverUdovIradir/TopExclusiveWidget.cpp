@@ -393,33 +393,38 @@ void TopExclusiveWidget::StartListJob()
     QPointer<TopExclusiveWidget> self(this);
     std::shared_ptr<ListMailbox> mailbox = mListMailbox;
     std::shared_ptr<const CallGraph> graph = mGraph;
-    mListJob =
-        BuildListJob::Start(*mContext.Scheduler, FunctionQuery{graph, MakeScope()}, mContext.Names,
-                            [self, mailbox, generation, graph](std::unique_ptr<BuildListData> data) {
-                                // Runs on the job's thread; the widget is only looked at on the UI thread.
-                                const bool canceled = data == nullptr;
-                                if (!canceled && mailbox->IsCurrent(generation)) {
-                                    // Ordering 100,000 names costs more than showing the list: done here,
-                                    // sorting and finding by name cost the UI thread no more than the other
-                                    // columns.
-                                    FunctionNameKeys keys = TopExclusiveViewModel::MakeNameKeys(*data);
-                                    mailbox->Post(generation, std::make_unique<BuiltList>(BuiltList{
-                                                                  std::move(data), std::move(keys), graph}));
-                                }
-                                QMetaObject::invokeMethod(
-                                    qApp,
-                                    [self, mailbox, generation, canceled] {
-                                        if (!self || !mailbox->IsCurrent(generation))
-                                            return; // a newer list was asked for
-                                        std::unique_ptr<BuiltList> built = mailbox->Take(generation);
-                                        if (canceled || !built) {
-                                            emit self->BuildListCompleted(true);
-                                            return;
-                                        }
-                                        self->OnListBuilt(std::move(*built));
-                                    },
-                                    Qt::QueuedConnection);
-                            });
+    // Runs on the job's thread; the widget is only looked at on the UI thread.
+    auto completion = [self, mailbox, generation, graph](std::unique_ptr<BuildListData> data) {
+        const bool canceled = data == nullptr;
+        if (!canceled && mailbox->IsCurrent(generation)) {
+            // Ordering 100,000 names costs more than showing the list: done here, sorting and
+            // finding by name cost the UI thread no more than the other columns.
+            FunctionNameKeys keys = TopExclusiveViewModel::MakeNameKeys(*data);
+            mailbox->Post(generation,
+                          std::make_unique<BuiltList>(BuiltList{std::move(data), std::move(keys), graph}));
+        }
+        auto deliver = [self, mailbox, generation, canceled] {
+            if (self && mailbox->IsCurrent(generation))
+                self->OnListJobFinished(generation, canceled);
+        };
+        QMetaObject::invokeMethod(qApp, std::move(deliver), Qt::QueuedConnection);
+    };
+    mListJob = BuildListJob::Start(*mContext.Scheduler, FunctionQuery{graph, MakeScope()}, mContext.Names,
+                                   std::move(completion));
+}
+
+void TopExclusiveWidget::OnListJobFinished(uint64_t generation, bool canceled)
+{
+    std::unique_ptr<BuiltList> built = mListMailbox->Take(generation);
+    if (canceled || !built) {
+        // The previous list stays; nothing is being built any more.
+        mListBuilding = false;
+        mListJob = {};
+        UpdateProgress();
+        emit BuildListCompleted(true);
+        return;
+    }
+    OnListBuilt(std::move(*built));
 }
 
 void TopExclusiveWidget::OnListBuilt(BuiltList built)

@@ -110,6 +110,7 @@ private:
         FunctionNameKeys NameKeys;
         std::shared_ptr<const CallGraph> Graph;
     };
+    void OnListJobFinished(uint64_t generation, bool canceled);
     void OnListBuilt(BuiltList built);
     void StartButterflyJob(const ResolvedAddress& function);
     void OnButterflyBuilt(uint64_t generation, bool canceled);
