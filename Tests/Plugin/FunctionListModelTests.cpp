@@ -2,6 +2,7 @@
 #include "FunctionListTestSupport.h"
 #include "ProfilerLibUI/FunctionList/FunctionListFormat.h"
 #include "ProfilerLibUI/FunctionList/TextTable.h"
+#include "ZivuDeverUdovIradir/FunctionList/ResultMailbox.h"
 #include "ZivuDeverUdovIradir/FunctionList/TopExclusiveViewModel.h"
 
 #include <gtest/gtest.h>
@@ -171,4 +172,33 @@ TEST(FunctionListModel, UnnamedAndUnrootedFunctions)
     EXPECT_EQ(model.index(0, 0).data(Qt::ToolTipRole).toString(), "0xABCDEF");
     EXPECT_TRUE(model.index(1, 0).data(Qt::ToolTipRole).toString().contains("Unrooted stacks"));
     EXPECT_EQ(model.index(1, 2).data().toString(), "0%");
+}
+
+TEST(ResultMailbox, KeepsOnlyTheCurrentRequestsResultAndDropsTheRestAtOnce)
+{
+    // Counts the results alive: a dropped result must be gone when Post or Renew returns.
+    struct Result {
+        explicit Result(int& alive) : Alive(alive) { ++Alive; }
+        ~Result() { --Alive; }
+        int& Alive;
+    };
+    int alive = 0;
+    ResultMailbox<Result> mailbox;
+    const uint64_t first = mailbox.Renew();
+    const uint64_t second = mailbox.Renew();
+    EXPECT_FALSE(mailbox.IsCurrent(first));
+    mailbox.Post(first, std::make_unique<Result>(alive));
+    EXPECT_EQ(alive, 0);
+    EXPECT_EQ(mailbox.Take(first), nullptr);
+
+    mailbox.Post(second, std::make_unique<Result>(alive));
+    EXPECT_EQ(alive, 1);
+    mailbox.Renew(); // a newer request drops the waiting result
+    EXPECT_EQ(alive, 0);
+
+    const uint64_t third = mailbox.Renew();
+    mailbox.Post(third, std::make_unique<Result>(alive));
+    std::unique_ptr<Result> taken = mailbox.Take(third);
+    EXPECT_NE(taken, nullptr);
+    EXPECT_EQ(mailbox.Take(third), nullptr); // taken once
 }
