@@ -1,6 +1,8 @@
 #include "ZivuDeverUdovIradir/CallGraphView.h"
 
 #include "CallGraphModel/CallGraphManager.h"
+#include "CallGraphModel/Document/CaptureDocument.h"
+#include "CallGraphModel/Document/FunctionDisplayNames.h"
 #include "CaptureModel/Session.h"
 #include "PluginApi/MessageTypes.h"
 #include "PluginApi/SessionModelContext.h"
@@ -59,7 +61,9 @@ CallGraphView::CallGraphView(ThreadSelectionSource* threadSource, const Session*
 {
     qRegisterMetaType<CallGraphInputParameters>("CallGraphInputParameters");
     qRegisterMetaType<std::shared_ptr<const CallGraph>>("std::shared_ptr<CallGraph>");
-    if (!mRequester && modelContext.Model)
+    // A view given its requester (tests) has no real document behind its context.
+    const bool hasDocument = !mRequester && modelContext.Model;
+    if (hasDocument)
         mRequester = MakeDocumentRequester(*modelContext.Model, this, mManager);
     if (threadSource)
         mThreadSelectionRegistration = threadSource->Connect(
@@ -72,6 +76,10 @@ CallGraphView::CallGraphView(ThreadSelectionSource* threadSource, const Session*
     mCallGraphWidget = new CallGraphWidget(
         *this, session ? GetThreadTreeInput(*session) : std::vector<ThreadTreeProcess>{}, merge);
     mTopExclusiveWidget->SetCallGraphWidget(mCallGraphWidget);
+    if (hasDocument)
+        mTopExclusiveWidget->SetContext({&modelContext.Model->GetScheduler(), &mManager,
+                                         modelContext.Model->GetSharedFunctionNames(),
+                                         modelContext.Model->GetSampleIntervalMs()});
     for (CallGraphPanel* panel :
          std::initializer_list<CallGraphPanel*>{mCallGraphWidget, mTopExclusiveWidget}) {
         connect(panel, &CallGraphPanel::ShowSourceRequested, this,

@@ -1,0 +1,188 @@
+// The function list panel's targets: a list of 100,000 functions shown and sorted by any column
+// on the UI thread, and the butterfly of a function in a graph of 1,000,000 nodes.
+
+#include "CallGraphModel/Butterfly.h"
+#include "CallGraphModel/CalledByGraph.h"
+#include "CallGraphModel/FoldedCallGraph.h"
+#include "CallGraphModel/FunctionList.h"
+#include "CallGraphModel/MergedCallGraph.h"
+#include "LargeCallGraph.h"
+#include "QtWidgets/ScrollableTreeView.h"
+#include "QtWidgets/TreeView.h"
+#include "ZivuDeverUdovIradir/FunctionList/TopExclusiveViewModel.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+
+#include <random>
+
+using namespace Profiler;
+
+namespace {
+
+constexpr uint32_t kListSize = 100'000;
+
+/// A finished list as the list job leaves it: figures drawn at random, names that share long
+/// prefixes (as C++ names do), largest inclusive time first.
+std::shared_ptr<const BuildListData> MakeListData()
+{
+    auto data = std::make_shared<BuildListData>();
+    std::mt19937_64 random(7);
+    std::exponential_distribution<double> time(0.01);
+    for (uint32_t i = 0; i < kListSize; ++i) {
+        auto item = std::make_unique<FunctionListItem>();
+        item->Function = ResolvedAddress::Make(0x1000 + i * 16ull, ResolvedAddress::kKindNative, i % 50);
+        for (double& state : item->Inclusive)
+            state = time(random);
+        item->Exclusive = time(random);
+        item->SampleCount = random() % 10'000;
+        data->Items.push_back(std::move(item));
+        data->DisplayRecords.push_back(
+            {"std::__detail::_Namespace" + std::to_string(random() % 1000) + "::Function" + std::to_string(i),
+             "/usr/lib/x86_64-linux-gnu/libmodule" + std::to_string(i % 50) + ".so.1"});
+    }
+    std::stable_sort(data->Items.begin(), data->Items.end(), [](const auto& a, const auto& b) {
+        return a->GetTotalInclusive() > b->GetTotalInclusive();
+    });
+    return data;
+}
+
+/// What the widget does when a list arrives: a model over the shared list, and the tree view
+/// showing it sorted by one column.
+void BM_ShowAndSortList(benchmark::State& state)
+{
+    static const std::shared_ptr<const BuildListData> data = MakeListData();
+    QtWidgets::ScrollableTreeView view;
+    view.resize(1200, 800);
+    // As the panel sets up its list.
+    for (QTreeView* half :
+         {static_cast<QTreeView*>(view.GetLeftTree()), static_cast<QTreeView*>(view.GetRightTree())}) {
+        half->setRootIsDecorated(false);
+        half->setUniformRowHeights(true);
+    }
+    view.show();
+    // The list job's completion orders the names on the job's thread.
+    static const FunctionNameKeys nameKeys = TopExclusiveViewModel::MakeNameKeys(*data);
+    const int column = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        FunctionNameKeys keys = nameKeys;
+        state.ResumeTiming();
+        auto* model = new TopExclusiveViewModel(data, 1.0e6, EFunctionListTimeDisplayMode::Milliseconds,
+                                                std::move(keys));
+        view.setModel(model);
+        view.setSortingEnabled(true);
+        view.sortByColumn(column, Qt::DescendingOrder);
+        benchmark::DoNotOptimize(model->index(0, 0).data());
+        state.PauseTiming();
+        view.setModel(nullptr);
+        delete model;
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.counters["rows"] = kListSize;
+}
+BENCHMARK(BM_ShowAndSortList)->DenseRange(0, 4)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+/// Folding and ordering the names for sorting and finding, as the list job's completion does off
+/// the UI thread.
+void BM_MakeNameKeys(benchmark::State& state)
+{
+    static const std::shared_ptr<const BuildListData> data = MakeListData();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(TopExclusiveViewModel::MakeNameKeys(*data).Rank.size());
+}
+BENCHMARK(BM_MakeNameKeys)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+/// Re-sorting a shown list by another column, as a click on a header does.
+void BM_ResortList(benchmark::State& state)
+{
+    static const std::shared_ptr<const BuildListData> data = MakeListData();
+    TopExclusiveViewModel model(data, 1.0e6, EFunctionListTimeDisplayMode::Milliseconds);
+    int column = 0;
+    for (auto _ : state) {
+        model.sort(column, Qt::AscendingOrder);
+        column = (column + 1) % 5;
+    }
+}
+BENCHMARK(BM_ResortList)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+struct LargeGraph {
+    std::unique_ptr<CallGraph> Graph;
+    ResolvedAddress Hottest; ///< the function with the most time: the largest butterfly
+};
+
+const LargeGraph& GetLargeGraph()
+{
+    static const LargeGraph graph = [] {
+        CallGraphBench::LargeGraphShape shape;
+        shape.nodeCount = 1'000'000;
+        LargeGraph large{CallGraphBench::MakeLargeCallGraph(shape), {}};
+        FunctionListItems items;
+        std::atomic<bool> canceled{false};
+        BuildFunctionList(large.Graph->GetRoot(), FunctionScope{}, items, canceled);
+        // The first functions are the entry chain that every stack shares; pick the hottest
+        // function below it, whose callers and callees spread over the whole graph.
+        large.Hottest = items[std::min<std::size_t>(items.size() - 1, 25)]->Function;
+        return large;
+    }();
+    return graph;
+}
+
+void BM_ButterflyInMillionNodeGraph(benchmark::State& state)
+{
+    const LargeGraph& large = GetLargeGraph();
+    std::atomic<bool> canceled{false};
+    const bool entry = state.range(0) == 0;
+    const ResolvedAddress function =
+        entry ? (*large.Graph->GetRoot().Children.begin())->GetFunction() : large.Hottest;
+    for (auto _ : state) {
+        CalledByGraph calledBy;
+        FoldedCallGraph folded;
+        MergedCallGraph merged;
+        BuildCalledByGraph(large.Graph->GetRoot(), function, FunctionScope{}, calledBy, canceled);
+        BuildSubgraphBelowFunction(large.Graph->GetRoot(), function, FunctionScope{}, folded, &merged,
+                                   canceled);
+        benchmark::DoNotOptimize(merged.GetRoot().Children.size());
+    }
+    state.counters["nodes"] = static_cast<double>(large.Graph->CountNodes());
+    {
+        // What the panes show: how many nodes each graph of the butterfly has.
+        CalledByGraph calledBy;
+        FoldedCallGraph folded;
+        MergedCallGraph merged;
+        BuildCalledByGraph(large.Graph->GetRoot(), function, FunctionScope{}, calledBy, canceled);
+        BuildSubgraphBelowFunction(large.Graph->GetRoot(), function, FunctionScope{}, folded, &merged,
+                                   canceled);
+        state.counters["calledByNodes"] = static_cast<double>(calledBy.CountNodes());
+        state.counters["foldedNodes"] = static_cast<double>(folded.CountNodes());
+        state.counters["mergedNodes"] = static_cast<double>(merged.CountNodes());
+    }
+    state.SetLabel(entry ? "the entry function (whole graph below it)" : "a hot inner function");
+}
+BENCHMARK(BM_ButterflyInMillionNodeGraph)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_ListOfMillionNodeGraph(benchmark::State& state)
+{
+    const LargeGraph& large = GetLargeGraph();
+    std::atomic<bool> canceled{false};
+    for (auto _ : state) {
+        FunctionListItems items;
+        BuildFunctionList(large.Graph->GetRoot(), FunctionScope{}, items, canceled);
+        benchmark::DoNotOptimize(items.size());
+    }
+}
+BENCHMARK(BM_ListOfMillionNodeGraph)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,258 @@
+#include "ZivuDeverUdovIradir/FunctionList/ButterflyTreeModel.h"
+
+#include "CallGraphModel/FunctionScope.h"
+#include "CallGraphModel/IFunctionInfoProvider.h"
+#include "ProfilerLibUI/FunctionList/FunctionListFormat.h"
+#include "System/FormatDuration.h"
+#include "Utility/Format.h"
+
+#include <cmath>
+
+namespace Profiler {
+
+struct ButterflyTreeModel::Item {
+    const CallGraphNode* Node = nullptr; // not owned; in the shared graph
+    Item* Parent = nullptr;
+    int Row = 0;
+    bool Populated = false;
+    std::vector<std::unique_ptr<Item>> Children;
+};
+
+namespace {
+
+const char* const kHeaders[] = {"", "Module", "Inclusive", "Exclusive", "Samples", "Thread States"};
+constexpr int kColumns = 6;
+
+QString FromUtf8(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+}
+
+QString Percentage(double share)
+{
+    if (share > 0.0 && share < 1.0)
+        return QStringLiteral("<1%");
+    return QStringLiteral("%1%").arg(static_cast<int>(std::round(share)));
+}
+
+} // namespace
+
+ButterflyTreeModel::ButterflyTreeModel(std::shared_ptr<const CallGraph> graph, QString firstHeader,
+                                       double totalTime, double samplingIntervalMs,
+                                       std::shared_ptr<const IFunctionInfoProvider> names,
+                                       ECallGraphTimeDisplayMode mode, QObject* parent)
+    : QAbstractItemModel(parent), mGraph(std::move(graph)), mFirstHeader(std::move(firstHeader)),
+      mTotalTime(totalTime), mSamplingIntervalMs(samplingIntervalMs), mNames(std::move(names)), mMode(mode),
+      mRoot(std::make_unique<Item>())
+{
+    mRoot->Node = mGraph ? &mGraph->GetRoot() : nullptr;
+}
+
+ButterflyTreeModel::~ButterflyTreeModel() = default;
+
+ButterflyTreeModel::Item* ButterflyTreeModel::ItemOf(const QModelIndex& index) const
+{
+    return index.isValid() ? static_cast<Item*>(index.internalPointer()) : mRoot.get();
+}
+
+void ButterflyTreeModel::Populate(Item& item) const
+{
+    if (item.Populated)
+        return;
+    item.Populated = true;
+    if (item.Node == nullptr)
+        return;
+    item.Children.reserve(item.Node->Children.size());
+    int row = 0;
+    for (const CallGraphNode* child : item.Node->Children) {
+        auto childItem = std::make_unique<Item>();
+        childItem->Node = child;
+        childItem->Parent = &item;
+        childItem->Row = row++;
+        item.Children.push_back(std::move(childItem));
+    }
+}
+
+QModelIndex ButterflyTreeModel::index(int row, int column, const QModelIndex& parent) const
+{
+    if (row < 0 || column < 0 || column >= kColumns || (parent.isValid() && parent.column() != 0))
+        return {};
+    Item* parentItem = ItemOf(parent);
+    Populate(*parentItem);
+    if (static_cast<std::size_t>(row) >= parentItem->Children.size())
+        return {};
+    return createIndex(row, column, parentItem->Children[static_cast<std::size_t>(row)].get());
+}
+
+QModelIndex ButterflyTreeModel::parent(const QModelIndex& child) const
+{
+    if (!child.isValid())
+        return {};
+    const Item* parentItem = ItemOf(child)->Parent;
+    if (parentItem == nullptr || parentItem == mRoot.get())
+        return {};
+    return createIndex(parentItem->Row, 0, const_cast<Item*>(parentItem));
+}
+
+int ButterflyTreeModel::rowCount(const QModelIndex& parent) const
+{
+    if (parent.isValid() && parent.column() != 0)
+        return 0;
+    Item* item = ItemOf(parent);
+    Populate(*item);
+    return static_cast<int>(item->Children.size());
+}
+
+int ButterflyTreeModel::columnCount(const QModelIndex&) const
+{
+    return kColumns;
+}
+
+bool ButterflyTreeModel::hasChildren(const QModelIndex& parent) const
+{
+    if (parent.isValid() && parent.column() != 0)
+        return false;
+    const Item* item = ItemOf(parent);
+    return item->Node != nullptr && !item->Node->Children.empty();
+}
+
+const CallGraphNode* ButterflyTreeModel::GetNode(const QModelIndex& index)
+{
+    return index.isValid() ? static_cast<const Item*>(index.internalPointer())->Node : nullptr;
+}
+
+QString ButterflyTreeModel::GetFunctionName(const CallGraphNode& node) const
+{
+    const ResolvedAddress function = node.GetFunction();
+    QString name = mNames ? FromUtf8(mNames->GetFunctionName(function)) : QString();
+    if (name.isEmpty())
+        name = QString::asprintf("0x%llX", static_cast<unsigned long long>(function.RelativeAddress));
+    return name;
+}
+
+QString ButterflyTreeModel::GetDisplayText(const CallGraphNode& node, int column) const
+{
+    auto timeText = [this, &node](double time) {
+        switch (mMode) {
+        case ECallGraphTimeDisplayMode::Milliseconds:
+            return QString::asprintf("%.2f", time);
+        case ECallGraphTimeDisplayMode::Seconds:
+            return QString::asprintf("%.2f", time / 1000.0);
+        case ECallGraphTimeDisplayMode::RelativePercentage: {
+            // Relative to the row above; the top rows are their own 100 %.
+            const double parentTime =
+                node.Parent && !node.Parent->IsRoot() ? node.Parent->InclusiveTime() : node.InclusiveTime();
+            return Percentage(parentTime > 0.0 ? time / parentTime * 100.0 : 0.0);
+        }
+        case ECallGraphTimeDisplayMode::AbsolutePercentage:
+            break;
+        }
+        return Percentage(mTotalTime > 0.0 ? time / mTotalTime * 100.0 : 0.0);
+    };
+    switch (column) {
+    case 0:
+        return GetFunctionName(node);
+    case 1: {
+        const std::string module = mNames ? mNames->GetModuleName(node.GetFunction()) : std::string();
+        return FromUtf8(GetModuleDisplayName(GetModuleFileName(module)));
+    }
+    case 2:
+        return timeText(node.InclusiveTime());
+    case 3:
+        return timeText(ComputeSelfTimeSplit(node, mSamplingIntervalMs).Exclusive);
+    case 4:
+        return QString::number(static_cast<qulonglong>(node.GetSampleCount()));
+    default:
+        return {};
+    }
+}
+
+QVariant ButterflyTreeModel::data(const QModelIndex& index, int role) const
+{
+    const CallGraphNode* node = GetNode(index);
+    if (node == nullptr)
+        return {};
+    const int column = index.column();
+    switch (role) {
+    case Qt::DisplayRole:
+        return GetDisplayText(*node, column);
+    case Qt::ToolTipRole:
+        switch (column) {
+        case 0:
+            return node->GetFunction().IsUnrootedStacks() ? QString::fromUtf8(GetUnrootedStacksTooltip())
+                                                          : GetFunctionName(*node);
+        case 2: {
+            const SelfTimeSplit split = ComputeSelfTimeSplit(*node, mSamplingIntervalMs);
+            return QString::fromStdString(
+                FormatInclusiveTooltip(node->InclusiveTime(), split.UnknownExecuting, split.UnknownWait));
+        }
+        case 3:
+            return QString::fromStdString(
+                System::FormatDuration(ComputeSelfTimeSplit(*node, mSamplingIntervalMs).Exclusive));
+        default:
+            return {};
+        }
+    case Qt::TextAlignmentRole:
+        return static_cast<int>(column == 2 || column == 3 ? Qt::AlignRight | Qt::AlignVCenter
+                                                           : Qt::AlignLeft | Qt::AlignVCenter);
+    case kNodeRole:
+        return QVariant::fromValue(static_cast<void*>(const_cast<CallGraphNode*>(node)));
+    case kInclusiveRole:
+        return node->InclusiveTime();
+    case kExclusiveRole:
+        return ComputeSelfTimeSplit(*node, mSamplingIntervalMs).Exclusive;
+    case kSortRole:
+        switch (column) {
+        case 0:
+            return GetFunctionName(*node);
+        case 1:
+            return GetDisplayText(*node, 1);
+        case 2:
+            return node->InclusiveTime();
+        case 3:
+            return ComputeSelfTimeSplit(*node, mSamplingIntervalMs).Exclusive;
+        case 4:
+            return static_cast<qulonglong>(node->GetSampleCount());
+        default:
+            return {};
+        }
+    default:
+        if (role >= kStateTimesRole)
+            return QVariant::fromValue(static_cast<void*>(const_cast<double*>(node->StateTimes.data())));
+        return {};
+    }
+}
+
+QVariant ButterflyTreeModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= kColumns)
+        return {};
+    if (role == Qt::InitialSortOrderRole)
+        return static_cast<int>(Qt::DescendingOrder);
+    if (role != Qt::DisplayRole)
+        return {};
+    if (section == 0)
+        return mFirstHeader;
+    QString text = QString::fromUtf8(kHeaders[section]);
+    if (section == 2 || section == 3) {
+        if (mMode == ECallGraphTimeDisplayMode::Milliseconds)
+            text += QStringLiteral(" (ms)");
+        else if (mMode == ECallGraphTimeDisplayMode::Seconds)
+            text += QStringLiteral(" (s)");
+    }
+    return text;
+}
+
+Qt::ItemFlags ButterflyTreeModel::flags(const QModelIndex& index) const
+{
+    return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
+}
+
+ButterflySortProxyModel::ButterflySortProxyModel(QObject* parent) : QSortFilterProxyModel(parent)
+{
+    setSortCaseSensitivity(Qt::CaseInsensitive);
+    setDynamicSortFilter(true);
+    setSortRole(ButterflyTreeModel::kSortRole);
+}
+
+} // namespace Profiler
