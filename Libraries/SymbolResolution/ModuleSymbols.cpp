@@ -226,6 +226,8 @@ std::shared_ptr<ModuleSymbols> ModuleSymbols::Load(const std::string& imagePath,
     module->mImagePath = module->mImage->GetPath();
     module->mBuildId = module->mImage->GetBuildId();
     module->mMachine = module->mImage->GetMachine();
+    if (const auto& link = module->mImage->GetDebugLink())
+        module->mDebugLinkName = link->first;
     module->mSymbols = module->mImage->ReadFunctionSymbols();
     module->mLog.push_back(
         {"Function symbols",
