@@ -8,6 +8,7 @@
 #include "Importers/PerfRecorder.h"
 #include "PluginApi/MessageTypes.h"
 #include "PluginApi/View.h"
+#include "ProfilerLibUI/ModulesWidget.h"
 #include "RecordDialog.h"
 #include "Theming/ApplicationTheme.h"
 #include "TimelineWidget.h"
@@ -28,6 +29,7 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <thread>
 
@@ -255,6 +257,7 @@ void MainWindow::OnLoaded(std::shared_ptr<CaptureDocument> document,
     if (Plugin* plugin = mPluginLoader.GetPlugin())
         mSession->CreateView(*static_cast<ViewPlugin*>(plugin));
     DockViewWidgets();
+    DockModulesView();
     mTimeline->SetIndex(timeline);
     mSession->LoadViewState(mRegistry);
     mSession->SendSessionOpened();
@@ -293,6 +296,29 @@ void MainWindow::DockViewWidgets()
     restoreState(QSettings().value(QStringLiteral("window/state")).toByteArray());
 }
 
+void MainWindow::DockModulesView()
+{
+    const CaptureDocument& document = mSession->GetDocument();
+    auto* modules = new ModulesWidget(MakeModulesViewContext(document.GetSession(), document.GetScheduler()));
+    mModulesDock = new QDockWidget(modules->windowTitle(), this);
+    mModulesDock->setObjectName(QStringLiteral("DockModulesWidget"));
+    mModulesDock->setWidget(modules);
+    // A tab beside the panels; the user's own arrangement, once saved, wins.
+    if (mDocks.isEmpty())
+        addDockWidget(Qt::LeftDockWidgetArea, mModulesDock);
+    else
+        tabifyDockWidget(mDocks.back(), mModulesDock);
+    if (!mDocks.isEmpty())
+        mDocks.front()->raise();
+    restoreState(QSettings().value(QStringLiteral("window/state")).toByteArray());
+    mModulesDock->toggleViewAction()->setIcon(mTheme.GetIcon(modules->property("iconResource").toString()));
+    mPanelsMenu->addAction(mModulesDock->toggleViewAction());
+    // Reopening runs the symbol search again with the new settings; the widget asking for it
+    // goes with the capture, so the reopening waits for its signal to return.
+    connect(modules, &ModulesWidget::ReprocessRequested, this,
+            [this] { QTimer::singleShot(0, this, [this, path = mPendingCapture] { OpenCapture(path); }); });
+}
+
 void MainWindow::CloseCapture()
 {
     if (!mSession)
@@ -309,6 +335,11 @@ void MainWindow::CloseCapture()
     mSession->DeleteView();
     qDeleteAll(mDocks);
     mDocks.clear();
+    if (mModulesDock) {
+        mPanelsMenu->removeAction(mModulesDock->toggleViewAction());
+        delete mModulesDock; // its searches stop before the document goes
+        mModulesDock = nullptr;
+    }
     mSession.reset();
     setWindowTitle(QStringLiteral("Quasarix"));
 }

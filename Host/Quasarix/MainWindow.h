@@ -59,6 +59,7 @@ private:
     void LoadPlugin(const std::filesystem::path& pluginPath);
     void OnLoaded(std::shared_ptr<CaptureDocument> document, std::shared_ptr<const TimelineIndex> timeline);
     void DockViewWidgets();
+    void DockModulesView();
     void AddRecent(const QString& path);
     void UpdateRecentMenu();
     void ApplyTheme();
@@ -76,6 +77,7 @@ private:
     TimelineWidget* mTimeline;
     QScrollArea* mTimelineArea;
     QList<QDockWidget*> mDocks;
+    QDockWidget* mModulesDock = nullptr; ///< owns its ModulesWidget, unlike the view's docks
     QMenu* mRecentMenu = nullptr;
     QMenu* mPanelsMenu = nullptr;
     QLabel* mStatusLabel;
