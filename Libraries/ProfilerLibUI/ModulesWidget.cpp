@@ -163,7 +163,7 @@ ModulesWidget::ModulesWidget(ModulesViewContext context, QWidget* parent)
     layout->addWidget(splitter, 1);
     CreateActions();
     for (QAction* action : actions())
-        if (!action->icon().isNull() || action->objectName() == QLatin1String("mActionMoreInfo"))
+        if (action->property("iconResource").isValid() || action == mActionMoreInfo)
             toolBar->addAction(action);
     toolBar->addWidget(mFilterButton);
     toolBar->addWidget(mFindLineEdit);

@@ -3,6 +3,7 @@
 #include "RTTI/Registry.h"
 #include "Serialization/Json.h"
 #include "Serialization/Schema.h"
+#include "SymbolResolution/SymbolResolver.h"
 #include "System/Platform/FileSystem.h"
 
 namespace Profiler {
@@ -57,6 +58,13 @@ LoadSymbolLocationSettingsOrDefaults(const std::filesystem::path& path, Serializ
 {
     std::unique_ptr<SymbolLocationSettings> settings = LoadSymbolLocationSettings(path, errors);
     return settings ? std::move(settings) : std::make_unique<SymbolLocationSettings>();
+}
+
+std::shared_ptr<SymbolResolver> MakeUserSymbolResolver(const std::filesystem::path& path)
+{
+    Serialization::ErrorList errors;
+    return std::make_shared<SymbolResolver>(
+        LoadSymbolLocationSettingsOrDefaults(path, errors)->MakeOptions());
 }
 
 bool SaveSymbolLocationSettings(const std::filesystem::path& path, const SymbolLocationSettings& settings,

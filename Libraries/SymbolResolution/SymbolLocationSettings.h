@@ -12,6 +12,8 @@
 
 namespace Profiler {
 
+class SymbolResolver;
+
 /// The user's symbol locations: local folders searched for images and debug files, and debug
 /// files picked by hand for one build. Kept in a JSON object file of its own, written at once on
 /// every change, so the modules view and the command line tools see the same places.
@@ -44,6 +46,12 @@ std::unique_ptr<SymbolLocationSettings> LoadSymbolLocationSettings(const std::fi
 /// must not keep the user from working. Problems go to `errors` all the same.
 std::unique_ptr<SymbolLocationSettings>
 LoadSymbolLocationSettingsOrDefaults(const std::filesystem::path& path, Serialization::ErrorList& errors);
+
+/// A resolver that searches the user's symbol locations besides the system's places; a damaged
+/// settings file gives the system's places only.
+std::shared_ptr<SymbolResolver>
+MakeUserSymbolResolver(const std::filesystem::path& path = SymbolLocationSettings::kFileName);
+
 /// Writes the settings as the only root object of `path`; the old file is replaced only once the
 /// new one is complete.
 [[nodiscard]] bool SaveSymbolLocationSettings(const std::filesystem::path& path,
