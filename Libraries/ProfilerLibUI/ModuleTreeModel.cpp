@@ -2,6 +2,7 @@
 
 #include "CaptureModel/ModuleDatabase.h"
 #include "SymbolResolution/ModuleSymbols.h"
+#include "SymbolResolution/ResolveReport.h"
 
 #include <QRegularExpression>
 
@@ -105,7 +106,7 @@ void ModuleTreeModel::SetModules(const ModuleDatabase& modules)
             Row row;
             row.Name = QString::fromStdString(natives[i]->mName);
             row.Type = QString::fromStdString(natives[i]->GetKindText());
-            row.Status = MapModuleStatus(natives[i]->mResolveStatus, nullptr);
+            row.Status = MapModuleStatus(GetRecordedResolveStatus(*natives[i]), nullptr);
             row.StatusDescription = DescribeModuleStatus(row.Status, nullptr);
             row.ModulePointer = natives[i].get();
             row.ModuleIndex = static_cast<uint32_t>(i);

@@ -9,6 +9,7 @@
 #include "QtWidgets/TreeView.h"
 #include "SymbolResolution/DebugFileLocator.h"
 #include "SymbolResolution/ModuleSymbols.h"
+#include "SymbolResolution/ResolveReport.h"
 #include "SymbolResolution/SymbolResolver.h"
 #include "System/JobScheduler.h"
 #include "Theming/Icons.h"
@@ -279,8 +280,11 @@ void ModulesWidget::StartResolving()
         const auto& natives = database.GetNativeModules();
         for (uint32_t i = 0; i < natives.size(); ++i) {
             const NativeModule* module = natives[i].get();
-            if (module != nullptr && module->mResolveStatus != NativeModule::EResolveStatus::Unused &&
-                module->mResolveStatus != NativeModule::EResolveStatus::OldCapture)
+            if (module == nullptr)
+                continue;
+            const NativeModule::EResolveStatus recorded = GetRecordedResolveStatus(*module);
+            if (recorded != NativeModule::EResolveStatus::Unused &&
+                recorded != NativeModule::EResolveStatus::OldCapture)
                 work.emplace_back(i, GetModuleImagePath(*module));
         }
     });
@@ -317,7 +321,7 @@ void ModulesWidget::OnModuleResolved(uint32_t moduleIndex, std::shared_ptr<const
     const NativeModule* module = mContext.Modules->Read([moduleIndex](const ModuleDatabase& database) {
         return database.GetNativeModules()[moduleIndex].get();
     });
-    const EModuleStatus status = MapModuleStatus(module->mResolveStatus, symbols.get());
+    const EModuleStatus status = MapModuleStatus(GetRecordedResolveStatus(*module), symbols.get());
     mModel->SetNativeStatus(moduleIndex, status, DescribeModuleStatus(status, symbols.get()));
     mResolved[moduleIndex] = std::move(symbols);
     const ModuleTreeModel::Row* row = GetSelectedRow();

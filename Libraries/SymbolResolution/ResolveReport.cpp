@@ -195,6 +195,14 @@ void ApplyResolveStatus(NativeModule& module, const ModuleSymbols& symbols)
                                                            : NativeModule::EResolveStatus::Unresolved;
 }
 
+NativeModule::EResolveStatus GetRecordedResolveStatus(const NativeModule& module)
+{
+    if (module.mResolveStatus != NativeModule::EResolveStatus::OldCapture && module.mFunctions.empty() &&
+        module.mRuntimeFunctions.empty())
+        return NativeModule::EResolveStatus::Unused;
+    return module.mResolveStatus;
+}
+
 std::size_t UpdateModuleResolveStatuses(ModuleDatabase& modules, SymbolResolver& symbols,
                                         const std::atomic<bool>& canceled)
 {
@@ -202,13 +210,12 @@ std::size_t UpdateModuleResolveStatuses(ModuleDatabase& modules, SymbolResolver&
     for (const std::unique_ptr<NativeModule>& module : modules.GetNativeModules()) {
         if (canceled.load())
             break;
-        if (module == nullptr || module->mResolveStatus == NativeModule::EResolveStatus::OldCapture ||
+        if (module == nullptr)
+            continue;
+        module->mResolveStatus = GetRecordedResolveStatus(*module);
+        if (module->mResolveStatus == NativeModule::EResolveStatus::OldCapture ||
             module->mResolveStatus == NativeModule::EResolveStatus::Unused)
             continue;
-        if (module->mFunctions.empty() && module->mRuntimeFunctions.empty()) {
-            module->mResolveStatus = NativeModule::EResolveStatus::Unused;
-            continue;
-        }
         ApplyResolveStatus(*module, *symbols.GetModule(GetModuleImagePath(*module)));
         ++resolved;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CaptureModel/Module.h"
 #include "SymbolResolution/ResolveLog.h"
 
 #include <atomic>
@@ -63,6 +64,11 @@ struct FunctionInformation {
 /// call it off the user interface thread.
 FunctionInformation BuildFunctionInformation(const ModuleDatabase& modules, SymbolResolver& symbols,
                                              const ResolvedAddress& function);
+
+/// The mark a module's resolve status starts from: what the capture recorded, except that a module
+/// without any function (no stack used it) is Unused whatever was recorded, because importers
+/// mark every module Resolved before anything was searched.
+NativeModule::EResolveStatus GetRecordedResolveStatus(const NativeModule& module);
 
 /// Records in the module where its symbol search ended: Resolved with matching debug
 /// information, Unresolved otherwise. Modules marked Unused or from older captures keep their mark.

@@ -207,10 +207,15 @@ TEST_F(ModulesViewTest, TreeHasInstancesStatusesAndFilters)
 
 TEST_F(ModulesViewTest, StatusesFollowTheSymbolSearch)
 {
+    // Mapped but never in a stack: importers mark it Resolved all the same.
+    auto mapped = MakeModule("libmapped.so", "/x/libmapped.so");
+    mapped->mFunctions.clear();
+    mModules.AddNativeModule(std::move(mapped));
     auto view = MakeView();
     EXPECT_EQ(StatusOf(*view, "prog"), "Unresolved"); // symbols only: the debug file is elsewhere
     EXPECT_EQ(StatusOf(*view, "libgone.so"), "Unresolved");
     EXPECT_EQ(StatusOf(*view, "libunused.so"), "Unused");
+    EXPECT_EQ(StatusOf(*view, "libmapped.so"), "Unused");
 
     // The debug file itself carries the program's DWARF.
     auto debugInImage = ModuleSymbols::Load(mProgram.Debug.string(), {});
