@@ -24,8 +24,8 @@ for theme in light dark; do
         --screenshot "$out/quasarix-$theme.png" "$capture"
     echo "saved $out/quasarix-$theme.png"
 done
-# The modules panel in front, with its symbol search finished.
-HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" QX_NO_MESSAGE_BOXES=1 QX_SHOW_MODULES=1 \
+# The modules panel in front, with a module that has debug information here selected.
+HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" QX_NO_MESSAGE_BOXES=1 QX_SHOW_MODULES=libc.so.6 \
     xvfb-run -a -s "-screen 0 1600x1000x24" \
     "$build/Host/Quasarix/quasarix" --theme light --select 0.30:0.55 \
     --screenshot "$out/quasarix-modules.png" "$capture"

@@ -311,9 +311,11 @@ void MainWindow::DockModulesView()
     if (!mDocks.isEmpty())
         mDocks.front()->raise();
     restoreState(QSettings().value(QStringLiteral("window/state")).toByteArray());
-    // The screenshot of the modules panel brings it in front of the panels it shares a tab with.
-    if (qEnvironmentVariableIsSet("QX_SHOW_MODULES"))
+    // The screenshot of the modules panel brings it in front, with the module it names selected.
+    if (qEnvironmentVariableIsSet("QX_SHOW_MODULES")) {
         QTimer::singleShot(0, mModulesDock, &QDockWidget::raise);
+        modules->SelectNativeModule(qEnvironmentVariable("QX_SHOW_MODULES"));
+    }
     mModulesDock->toggleViewAction()->setIcon(mTheme.GetIcon(modules->property("iconResource").toString()));
     mPanelsMenu->addAction(mModulesDock->toggleViewAction());
     // Reopening runs the symbol search again with the new settings; the widget asking for it

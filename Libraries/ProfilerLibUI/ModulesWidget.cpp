@@ -348,6 +348,19 @@ void ModulesWidget::SelectNativeModule(uint32_t moduleIndex)
     mTree->scrollTo(index);
 }
 
+bool ModulesWidget::SelectNativeModule(const QString& name)
+{
+    for (int row = 0; row < mModel->rowCount(); ++row) {
+        const QModelIndex index = mModel->index(row, ModuleTreeModel::ModuleColumn);
+        const ModuleTreeModel::Row* found = mModel->GetRow(index);
+        if (!found->IsJIT && found->Name == name) {
+            SelectNativeModule(found->ModuleIndex);
+            return true;
+        }
+    }
+    return false;
+}
+
 void ModulesWidget::SetStatusFilter(int status)
 {
     mProxy->SetStatusFilter(status);
@@ -450,8 +463,12 @@ void ModulesWidget::UpdateDetails()
         line(QStringLiteral("Unloaded at"), TimeText(unload, mContext.CaptureEndMs, false));
         line(QStringLiteral("Module ID"), moduleId);
     });
-    for (const auto& [key, value] : row->ModulePointer->GetDetailLines())
-        line(QString::fromStdString(key), QString::fromStdString(value));
+    for (const auto& [key, value] : row->ModulePointer->GetDetailLines()) {
+        // Recorders that see only stack frames leave the size at 0; a size of 0 would mislead.
+        const bool unknownSize = key == "Image size" && value == "0";
+        line(QString::fromStdString(key),
+             unknownSize ? QStringLiteral("not recorded") : QString::fromStdString(value));
+    }
     line(QStringLiteral("Status"), row->StatusDescription);
     mDetailsLabel->setText(html + QStringLiteral("</table>"));
 

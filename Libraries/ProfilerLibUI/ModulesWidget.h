@@ -72,6 +72,8 @@ public:
 
     /// Selects the top-level row of a native module (clears the find text and filter when they hide it).
     void SelectNativeModule(uint32_t moduleIndex);
+    /// Selects the first native module called `name`; false when there is none.
+    bool SelectNativeModule(const QString& name);
     /// The details of the selected module as plain text, and the message shown instead of its
     /// resolve information (empty when none is shown).
     QString GetDetailsText() const;

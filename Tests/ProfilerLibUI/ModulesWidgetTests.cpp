@@ -247,7 +247,8 @@ TEST_F(ModulesViewTest, DetailsAndResolveLogOfTheSelection)
     EXPECT_TRUE(log.startsWith("Resolve Log\n----------------------\nImage: found")) << log.toStdString();
     EXPECT_TRUE(log.contains("Build id:")) << log.toStdString();
 
-    view->SelectNativeModule(2);
+    EXPECT_TRUE(view->SelectNativeModule(QStringLiteral("libunused.so")));
+    EXPECT_FALSE(view->SelectNativeModule(QStringLiteral("jitted"))); // native modules only
     EXPECT_EQ(view->GetMessageText(),
               "This module did not show up in any callstack and was therefore never resolved.");
     view->SelectNativeModule(3);
