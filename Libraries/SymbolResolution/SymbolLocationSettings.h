@@ -16,7 +16,7 @@ class SymbolResolver;
 
 /// The user's symbol locations: local folders searched for images and debug files, and debug
 /// files picked by hand for one build. Kept in a JSON object file of its own, written at once on
-/// every change, so the modules view and the command line tools see the same places.
+/// every change, so the modules view and the views that read debug information see the same places.
 class SymbolLocationSettings : public RTTI::Object {
 public:
     QX_RTTI_CLASS(SymbolLocationSettings);
