@@ -174,6 +174,18 @@ ModulesWidget::ModulesWidget(ModulesViewContext context, QWidget* parent)
             &ModulesWidget::UpdateDetails);
     connect(mTree, &QtWidgets::TreeView::OnCopyToClipboard, this,
             [this] { QApplication::clipboard()->setText(GetSelectionText()); });
+    // The row's own actions where the user points, besides the toolbar.
+    mTree->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(mTree, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
+        QMenu menu(this);
+        menu.addAction(findChild<QAction*>(QStringLiteral("mActionBrowse")));
+        menu.addAction(GetThemedIcon(QStringLiteral(":/ProfilerLibUI/CopyToClipboard_256x.png")),
+                       QStringLiteral("Copy"), this,
+                       [this] { QApplication::clipboard()->setText(GetSelectionText()); });
+        menu.addSeparator();
+        menu.addAction(findChild<QAction*>(QStringLiteral("mActionReprocess")));
+        menu.exec(mTree->viewport()->mapToGlobal(position));
+    });
     ApplyTheme();
     UpdateDetails();
     StartResolving();
