@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs quasarix under a virtual X server on the demo capture and saves the main window, with a
 # range selected and the panels docked, in the light and the dark theme:
-# docs/screenshots/quasarix-light.png and docs/screenshots/quasarix-dark.png.
+# docs/screenshots/quasarix-light.png and docs/screenshots/quasarix-dark.png, and the modules panel
+# in docs/screenshots/quasarix-modules.png.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
@@ -23,3 +24,9 @@ for theme in light dark; do
         --screenshot "$out/quasarix-$theme.png" "$capture"
     echo "saved $out/quasarix-$theme.png"
 done
+# The modules panel in front, with a module that has debug information here selected.
+HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" QX_NO_MESSAGE_BOXES=1 QX_SHOW_MODULES=libc.so.6 \
+    xvfb-run -a -s "-screen 0 1600x1000x24" \
+    "$build/Host/Quasarix/quasarix" --theme light --select 0.30:0.55 \
+    --screenshot "$out/quasarix-modules.png" "$capture"
+echo "saved $out/quasarix-modules.png"

@@ -6,6 +6,7 @@
 #include "ImportTask.h"
 #include "PluginApi/MessageTypes.h"
 #include "PluginApi/View.h"
+#include "ProfilerLibUI/ModulesWidget.h"
 #include "RecordDialog.h"
 #include "Theming/ApplicationTheme.h"
 #include "TimelineWidget.h"
@@ -26,6 +27,7 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QTimer>
 
 namespace Profiler {
 
@@ -263,6 +265,7 @@ void MainWindow::OnLoaded(std::shared_ptr<CaptureDocument> document,
     if (Plugin* plugin = mPluginLoader.GetPlugin())
         mSession->CreateView(*static_cast<ViewPlugin*>(plugin));
     DockViewWidgets();
+    DockModulesView();
     mTimeline->SetIndex(timeline);
     mSession->LoadViewState(mRegistry);
     mSession->SendSessionOpened();
@@ -312,6 +315,34 @@ void MainWindow::DockViewWidgets()
     restoreState(QSettings().value(QStringLiteral("window/state")).toByteArray());
 }
 
+void MainWindow::DockModulesView()
+{
+    const CaptureDocument& document = mSession->GetDocument();
+    auto* modules = new ModulesWidget(MakeModulesViewContext(document.GetSession(), document.GetScheduler()));
+    mModulesDock = new QDockWidget(modules->windowTitle(), this);
+    mModulesDock->setObjectName(QStringLiteral("DockModulesWidget"));
+    mModulesDock->setWidget(modules);
+    // A tab beside the panels; the user's own arrangement, once saved, wins.
+    if (mDocks.isEmpty())
+        addDockWidget(Qt::LeftDockWidgetArea, mModulesDock);
+    else
+        tabifyDockWidget(mDocks.back(), mModulesDock);
+    if (!mDocks.isEmpty())
+        mDocks.front()->raise();
+    restoreState(QSettings().value(QStringLiteral("window/state")).toByteArray());
+    // The screenshot of the modules panel brings it in front, with the module it names selected.
+    if (qEnvironmentVariableIsSet("QX_SHOW_MODULES")) {
+        QTimer::singleShot(0, mModulesDock, &QDockWidget::raise);
+        modules->SelectNativeModule(qEnvironmentVariable("QX_SHOW_MODULES"));
+    }
+    mModulesDock->toggleViewAction()->setIcon(mTheme.GetIcon(modules->property("iconResource").toString()));
+    mPanelsMenu->addAction(mModulesDock->toggleViewAction());
+    // Reopening runs the symbol search again with the new settings; the widget asking for it
+    // goes with the capture, so the reopening waits for its signal to return.
+    connect(modules, &ModulesWidget::ReprocessRequested, this,
+            [this] { QTimer::singleShot(0, this, [this, path = mPendingCapture] { OpenCapture(path); }); });
+}
+
 void MainWindow::CloseCapture()
 {
     if (!mSession)
@@ -328,6 +359,11 @@ void MainWindow::CloseCapture()
     mSession->DeleteView();
     qDeleteAll(mDocks);
     mDocks.clear();
+    if (mModulesDock) {
+        mPanelsMenu->removeAction(mModulesDock->toggleViewAction());
+        delete mModulesDock; // its searches stop before the document goes
+        mModulesDock = nullptr;
+    }
     mSession.reset();
     setWindowTitle(QStringLiteral("Quasarix"));
 }

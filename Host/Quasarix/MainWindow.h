@@ -60,6 +60,7 @@ private:
     void LoadPlugin(const std::filesystem::path& pluginPath);
     void OnLoaded(std::shared_ptr<CaptureDocument> document, std::shared_ptr<const TimelineIndex> timeline);
     void DockViewWidgets();
+    void DockModulesView();
     void AddRecent(const QString& path);
     void UpdateRecentMenu();
     void ApplyTheme();
@@ -80,6 +81,7 @@ private:
     TimelineWidget* mTimeline;
     QScrollArea* mTimelineArea;
     QList<QDockWidget*> mDocks;
+    QDockWidget* mModulesDock = nullptr; ///< owns its ModulesWidget, unlike the view's docks
     QMenu* mRecentMenu = nullptr;
     QMenu* mPanelsMenu = nullptr;
     QLabel* mStatusLabel;

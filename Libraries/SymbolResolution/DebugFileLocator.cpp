@@ -36,6 +36,7 @@ public:
             mFiles.ImageHasDebugInfo = true;
             Log("Debug information in image", "found", mFiles.Image->GetPath(), {},
                 EResolveStepOutcome::Found);
+            mFiles.DebugSource = EDebugInfoSource::Image;
             return std::move(mFiles);
         }
         if (mFiles.Image != nullptr)
@@ -45,8 +46,12 @@ public:
             Log("Debug information", "not searched without the image", {}, {}, EResolveStepOutcome::NotFound);
             return std::move(mFiles);
         }
-        if (!SearchByBuildId())
-            SearchByDebugLink();
+        if (SearchLocated())
+            mFiles.DebugSource = EDebugInfoSource::Located;
+        else if (SearchByBuildId())
+            mFiles.DebugSource = EDebugInfoSource::BuildId;
+        else if (SearchByDebugLink())
+            mFiles.DebugSource = EDebugInfoSource::DebugLink;
         if (mFiles.DebugFile == nullptr)
             Log("Debug information", "not found", {}, {}, EResolveStepOutcome::NotFound);
         return std::move(mFiles);
@@ -124,6 +129,18 @@ private:
         return true;
     }
 
+    /// A file the user picked for this build; a stale choice (another build) is logged and skipped.
+    bool SearchLocated()
+    {
+        const std::string& id = mFiles.Image->GetBuildId();
+        auto found = mOptions.LocatedDebugFiles.find(id.empty() ? mImagePath : id);
+        if (found == mOptions.LocatedDebugFiles.end())
+            return false;
+        const auto& link = mFiles.Image->GetDebugLink();
+        return TryDebugFile("Debug file located by hand", found->second,
+                            link ? std::optional<uint32_t>(link->second) : std::nullopt);
+    }
+
     bool SearchByBuildId()
     {
         const std::string& id = mFiles.Image->GetBuildId();
@@ -172,6 +189,33 @@ private:
 
 } // namespace
 
+bool DebugFileMatchesImage(const ElfImage& image, const ElfImage& candidate, std::string& reason)
+{
+    if (!candidate.HasDebugInfo()) {
+        reason = "The file holds no debug information.";
+        return false;
+    }
+    if (!image.GetBuildId().empty()) {
+        if (candidate.GetBuildId() == image.GetBuildId())
+            return true;
+        reason = "The file belongs to another build (build id " +
+                 (candidate.GetBuildId().empty() ? std::string("none") : candidate.GetBuildId()) +
+                 ", expected " + image.GetBuildId() + ").";
+        return false;
+    }
+    const auto& link = image.GetDebugLink();
+    if (!link) {
+        // Without a build id or a debug link nothing ties a file to the image.
+        reason = "The module has neither a build id nor a debug link to check the file against.";
+        return false;
+    }
+    const std::optional<uint32_t> crc = ComputeFileCrc32(candidate.GetPath());
+    if (crc && *crc == link->second)
+        return true;
+    reason = "The file's checksum differs from the one the module's debug link records.";
+    return false;
+}
+
 LocatedModuleFiles LocateModuleFiles(const std::string& imagePath, const SymbolSearchOptions& options)
 {
     return Search(imagePath, options).Run();
@@ -192,6 +236,23 @@ const char* GetResolveStepOutcomeText(EResolveStepOutcome outcome)
         return "Info";
     }
     return "Unknown";
+}
+
+const char* GetDebugInfoSourceText(EDebugInfoSource source)
+{
+    switch (source) {
+    case EDebugInfoSource::None:
+        return "not found";
+    case EDebugInfoSource::Image:
+        return "in the file itself";
+    case EDebugInfoSource::BuildId:
+        return "by build id";
+    case EDebugInfoSource::DebugLink:
+        return "by debug link";
+    case EDebugInfoSource::Located:
+        return "located by hand";
+    }
+    return "unknown";
 }
 
 const char* GetModuleResolveStatusText(EModuleResolveStatus status)

@@ -17,9 +17,16 @@ struct LocatedModuleFiles {
     /// its own (`ImageHasDebugInfo`) or none was found.
     std::unique_ptr<ElfImage> DebugFile;
     bool ImageHasDebugInfo = false;
+    EDebugInfoSource DebugSource = EDebugInfoSource::None;
     bool ImageBroken = false;
     std::vector<ResolveLogEntry> Log;
 };
+
+/// Whether `candidate` holds debug information of the build of `image`: its build id equals the
+/// image's, or (for images without one) its checksum is what the image's debug link records.
+/// False with the reason otherwise.
+[[nodiscard]] bool DebugFileMatchesImage(const ElfImage& image, const ElfImage& candidate,
+                                         std::string& reason);
 
 /// Finds a module's image and its debug information the way the system's tools do, without any
 /// network: the image itself, then by build id under the debug root and the local folders, then

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dwarf.h>
+#include <elf.h>
 #include <elfutils/libdw.h>
 #include <filesystem>
 
@@ -224,6 +225,9 @@ std::shared_ptr<ModuleSymbols> ModuleSymbols::Load(const std::string& imagePath,
     module->mImage = std::move(files.Image);
     module->mImagePath = module->mImage->GetPath();
     module->mBuildId = module->mImage->GetBuildId();
+    module->mMachine = module->mImage->GetMachine();
+    if (const auto& link = module->mImage->GetDebugLink())
+        module->mDebugLinkName = link->first;
     module->mSymbols = module->mImage->ReadFunctionSymbols();
     module->mLog.push_back(
         {"Function symbols",
@@ -243,8 +247,29 @@ std::shared_ptr<ModuleSymbols> ModuleSymbols::Load(const std::string& imagePath,
         return module;
     }
     module->mDebugPath = debugFile->GetPath();
+    module->mDebugSource = files.DebugSource;
     module->IndexDwarf(*debugFile);
     return module;
+}
+
+std::string ModuleSymbols::GetArchitectureText() const
+{
+    if (mImage == nullptr)
+        return {};
+    switch (mMachine) {
+    case EM_X86_64:
+        return "x86-64";
+    case EM_AARCH64:
+        return "AArch64";
+    case EM_386:
+        return "x86";
+    case EM_ARM:
+        return "ARM";
+    case EM_RISCV:
+        return "RISC-V";
+    default:
+        return "ELF machine " + std::to_string(mMachine);
+    }
 }
 
 void ModuleSymbols::IndexDwarf(ElfImage& file)

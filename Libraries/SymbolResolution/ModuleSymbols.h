@@ -67,6 +67,14 @@ public:
     const std::string& GetImagePath() const { return mImagePath; }
     /// The file the debug information came from; empty when none.
     const std::string& GetDebugPath() const { return mDebugPath; }
+    /// The name that the image's .gnu_debuglink gives its debug file; empty without one.
+    const std::string& GetDebugLinkName() const { return mDebugLinkName; }
+    /// Whether anything ties a debug file to this build: a build id or a debug link.
+    bool HasSymbolSignature() const { return !mBuildId.empty() || !mDebugLinkName.empty(); }
+    /// Where the debug information came from (None without it).
+    EDebugInfoSource GetDebugSource() const { return mDebugSource; }
+    /// The image's architecture ("x86-64", "AArch64", ...); empty when no image was read.
+    std::string GetArchitectureText() const;
     std::size_t GetFunctionSymbolCount() const { return mSymbols.size(); }
     std::size_t GetLineRowCount() const { return mRows.size(); }
 
@@ -117,6 +125,9 @@ private:
     std::string mImagePath;
     std::string mDebugPath;
     std::string mModuleName;
+    EDebugInfoSource mDebugSource = EDebugInfoSource::None;
+    std::string mDebugLinkName;
+    uint16_t mMachine = 0;
 
     std::deque<std::string> mStrings; ///< stable addresses for the views handed out
     std::unordered_map<std::string_view, uint32_t> mStringIndex;

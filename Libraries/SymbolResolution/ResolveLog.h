@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,18 @@ enum class EModuleResolveStatus : uint8_t {
 
 const char* GetModuleResolveStatusText(EModuleResolveStatus status);
 
+/// Where a module's debug information came from.
+enum class EDebugInfoSource : uint8_t {
+    None,      ///< no debug information was found
+    Image,     ///< the image carries its own
+    BuildId,   ///< a separate file found by the image's build id
+    DebugLink, ///< a separate file named by the image's .gnu_debuglink
+    Located,   ///< a file the user picked for this module
+};
+
+/// "in the file itself", "by build id", ... for the views' status descriptions.
+const char* GetDebugInfoSourceText(EDebugInfoSource source);
+
 /// Where to look for debug information besides the module itself.
 struct SymbolSearchOptions {
     /// The system's debug root ("/usr/lib/debug"): build-id tree and mirrored paths.
@@ -44,6 +57,9 @@ struct SymbolSearchOptions {
     /// Folders the user added, searched after the system's places, in order, for images, build-id
     /// trees and debug link names.
     std::vector<std::string> LocalFolders;
+    /// Debug files the user picked by hand, by the image's build id (or, for images without one,
+    /// by the image's path). Tried before every other place; still checked against the build.
+    std::map<std::string, std::string> LocatedDebugFiles;
 };
 
 } // namespace Profiler

@@ -7,8 +7,10 @@
 #include "PluginApi/MessageTypes.h"
 #include "PluginApi/SessionModelContext.h"
 #include "PluginApi/ThreadSelectionSource.h"
+#include "ProfilerLibUI/FunctionDebugInformationDialog.h"
 #include "ProfilerLibUI/ThreadSelectorWidget.h"
 #include "Serialization/Binary.h"
+#include "SymbolResolution/SymbolLocationSettings.h"
 #include "System/Log.h"
 #include "ZivuDeverUdovIradir/CallGraphSettings.h"
 #include "ZivuDeverUdovIradir/CallGraphWidget.h"
@@ -86,6 +88,18 @@ CallGraphView::CallGraphView(ThreadSelectionSource* threadSource, const Session*
                 [this](ESourceOrigin origin, const ResolvedAddress& function) {
                     mSourceWidget->ShowFunction(origin, function);
                     RaiseDock(mSourceWidget);
+                });
+    }
+    // One resolver for the view's dialogs, so a module's symbols are read once per session.
+    std::shared_ptr<SymbolResolver> symbols = MakeUserSymbolResolver();
+    for (CallGraphPanel* panel :
+         std::initializer_list<CallGraphPanel*>{mCallGraphWidget, mTopExclusiveWidget, mSourceWidget}) {
+        connect(panel, &CallGraphPanel::ShowSymbolInfoRequested, this,
+                [this, panel, symbols](const ResolvedAddress& function) {
+                    if (CaptureDocument* document = mModelContext.Model)
+                        FunctionDebugInformationDialog::Show(document->GetSession().GetModuleDatabase(),
+                                                             symbols, document->GetScheduler(), function,
+                                                             panel);
                 });
     }
     connect(mCallGraphWidget, &CallGraphPanel::ShowInFunctionListRequested, this,
