@@ -95,8 +95,8 @@ CallGraphView::CallGraphView(ThreadSelectionSource* threadSource, const Session*
     for (CallGraphPanel* panel :
          std::initializer_list<CallGraphPanel*>{mCallGraphWidget, mTopExclusiveWidget, mSourceWidget}) {
         connect(panel, &CallGraphPanel::ShowSymbolInfoRequested, this,
-                [this, panel, symbols](const ResolvedAddress& function) {
-                    if (CaptureDocument* document = mModelContext.Model)
+                [this, panel, symbols, hasDocument](const ResolvedAddress& function) {
+                    if (CaptureDocument* document = hasDocument ? mModelContext.Model : nullptr)
                         FunctionDebugInformationDialog::Show(document->GetSession().GetModuleDatabase(),
                                                              symbols, document->GetScheduler(), function,
                                                              panel);
