@@ -215,6 +215,8 @@ void CallGraphView::OnMessage(const Message& message)
             RequestCallGraph(CurrentThreads(), selection.mSelectionTimeRange, false, reason);
         else
             RequestCallGraph(CurrentThreads(), selection.mSelectedBarTimeRange, true, reason);
+    } else if (message.GetName() == "StackFrameSelected") {
+        mSourceWidget->OnStackFrameSelected(message);
     } else if (message.GetName() == "SessionOpened") {
         RaiseDock(mCallGraphWidget);
         CallGraphViewSelectionState& selection = EnsureSelection();
@@ -299,7 +301,7 @@ void CallGraphView::LoadState(const std::filesystem::path& directory, uint32_t f
     }
     if (!mSelection)
         mSelection = std::make_unique<CallGraphViewSelectionState>();
-    mSourceWidget->LoadState(directory);
+    mSourceWidget->LoadState(directory, registry);
 }
 
 } // namespace Profiler
