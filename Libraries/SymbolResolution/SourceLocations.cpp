@@ -41,10 +41,13 @@ std::string JoinPathComponents(const std::vector<std::string>& components, std::
 {
     std::string joined;
     for (std::size_t i = begin; i < end; ++i) {
-        if (i > begin || components[i].empty())
+        if (i > begin)
             joined += '/';
         joined += components[i];
     }
+    // The root alone: its empty component would join to nothing.
+    if (end == begin + 1 && components[begin].empty())
+        joined = "/";
     return joined;
 }
 
