@@ -1,6 +1,6 @@
+#include "CallGraphModel/CallGraphManager.h"
 #include "CallGraphModel/Document/CaptureDocument.h"
 #include "CallGraphModel/Document/CaptureQueries.h"
-#include "CallGraphModel/CallGraphManager.h"
 #include "Importers/PerfCaptureImporter.h"
 #include "PluginApi/MessageTypes.h"
 #include "PluginApi/SessionModelContext.h"
@@ -32,7 +32,8 @@ ResolvedAddress HottestDemoFunction(CaptureDocument& document, std::shared_ptr<c
     std::promise<FunctionListResult> promise;
     FunctionListRequest request;
     request.Graph = std::move(graph);
-    queries.SubmitFunctionList(request, [&](FunctionListResult result) { promise.set_value(std::move(result)); });
+    queries.SubmitFunctionList(request,
+                               [&](FunctionListResult result) { promise.set_value(std::move(result)); });
     const FunctionListResult result = promise.get_future().get();
     EXPECT_EQ(result.Outcome, EQueryOutcome::Graph) << result.Errors.ToString();
     const FunctionListItem* hottest = nullptr;
@@ -55,8 +56,8 @@ TEST(SourceViewApp, TheDemosHottestFunctionShowsItsSourceWithPerLineTime)
     std::string problems;
     Serialization::ErrorList errors;
     ASSERT_TRUE(PerfCaptureImporter::Import(
-        (TestSupport::SourceDirectory() / "Demo" / "demo-recording.txt.gz").string(), capture, {}, stats, problems,
-        errors))
+        (TestSupport::SourceDirectory() / "Demo" / "demo-recording.txt.gz").string(), capture, {}, stats,
+        problems, errors))
         << errors.ToString();
     CaptureDocument document;
     ASSERT_TRUE(document.Open(capture, errors)) << errors.ToString();

@@ -250,7 +250,9 @@ void Highlighter::setLanguage(const LanguageDefinition& language)
 void Highlighter::setFindText(const QString& text)
 {
     mFindText = text;
-    BuildRules();
+    // Only the find rule changes; compiling every rule again would cost each keystroke.
+    if (!mRules.empty())
+        mRules.back() = MakeFindRule();
     ResetHighlighted();
 }
 
@@ -265,6 +267,16 @@ QTextCharFormat Highlighter::Foreground(int slot) const
     QTextCharFormat format;
     format.setForeground(GetColour(mTheme, slot));
     return format;
+}
+
+Highlighter::Rule Highlighter::MakeFindRule() const
+{
+    QTextCharFormat find;
+    find.setBackground(GetColour(mTheme, 12));
+    // The user types text, not a pattern: "a(b" finds itself.
+    const QString pattern =
+        mFindText.isEmpty() ? QString() : QStringLiteral("(%1)").arg(QRegularExpression::escape(mFindText));
+    return {QRegularExpression(pattern, QRegularExpression::CaseInsensitiveOption), find};
 }
 
 void Highlighter::BuildRules()
@@ -287,12 +299,7 @@ void Highlighter::BuildRules()
     add(QStringLiteral(R"(([!%^&*\-+=\.;:\(\)\{\}<>]))"), 7);
     add(QStringLiteral("#include.*(<.*>)"), 9);
     addList(5, 10);
-    QTextCharFormat find;
-    find.setBackground(GetColour(mTheme, 12));
-    // The user types text, not a pattern: "a(b" finds itself.
-    const QString findPattern =
-        mFindText.isEmpty() ? QString() : QStringLiteral("(%1)").arg(QRegularExpression::escape(mFindText));
-    mRules.push_back({QRegularExpression(findPattern, QRegularExpression::CaseInsensitiveOption), find});
+    mRules.push_back(MakeFindRule());
     for (Rule& rule : mRules)
         rule.Expression.optimize();
     mStringFormat = Foreground(8);
@@ -303,8 +310,10 @@ void Highlighter::BuildRules()
 void Highlighter::PrepareForText(std::vector<SourceSpan> spans, const LanguageDefinition& language)
 {
     mSpans = std::move(spans);
-    mLanguage = language;
-    BuildRules();
+    if (language.Lists != mLanguage.Lists) {
+        mLanguage = language;
+        BuildRules();
+    }
     mHighlighted.clear();
     mRangeFirst = 0;
     mRangeLast = -1;

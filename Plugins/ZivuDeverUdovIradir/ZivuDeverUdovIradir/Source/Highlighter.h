@@ -77,6 +77,7 @@ private:
     };
 
     void BuildRules();
+    Rule MakeFindRule() const;
     QTextCharFormat Foreground(int slot) const;
 
     EThemeType mTheme;

@@ -374,12 +374,7 @@ QColor SourceTextEdit::GetBorderColour() const
 
 QColor SourceTextEdit::HeatColour(double share) const
 {
-    const QColor background = palette().color(QPalette::Base);
-    const QColor hot = GetHotColour();
-    const double t = share * 0.8 + 0.2;
-    auto channel = [t](int from, int to) { return static_cast<int>(std::lround(from + (to - from) * t)); };
-    return QColor(channel(background.red(), hot.red()), channel(background.green(), hot.green()),
-                  channel(background.blue(), hot.blue()));
+    return BlendHeat(palette().color(QPalette::Base), GetHotColour(), share);
 }
 
 void SourceTextEdit::paintEvent(QPaintEvent* event)

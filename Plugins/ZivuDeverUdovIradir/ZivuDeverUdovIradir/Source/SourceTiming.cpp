@@ -117,6 +117,14 @@ SourceCost SourceTimingTable::Sum(int first, int last) const
     return sum;
 }
 
+QColor BlendHeat(const QColor& background, const QColor& hot, double share)
+{
+    const double t = std::clamp(share, 0.0, 1.0) * 0.8 + 0.2;
+    auto channel = [t](int from, int to) { return static_cast<int>(std::lround(from + (to - from) * t)); };
+    return QColor(channel(background.red(), hot.red()), channel(background.green(), hot.green()),
+                  channel(background.blue(), hot.blue()));
+}
+
 QString FormatShare(double share)
 {
     if (share < 0.001)

@@ -4,6 +4,7 @@
 #include "Theming/ThemeType.h"
 #include "ZivuDeverUdovIradir/Source/SourceDocument.h"
 
+#include <QColor>
 #include <QString>
 #include <QStringList>
 
@@ -40,6 +41,10 @@ private:
     double mTimeOnLines = 0.0;
     int mHottestBlock = -1;
 };
+
+/// The background of a line with `share` of the function's time: a fifth of the way to `hot`
+/// for the least, all the way for the whole.
+QColor BlendHeat(const QColor& background, const QColor& hot, double share);
 
 /// "< 0.1%" below a thousandth, else the percentage with one decimal.
 QString FormatShare(double share);
