@@ -111,6 +111,7 @@ double SourceTimingTable::GetShare(const SourceCost& cost) const
 SourceCost SourceTimingTable::Sum(int first, int last) const
 {
     SourceCost sum;
+    last = std::min(last, static_cast<int>(mBlockCost.size()) - 1);
     for (int block = std::max(0, first); block <= last; ++block)
         if (const SourceCost* cost = GetCost(block))
             Accumulate(sum, *cost);
@@ -141,7 +142,7 @@ QString BuildTimingTooltip(const TimingEntry& entry, double functionTotal, EThem
 
 QString BuildFunctionTooltip(const SourceTimingTable& table, EThemeType theme)
 {
-    TimingEntry sum = table.Sum(0, std::numeric_limits<int>::max() - 1).Entry;
+    TimingEntry sum = table.Sum(0, std::numeric_limits<int>::max()).Entry;
     QString text = BuildTimingTooltip(sum, table.GetFunctionTotal(), theme);
     const double unattributed = table.GetFunctionTotal() - table.GetTimeOnLines();
     if (table.GetFunctionTotal() > 0.0 && unattributed > table.GetFunctionTotal() * 1e-9)
