@@ -87,7 +87,10 @@ SourceTextEdit::SourceTextEdit(QWidget* parent) : QPlainTextEdit(parent)
     mLineNumbers = new LineNumbersWidget(*this);
     mLineInfo = new LineInfoWidget(*this);
     connect(this, &QPlainTextEdit::updateRequest, this, &SourceTextEdit::OnUpdateRequest);
-    connect(this, &QPlainTextEdit::blockCountChanged, this, [this] { UpdateMargins(); });
+    connect(this, &QPlainTextEdit::blockCountChanged, this, [this] {
+        if (!mSettingText)
+            UpdateMargins();
+    });
 
     mCopyWithTimingAction = new QAction(QStringLiteral("Copy with timing info"), this);
     mCopyWithTimingAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+C")));
@@ -120,7 +123,18 @@ void SourceTextEdit::SetSourceDocument(SourceDocument document, std::vector<Sour
     mDocument = std::move(document);
     // Instruction lines are coloured plainly; only source text gets the language's rules.
     mHighlighter->PrepareForText(std::move(spans), GetLanguageForFile(filePath));
+    // The highlighter would visit every block of the new text only to skip it; the visible
+    // ones are coloured below, the others when they scroll into view.
+    // (The highlighter's slot is private to Qt, hence the connection by name.)
+    QTextDocument* text = QPlainTextEdit::document();
+    const bool detached = QObject::disconnect(text, SIGNAL(contentsChange(int, int, int)), mHighlighter,
+                                              SLOT(_q_reformatBlocks(int, int, int)));
+    mSettingText = true;
     setPlainText(mDocument.Text);
+    mSettingText = false;
+    if (detached)
+        connect(text, SIGNAL(contentsChange(int, int, int)), mHighlighter,
+                SLOT(_q_reformatBlocks(int, int, int)));
     mDocument.BlockCount = blockCount();
     UpdateMargins();
     HighlightVisible();
@@ -328,6 +342,9 @@ void SourceTextEdit::resizeEvent(QResizeEvent* event)
 
 void SourceTextEdit::OnUpdateRequest(const QRect& rect, int dy)
 {
+    // While a new text goes in, the blocks are not final; SetSourceDocument catches up after.
+    if (mSettingText)
+        return;
     if (dy != 0) {
         mLineNumbers->scroll(0, dy);
         mLineInfo->scroll(0, dy);
@@ -340,16 +357,10 @@ void SourceTextEdit::OnUpdateRequest(const QRect& rect, int dy)
 
 int SourceTextEdit::GetLastVisibleBlock() const
 {
-    const int bottom = viewport()->height();
-    QTextBlock block = firstVisibleBlock();
-    int last = block.blockNumber();
-    double top = blockBoundingGeometry(block).translated(contentOffset()).top();
-    while (block.isValid() && top <= bottom) {
-        last = block.blockNumber();
-        top += blockBoundingRect(block).height();
-        block = block.next();
-    }
-    return last;
+    // Lines never wrap, so every block is one line high; walking the blocks would lay out ones
+    // that are not on screen yet.
+    const int lines = viewport()->height() / std::max(1, fontMetrics().lineSpacing()) + 1;
+    return firstVisibleBlock().blockNumber() + lines;
 }
 
 void SourceTextEdit::HighlightVisible()

@@ -112,6 +112,7 @@ private:
     LineInfoWidget* mLineInfo;
     QAction* mCopyWithTimingAction;
     EThemeType mTheme = EThemeType::Light;
+    bool mSettingText = false;
     int mFindStart = -1;
     QString mFindTextOfStart;
 };
