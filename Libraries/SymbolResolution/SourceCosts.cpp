@@ -2,6 +2,8 @@
 
 #include "CallGraphModel/FunctionTimingProcessor.h"
 
+#include <algorithm>
+
 namespace Profiler {
 
 namespace {
@@ -42,10 +44,15 @@ SourceCost GetInstructionCost(const FunctionTimingInfo& info, const AsmInstructi
     SourceCost cost;
     if (auto own = info.AddressEntries.find({instruction.mAddress, false}); own != info.AddressEntries.end())
         Accumulate(cost.Entry, own->second);
-    if (auto callee = info.AddressEntries.find({instruction.mAddress + instruction.mSize, true});
-        callee != info.AddressEntries.end()) {
+    // Importers record a call site either as the return address or as the byte before it
+    // (inside the call); both fall in (address, address + size] of the call only.
+    const uint64_t size = std::max<uint64_t>(1, instruction.mSize);
+    for (uint64_t offset = 1; offset <= size; ++offset) {
+        auto callee = info.AddressEntries.find({instruction.mAddress + offset, true});
+        if (callee == info.AddressEntries.end())
+            continue;
         Accumulate(cost.Entry, callee->second);
-        cost.CalleeTime = callee->second.Total;
+        cost.CalleeTime += callee->second.Total;
     }
     return cost;
 }

@@ -24,7 +24,7 @@ struct SourceCost {
 std::map<int32_t, SourceCost> GetLineCosts(const FunctionTimingInfo& info);
 
 /// The cost of one instruction: its own samples and, since a callee's time is recorded at the
-/// return address, the time of the callee it calls.
+/// return address (or the byte before it), the time of the callee it calls.
 SourceCost GetInstructionCost(const FunctionTimingInfo& info, const AsmInstruction& instruction);
 
 /// The sum of the lines' totals; never more than the function's total for a sound timing.

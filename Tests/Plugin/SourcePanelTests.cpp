@@ -218,6 +218,12 @@ TEST(SourceTiming, LinesAndInstructionsCarryTheirShareCalleesAndStates)
     EXPECT_EQ(instructions.GetHottestBlock(), 1);
     EXPECT_NEAR(instructions.GetTimeOnLines(), 80.05, 1e-9);
     EXPECT_EQ(BuildSourceDocument(ESourceViewMode::Disassembly, *fixture.Data, nullptr, {}).BlockCount, 4);
+
+    // A call site recorded as the byte before the return address lands on the call all the same.
+    FunctionTimingInfo insideCall;
+    insideCall.AddTime({0x24, true}, 7.0, kExecuting);
+    EXPECT_DOUBLE_EQ(GetInstructionCost(insideCall, fixture.Data->mInstructions[1]).CalleeTime, 7.0);
+    EXPECT_TRUE(GetInstructionCost(insideCall, fixture.Data->mInstructions[2]).IsEmpty());
 }
 
 TEST(SourceTextEdit, TooltipsCopyingAndFindFollowTheLines)

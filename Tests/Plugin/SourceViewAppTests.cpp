@@ -7,6 +7,7 @@
 #include "PluginTestSupport.h"
 #include "Support/Paths.h"
 #include "Support/TempDirectory.h"
+#include "Theming/ApplicationTheme.h"
 #include "ZivuDeverUdovIradir/CallGraphSettings.h"
 #include "ZivuDeverUdovIradir/CallGraphView.h"
 #include "ZivuDeverUdovIradir/CallGraphWidget.h"
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -103,10 +105,31 @@ TEST(SourceViewApp, TheDemosHottestFunctionShowsItsSourceWithPerLineTime)
     EXPECT_GT(source.property("timedLineCount").toULongLong(), 0u);
     EXPECT_TRUE(messages.empty());
 
-    if (qEnvironmentVariableIsSet("QX_SOURCE_SCREENSHOT")) {
+    // In the disassembly the calls carry their callees' time.
+    source.SetViewMode(ESourceViewMode::DisassemblyWithSource);
+    double calleeTimeOnCalls = 0.0;
+    for (int block = 0; block < editor.blockCount(); ++block)
+        if (const SourceCost* cost = editor.GetTimingTable().GetCost(block);
+            cost != nullptr && editor.GetSourceDocument().IsInstruction(block))
+            calleeTimeOnCalls += cost->CalleeTime;
+    EXPECT_GT(calleeTimeOnCalls, 0.0);
+    source.SetViewMode(ESourceViewMode::Source);
+
+    // scripts/screenshots.sh takes the panel's pictures for the documentation from this state.
+    if (qEnvironmentVariableIsSet("QX_SOURCE_SCREENSHOTS")) {
+        const QString directory = qEnvironmentVariable("QX_SOURCE_SCREENSHOTS");
+        const QPalette original = QApplication::palette();
         source.resize(1100, 700);
         source.show();
+        for (const EThemeType theme : {EThemeType::Light, EThemeType::Dark}) {
+            QApplication::setPalette(ApplicationTheme::MakePalette(theme));
+            QTest::qWait(200);
+            source.grab().save(directory +
+                               (theme == EThemeType::Light ? "/source-light.png" : "/source-dark.png"));
+        }
+        source.SetViewMode(ESourceViewMode::DisassemblyWithSource);
         QTest::qWait(200);
-        source.grab().save(qEnvironmentVariable("QX_SOURCE_SCREENSHOT"));
+        source.grab().save(directory + "/source-disassembly-dark.png");
+        QApplication::setPalette(original);
     }
 }

@@ -143,6 +143,7 @@ void SourceWidget::BuildLayout()
     mTitleLabel = new QLabel(this);
     mTitleLabel->setObjectName(QStringLiteral("mTitleLabel"));
     mTitleLabel->setTextFormat(Qt::RichText);
+    mTitleLabel->setContentsMargins(4, 2, 4, 2);
     mTitleLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(mTitleLabel);
 

@@ -136,6 +136,12 @@ void SourceTextEdit::SetSourceDocument(SourceDocument document, std::vector<Sour
         connect(text, SIGNAL(contentsChange(int, int, int)), mHighlighter,
                 SLOT(_q_reformatBlocks(int, int, int)));
     mDocument.BlockCount = blockCount();
+    // Interleaved source lines carry the file's numbers, which may be far larger than the count
+    // of lines shown.
+    mLargestLineNumber = blockCount();
+    for (const SourceLineMapEntry& entry : mDocument.Map)
+        if (entry.Kind == SourceLineMapEntry::SourceLine)
+            mLargestLineNumber = std::max(mLargestLineNumber, static_cast<int>(entry.Line));
     UpdateMargins();
     HighlightVisible();
 }
@@ -159,6 +165,8 @@ void SourceTextEdit::GoToBlock(int block, bool center)
         centerCursor();
     else
         ensureCursorVisible();
+    // A hidden editor (a dock behind another) has no real height yet: centre again once shown.
+    mCenterWhenShown = center && !isVisible();
     HighlightVisible();
 }
 
@@ -310,7 +318,7 @@ void SourceTextEdit::contextMenuEvent(QContextMenuEvent* event)
 int SourceTextEdit::GetLineNumbersWidth() const
 {
     int digits = 1;
-    for (int count = std::max(1, blockCount()); count >= 10; count /= 10)
+    for (int count = std::max(1, mLargestLineNumber); count >= 10; count /= 10)
         ++digits;
     // Addresses of instruction lines are in the text; the gutter numbers source lines only.
     return static_cast<int>(8 * Scale(*this)) + fontMetrics().horizontalAdvance(QLatin1Char('9')) * digits;
@@ -337,7 +345,21 @@ void SourceTextEdit::resizeEvent(QResizeEvent* event)
 {
     QPlainTextEdit::resizeEvent(event);
     UpdateMargins();
+    if (mCenterWhenShown && isVisible()) {
+        mCenterWhenShown = false;
+        centerCursor();
+    }
     HighlightVisible();
+}
+
+void SourceTextEdit::showEvent(QShowEvent* event)
+{
+    QPlainTextEdit::showEvent(event);
+    if (mCenterWhenShown) {
+        mCenterWhenShown = false;
+        centerCursor();
+        HighlightVisible();
+    }
 }
 
 void SourceTextEdit::OnUpdateRequest(const QRect& rect, int dy)

@@ -89,6 +89,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     bool viewportEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -113,6 +114,8 @@ private:
     QAction* mCopyWithTimingAction;
     EThemeType mTheme = EThemeType::Light;
     bool mSettingText = false;
+    bool mCenterWhenShown = false;
+    int mLargestLineNumber = 1;
     int mFindStart = -1;
     QString mFindTextOfStart;
 };
