@@ -23,3 +23,9 @@ for theme in light dark; do
         --screenshot "$out/quasarix-$theme.png" "$capture"
     echo "saved $out/quasarix-$theme.png"
 done
+# The source panel on the demo's hottest function, taken by its app test (needs the tests built).
+if cmake --build "$build" --target PluginTests >/dev/null 2>&1; then
+    QX_SOURCE_SCREENSHOTS="$out" "$build/Tests/Plugin/PluginTests" \
+        --gtest_filter='SourceViewApp.*' >/dev/null
+    echo "saved $out/source-light.png, source-dark.png, source-disassembly-dark.png"
+fi
