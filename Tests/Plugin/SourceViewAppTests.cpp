@@ -105,6 +105,13 @@ TEST(SourceViewApp, TheDemosHottestFunctionShowsItsSourceWithPerLineTime)
     EXPECT_GT(source.property("timedLineCount").toULongLong(), 0u);
     EXPECT_TRUE(messages.empty());
 
+    // A new selection's graph times the function again and leaves the reader where they were.
+    source.GetTextEdit()->GoToBlock(0, false);
+    source.SetCallGraph(view.GetCallGraphWidget()->GetParameters(), view.GetCurrentCallGraph());
+    ASSERT_TRUE(shown.wait(60000));
+    EXPECT_EQ(editor.textCursor().blockNumber(), 0);
+    EXPECT_GT(editor.GetTimingTable().GetTimeOnLines(), 0.0);
+
     // In the disassembly the calls carry their callees' time.
     source.SetViewMode(ESourceViewMode::DisassemblyWithSource);
     double calleeTimeOnCalls = 0.0;

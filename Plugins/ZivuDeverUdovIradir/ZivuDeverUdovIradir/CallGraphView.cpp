@@ -177,6 +177,7 @@ void CallGraphView::OnGetCallGraphFinished(const CallGraphInputParameters& param
     mCallGraphWidget->SetCallGraph(parameters, graph);
     mTopExclusiveWidget->SetCallGraph(parameters, graph);
     mCurrentCallGraph = std::move(graph);
+    mSourceWidget->SetCallGraph(parameters, mCurrentCallGraph);
 }
 
 void CallGraphView::OnThreadSelectionChanged(const std::set<ThreadID>& threads)

@@ -344,7 +344,22 @@ void SourceWidget::OnStackFrameSelected(const Message& message)
     CallGraphView::RaiseDock(this);
 }
 
-void SourceWidget::StartRequest()
+void SourceWidget::SetCallGraph(const CallGraphInputParameters& parameters,
+                                std::shared_ptr<const CallGraph> graph)
+{
+    CallGraphPanel::SetCallGraph(parameters, graph);
+    if (mSelection != ESourceSelectionState::OneFunction || graph == nullptr)
+        return;
+    ++mRequest; // the timing of the old graph no longer applies
+    if (!mData) {
+        StartRequest(); // still retrieving: start over with the new graph
+        return;
+    }
+    mProgressBarFrame->show();
+    StartRequest(true);
+}
+
+void SourceWidget::StartRequest(bool refresh)
 {
     if (!EnsureSources()) {
         ClearForSelectionStateReceivedHandler(static_cast<int>(ESourceSelectionState::NothingToShow));
@@ -361,7 +376,10 @@ void SourceWidget::StartRequest()
     const uint64_t request = mRequest;
     QPointer<SourceWidget> self(this);
     FunctionTimingProcessor::Callbacks callbacks;
-    callbacks.FunctionDataReady = [self, request](std::shared_ptr<const FunctionData> data) {
+    callbacks.FunctionDataReady = [self, request, refresh](std::shared_ptr<const FunctionData> data) {
+        // The shown text already is this function's (its data comes from the cache).
+        if (refresh)
+            return;
         std::shared_ptr<RetrievedSource> source = RetrieveSource(std::move(data));
         QMetaObject::invokeMethod(
             self.data(),
@@ -371,17 +389,17 @@ void SourceWidget::StartRequest()
             },
             Qt::QueuedConnection);
     };
-    callbacks.TimingReady = [self, request](std::unique_ptr<FunctionTimingInfo> info) {
+    callbacks.TimingReady = [self, request, refresh](std::unique_ptr<FunctionTimingInfo> info) {
         FunctionTimingInfo* released = info.release();
         QMetaObject::invokeMethod(
             self.data(),
-            [self, request, released] {
+            [self, request, released, refresh] {
                 if (!self || self->mRequest != request) {
                     System::Log("Local source timing job canceled");
                     delete released;
                     return;
                 }
-                self->FunctionTimingInfoReceivedHandler(released, true);
+                self->FunctionTimingInfoReceivedHandler(released, !refresh);
             },
             Qt::QueuedConnection);
     };
@@ -418,8 +436,9 @@ void SourceWidget::FunctionTimingInfoReceivedHandler(FunctionTimingInfo* inFunct
     mTiming = std::shared_ptr<const FunctionTimingInfo>(inFunctionTimingInfo);
     if (!mData)
         mData = mTiming->Data;
-    // The interleaved mode needs the line data, which comes with the timing.
-    if (mMode == ESourceViewMode::DisassemblyWithSource)
+    // The interleaved mode needs the line data, which comes with the first timing; a new
+    // selection's timing has the same lines.
+    if (mMode == ESourceViewMode::DisassemblyWithSource && inCenterOnLine)
         ShowDocument();
     mSourceTextEdit->SetTiming(mTiming, mData.get());
     mProgressBarFrame->hide();

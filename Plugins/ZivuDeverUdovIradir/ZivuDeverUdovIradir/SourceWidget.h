@@ -61,6 +61,10 @@ public:
     void OnStackFrameSelected(const Message& message);
 
     std::vector<QShortcut*> GetShortcuts() const override;
+    /// A new selection's graph: the shown function's timing is computed again for it, keeping
+    /// the text and where the user was in it.
+    void SetCallGraph(const CallGraphInputParameters& parameters,
+                      std::shared_ptr<const CallGraph> graph) override;
 
     /// Where images and debug files are looked for besides their recorded paths; takes effect
     /// with the next function shown.
@@ -91,7 +95,8 @@ protected:
 private:
     void BuildLayout();
     void BuildActions();
-    void StartRequest();
+    /// `refresh`: the same function under a new graph; the text stays where it is.
+    void StartRequest(bool refresh = false);
     void ShowDocument();
     void UpdateStatus();
     void ApplyTheme();
