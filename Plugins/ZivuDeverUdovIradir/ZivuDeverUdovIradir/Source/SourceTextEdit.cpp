@@ -144,6 +144,9 @@ void SourceTextEdit::SetSourceDocument(SourceDocument document, std::vector<Sour
             mLargestLineNumber = std::max(mLargestLineNumber, static_cast<int>(entry.Line));
     UpdateMargins();
     HighlightVisible();
+    // The update requests of the new text were skipped above.
+    mLineNumbers->update();
+    mLineInfo->update();
 }
 
 void SourceTextEdit::SetTiming(std::shared_ptr<const FunctionTimingInfo> timing, const FunctionData* data)
