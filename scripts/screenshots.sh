@@ -30,3 +30,9 @@ HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" QX_NO_MESSAGE_BOXES=1 QX_SHOW_
     "$build/Host/Quasarix/quasarix" --theme light --select 0.30:0.55 \
     --screenshot "$out/quasarix-modules.png" "$capture"
 echo "saved $out/quasarix-modules.png"
+# The source panel on the demo's hottest function, taken by its app test (needs the tests built).
+if cmake --build "$build" --target PluginTests >/dev/null 2>&1; then
+    QX_SOURCE_SCREENSHOTS="$out" "$build/Tests/Plugin/PluginTests" \
+        --gtest_filter='SourceViewApp.*' >/dev/null
+    echo "saved $out/source-light.png, source-dark.png, source-disassembly-dark.png"
+fi

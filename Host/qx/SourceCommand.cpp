@@ -4,7 +4,8 @@
 #include "CallGraphModel/FunctionTimingProcessor.h"
 #include "CaptureModel/FunctionDataCache.h"
 #include "CaptureModel/Session.h"
-#include "SymbolResolution/FunctionDataResolver.h"
+#include "SymbolResolution/FunctionSourceContext.h"
+#include "SymbolResolution/SourceCosts.h"
 #include "System/JobScheduler.h"
 
 #include <algorithm>
@@ -128,18 +129,6 @@ void PrintResolveLog(const ModuleSymbols& symbols)
                      entry.Detail.empty() ? "" : " ", entry.Path.c_str(), entry.Value.c_str());
 }
 
-/// Own time by line: the address entries that are not return addresses.
-std::map<int32_t, double> OwnTimeByLine(const FunctionTimingInfo& info)
-{
-    std::map<int32_t, double> own;
-    LineDataAddressMap lines(info.LineData);
-    for (const auto& [key, entry] : info.AddressEntries)
-        if (!key.IsReturnAddress)
-            if (const std::optional<int32_t> line = lines.FindLine(key.Address))
-                own[*line] += entry.Total;
-    return own;
-}
-
 int PrintSource(const FunctionData& data, const FunctionTimingInfo& info)
 {
     std::ifstream file(data.mResolvedSourcePath);
@@ -151,7 +140,7 @@ int PrintSource(const FunctionData& data, const FunctionTimingInfo& info)
                      data.mResolvedSourcePath.c_str());
         return kExitNothingToShow;
     }
-    const std::map<int32_t, double> own = OwnTimeByLine(info);
+    const std::map<int32_t, SourceCost> costs = GetLineCosts(info);
     int32_t first = data.mResolvedFunctionLine > 0 ? data.mResolvedFunctionLine : 1;
     int32_t last = first;
     for (const auto& [line, address] : info.LineData->mAddressToLineMap.mLineToFirstAddressMap) {
@@ -171,10 +160,10 @@ int PrintSource(const FunctionData& data, const FunctionTimingInfo& info)
             std::printf("%10s %10s %8s  %5d  %s\n", "", "", "", line, source.c_str());
             continue;
         }
-        const auto ownTime = own.find(line);
+        const auto cost = costs.find(line);
+        const double ownTime = cost == costs.end() ? 0.0 : cost->second.Entry.Total - cost->second.CalleeTime;
         const std::string wait = WaitText(timed->second);
-        std::printf("%10.3f %10.3f %8llu  %5d  %s%s%s%s\n", timed->second.Total,
-                    ownTime == own.end() ? 0.0 : ownTime->second,
+        std::printf("%10.3f %10.3f %8llu  %5d  %s%s%s%s\n", timed->second.Total, ownTime,
                     static_cast<unsigned long long>(timed->second.Samples), line, source.c_str(),
                     wait.empty() ? "" : "    // waiting: ", wait.c_str(), "");
     }
@@ -186,17 +175,9 @@ void PrintDisassembly(const FunctionData& data, const FunctionTimingInfo& info)
     LineDataAddressMap lines(info.LineData);
     std::printf("%10s %8s  %-16s %-8s %s\n", "Cost ms", "Samples", "Address", "Line", "Instruction");
     for (const AsmInstruction& instruction : data.mInstructions) {
-        double cost = 0.0;
-        uint64_t samples = 0;
-        if (auto own = info.AddressEntries.find({instruction.mAddress, false});
-            own != info.AddressEntries.end()) {
-            cost += own->second.Total;
-            samples = own->second.Samples;
-        }
-        // A callee's time was recorded at the return address: the instruction after the call.
-        if (auto callee = info.AddressEntries.find({instruction.mAddress + instruction.mSize, true});
-            callee != info.AddressEntries.end() && instruction.mIsCallInstruction)
-            cost += callee->second.Total;
+        const SourceCost instructionCost = GetInstructionCost(info, instruction);
+        const double cost = instructionCost.Entry.Total;
+        const uint64_t samples = instructionCost.Entry.Samples;
         const std::optional<int32_t> line = lines.FindLine(instruction.mAddress);
         char costText[32] = "";
         if (cost > 0.0)
@@ -241,20 +222,11 @@ int RunSourceCommand(const std::vector<std::string>& arguments)
     }
 
     const Session& session = document.GetSession();
-    const std::filesystem::path cachePath = session.GetDirectory() / FunctionDataCache::kFileName;
-    std::unique_ptr<FunctionDataCache> cache;
-    if (std::filesystem::exists(cachePath)) {
-        Serialization::ErrorList cacheErrors;
-        cache = FunctionDataCache::Load(cachePath, CaptureDocument::GetRegistry(),
-                                        &session.GetModuleDatabase(), cacheErrors);
-    }
-    if (!cache)
-        cache = std::make_unique<FunctionDataCache>(); // a broken cache is rebuilt, not trusted
     SymbolSearchOptions options;
     if (parsed.Has("debug-dir"))
         options.LocalFolders.push_back(parsed.options["debug-dir"]);
-    SymbolResolver symbols(options);
-    auto provider = std::make_shared<FunctionDataResolver>(session.GetModuleDatabase(), symbols, cache.get());
+    FunctionSourceContext sources(session, CaptureDocument::GetRegistry(), std::move(options));
+    const std::shared_ptr<FunctionDataResolver>& provider = sources.GetResolver();
 
     System::JobScheduler scheduler(1);
     std::promise<std::unique_ptr<FunctionTimingInfo>> done;
@@ -272,13 +244,11 @@ int RunSourceCommand(const std::vector<std::string>& arguments)
         info = done.get_future().get();
     }
     Serialization::ErrorList saveErrors;
-    (void)cache->Save(cachePath, saveErrors); // a read-only capture still gets its answer
+    (void)sources.SaveCache(saveErrors); // a read-only capture still gets its answer
 
     const FunctionData& data = *info->Data;
     const std::string moduleName = session.GetModuleDatabase().GetModuleName(item->Function);
-    double lineSum = 0.0;
-    for (const auto& [line, entry] : info->LineEntries)
-        lineSum += entry.Total;
+    const double lineSum = GetTimeOnLines(*info);
     if (lineSum > info->TotalTime * (1.0 + kTolerance) + kTolerance) {
         std::fprintf(stderr, "qx source: the lines add up to %.6f ms, more than the function's %.6f ms\n",
                      lineSum, info->TotalTime);
@@ -301,7 +271,7 @@ int RunSourceCommand(const std::vector<std::string>& arguments)
         const auto& modules = session.GetModuleDatabase().GetNativeModules();
         if (item->Function.GetKind() == ResolvedAddress::kKindNative &&
             item->Function.GetModuleIndex() < modules.size())
-            PrintResolveLog(*symbols.GetModule(modules[item->Function.GetModuleIndex()]->mPath));
+            PrintResolveLog(*sources.GetSymbols().GetModule(modules[item->Function.GetModuleIndex()]->mPath));
         return kExitNothingToShow;
     }
     if (disassembly) {

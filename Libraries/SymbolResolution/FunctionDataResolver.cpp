@@ -91,6 +91,26 @@ void FunctionDataResolver::Store(const ResolvedAddress& function, const Function
     mCache->Add(std::move(entry));
 }
 
+void FunctionDataResolver::SetSourceLocations(SourcePathMappings local, SourcePathMappings global)
+{
+    std::lock_guard lock(mLocationsMutex);
+    mLocalLocations = std::move(local);
+    mGlobalLocations = std::move(global);
+}
+
+std::string FunctionDataResolver::FindSourceFile(const std::string& recordedPath) const
+{
+    if (FileExists(recordedPath))
+        return recordedPath;
+    std::lock_guard lock(mLocationsMutex);
+    for (const SourcePathMappings* locations : {&mLocalLocations, &mGlobalLocations}) {
+        std::vector<std::string> candidates = GetCandidatePaths(*locations, recordedPath);
+        if (!candidates.empty())
+            return candidates.front();
+    }
+    return {};
+}
+
 uint64_t FunctionDataResolver::ToModuleAddress(const ResolvedAddress& function, uint64_t address) const
 {
     const auto& modules = mModules.GetNativeModules();
@@ -165,12 +185,13 @@ bool FunctionDataResolver::ResolveFunctionData(const ResolvedAddress& function, 
         data.mOriginalSourcePath = found.SourcePath;
         data.mResolvedFunctionLine = found.FirstLine;
         data.mResolvedCursorLine = found.FirstLine;
-        if (!FileExists(found.SourcePath)) {
+        const std::string sourcePath = FindSourceFile(found.SourcePath);
+        if (sourcePath.empty()) {
             data.mResult = EResolveFunctionDataResult::SourceNotFound;
             data.mErrorMessage = "Source file not found: " + found.SourcePath;
         } else {
-            data.mResolvedSourcePath = found.SourcePath;
-            data.mResult = IsNewerThan(found.SourcePath, symbols->GetImagePath())
+            data.mResolvedSourcePath = sourcePath;
+            data.mResult = IsNewerThan(sourcePath, symbols->GetImagePath())
                                ? EResolveFunctionDataResult::SourceUnmatched
                                : EResolveFunctionDataResult::SourceFoundNoChecksum;
         }

@@ -2,9 +2,11 @@
 
 #include "CallGraphModel/FunctionTimingProcessor.h"
 #include "CaptureModel/FunctionDataCache.h"
+#include "SymbolResolution/SourceLocations.h"
 #include "SymbolResolution/SymbolResolver.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace Profiler {
@@ -25,13 +27,22 @@ public:
     /// module's load (of the loads below the address, the highest).
     uint64_t ToModuleAddress(const ResolvedAddress& function, uint64_t address) const override;
 
+    /// Where to look for source files whose recorded path does not exist here: the capture's own
+    /// mappings first, then the user's global ones (a capture's are the more specific answer).
+    void SetSourceLocations(SourcePathMappings local, SourcePathMappings global);
+
 private:
     bool FillFromCache(const ResolvedAddress& function, FunctionData& data, FunctionLineData& lines) const;
+    /// The recorded path when it exists, else the first candidate of the mappings; empty if none.
+    std::string FindSourceFile(const std::string& recordedPath) const;
     void Store(const ResolvedAddress& function, const FunctionData& data, const FunctionLineData& lines);
 
     const ModuleDatabase& mModules;
     SymbolResolver& mSymbols;
     FunctionDataCache* mCache;
+    mutable std::mutex mLocationsMutex;
+    SourcePathMappings mLocalLocations;
+    SourcePathMappings mGlobalLocations;
 };
 
 } // namespace Profiler

@@ -199,6 +199,7 @@ void CallGraphView::OnGetCallGraphFinished(const CallGraphInputParameters& param
     mCallGraphWidget->SetCallGraph(parameters, graph);
     mTopExclusiveWidget->SetCallGraph(parameters, graph);
     mCurrentCallGraph = std::move(graph);
+    mSourceWidget->SetCallGraph(parameters, mCurrentCallGraph);
 }
 
 void CallGraphView::OnThreadSelectionChanged(const std::set<ThreadID>& threads)
@@ -237,6 +238,8 @@ void CallGraphView::OnMessage(const Message& message)
             RequestCallGraph(CurrentThreads(), selection.mSelectionTimeRange, false, reason);
         else
             RequestCallGraph(CurrentThreads(), selection.mSelectedBarTimeRange, true, reason);
+    } else if (message.GetName() == "StackFrameSelected") {
+        mSourceWidget->OnStackFrameSelected(message);
     } else if (message.GetName() == "SessionOpened") {
         RaiseDock(mCallGraphWidget);
         CallGraphViewSelectionState& selection = EnsureSelection();
@@ -321,7 +324,7 @@ void CallGraphView::LoadState(const std::filesystem::path& directory, uint32_t f
     }
     if (!mSelection)
         mSelection = std::make_unique<CallGraphViewSelectionState>();
-    mSourceWidget->LoadState(directory);
+    mSourceWidget->LoadState(directory, registry);
 }
 
 } // namespace Profiler

@@ -57,6 +57,8 @@ public:
     TopExclusiveWidget* GetTopExclusiveWidget() const { return mTopExclusiveWidget; }
     SourceWidget* GetSourceWidget() const { return mSourceWidget; }
     CallGraphSettings& GetCallGraphSettings() const { return mCallGraphSettings; }
+    SourceSettings& GetSourceSettings() const { return mSourceSettings; }
+    const SessionModelContext& GetModelContext() const { return mModelContext; }
 
 signals:
     void GetCallGraphStart();
