@@ -64,7 +64,8 @@ CallGraphView::CallGraphView(ThreadSelectionSource* threadSource, const Session*
     qRegisterMetaType<CallGraphInputParameters>("CallGraphInputParameters");
     qRegisterMetaType<std::shared_ptr<const CallGraph>>("std::shared_ptr<CallGraph>");
     // A view given its requester (tests) has no real document behind its context.
-    const bool hasDocument = !mRequester && modelContext.Model;
+    mHasDocument = !mRequester && modelContext.Model;
+    const bool hasDocument = mHasDocument;
     if (hasDocument)
         mRequester = MakeDocumentRequester(*modelContext.Model, this, mManager);
     if (threadSource)
@@ -95,8 +96,8 @@ CallGraphView::CallGraphView(ThreadSelectionSource* threadSource, const Session*
     for (CallGraphPanel* panel :
          std::initializer_list<CallGraphPanel*>{mCallGraphWidget, mTopExclusiveWidget, mSourceWidget}) {
         connect(panel, &CallGraphPanel::ShowSymbolInfoRequested, this,
-                [this, panel, symbols, hasDocument](const ResolvedAddress& function) {
-                    if (CaptureDocument* document = hasDocument ? mModelContext.Model : nullptr)
+                [this, panel, symbols](const ResolvedAddress& function) {
+                    if (CaptureDocument* document = GetDocument())
                         FunctionDebugInformationDialog::Show(document->GetSession().GetModuleDatabase(),
                                                              symbols, document->GetScheduler(), function,
                                                              panel);
@@ -110,6 +111,11 @@ CallGraphView::CallGraphView(ThreadSelectionSource* threadSource, const Session*
 
     connect(this, &CallGraphView::GetCallGraphStart, this, &CallGraphView::OnGetCallGraphStart);
     connect(this, &CallGraphView::GetCallGraphFinished, this, &CallGraphView::OnGetCallGraphFinished);
+}
+
+CaptureDocument* CallGraphView::GetDocument() const
+{
+    return mHasDocument ? mModelContext.Model : nullptr;
 }
 
 CallGraphView::~CallGraphView()

@@ -58,7 +58,9 @@ public:
     SourceWidget* GetSourceWidget() const { return mSourceWidget; }
     CallGraphSettings& GetCallGraphSettings() const { return mCallGraphSettings; }
     SourceSettings& GetSourceSettings() const { return mSourceSettings; }
-    const SessionModelContext& GetModelContext() const { return mModelContext; }
+    /// The capture behind the view; null for a view made with its own requester (tests), whose
+    /// context carries only an id.
+    CaptureDocument* GetDocument() const;
 
 signals:
     void GetCallGraphStart();
@@ -76,7 +78,8 @@ private:
     std::vector<ThreadID> CurrentThreads() const;
 
     SessionModelContext& mModelContext; // not owned
-    CallGraphManager& mManager;         // not owned; the plugin's
+    bool mHasDocument = false;
+    CallGraphManager& mManager; // not owned; the plugin's
     CallGraphSettings& mCallGraphSettings;
     SourceSettings& mSourceSettings;
     std::unique_ptr<ICallGraphRequester> mRequester;

@@ -316,7 +316,7 @@ bool SourceWidget::EnsureSources()
 {
     if (mSources)
         return true;
-    CaptureDocument* document = mView.GetModelContext().Model;
+    CaptureDocument* document = mView.GetDocument();
     if (document == nullptr || !document->IsProcessed())
         return false;
     mSources = std::make_unique<FunctionSourceContext>(document->GetSession(), CaptureDocument::GetRegistry(),
@@ -371,7 +371,7 @@ void SourceWidget::StartRequest(bool refresh)
     query.Graph = mView.GetCurrentCallGraph();
     if (CallGraphWidget* callGraph = mView.GetCallGraphWidget())
         query.Scope.MinimumDepth = callGraph->GetParameters().Depth;
-    query.Scope.SamplingIntervalMs = mView.GetModelContext().Model->GetSampleIntervalMs();
+    query.Scope.SamplingIntervalMs = mView.GetDocument()->GetSampleIntervalMs();
 
     const uint64_t request = mRequest;
     QPointer<SourceWidget> self(this);
@@ -485,9 +485,8 @@ void SourceWidget::UpdateStatus()
     input.Mode = mMode;
     input.HasLineData = mTiming == nullptr ||
                         (mTiming->LineData && !mTiming->LineData->mAddressToLineMap.mResolvedLines.empty());
-    if (mSelection == ESourceSelectionState::OneFunction && mView.GetModelContext().Model != nullptr &&
-        mData) {
-        const CaptureDocument& document = *mView.GetModelContext().Model;
+    if (mSelection == ESourceSelectionState::OneFunction && mView.GetDocument() != nullptr && mData) {
+        const CaptureDocument& document = *mView.GetDocument();
         input.ModuleName = QString::fromStdString(document.GetFunctionNames().GetModuleName(mFunction));
         input.FunctionName = QString::fromStdString(document.GetFunctionNames().GetFunctionName(mFunction));
     }
