@@ -57,6 +57,8 @@ public:
     TopExclusiveWidget* GetTopExclusiveWidget() const { return mTopExclusiveWidget; }
     SourceWidget* GetSourceWidget() const { return mSourceWidget; }
     CallGraphSettings& GetCallGraphSettings() const { return mCallGraphSettings; }
+    /// Null when the view has no requester.
+    ICallGraphRequester* GetRequester() const { return mRequester.get(); }
 
 signals:
     void GetCallGraphStart();

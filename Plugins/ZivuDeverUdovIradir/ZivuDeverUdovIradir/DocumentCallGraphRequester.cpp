@@ -1,4 +1,6 @@
+#include "CallGraphModel/Document/CaptureDocument.h"
 #include "CallGraphModel/Document/CaptureQueries.h"
+#include "CallGraphModel/Document/FunctionDisplayNames.h"
 #include "ZivuDeverUdovIradir/CallGraphRequester.h"
 
 #include <QMetaObject>
@@ -16,7 +18,8 @@ namespace {
 class DocumentCallGraphRequester final : public ICallGraphRequester {
 public:
     DocumentCallGraphRequester(CaptureDocument& document, QObject* context)
-        : mQueries(document, [context = QPointer<QObject>(context)](std::function<void()> task) {
+        : mDocument(document),
+          mQueries(document, [context = QPointer<QObject>(context)](std::function<void()> task) {
               if (!context)
                   return;
               QMetaObject::invokeMethod(
@@ -53,8 +56,15 @@ public:
     }
 
     void CancelAll() override { mQueries.CancelAll(); }
+    std::shared_ptr<const IFunctionInfoProvider> GetFunctionNames() const override
+    {
+        return mDocument.GetSharedFunctionNames();
+    }
+    System::JobScheduler* GetScheduler() const override { return &mDocument.GetScheduler(); }
+    double GetSampleIntervalMs() const override { return mDocument.GetSampleIntervalMs(); }
 
 private:
+    CaptureDocument& mDocument; // not owned; outlives the view
     CaptureQueries mQueries;
 };
 

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "CallGraphModel/CallGraphNode.h"
+#include "CaptureModel/ResolvedAddress.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace Profiler {
+
+class IFunctionInfoProvider;
+
+/// Display names of functions, each resolved once: a large graph repeats few functions many
+/// times, and the tree, the find and the copy commands all ask for them.
+class FunctionNameCache {
+public:
+    /// `names` may be null (then functions read as their address); it must outlive the cache.
+    explicit FunctionNameCache(const IFunctionInfoProvider* names = nullptr) : mNames(names) {}
+
+    /// A stable index for the function's name; GetName and GetModule read it.
+    uint32_t GetIndex(const ResolvedAddress& function);
+    const std::string& GetName(uint32_t index) const { return mEntries[index].Name; }
+    const std::string& GetModule(uint32_t index) const { return mEntries[index].Module; }
+    const std::string& GetName(const ResolvedAddress& function) { return GetName(GetIndex(function)); }
+    const std::string& GetModule(const ResolvedAddress& function) { return GetModule(GetIndex(function)); }
+    std::size_t Size() const { return mEntries.size(); }
+
+private:
+    struct Entry {
+        std::string Name;
+        std::string Module;
+    };
+    const IFunctionInfoProvider* mNames; // not owned
+    std::unordered_map<ResolvedAddress, uint32_t, ResolvedAddressHash> mIndices;
+    std::vector<Entry> mEntries;
+};
+
+/// 64-bit FNV-1a over the eight bytes of a node's address, least significant first.
+struct NodeAddressHash {
+    std::size_t operator()(const CallGraphNode* node) const noexcept;
+};
+
+/// Which nodes a find leaves visible. A node stays when its name contains the text (ignoring
+/// case), when an ancestor matched (a match keeps its whole subtree) or when a descendant
+/// matched. A node without an entry is visible, so an empty state hides nothing.
+class CallGraphFindState {
+public:
+    struct Entry {
+        uint32_t NameIndex = 0; ///< in the name cache the find used
+        bool Visible = true;
+    };
+
+    void Clear();
+    bool IsEmpty() const { return mEntries.empty(); }
+    /// Visits every node below each of `topLevel` (and the nodes themselves) once. An empty text
+    /// records every node as visible and no matches.
+    void Apply(std::span<const CallGraphNode* const> topLevel, std::string_view text,
+               FunctionNameCache& names);
+
+    /// Whether the row of `node` stays; true without an entry.
+    bool IsVisible(const CallGraphNode* node) const
+    {
+        auto it = mEntries.find(node);
+        return it == mEntries.end() || it->second.Visible;
+    }
+    const Entry* Find(const CallGraphNode* node) const
+    {
+        auto it = mEntries.find(node);
+        return it == mEntries.end() ? nullptr : &it->second;
+    }
+    /// The matching nodes in visiting order (depth first, children in node order).
+    const std::vector<const CallGraphNode*>& GetMatches() const { return mMatches; }
+    std::size_t GetEntryCount() const { return mEntries.size(); }
+
+private:
+    std::unordered_map<const CallGraphNode*, Entry, NodeAddressHash> mEntries;
+    std::vector<const CallGraphNode*> mMatches;
+};
+
+/// Case-insensitive (ASCII) containment, the rule by which the find matches names.
+bool ContainsIgnoringCase(std::string_view text, std::string_view needle);
+
+} // namespace Profiler
