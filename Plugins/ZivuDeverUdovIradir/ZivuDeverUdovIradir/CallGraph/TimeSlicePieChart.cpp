@@ -86,6 +86,19 @@ int TimeSlicePieChartControl::SliceAt(const QPoint& pos) const
     return static_cast<int>(mSlices.size()) - 1;
 }
 
+QPoint TimeSlicePieChartControl::SliceCentre(int slice) const
+{
+    const QRectF rect = PieRect();
+    double start = 0.0;
+    for (int i = 0; i < slice; ++i)
+        start += mSlices[i].Fraction;
+    const double middle = (90.0 - 360.0 * (start + mSlices[slice].Fraction / 2.0)) * std::numbers::pi / 180.0;
+    const double radius = rect.width() * 0.3;
+    return QPointF(rect.center().x() + radius * std::cos(middle),
+                   rect.center().y() - radius * std::sin(middle))
+        .toPoint();
+}
+
 void TimeSlicePieChartControl::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);

@@ -38,6 +38,8 @@ public:
     /// The slice under `pos` (widget coordinates), or -1.
     int SliceAt(const QPoint& pos) const;
     int GetHoveredSlice() const { return mHovered; }
+    /// A point well inside slice `slice`, where its label goes.
+    QPoint SliceCentre(int slice) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
