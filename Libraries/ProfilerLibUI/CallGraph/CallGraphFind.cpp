@@ -42,26 +42,111 @@ bool ContainsIgnoringCase(std::string_view text, std::string_view needle)
 
 void CallGraphFindState::Clear()
 {
-    mEntries.clear();
+    if (mCount != 0)
+        std::fill(mSlots.begin(), mSlots.end(), Slot{});
+    mCount = 0;
     mMatches.clear();
 }
+
+void CallGraphFindState::Grow()
+{
+    std::vector<Slot> old = std::move(mSlots);
+    mSlots.assign(std::max<std::size_t>(old.size() * 2, 1024), Slot{});
+    const std::size_t mask = mSlots.size() - 1;
+    for (const Slot& slot : old) {
+        if (slot.Node == nullptr)
+            continue;
+        std::size_t i = NodeAddressHash()(slot.Node) & mask;
+        while (mSlots[i].Node != nullptr)
+            i = (i + 1) & mask;
+        mSlots[i] = slot;
+    }
+}
+
+CallGraphFindState::Entry& CallGraphFindState::Insert(const CallGraphNode* node)
+{
+    // At most half full, so that probe sequences stay short.
+    if ((mCount + 1) * 2 > mSlots.size())
+        Grow();
+    const std::size_t mask = mSlots.size() - 1;
+    std::size_t i = NodeAddressHash()(node) & mask;
+    while (mSlots[i].Node != nullptr && mSlots[i].Node != node)
+        i = (i + 1) & mask;
+    if (mSlots[i].Node == nullptr) {
+        mSlots[i].Node = node;
+        ++mCount;
+    }
+    return mSlots[i].Value;
+}
+
+namespace {
+
+/// Whether each function's name matches, decided once per function: a large graph repeats
+/// few functions many times.
+class FunctionMatches {
+public:
+    FunctionMatches(std::string_view text, FunctionNameCache& names) : mText(text), mNames(names)
+    {
+        mSlots.resize(4096);
+    }
+
+    /// The name index of the function and whether its name matches.
+    std::pair<uint32_t, bool> Get(const CallGraphNode& node)
+    {
+        const uint64_t key = node.FunctionAddress;
+        const uint32_t index = node.FunctionIndex & ResolvedAddress::kIdentityMask;
+        std::size_t mask = mSlots.size() - 1;
+        std::size_t i = static_cast<std::size_t>(Utility::Fnv1aValue(key, Utility::Fnv1aValue(index))) & mask;
+        for (; mSlots[i].Used; i = (i + 1) & mask)
+            if (mSlots[i].Address == key && mSlots[i].Index == index)
+                return {mSlots[i].NameIndex, mSlots[i].Matches};
+        const uint32_t name = mNames.GetIndex(node.GetFunction());
+        const bool matches = mText.empty() || ContainsIgnoringCase(mNames.GetName(name), mText);
+        mSlots[i] = {key, index, name, matches, true};
+        if (++mCount * 2 > mSlots.size())
+            Grow();
+        return {name, matches};
+    }
+
+private:
+    struct Slot {
+        uint64_t Address = 0;
+        uint32_t Index = 0;
+        uint32_t NameIndex = 0;
+        bool Matches = false;
+        bool Used = false;
+    };
+
+    void Grow()
+    {
+        std::vector<Slot> old = std::move(mSlots);
+        mSlots.assign(old.size() * 2, Slot{});
+        const std::size_t mask = mSlots.size() - 1;
+        for (const Slot& slot : old) {
+            if (!slot.Used)
+                continue;
+            std::size_t i =
+                static_cast<std::size_t>(Utility::Fnv1aValue(slot.Address, Utility::Fnv1aValue(slot.Index))) &
+                mask;
+            while (mSlots[i].Used)
+                i = (i + 1) & mask;
+            mSlots[i] = slot;
+        }
+    }
+
+    std::string_view mText;
+    FunctionNameCache& mNames;
+    std::vector<Slot> mSlots;
+    std::size_t mCount = 0;
+};
+
+} // namespace
 
 void CallGraphFindState::Apply(std::span<const CallGraphNode* const> topLevel, std::string_view text,
                                FunctionNameCache& names)
 {
     Clear();
-    // Whether each function's name matches, decided once per function rather than per node.
-    std::vector<int8_t> functionMatches;
-    auto matches = [&](uint32_t nameIndex) {
-        if (text.empty())
-            return true;
-        if (nameIndex >= functionMatches.size())
-            functionMatches.resize(names.Size(), -1);
-        int8_t& known = functionMatches[nameIndex];
-        if (known < 0)
-            known = ContainsIgnoringCase(names.GetName(nameIndex), text) ? 1 : 0;
-        return known == 1;
-    };
+    FunctionMatches matches(text, names);
 
     // Depth-first, post-order without recursion: call paths can be thousands of frames deep.
     struct Frame {
@@ -70,20 +155,18 @@ void CallGraphFindState::Apply(std::span<const CallGraphNode* const> topLevel, s
         bool AncestorMatched;
         bool Matched;
         bool ChildVisible;
-        Entry* Slot;
     };
     std::vector<Frame> stack;
+    auto enter = [&](const CallGraphNode* node, bool ancestorMatched) {
+        const auto [name, matched] = matches.Get(*node);
+        Insert(node).NameIndex = name;
+        if (matched && !text.empty())
+            mMatches.push_back(node);
+        stack.push_back({node, 0, ancestorMatched, matched, false});
+    };
     for (const CallGraphNode* top : topLevel) {
         if (top == nullptr)
             continue;
-        auto enter = [&](const CallGraphNode* node, bool ancestorMatched) {
-            auto [it, inserted] = mEntries.try_emplace(node);
-            it->second.NameIndex = names.GetIndex(node->GetFunction());
-            const bool matched = matches(it->second.NameIndex);
-            if (matched && !text.empty())
-                mMatches.push_back(node);
-            stack.push_back({node, 0, ancestorMatched, matched, false, &it->second});
-        };
         enter(top, false);
         while (!stack.empty()) {
             Frame& frame = stack.back();
@@ -93,7 +176,8 @@ void CallGraphFindState::Apply(std::span<const CallGraphNode* const> topLevel, s
                 continue;
             }
             const bool visible = frame.AncestorMatched || frame.Matched || frame.ChildVisible;
-            frame.Slot->Visible = visible;
+            // The slot may have moved when the table grew; look it up again.
+            const_cast<Entry*>(Find(frame.Node))->Visible = visible;
             stack.pop_back();
             if (!stack.empty() && visible)
                 stack.back().ChildVisible = true;

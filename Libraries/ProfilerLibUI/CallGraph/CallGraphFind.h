@@ -55,7 +55,7 @@ public:
     };
 
     void Clear();
-    bool IsEmpty() const { return mEntries.empty(); }
+    bool IsEmpty() const { return mCount == 0; }
     /// Visits every node below each of `topLevel` (and the nodes themselves) once. An empty text
     /// records every node as visible and no matches.
     void Apply(std::span<const CallGraphNode* const> topLevel, std::string_view text,
@@ -64,20 +64,36 @@ public:
     /// Whether the row of `node` stays; true without an entry.
     bool IsVisible(const CallGraphNode* node) const
     {
-        auto it = mEntries.find(node);
-        return it == mEntries.end() || it->second.Visible;
+        const Entry* entry = Find(node);
+        return entry == nullptr || entry->Visible;
     }
+    /// One probe sequence in an open-addressed table: the proxy asks for every row it considers.
     const Entry* Find(const CallGraphNode* node) const
     {
-        auto it = mEntries.find(node);
-        return it == mEntries.end() ? nullptr : &it->second;
+        if (mCount == 0)
+            return nullptr;
+        const std::size_t mask = mSlots.size() - 1;
+        for (std::size_t i = NodeAddressHash()(node) & mask;; i = (i + 1) & mask) {
+            if (mSlots[i].Node == node)
+                return &mSlots[i].Value;
+            if (mSlots[i].Node == nullptr)
+                return nullptr;
+        }
     }
     /// The matching nodes in visiting order (depth first, children in node order).
     const std::vector<const CallGraphNode*>& GetMatches() const { return mMatches; }
-    std::size_t GetEntryCount() const { return mEntries.size(); }
+    std::size_t GetEntryCount() const { return mCount; }
 
 private:
-    std::unordered_map<const CallGraphNode*, Entry, NodeAddressHash> mEntries;
+    struct Slot {
+        const CallGraphNode* Node = nullptr;
+        Entry Value;
+    };
+    Entry& Insert(const CallGraphNode* node);
+    void Grow();
+
+    std::vector<Slot> mSlots;
+    std::size_t mCount = 0;
     std::vector<const CallGraphNode*> mMatches;
 };
 

@@ -418,7 +418,9 @@ void CallGraphWidget::OnRebuildFailed(const QString& error)
 void CallGraphWidget::SetCallGraph(const CallGraphInputParameters& parameters,
                                    std::shared_ptr<const CallGraph> graph)
 {
-    CallGraphPanel::SetCallGraph(parameters, graph);
+    // The base's summary would walk the whole graph here; the rebuild job counts it instead.
+    mParameters = parameters;
+    mGraph = graph;
     if (!graph)
         return;
     // Selections the user made on the timeline select the new rows; a reopened session or a
@@ -445,6 +447,7 @@ void CallGraphWidget::Rebuild(const CallGraphInputParameters& parameters, const 
     mProgressBarFrame->show();
     mRebuilder->Start(std::move(request), [this](CallGraphRebuildResult result) {
         CallGraphRebuildRequest& done = result.Request;
+        mFullNodeCount = result.FullNodeCount;
         emit RebuildCompleted(done.Parameters, done.CustomRoot, done.FullGraph, result.FoldedGraph,
                               result.MergedGraph, done.SelectOnFinish, done.TryMaintainState,
                               done.IsFullRebuild);
@@ -459,11 +462,21 @@ void CallGraphWidget::OnRebuildCompleted(const CallGraphInputParameters& paramet
                                          bool tryMaintainState, bool isFullRebuild)
 {
     mProgressBarFrame->hide();
+    // What the panel shows, for hosts that read it through the meta-object.
+    QVariantList threads;
+    for (ThreadID thread : parameters.ThreadIDs)
+        threads.push_back(static_cast<uint>(thread));
+    setProperty("graphStartTime", parameters.StartTime);
+    setProperty("graphEndTime", parameters.EndTime);
+    setProperty("graphThreadIds", threads);
+    setProperty("graphTotalTime", fullGraph ? fullGraph->GetTotalTime() : 0.0);
+    setProperty("graphNodeCount", static_cast<qulonglong>(mFullNodeCount));
     const bool hadModel = mModel != nullptr;
     ViewState state;
     if (tryMaintainState && hadModel)
         state = SaveViewState();
     mFindState.Clear();
+    ++mFindGeneration; // the pending matches are nodes of the graphs being replaced
     if (isFullRebuild) {
         mRecursionRoots.clear();
         const QSignalBlocker blocker(mFindLineEdit);

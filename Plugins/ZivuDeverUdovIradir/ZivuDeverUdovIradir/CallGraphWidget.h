@@ -142,6 +142,7 @@ private:
     bool OnTreeMouseRelease(const QPoint& pos);
     void ExpandHotPathFrom(const QModelIndex& proxyIndex);
     void ExpandPathTo(const QModelIndex& proxyIndex);
+    void RevealPendingMatches(uint64_t generation);
     QModelIndex ProxyIndexOf(const CallGraphNode* node) const;
     const CallGraphNode* SingleSelectedNode() const;
     void CopyText(const QString& text) const;
@@ -189,6 +190,7 @@ private:
     FunctionNameCache mNames;
     std::shared_ptr<const IFunctionInfoProvider> mNameProvider; // keeps mNames' source alive
     double mTimeScale = 0.0;
+    std::size_t mFullNodeCount = 0;
     EThemeType mThemeType = EThemeType::Light;
     MergedCallGraphTreeModel* mModel = nullptr; // owned through Qt parenthood, replaced with mProxy
     CallGraphFilterModel* mProxy = nullptr;
@@ -200,6 +202,9 @@ private:
     std::unique_ptr<CallGraphRebuilder> mRebuilder;
     Utility::SignalRegistration mHeadersRegistration;
     QPersistentModelIndex mPressedIndex;
+    /// Matches still to be expanded into view, and the find they belong to.
+    std::vector<const CallGraphNode*> mPendingReveal;
+    uint64_t mFindGeneration = 0;
 };
 
 } // namespace Profiler

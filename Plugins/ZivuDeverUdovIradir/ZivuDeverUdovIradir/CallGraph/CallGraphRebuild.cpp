@@ -21,9 +21,11 @@ public:
     {
         auto folded = std::make_shared<FoldedCallGraph>();
         auto merged = std::make_shared<MergedCallGraph>();
-        if (mResult.Request.FullGraph)
+        if (mResult.Request.FullGraph) {
+            mResult.FullNodeCount = mResult.Request.FullGraph->CountNodes();
             FoldAndMerge(mResult.Request.FullGraph->GetRoot(), mResult.Request.RecursionRoots, *folded,
                          merged.get(), true, canceled);
+        }
         if (canceled.load(std::memory_order_relaxed))
             return;
         mResult.FoldedGraph = std::move(folded);

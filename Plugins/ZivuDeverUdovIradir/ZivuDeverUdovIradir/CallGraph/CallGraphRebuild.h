@@ -31,6 +31,7 @@ struct CallGraphRebuildResult {
     CallGraphRebuildRequest Request;
     std::shared_ptr<FoldedCallGraph> FoldedGraph;
     std::shared_ptr<MergedCallGraph> MergedGraph;
+    std::size_t FullNodeCount = 0; ///< counted here so that the user interface thread never walks the graph
 };
 
 /// Derives the folded and merged graphs of a panel on a job. A new rebuild supersedes the

@@ -24,6 +24,7 @@
 #include <QMenu>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -98,15 +99,35 @@ void CallGraphWidget::ApplyFind(const QString& text)
     mFindState.Apply(roots, text.trimmed().toStdString(), mNames);
     mProxy->Refilter();
     const auto& matches = mFindState.GetMatches();
-    for (std::size_t i = 0; i < matches.size() && i < kMaxRevealedMatches; ++i)
-        ExpandPathTo(ProxyIndexOf(matches[i]));
+    // The first match is shown at once; a few more are expanded over the next turns of the
+    // event loop, so that a find over a large graph never holds the user interface for long.
+    ++mFindGeneration;
+    mPendingReveal.assign(matches.begin() + std::min<std::size_t>(1, matches.size()),
+                          matches.begin() + std::min(matches.size(), kMaxRevealedMatches));
+    if (!mPendingReveal.empty())
+        QTimer::singleShot(0, this,
+                           [this, generation = mFindGeneration] { RevealPendingMatches(generation); });
     if (!matches.empty()) {
+        ExpandPathTo(ProxyIndexOf(matches.front()));
         const QModelIndex first = ProxyIndexOf(matches.front());
         mTreeView->selectionModel()->select(first,
                                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         mTreeView->setCurrentIndex(first);
         mTreeView->scrollTo(first);
     }
+}
+
+void CallGraphWidget::RevealPendingMatches(uint64_t generation)
+{
+    constexpr std::size_t kMatchesPerTurn = 8;
+    if (generation != mFindGeneration || !mModel)
+        return;
+    const std::size_t count = std::min(kMatchesPerTurn, mPendingReveal.size());
+    for (std::size_t i = 0; i < count; ++i)
+        ExpandPathTo(ProxyIndexOf(mPendingReveal[i]));
+    mPendingReveal.erase(mPendingReveal.begin(), mPendingReveal.begin() + static_cast<std::ptrdiff_t>(count));
+    if (!mPendingReveal.empty())
+        QTimer::singleShot(0, this, [this, generation] { RevealPendingMatches(generation); });
 }
 
 void CallGraphWidget::ExpandPathTo(const QModelIndex& proxyIndex)
