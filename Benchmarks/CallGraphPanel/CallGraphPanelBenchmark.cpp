@@ -136,10 +136,14 @@ struct Panel {
     CallGraphWidget* widget = nullptr;
 };
 
+// Built on first use and destroyed before the application object, which its widgets need.
+std::unique_ptr<Panel> gPanel;
+
 Panel& GetPanel()
 {
-    static Panel panel;
-    return panel;
+    if (!gPanel)
+        gPanel = std::make_unique<Panel>();
+    return *gPanel;
 }
 
 // From the view's request to the tree shown. The fold and merge job runs meanwhile; the counters
@@ -264,5 +268,6 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    gPanel.reset();
     return 0;
 }

@@ -69,7 +69,7 @@ CallGraphWidget::CallGraphWidget(CallGraphView& view, std::vector<ThreadTreeProc
     qRegisterMetaType<ResolvedCallstack>("ResolvedCallstack");
     qRegisterMetaType<std::shared_ptr<FoldedCallGraph>>("std::shared_ptr<FoldedCallGraph>");
     qRegisterMetaType<std::shared_ptr<MergedCallGraph>>("std::shared_ptr<MergedCallGraph>");
-    setObjectName(QStringLiteral("CallGraphWidget"));
+    // The object name stays the panel name that ViewWidget gives it: hosts find and dock panels by it.
     setWindowTitle(QStringLiteral("Call Graph"));
     mThemeType = CurrentThemeType();
 
