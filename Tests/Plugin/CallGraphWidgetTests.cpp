@@ -228,6 +228,16 @@ TEST_F(CallGraphWidgetTest, SetAsRootShowsTheRowAloneAndTheSameCommandClearsIt)
     // The rebuild kept the state: work is still the selected row.
     EXPECT_EQ(mWidget->SelectedSourceRows().size(), 1u);
     EXPECT_EQ(mWidget->SelectedSourceRows()[0].data().toString(), "work");
+
+    // A root set elsewhere (the function list) is shown without being announced back.
+    mWidget->OnCustomRootChanged(rootChanged[0][0].value<ResolvedCallstack>());
+    WaitForRebuild();
+    EXPECT_EQ(rootChanged.size(), 2);
+    EXPECT_EQ(mWidget->GetProxy()->index(0, 0).data().toString(), "work");
+    EXPECT_TRUE(mWidget->findChild<QWidget*>("mCustomRootTag")
+                    ->property("toolBarAction")
+                    .value<QAction*>()
+                    ->isVisible());
 }
 
 TEST_F(CallGraphWidgetTest, HotPathFollowsTheFirstOfEqualChildrenToALeaf)
@@ -280,6 +290,14 @@ TEST_F(CallGraphWidgetTest, TheUnrootedStacksRowOffersNoNameModuleOrSymbolEntrie
     std::vector<std::string> menu = MenuTexts(*mWidget->BuildContextMenu());
     EXPECT_TRUE(Contains(menu, "  Copy Name"));
     EXPECT_TRUE(Contains(menu, "Show Symbol Info"));
+    std::vector<ResolvedAddress> symbolInfo;
+    QObject::connect(mWidget, &CallGraphPanel::ShowSymbolInfoRequested, mWidget,
+                     [&](const ResolvedAddress& function) { symbolInfo.push_back(function); });
+    const std::unique_ptr<QMenu> mainMenu = mWidget->BuildContextMenu();
+    for (QAction* action : mainMenu->actions())
+        if (action->text() == "Show Symbol Info")
+            action->trigger();
+    EXPECT_EQ(symbolInfo, std::vector<ResolvedAddress>{mNames->Names.Get("main")});
 
     Select({Row("[Unrooted Stacks]")});
     menu = MenuTexts(*mWidget->BuildContextMenu());
