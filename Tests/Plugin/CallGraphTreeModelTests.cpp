@@ -208,6 +208,27 @@ TEST_F(CallGraphTreeModelTest, FindKeepsMatchesTheirAncestorsAndTheirSubtrees)
     EXPECT_EQ(proxy.rowCount(), 2);
 }
 
+TEST_F(CallGraphTreeModelTest, FindKeepsItsVerdictsWhileItsTableGrows)
+{
+    // Enough nodes that the find's table grows several times during one visit.
+    std::string text;
+    for (int i = 0; i < 3000; ++i)
+        text += "start;wide" + std::to_string(i) + " 1\n";
+    text += "start;deep;MainLoop 1\nrender 1";
+    auto model = MakeModel(text);
+    CallGraphFindState find;
+    CallGraphFilterModel proxy(find);
+    proxy.setSourceModel(model.get());
+    const std::vector<const CallGraphNode*> roots = model->GetRootNodes();
+
+    find.Apply(roots, "mainloop", mCache);
+    proxy.Refilter();
+    EXPECT_EQ(find.GetEntryCount(), 3004u);
+    EXPECT_EQ(Dump(proxy), "start | libfixture.so | 3001.00 | 0.00 | 0\n"
+                           "  deep | libfixture.so | 1.00 | 0.00 | 0\n"
+                           "    MainLoop | libfixture.so | 1.00 | 0.00 | 0\n");
+}
+
 TEST(CallGraphFiguresTest, CallPathsAndTheClipboardTable)
 {
     FixtureNames names;

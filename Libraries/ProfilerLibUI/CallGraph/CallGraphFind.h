@@ -89,11 +89,13 @@ private:
         const CallGraphNode* Node = nullptr;
         Entry Value;
     };
-    Entry& Insert(const CallGraphNode* node);
+    /// The slot of `node`'s entry, created when missing.
+    std::size_t Insert(const CallGraphNode* node);
     void Grow();
 
     std::vector<Slot> mSlots;
     std::size_t mCount = 0;
+    std::size_t mGrows = 0; ///< how often the table grew; slot indexes stay valid until it grows
     std::vector<const CallGraphNode*> mMatches;
 };
 
