@@ -178,6 +178,8 @@ CallGraphWidget::CallGraphWidget(CallGraphView& view, std::vector<ThreadTreeProc
     mSplitter->addWidget(mPieChartWidgetStack);
     mSplitter->setStretchFactor(0, 3);
     mSplitter->setStretchFactor(1, 1);
+    // The tree's size hint is far wider than the chart's; start from a quarter for the chart.
+    mSplitter->setSizes({3000, 1000});
     layout->addWidget(mSplitter, 1);
 
     mPieChart->SetSliceClickedCallback(

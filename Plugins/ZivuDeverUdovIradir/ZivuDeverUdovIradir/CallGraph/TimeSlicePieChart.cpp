@@ -33,6 +33,7 @@ QColor SliceColour(EThemeType theme, const TimeDistributionSlice& slice, std::si
 }
 
 constexpr int kSixteenths = 16;
+constexpr int kLegendMargin = 8;
 
 } // namespace
 
@@ -60,10 +61,20 @@ void TimeSlicePieChartControl::SetThemeType(EThemeType theme)
     update();
 }
 
+int TimeSlicePieChartControl::LegendHeight() const
+{
+    // The legend takes at most half the height; the pie keeps the rest.
+    const int wanted = static_cast<int>(mSlices.size()) * fontMetrics().height() + kLegendMargin;
+    return mSlices.empty() ? 0 : std::min(wanted, height() / 2);
+}
+
 QRectF TimeSlicePieChartControl::PieRect() const
 {
-    const double side = std::max(0.0, std::min(width(), height()) - 24.0);
-    return QRectF((width() - side) / 2.0, (height() - side) / 2.0, side, side);
+    // The pie and its legend below it are centred together.
+    const int legend = LegendHeight();
+    const double side = std::max(0.0, std::min(width(), height() - legend) - 24.0);
+    const double top = std::max(0.0, (height() - side - 24.0 - legend) / 2.0) + 12.0;
+    return QRectF((width() - side) / 2.0, top, side, side);
 }
 
 int TimeSlicePieChartControl::SliceAt(const QPoint& pos) const
@@ -157,6 +168,32 @@ void TimeSlicePieChartControl::paintEvent(QPaintEvent*)
                          inner.center().y() - labelRadius * std::sin(middle));
         const QString label = QString::fromStdString(SliceLabel(slice));
         painter.drawText(QRectF(at.x() - 30, at.y() - 10, 60, 20), Qt::AlignCenter, label);
+    }
+    PaintLegend(painter);
+}
+
+void TimeSlicePieChartControl::PaintLegend(QPainter& painter)
+{
+    // Which slice is which: a swatch, the percentage and the function's name, largest first.
+    const QFontMetrics metrics = fontMetrics();
+    const int line = metrics.height();
+    const int swatch = std::max(6, line - 6);
+    const int left = kLegendMargin;
+    int top = static_cast<int>(PieRect().bottom()) + 12 + kLegendMargin / 2;
+    painter.setPen(palette().color(QPalette::WindowText));
+    for (std::size_t i = 0; i < mSlices.size() && top + line <= height(); ++i, top += line) {
+        const TimeDistributionSlice& slice = mSlices[i];
+        painter.fillRect(QRect(left, top + (line - swatch) / 2, swatch, swatch),
+                         SliceColour(mTheme, slice, i));
+        const QString text = QStringLiteral("%1  %2").arg(QString::fromStdString(SliceLabel(slice)),
+                                                          QString::fromStdString(slice.Label));
+        const int textLeft = left + swatch + 6;
+        QFont font = painter.font();
+        font.setBold(static_cast<int>(i) == mHovered);
+        painter.setFont(font);
+        painter.drawText(QRect(textLeft, top, width() - textLeft - kLegendMargin, line),
+                         Qt::AlignLeft | Qt::AlignVCenter,
+                         metrics.elidedText(text, Qt::ElideRight, width() - textLeft - kLegendMargin));
     }
 }
 

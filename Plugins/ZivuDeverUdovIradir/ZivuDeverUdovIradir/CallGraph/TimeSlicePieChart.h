@@ -6,6 +6,8 @@
 #include <QWidget>
 
 #include <functional>
+
+class QPainter;
 #include <vector>
 
 namespace QtWidgets {
@@ -38,6 +40,8 @@ public:
     /// The slice under `pos` (widget coordinates), or -1.
     int SliceAt(const QPoint& pos) const;
     int GetHoveredSlice() const { return mHovered; }
+    /// Room for a readable pie and a few legend lines when the panel is first laid out.
+    QSize sizeHint() const override { return {240, 240}; }
     /// A point well inside slice `slice`, where its label goes.
     QPoint SliceCentre(int slice) const;
 
@@ -50,6 +54,8 @@ protected:
 
 private:
     QRectF PieRect() const;
+    int LegendHeight() const;
+    void PaintLegend(QPainter& painter);
     void SetHovered(int slice, const QPoint& globalPos);
 
     std::vector<TimeDistributionSlice> mSlices;
