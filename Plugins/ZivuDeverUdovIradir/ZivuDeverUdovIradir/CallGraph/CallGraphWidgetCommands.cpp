@@ -27,6 +27,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 
 namespace Profiler {
 
@@ -51,6 +52,29 @@ std::vector<int> RowPath(QModelIndex index)
     std::reverse(path.begin(), path.end());
     return path;
 }
+
+/// Expanding rows one by one lays both halves of the tree out after every row. While a full
+/// layout is pending, an expansion only records the row; the layout then runs once, when the
+/// batch ends. Setting the current root index again is the public way to make one pending.
+class TreeLayoutBatch {
+public:
+    explicit TreeLayoutBatch(QtWidgets::ScrollableTreeView& tree) : mTree(tree)
+    {
+        for (QTreeView* half : Halves())
+            half->setRootIndex(half->rootIndex());
+    }
+    ~TreeLayoutBatch()
+    {
+        for (QTreeView* half : Halves())
+            half->doItemsLayout();
+    }
+    TreeLayoutBatch(const TreeLayoutBatch&) = delete;
+    TreeLayoutBatch& operator=(const TreeLayoutBatch&) = delete;
+
+private:
+    std::array<QTreeView*, 2> Halves() const { return {mTree.GetLeftTree(), mTree.GetRightTree()}; }
+    QtWidgets::ScrollableTreeView& mTree;
+};
 
 bool IsPseudo(const CallGraphNode& node)
 {
@@ -198,6 +222,7 @@ void CallGraphWidget::ExpandHotPath()
 {
     if (!mProxy)
         return;
+    const TreeLayoutBatch batch(*mTreeView);
     for (const QModelIndex& index : mTreeView->selectionModel()->selectedRows(0))
         ExpandHotPathFrom(index);
 }
@@ -206,6 +231,7 @@ void CallGraphWidget::ExpandAllChildren()
 {
     if (!mProxy)
         return;
+    const TreeLayoutBatch batch(*mTreeView);
     for (const QModelIndex& index : mTreeView->selectionModel()->selectedRows(0)) {
         mTreeView->expand(index);
         for (int row = 0; row < mProxy->rowCount(index); ++row)
