@@ -132,7 +132,10 @@ void CallGraphWidget::ApplyFind(const QString& text)
         QTimer::singleShot(0, this,
                            [this, generation = mFindGeneration] { RevealPendingMatches(generation); });
     if (!matches.empty()) {
-        ExpandPathTo(ProxyIndexOf(matches.front()));
+        {
+            const TreeLayoutBatch batch(*mTreeView);
+            ExpandPathTo(ProxyIndexOf(matches.front()));
+        }
         const QModelIndex first = ProxyIndexOf(matches.front());
         mTreeView->selectionModel()->select(first,
                                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
@@ -147,6 +150,7 @@ void CallGraphWidget::RevealPendingMatches(uint64_t generation)
     if (generation != mFindGeneration || !mModel)
         return;
     const std::size_t count = std::min(kMatchesPerTurn, mPendingReveal.size());
+    const TreeLayoutBatch batch(*mTreeView);
     for (std::size_t i = 0; i < count; ++i)
         ExpandPathTo(ProxyIndexOf(mPendingReveal[i]));
     mPendingReveal.erase(mPendingReveal.begin(), mPendingReveal.begin() + static_cast<std::ptrdiff_t>(count));
@@ -563,10 +567,13 @@ void CallGraphWidget::RestoreViewState(const ViewState& state)
 {
     if (!mMergedGraph || !mProxy)
         return;
-    for (const ResolvedCallstack& path : state.Expanded) {
-        const QModelIndex index = ProxyIndexOf(FindNodeByPath(mMergedGraph->GetRoot(), path));
-        if (index.isValid())
-            mTreeView->expand(index);
+    {
+        const TreeLayoutBatch batch(*mTreeView);
+        for (const ResolvedCallstack& path : state.Expanded) {
+            const QModelIndex index = ProxyIndexOf(FindNodeByPath(mMergedGraph->GetRoot(), path));
+            if (index.isValid())
+                mTreeView->expand(index);
+        }
     }
     QItemSelection selection;
     for (const ResolvedCallstack& path : state.Selected) {
