@@ -221,12 +221,20 @@ TEST_F(CallGraphTreeModelTest, FindKeepsItsVerdictsWhileItsTableGrows)
     proxy.setSourceModel(model.get());
     const std::vector<const CallGraphNode*> roots = model->GetRootNodes();
 
+    const std::string expected = "start | libfixture.so | 3001.00 | 0.00 | 0\n"
+                                 "  deep | libfixture.so | 1.00 | 0.00 | 0\n"
+                                 "    MainLoop | libfixture.so | 1.00 | 0.00 | 0\n";
     find.Apply(roots, "mainloop", mCache);
     proxy.Refilter();
     EXPECT_EQ(find.GetEntryCount(), 3004u);
-    EXPECT_EQ(Dump(proxy), "start | libfixture.so | 3001.00 | 0.00 | 0\n"
-                           "  deep | libfixture.so | 1.00 | 0.00 | 0\n"
-                           "    MainLoop | libfixture.so | 1.00 | 0.00 | 0\n");
+    EXPECT_EQ(Dump(proxy), expected);
+
+    // The same verdicts from a table sized beforehand, and after a find that left entries in it.
+    find.Reserve(100000);
+    find.Apply(roots, "MAINLOOP", mCache);
+    proxy.Refilter();
+    EXPECT_EQ(find.GetEntryCount(), 3004u);
+    EXPECT_EQ(Dump(proxy), expected);
 }
 
 TEST(CallGraphFiguresTest, CallPathsAndTheClipboardTable)

@@ -50,10 +50,24 @@ void CallGraphFindState::Clear()
 
 void CallGraphFindState::Grow()
 {
+    Rehash(std::max<std::size_t>(mSlots.size() * 2, 1024));
+}
+
+void CallGraphFindState::Reserve(std::size_t nodes)
+{
+    std::size_t size = std::max<std::size_t>(mSlots.size(), 1024);
+    while ((nodes + 1) * 2 > size)
+        size *= 2;
+    if (size != mSlots.size())
+        Rehash(size);
+}
+
+void CallGraphFindState::Rehash(std::size_t size)
+{
     ++mGrows;
     std::vector<Slot> old = std::move(mSlots);
-    mSlots.assign(std::max<std::size_t>(old.size() * 2, 1024), Slot{});
-    const std::size_t mask = mSlots.size() - 1;
+    mSlots.assign(size, Slot{});
+    const std::size_t mask = size - 1;
     for (const Slot& slot : old) {
         if (slot.Node == nullptr)
             continue;

@@ -55,6 +55,9 @@ public:
     };
 
     void Clear();
+    /// Makes room for `nodes` entries at once, so that a visit of that many nodes never regrows
+    /// the table (each growth moves every entry again).
+    void Reserve(std::size_t nodes);
     bool IsEmpty() const { return mCount == 0; }
     /// Visits every node below each of `topLevel` (and the nodes themselves) once. An empty text
     /// records every node as visible and no matches.
@@ -92,6 +95,8 @@ private:
     /// The slot of `node`'s entry, created when missing.
     std::size_t Insert(const CallGraphNode* node);
     void Grow();
+    /// Moves every entry into a table of `size` slots (a power of two).
+    void Rehash(std::size_t size);
 
     std::vector<Slot> mSlots;
     std::size_t mCount = 0;

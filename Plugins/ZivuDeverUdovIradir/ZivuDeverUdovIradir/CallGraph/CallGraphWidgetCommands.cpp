@@ -120,6 +120,8 @@ void CallGraphWidget::ApplyFind(const QString& text)
     if (!mModel)
         return;
     const std::vector<const CallGraphNode*> roots = mModel->GetRootNodes();
+    // The shown graph has at most as many nodes as the full one.
+    mFindState.Reserve(mFullNodeCount);
     mFindState.Apply(roots, text.trimmed().toStdString(), mNames);
     mProxy->Refilter();
     const auto& matches = mFindState.GetMatches();
