@@ -10,10 +10,15 @@
 #include <string>
 #include <vector>
 
+namespace System {
+class JobScheduler;
+}
+
 namespace Profiler {
 
 class CallGraphManager;
 class CaptureDocument;
+class IFunctionInfoProvider;
 
 /// The request that produced a graph, carried with it to the panels: StartTime, EndTime and
 /// Depth of the requested range, the threads, and why the view asked (`ERequestReason`).
@@ -55,6 +60,13 @@ public:
     virtual void Submit(const CallGraphInputParameters& request,
                         std::function<void(CallGraphAnswer)> completion) = 0;
     virtual void CancelAll() = 0;
+
+    /// What the panels need besides the graphs: the names of functions and modules, the
+    /// scheduler for their own jobs and the capture's sampling interval. A requester without a
+    /// document answers null and 0.
+    virtual std::shared_ptr<const IFunctionInfoProvider> GetFunctionNames() const { return nullptr; }
+    virtual System::JobScheduler* GetScheduler() const { return nullptr; }
+    virtual double GetSampleIntervalMs() const { return 0.0; }
 };
 
 /// A requester that asks a processed capture document, completing through `context`'s event

@@ -61,6 +61,8 @@ public:
     /// The capture behind the view; null for a view made with its own requester (tests), whose
     /// context carries only an id.
     CaptureDocument* GetDocument() const;
+    /// Null when the view has no requester.
+    ICallGraphRequester* GetRequester() const { return mRequester.get(); }
 
 signals:
     void GetCallGraphStart();

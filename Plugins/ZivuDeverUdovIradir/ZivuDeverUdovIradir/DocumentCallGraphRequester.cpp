@@ -1,5 +1,7 @@
 #include "CallGraphModel/CallGraphManager.h"
+#include "CallGraphModel/Document/CaptureDocument.h"
 #include "CallGraphModel/Document/CaptureQueries.h"
+#include "CallGraphModel/Document/FunctionDisplayNames.h"
 #include "ZivuDeverUdovIradir/CallGraphRequester.h"
 
 #include <QMetaObject>
@@ -17,7 +19,8 @@ namespace {
 class DocumentCallGraphRequester final : public ICallGraphRequester {
 public:
     DocumentCallGraphRequester(CaptureDocument& document, QObject* context, CallGraphManager& manager)
-        : mManager(manager),
+        : mDocument(document),
+          mManager(manager),
           mQueries(document, [context = QPointer<QObject>(context)](std::function<void()> task) {
               if (!context)
                   return;
@@ -55,8 +58,15 @@ public:
     }
 
     void CancelAll() override { mQueries.CancelAll(); }
+    std::shared_ptr<const IFunctionInfoProvider> GetFunctionNames() const override
+    {
+        return mDocument.GetSharedFunctionNames();
+    }
+    System::JobScheduler* GetScheduler() const override { return &mDocument.GetScheduler(); }
+    double GetSampleIntervalMs() const override { return mDocument.GetSampleIntervalMs(); }
 
 private:
+    CaptureDocument& mDocument; // not owned; outlives the view
     CallGraphManager& mManager; // not owned; the plugin's, which outlives its views
     CaptureQueries mQueries;
 };
