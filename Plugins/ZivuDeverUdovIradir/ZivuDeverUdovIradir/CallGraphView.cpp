@@ -103,6 +103,17 @@ CallGraphView::CallGraphView(ThreadSelectionSource* threadSource, const Session*
                                                              panel);
                 });
     }
+    // The function list shows the functions below the call graph's custom root.
+    connect(mCallGraphWidget, &CallGraphWidget::CustomRootChanged, mTopExclusiveWidget,
+            &TopExclusiveWidget::SetCustomRoot);
+    connect(mTopExclusiveWidget, &TopExclusiveWidget::FindInCallGraphRequested, this,
+            [this](const ResolvedAddress& function) {
+                if (CaptureDocument* document = GetDocument()) {
+                    mCallGraphWidget->FindByName(
+                        QString::fromStdString(document->GetFunctionNames().GetFunctionName(function)));
+                    RaiseDock(mCallGraphWidget);
+                }
+            });
     connect(mCallGraphWidget, &CallGraphPanel::ShowInFunctionListRequested, this,
             [this](const ResolvedAddress& function) {
                 mTopExclusiveWidget->SelectFunction(function);

@@ -67,6 +67,8 @@ public:
 
     /// Filters the tree to the rows whose name contains `text`, their ancestors and subtrees.
     void ApplyFind(const QString& text);
+    /// Finds `name` as if the user had typed it into the find field.
+    void FindByName(const QString& name);
     /// Shows `node` (of the shown merged graph) as the only top-level row.
     void SetCustomRoot(const CallGraphNode* node);
     void ClearCustomRoot();

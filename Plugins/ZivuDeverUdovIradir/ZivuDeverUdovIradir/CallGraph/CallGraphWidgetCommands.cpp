@@ -110,6 +110,12 @@ const CallGraphNode* CallGraphWidget::SingleSelectedNode() const
     return rows.size() == 1 ? CallGraphTreeModel::NodeOf(rows.front()) : nullptr;
 }
 
+void CallGraphWidget::FindByName(const QString& name)
+{
+    mFindLineEdit->setText(name);
+    ApplyFind(name);
+}
+
 void CallGraphWidget::ApplyFind(const QString& text)
 {
     {
