@@ -287,6 +287,7 @@ void MainWindow::DockViewWidgets()
     constexpr int kBottomWide = 4;
     constexpr int kBottomNarrow = 5;
     QDockWidget* previousAt[kPositions] = {};
+    mFrontDocks.clear();
     for (QWidget* widget : view->GetWidgets()) {
         auto* dock = new QDockWidget(widget->windowTitle(), this);
         dock->setObjectName(QStringLiteral("Dock") + widget->objectName().remove(' '));
@@ -295,6 +296,7 @@ void MainWindow::DockViewWidgets()
         if (previousAt[position]) {
             tabifyDockWidget(previousAt[position], dock);
         } else {
+            mFrontDocks.push_back(dock); // the first panel of each place is the one in front
             addDockWidget(AreaOf(position), dock);
             // The two bottom halves sit side by side, the wide one on the left.
             if (position == kBottomNarrow && previousAt[kBottomWide])
@@ -307,9 +309,16 @@ void MainWindow::DockViewWidgets()
         mPanelsMenu->addAction(dock->toggleViewAction());
         mDocks.push_back(dock);
     }
-    // First run: the panels get most of the height; the timeline needs a lane per thread.
-    if (previousAt[kBottomWide] && !QSettings().contains(QStringLiteral("window/state")))
+    // First run: the panels get most of the height (the timeline needs a lane per thread), and
+    // the narrow half enough width for function names beside its figures.
+    if (previousAt[kBottomWide] && !QSettings().contains(QStringLiteral("window/state"))) {
         resizeDocks({previousAt[kBottomWide]}, {height() * 3 / 5}, Qt::Vertical);
+        if (previousAt[kBottomNarrow])
+            resizeDocks({previousAt[kBottomWide], previousAt[kBottomNarrow]},
+                        {width() * 3 / 5, width() * 2 / 5}, Qt::Horizontal);
+    }
+    for (QDockWidget* dock : mFrontDocks)
+        dock->raise();
     for (auto& [shortcut, owner] : view->GetShortcuts())
         shortcut->setContext(Qt::WidgetWithChildrenShortcut);
     restoreState(QSettings().value(QStringLiteral("window/state")).toByteArray());
@@ -327,8 +336,8 @@ void MainWindow::DockModulesView()
         addDockWidget(Qt::LeftDockWidgetArea, mModulesDock);
     else
         tabifyDockWidget(mDocks.back(), mModulesDock);
-    if (!mDocks.isEmpty())
-        mDocks.front()->raise();
+    for (QDockWidget* dock : mFrontDocks)
+        dock->raise();
     restoreState(QSettings().value(QStringLiteral("window/state")).toByteArray());
     // The screenshot of the modules panel brings it in front, with the module it names selected.
     if (qEnvironmentVariableIsSet("QX_SHOW_MODULES")) {

@@ -81,6 +81,7 @@ private:
     TimelineWidget* mTimeline;
     QScrollArea* mTimelineArea;
     QList<QDockWidget*> mDocks;
+    QList<QDockWidget*> mFrontDocks;     ///< the panel in front in each dock place
     QDockWidget* mModulesDock = nullptr; ///< owns its ModulesWidget, unlike the view's docks
     QMenu* mRecentMenu = nullptr;
     QMenu* mPanelsMenu = nullptr;

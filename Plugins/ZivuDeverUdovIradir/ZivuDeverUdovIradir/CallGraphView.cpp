@@ -88,7 +88,6 @@ CallGraphView::CallGraphView(ThreadSelectionSource* threadSource, const Session*
         connect(panel, &CallGraphPanel::ShowSourceRequested, this,
                 [this](ESourceOrigin origin, const ResolvedAddress& function) {
                     mSourceWidget->ShowFunction(origin, function);
-                    RaiseDock(mSourceWidget);
                 });
     }
     // One resolver for the view's dialogs, so a module's symbols are read once per session.

@@ -16,6 +16,7 @@
 #include "ZivuDeverUdovIradir/CallGraph/TimeSlicePieChart.h"
 #include "ZivuDeverUdovIradir/CallGraphSettings.h"
 #include "ZivuDeverUdovIradir/CallGraphView.h"
+#include "ZivuDeverUdovIradir/SourceWidget.h"
 
 #include <QAction>
 #include <QApplication>
@@ -222,8 +223,11 @@ CallGraphWidget::CallGraphWidget(CallGraphView& view, std::vector<ThreadTreeProc
     });
     connect(mTreeView, &QtWidgets::ScrollableTreeView::OnDoubleClicked, this,
             [this](const QModelIndex& index) {
-                if (const CallGraphNode* node = CallGraphTreeModel::NodeOf(index))
+                if (const CallGraphNode* node = CallGraphTreeModel::NodeOf(index)) {
                     emit ShowSourceRequested(ESourceOrigin::CallGraph, node->GetFunction());
+                    // A selection only updates the source panel; a double click brings it in front.
+                    CallGraphView::RaiseDock(mView.GetSourceWidget());
+                }
             });
 
     connect(mFindLineEdit, &QLineEdit::returnPressed, this, [this] {

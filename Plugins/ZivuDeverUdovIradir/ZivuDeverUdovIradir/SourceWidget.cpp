@@ -96,7 +96,7 @@ std::shared_ptr<RetrievedSource> RetrieveSource(std::shared_ptr<const FunctionDa
 } // namespace
 
 SourceWidget::SourceWidget(CallGraphView& view)
-    : CallGraphPanel(QStringLiteral("Source"), QtWidgets::EDockPosition::Right,
+    : CallGraphPanel(QStringLiteral("Source"), QtWidgets::EDockPosition::BottomNarrow,
                      kResources + QStringLiteral("source.png"), view)
 {
     qRegisterMetaType<std::shared_ptr<Profiler::RetrievedSource>>();

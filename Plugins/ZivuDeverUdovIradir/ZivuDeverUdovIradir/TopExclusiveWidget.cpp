@@ -15,6 +15,7 @@
 #include "ZivuDeverUdovIradir/FunctionList/ButterflyTreeModel.h"
 #include "ZivuDeverUdovIradir/FunctionList/ThreadStateBarDelegate.h"
 #include "ZivuDeverUdovIradir/FunctionList/TopExclusiveViewModel.h"
+#include "ZivuDeverUdovIradir/SourceWidget.h"
 
 #include <QAction>
 #include <QApplication>
@@ -251,6 +252,9 @@ void TopExclusiveWidget::BuildLayout()
         connect(pane, &QtWidgets::ScrollableTreeView::OnHeaderContextMenuRequested, this,
                 &TopExclusiveWidget::ShowHeaderMenu);
     }
+    // A selection only updates the source panel; a double click on the list brings it in front.
+    connect(mFlatListTreeView, &QtWidgets::ScrollableTreeView::OnDoubleClicked, this,
+            [this] { CallGraphView::RaiseDock(mView.GetSourceWidget()); });
     connect(mCallsTreeView, &QtWidgets::ScrollableTreeView::OnSelectionChanged, this, [this] {
         const QModelIndexList rows = SelectedRows(mCallsTreeView);
         if (rows.size() == 1)
