@@ -27,6 +27,7 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QPointer>
 #include <QTimer>
 
 namespace Profiler {
@@ -311,11 +312,17 @@ void MainWindow::DockViewWidgets()
     }
     // First run: the panels get most of the height (the timeline needs a lane per thread), and
     // the narrow half enough width for function names beside its figures.
+    // Once the docks are laid out in the shown window: sizes asked for before are lost.
     if (previousAt[kBottomWide] && !QSettings().contains(QStringLiteral("window/state"))) {
-        resizeDocks({previousAt[kBottomWide]}, {height() * 3 / 5}, Qt::Vertical);
-        if (previousAt[kBottomNarrow])
-            resizeDocks({previousAt[kBottomWide], previousAt[kBottomNarrow]},
-                        {width() * 3 / 5, width() * 2 / 5}, Qt::Horizontal);
+        QPointer<QDockWidget> wide = previousAt[kBottomWide];
+        QPointer<QDockWidget> narrow = previousAt[kBottomNarrow];
+        QTimer::singleShot(0, this, [this, wide, narrow] {
+            if (!wide)
+                return;
+            resizeDocks({wide}, {height() * 3 / 5}, Qt::Vertical);
+            if (narrow)
+                resizeDocks({wide, narrow}, {width() * 3 / 5, width() * 2 / 5}, Qt::Horizontal);
+        });
     }
     for (QDockWidget* dock : mFrontDocks)
         dock->raise();
