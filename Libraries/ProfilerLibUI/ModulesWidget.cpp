@@ -147,6 +147,7 @@ ModulesWidget::ModulesWidget(ModulesViewContext context, QWidget* parent)
     splitter->addWidget(details);
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 1);
+    mTree->setMinimumWidth(fontMetrics().averageCharWidth() * 18); // room for a library's name
 
     auto* toolBar = new QToolBar(this);
     toolBar->setObjectName(QStringLiteral("mToolBar"));

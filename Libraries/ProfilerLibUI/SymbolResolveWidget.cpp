@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenu>
@@ -149,12 +150,13 @@ SymbolResolveWidget::SymbolResolveWidget(QWidget* parent) : QWidget(parent)
     mShowDetails =
         MakeButton(this, "mShowDetails", ":/ProfilerLibUI/Info.png", QStringLiteral("Show detailed result"));
 
-    auto* buttons = new QHBoxLayout();
-    buttons->addWidget(mCopyToClipboard);
-    buttons->addWidget(mCopyLogToClipboard);
-    buttons->addWidget(mOpenPath);
-    buttons->addWidget(mShowDetails);
-    buttons->addStretch(1);
+    // Two rows of two: the view sits in docks a third of the window wide.
+    auto* buttons = new QGridLayout();
+    buttons->addWidget(mCopyToClipboard, 0, 0);
+    buttons->addWidget(mCopyLogToClipboard, 0, 1);
+    buttons->addWidget(mOpenPath, 1, 0);
+    buttons->addWidget(mShowDetails, 1, 1);
+    buttons->setColumnStretch(2, 1);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(mTabWidget, 1);
