@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <future>
 #include <map>
@@ -39,7 +40,8 @@ constexpr const char* kHelp =
     "  --threads ID,...   only these threads (default: all)\n"
     "  --from MS, --to MS the time range in milliseconds from the capture's start\n"
     "  --disasm           print the instructions with their cost instead of the source\n"
-    "  --debug-dir DIR    also look for images and debug files in DIR\n"
+    "  --debug-dir DIR    also look for images and debug files in DIR (besides the folders\n"
+    "                     added in quasarix's Modules panel)\n"
     "\n"
     "Exit status: 0 ok, 1 usage error, 2 missing or unreadable capture, 3 function not found\n"
     "or nothing to show for it (the message names the step that failed).\n";
@@ -68,6 +70,19 @@ const char* ResultText(EResolveFunctionDataResult result)
         return "internal error";
     }
     return "unknown";
+}
+
+/// Where quasarix keeps the user's symbol locations (its settings folder).
+std::filesystem::path UserSymbolLocationsPath()
+{
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    std::filesystem::path folder = config && *config ? std::filesystem::path(config)
+                                   : home && *home   ? std::filesystem::path(home) / ".config"
+                                                     : std::filesystem::path();
+    if (folder.empty())
+        return {};
+    return folder / "Quasarix" / "quasarix" / SymbolLocationSettings::kFileName;
 }
 
 bool HasSource(const FunctionData& data)
@@ -225,6 +240,9 @@ int RunSourceCommand(const std::vector<std::string>& arguments)
     SymbolSearchOptions options;
     if (parsed.Has("debug-dir"))
         options.LocalFolders.push_back(parsed.options["debug-dir"]);
+    // Then the symbol locations the user keeps in quasarix's modules view.
+    Serialization::ErrorList settingsErrors;
+    LoadSymbolLocationSettingsOrDefaults(UserSymbolLocationsPath(), settingsErrors)->ApplyTo(options);
     FunctionSourceContext sources(session, CaptureDocument::GetRegistry(), std::move(options));
     const std::shared_ptr<FunctionDataResolver>& provider = sources.GetResolver();
 
