@@ -6,6 +6,7 @@
 #include "CaptureModel/Session.h"
 #include "SymbolResolution/FunctionSourceContext.h"
 #include "SymbolResolution/SourceCosts.h"
+#include "SymbolResolution/SymbolLocationSettings.h"
 #include "System/JobScheduler.h"
 
 #include <algorithm>
