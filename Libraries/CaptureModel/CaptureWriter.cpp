@@ -7,11 +7,14 @@
 #include "CaptureModel/SharedModel.h"
 #include "CaptureModel/TraceEventStream.h"
 #include "CaptureModel/TraceEventStreamWriter.h"
+#include "Serialization/AtomicFileWriter.h"
 #include "System/Log.h"
 
 #include <algorithm>
 #include <cmath>
 #include <system_error>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace Profiler {
 
@@ -319,6 +322,9 @@ bool CaptureWriter::Finish(Serialization::ErrorList& errors)
     }
     mOpen = false;
     mFinished = true;
+    // The files written from here on go to disk together before the session file commits them.
+    Serialization::SyncBatch batch;
+    Serialization::SyncBatch::Scope batchScope(&batch);
     if (!mWriteErrors.IsEmpty()) {
         for (const auto& record : mWriteErrors.GetErrors())
             errors.Add(record.code, record.message);
@@ -348,6 +354,10 @@ bool CaptureWriter::Finish(Serialization::ErrorList& errors)
     info.mPlatformID = LinuxPlatform::kID;
 
     // Threads and processes, with the times their events span where none were given.
+    std::unordered_set<int32_t> listed; // threads in their process's order already
+    for (const auto& [processId, process] : mProcesses)
+        listed.insert(process.mThreadOrder.begin(), process.mThreadOrder.end());
+    std::unordered_map<int32_t, std::pair<double, double>> processSpans;
     for (int32_t id : mThreadOrder) {
         Thread thread = mThreads.at(id);
         auto times = mThreadTimes.find(id);
@@ -359,20 +369,25 @@ bool CaptureWriter::Finish(Serialization::ErrorList& errors)
         if (thread.mThreadName.empty())
             thread.mThreadName = mPlatformSession->GetThreadName(id, std::numeric_limits<double>::max());
         Process& process = mProcesses.at(thread.mProcessID);
-        if (std::find(process.mThreadOrder.begin(), process.mThreadOrder.end(), id) ==
-            process.mThreadOrder.end())
+        // One pass over the threads: a capture of a busy machine has hundreds of thousands.
+        if (listed.insert(id).second)
             process.mThreadOrder.push_back(id);
+        auto [span, added] =
+            processSpans.try_emplace(thread.mProcessID, thread.mStartTimeMs, thread.mEndTimeMs);
+        if (!added) {
+            span->second.first = std::min(span->second.first, thread.mStartTimeMs);
+            span->second.second = std::max(span->second.second, thread.mEndTimeMs);
+        }
         session.mThreadList.push_back(std::move(thread));
     }
     for (int32_t id : mProcessOrder) {
         Process process = std::move(mProcesses.at(id));
         double start = std::numeric_limits<double>::infinity();
         double end = -std::numeric_limits<double>::infinity();
-        for (const Thread& thread : session.mThreadList)
-            if (thread.mProcessID == id) {
-                start = std::min(start, thread.mStartTimeMs);
-                end = std::max(end, thread.mEndTimeMs);
-            }
+        if (auto span = processSpans.find(id); span != processSpans.end()) {
+            start = std::min(start, span->second.first);
+            end = std::max(end, span->second.second);
+        }
         if (std::isnan(process.mStartTimeMs))
             process.mStartTimeMs = std::isinf(start) ? info.mSessionStartTimeMs : start;
         if (std::isnan(process.mEndTimeMs))
