@@ -131,7 +131,9 @@ Thread* CaptureWriter::FindThread(int32_t threadId)
 
 void CaptureWriter::AddThreadName(int32_t threadId, double timeMs, std::string name)
 {
-    mPlatformSession->AddThreadName(threadId, timeMs, std::move(name));
+    // Collected and handed over sorted once at the end: inserting each in order would cost a
+    // move of the history per thread.
+    mThreadNames.push_back({threadId, timeMs, std::move(name)});
 }
 
 uint32_t CaptureWriter::AddNativeModule(std::string name, std::string path, int32_t imageSize,
@@ -352,6 +354,9 @@ bool CaptureWriter::Finish(Serialization::ErrorList& errors)
                                  ? (hasEvents ? mLastTime : info.mSessionStartTimeMs)
                                  : mOptions.endTimeMs;
     info.mPlatformID = LinuxPlatform::kID;
+
+    mPlatformSession->AddThreadNames(std::move(mThreadNames));
+    mThreadNames.clear();
 
     // Threads and processes, with the times their events span where none were given.
     std::unordered_set<int32_t> listed; // threads in their process's order already
