@@ -5,7 +5,8 @@
 // time also holds the time spent waiting for a core) and peak resident MiB; the target is under
 // 10 s each with memory proportional to the data.
 //
-// QX_MANY_THREADS sets another thread count (default 100000).
+// QX_MANY_THREADS sets another thread count (default 100000). QX_MANY_THREADS_TEXT=PATH writes
+// the input there (or reuses the file there) and keeps it, for profiling one command on it.
 
 #include "SyntheticPerfScript.h"
 
@@ -77,14 +78,18 @@ void BM_ManyThreadsCommands(benchmark::State& state)
     const std::filesystem::path directory =
         std::filesystem::temp_directory_path() / ("qx-many-threads-" + std::to_string(getpid()));
     std::filesystem::create_directories(directory);
-    const std::filesystem::path text = directory / "many-threads.txt";
+    const char* kept = std::getenv("QX_MANY_THREADS_TEXT");
+    const std::filesystem::path text =
+        kept != nullptr ? std::filesystem::path(kept) : directory / "many-threads.txt";
     SyntheticPerfScript::Shape shape;
     shape.processes = (threads + 999) / 1000;
     shape.threadsPerProcess = threads / shape.processes;
     shape.minDepth = 2;
     shape.maxDepth = 6;
     SyntheticPerfScript::Totals totals;
-    {
+    if (kept != nullptr && std::filesystem::exists(text)) {
+        totals.bytes = std::filesystem::file_size(text);
+    } else {
         std::ofstream out(text, std::ios::binary);
         // About four records per thread after its comm and mmap lines.
         totals = SyntheticPerfScript::Generate(shape, uint64_t(threads) * 1600, [&](std::string_view piece) {
