@@ -4,7 +4,8 @@
 // size of the capture written.
 //
 // The 200 MB input is generated once into the temporary directory and removed at exit;
-// QX_PERF_BENCH_MB sets another size.
+// QX_PERF_BENCH_MB sets another size. QX_PERF_BENCH_TEXT=PATH writes the input there (or reuses
+// the file there) and keeps it, for timing other tools on the same text.
 
 #include "Importers/PerfCaptureImporter.h"
 #include "PeakMemory.h"
@@ -38,7 +39,12 @@ struct Input {
     {
         directory = std::filesystem::temp_directory_path() / ("qx-import-bench-" + std::to_string(getpid()));
         std::filesystem::create_directories(directory);
-        text = directory / "synthetic.txt";
+        const char* kept = std::getenv("QX_PERF_BENCH_TEXT");
+        text = kept != nullptr ? std::filesystem::path(kept) : directory / "synthetic.txt";
+        if (kept != nullptr && std::filesystem::exists(text)) {
+            totals.bytes = std::filesystem::file_size(text);
+            return;
+        }
         std::ofstream out(text, std::ios::binary);
         totals = SyntheticPerfScript::Generate({}, TargetBytes(), [&](std::string_view piece) {
             out.write(piece.data(), static_cast<std::streamsize>(piece.size()));

@@ -1,5 +1,6 @@
 #include "SyntheticPerfScript.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <random>
@@ -80,7 +81,8 @@ SyntheticPerfScript::Totals SyntheticPerfScript::Generate(const Shape& shape, ui
     for (uint32_t p = 0; p < shape.processes; ++p) {
         for (uint32_t t = 0; t < shape.threadsPerProcess; ++t) {
             Thread thread;
-            thread.pid = static_cast<int32_t>(1000 + p * 100);
+            // Thread ids of one process follow its process id without reaching the next one.
+            thread.pid = static_cast<int32_t>(1000 + p * std::max(100u, shape.threadsPerProcess));
             thread.tid = thread.pid + static_cast<int32_t>(t);
             thread.comm = t == 0 ? "app" + std::to_string(p) : "Worker Pool " + std::to_string(t);
             uint32_t depth =

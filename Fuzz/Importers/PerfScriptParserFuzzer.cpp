@@ -1,8 +1,10 @@
 // Feeds arbitrary bytes to the perf script parser in chunks of a size taken from the input,
 // and runs every record through the folding names and the wait classification, as the
-// importer does. Any crash, sanitizer report or broken invariant is a finding.
+// importer does, after the reorder window (which must hand on timed records in time order).
+// Any crash, sanitizer report or broken invariant is a finding.
 
 #include "Importers/FoldedStackNamer.h"
+#include "Importers/PerfRecordReorderer.h"
 #include "Importers/PerfScriptParser.h"
 #include "Importers/PerfWaitReasonMapper.h"
 
@@ -24,9 +26,14 @@ void Check(bool condition)
 
 class ExercisingHandler : public IPerfScriptHandler {
 public:
-    void OnSample(const PerfSample& sample) override { Fold(sample); }
+    void OnSample(const PerfSample& sample) override
+    {
+        CheckOrder(sample.header, true);
+        Fold(sample);
+    }
     void OnSchedSwitch(const PerfSchedSwitch& sw) override
     {
+        CheckOrder(sw.sample.header, false);
         Fold(sw.sample);
         EPerfWaitKind kind = PerfWaitReasonMapper::Classify(sw.prevState, sw.sample.frames);
         Check(PerfWaitReasonMapper::ToWaitReason(kind) <= 37);
@@ -34,11 +41,20 @@ public:
     }
     void OnTaskEvent(const PerfTaskEvent& task) override
     {
+        CheckOrder(task.header, false);
         mSink += task.newComm.size() + task.header.comm.size();
     }
     void OnMmapEvent(const PerfMmapEvent& mmap) override { mSink += mmap.fileName.size(); }
 
 private:
+    void CheckOrder(const PerfRecordHeader& header, bool isSample)
+    {
+        if (!header.timeNs || (!isSample && *header.timeNs == 0))
+            return;
+        Check(*header.timeNs >= mLastTimeNs);
+        mLastTimeNs = *header.timeNs;
+    }
+
     void Fold(const PerfSample& sample)
     {
         Check(sample.frames.size() <= PerfScriptParser::kMaxFrames);
@@ -63,6 +79,7 @@ private:
     FoldOptions mOptions;
     std::string mStack;
     std::size_t mSink = 0;
+    uint64_t mLastTimeNs = 0;
 };
 
 } // namespace
@@ -72,10 +89,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     std::size_t chunk = size > 0 ? static_cast<std::size_t>(data[0]) + 1 : 1;
     std::string_view input(reinterpret_cast<const char*>(data), size);
     ExercisingHandler handler;
-    PerfScriptParser parser(handler);
+    PerfRecordReorderer reorderer(handler);
+    PerfScriptParser parser(reorderer);
     for (std::size_t at = 0; at < input.size(); at += chunk)
         parser.Feed(input.substr(at, chunk));
     parser.Finish();
+    reorderer.Finish();
 
     const PerfScriptParseStats& stats = parser.GetStats();
     Check(stats.bytes == size);

@@ -154,7 +154,9 @@ double PerfCaptureImporter::RecordTime(const PerfRecordHeader& header, bool isSa
         return mHaveTime ? mLastTimeMs : 0.0;
     }
     if (header.timeNs) {
-        time = PlaceTime(static_cast<double>(*header.timeNs) / 1e6 + mTimeOffsetMs, header.lineNumber);
+        // The reorder window hands records on in time order; the event stream must never go
+        // back, whatever a record without a time did to the clock before.
+        time = std::max(static_cast<double>(*header.timeNs) / 1e6, mHaveTime ? mLastTimeMs : 0.0);
     } else if (isSample) {
         mStats.syntheticTimes = true;
         time = mHaveSample ? mLastTimeMs + mStats.sampleIntervalMs : (mHaveTime ? mLastTimeMs : 0.0);
@@ -165,48 +167,6 @@ double PerfCaptureImporter::RecordTime(const PerfRecordHeader& header, bool isSa
     mLastTimeMs = time;
     mHaveTime = true;
     return time;
-}
-
-double PerfCaptureImporter::PlaceTime(double rawMs, uint64_t lineNumber)
-{
-    if (!mHaveTime)
-        return rawMs;
-    const double clock = mLastTimeMs;
-    if (mSuspect) {
-        const Suspect suspect = *mSuspect;
-        mSuspect.reset();
-        if (std::abs(rawMs - suspect.rawMs) <= kTimeJumpMs) {
-            // Two records in a row agree on the new time: the timeline really moved.
-            if (suspect.rawMs < clock) {
-                // Time went back for good: another recording follows. It is placed after the
-                // one before, keeping its own spacing, instead of collapsing onto one instant.
-                const double shift = clock - suspect.rawMs;
-                mTimeOffsetMs += shift;
-                rawMs += shift;
-                if (mStats.concatenatedRecordings++ == 0)
-                    mStats.firstConcatenationLine = suspect.lineNumber;
-            } else {
-                ++mStats.reorderedRecords; // the first record after a long gap stayed at the clock
-            }
-            return std::max(rawMs, clock);
-        } else if (mStats.outlierRecords++ == 0) {
-            mStats.firstOutlierLine = suspect.lineNumber;
-        }
-    }
-    if (rawMs < clock - kTimeJumpMs || rawMs > clock + kTimeJumpMs) {
-        // One record far from the clock says little on its own (a corrupt or foreign record, or
-        // the start of another recording): it waits at the clock for the next record to decide,
-        // and never moves the clock by itself.
-        mSuspect = Suspect{rawMs, lineNumber};
-        return clock;
-    }
-    if (rawMs < clock) {
-        // perf sorts its records only within a window; what is left out of order keeps its
-        // place in the stream at the time of the record before.
-        ++mStats.reorderedRecords;
-        return clock;
-    }
-    return rawMs;
 }
 
 PerfCaptureImporter::ThreadState& PerfCaptureImporter::EnsureThread(const PerfRecordHeader& header,
@@ -238,7 +198,7 @@ PerfCaptureImporter::ThreadState& PerfCaptureImporter::EnsureThread(int32_t proc
     return state;
 }
 
-void PerfCaptureImporter::OnSample(const PerfSample& sample)
+void PerfCaptureImporter::ImportSample(const PerfSample& sample)
 {
     ++mStats.samplesByEvent[std::string(sample.eventName)];
     if (sample.framesTruncated)
@@ -293,7 +253,7 @@ void PerfCaptureImporter::SwitchIn(double timeMs, int32_t threadId, ThreadState&
     ++mStats.switchIns;
 }
 
-void PerfCaptureImporter::OnSchedSwitch(const PerfSchedSwitch& record)
+void PerfCaptureImporter::ImportSchedSwitch(const PerfSchedSwitch& record)
 {
     const PerfRecordHeader& header = record.sample.header;
     const double time = RecordTime(header, false);
@@ -341,7 +301,7 @@ void PerfCaptureImporter::SwitchOut(double timeMs, int32_t threadId, ThreadState
     }
 }
 
-void PerfCaptureImporter::OnTaskEvent(const PerfTaskEvent& event)
+void PerfCaptureImporter::ImportTaskEvent(const PerfTaskEvent& event)
 {
     const double time = RecordTime(event.header, false);
     switch (event.kind) {
@@ -610,6 +570,9 @@ bool PerfCaptureImporter::Finish(Serialization::ErrorList& errors)
         errors.Add(Serialization::EErrorCode::WriteFailed, "The import was not begun");
         return false;
     }
+    // The records still in the reorder window come first: the first sample may open the writer.
+    mReorderer.Finish();
+    mStats.order = mReorderer.GetStats();
     if (!mWriterOpen)
         OpenWriter(mOptions.intervalMs.value_or(kDefaultIntervalMs));
     if (!mOpenErrors.IsEmpty()) {
@@ -617,9 +580,6 @@ bool PerfCaptureImporter::Finish(Serialization::ErrorList& errors)
             errors.Add(record.code, record.message);
         return false;
     }
-    if (mSuspect && mStats.outlierRecords++ == 0)
-        mStats.firstOutlierLine = mSuspect->lineNumber; // the last record was far from the others
-    mSuspect.reset();
     AddFunctions();
     mStats.threads = mThreads.size();
     std::unordered_set<int32_t> processes;
@@ -741,15 +701,17 @@ std::string PerfCaptureImporter::DescribeStats(const PerfImportStats& stats)
         text += " (no timestamps: samples placed one interval apart)";
     if (stats.otherSamples > 0)
         text += "; " + std::to_string(stats.otherSamples) + " samples of other events left out";
-    if (stats.reorderedRecords > 0)
-        text += "; " + std::to_string(stats.reorderedRecords) + " records out of time order";
-    if (stats.outlierRecords > 0)
-        text += "; " + std::to_string(stats.outlierRecords) +
+    const PerfReorderStats& order = stats.order;
+    if (order.reorderedRecords + order.lateRecords > 0)
+        text += "; " + std::to_string(order.reorderedRecords + order.lateRecords) +
+                " records out of time order (put in order)";
+    if (order.outlierRecords > 0)
+        text += "; " + std::to_string(order.outlierRecords) +
                 " isolated records far from the time of the others (first at line " +
-                std::to_string(stats.firstOutlierLine) + ") were placed at the time of the record before";
-    if (stats.concatenatedRecordings > 0)
-        text += "; time went back " + std::to_string(stats.concatenatedRecordings) +
-                " times for good (first at line " + std::to_string(stats.firstConcatenationLine) +
+                std::to_string(order.firstOutlierLine) + ") were placed at the latest time before them";
+    if (order.concatenatedRecordings > 0)
+        text += "; time went back " + std::to_string(order.concatenatedRecordings) +
+                " times for good (first at line " + std::to_string(order.firstConcatenationLine) +
                 "): the input holds several recordings one after another, each placed after the one before";
     if (stats.inferredSwitchIns > 0)
         text += "; " + std::to_string(stats.inferredSwitchIns) +

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Importers/PerfRecordReorderer.h"
 #include "Importers/PerfScriptRecords.h"
 
 #include "Utility/ErrorList.h"
@@ -47,11 +48,7 @@ struct PerfImportStats {
     uint64_t processes = 0;
     uint64_t modules = 0;
     uint64_t functions = 0;
-    uint64_t reorderedRecords = 0; ///< records earlier than the one before, moved to its time
-    uint64_t outlierRecords = 0;   ///< single records far from the others' time, kept at the clock
-    uint64_t firstOutlierLine = 0;
-    uint64_t concatenatedRecordings = 0; ///< times the time went back for good (another recording)
-    uint64_t firstConcatenationLine = 0;
+    PerfReorderStats order;       ///< how far the input was from time order
     uint64_t switchRecords = 0;   ///< perf's own PERF_RECORD_SWITCH records read
     uint64_t inlineFrames = 0;    ///< frames that perf reported as inlined, kept as frames
     uint64_t codeChanges = 0;     ///< times an address of a module took a new name (JIT code reused)
@@ -97,9 +94,6 @@ public:
     /// Addresses below this were printed relative to their DSO.
     static constexpr uint64_t kRelativeAddressLimit = 1ull << 32;
     static constexpr double kDefaultIntervalMs = 1.0;
-    /// A record this far from the time of the one before is an outlier unless the next record
-    /// agrees with it. perf itself sorts records within much smaller windows.
-    static constexpr double kTimeJumpMs = 10000.0;
 
     PerfCaptureImporter(CaptureWriter& writer, PerfImportOptions options);
     ~PerfCaptureImporter() override;
@@ -110,11 +104,14 @@ public:
     bool Begin(const std::filesystem::path& directory, RTTI::Registry& registry,
                Serialization::ErrorList& errors);
 
-    void OnSample(const PerfSample& sample) override;
-    void OnSchedSwitch(const PerfSchedSwitch& record) override;
-    void OnTaskEvent(const PerfTaskEvent& event) override;
+    /// Records go through a reorder window (PerfRecordReorderer) before they are imported, so
+    /// they may be imported some records later than they are received.
+    void OnSample(const PerfSample& sample) override { mReorderer.OnSample(sample); }
+    void OnSchedSwitch(const PerfSchedSwitch& record) override { mReorderer.OnSchedSwitch(record); }
+    void OnTaskEvent(const PerfTaskEvent& event) override { mReorderer.OnTaskEvent(event); }
 
-    /// Adds the functions and module placements and writes the capture.
+    /// Imports what the reorder window still holds, adds the functions and module placements and writes the
+    /// capture.
     bool Finish(Serialization::ErrorList& errors);
 
     const PerfImportStats& GetStats() const { return mStats; }
@@ -141,6 +138,18 @@ public:
     static std::string DescribeStats(const PerfImportStats& stats);
 
 private:
+    /// Receives the records in time order from the reorder window.
+    class Ordered : public IPerfScriptHandler {
+    public:
+        explicit Ordered(PerfCaptureImporter& importer) : mImporter(importer) {}
+        void OnSample(const PerfSample& sample) override { mImporter.ImportSample(sample); }
+        void OnSchedSwitch(const PerfSchedSwitch& record) override { mImporter.ImportSchedSwitch(record); }
+        void OnTaskEvent(const PerfTaskEvent& event) override { mImporter.ImportTaskEvent(event); }
+
+    private:
+        PerfCaptureImporter& mImporter;
+    };
+
     struct ThreadState {
         int32_t processId = 0;
         std::string comm;
@@ -176,10 +185,12 @@ private:
         uint8_t kind;
     };
 
+    void ImportSample(const PerfSample& sample);
+    void ImportSchedSwitch(const PerfSchedSwitch& record);
+    void ImportTaskEvent(const PerfTaskEvent& event);
     ThreadState& EnsureThread(const PerfRecordHeader& header, double timeMs);
     ThreadState& EnsureThread(int32_t processId, int32_t threadId, std::string_view comm, double timeMs);
     double RecordTime(const PerfRecordHeader& header, bool isSample);
-    double PlaceTime(double rawMs, uint64_t lineNumber);
     uint64_t StoreFrame(int32_t processId, const PerfFrame& frame, double timeMs);
     uint64_t StoreInlineFrame(int32_t processId, std::string_view symbol, std::string_view ownerDso);
     ModuleState& FindOrAddModule(char kind, int32_t processId, std::string_view dso);
@@ -212,14 +223,10 @@ private:
     std::string mKey;                 // reused
     std::vector<uint64_t> mAddresses; // reused
 
+    Ordered mOrdered{*this};
+    PerfRecordReorderer mReorderer{mOrdered};
     double mLastTimeMs = 0.0;
     double mPreviousRecordMs = 0.0; ///< the time of the record before the current one
-    double mTimeOffsetMs = 0.0;     ///< added to the times of a recording that follows another
-    struct Suspect {
-        double rawMs;
-        uint64_t lineNumber;
-    };
-    std::optional<Suspect> mSuspect; ///< a record far from the clock, until the next one decides
     bool mHaveTime = false;
     bool mHaveSample = false;
 };

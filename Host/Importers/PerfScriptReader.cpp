@@ -6,7 +6,6 @@
 #include <cstring>
 #include <memory>
 #include <unistd.h>
-#include <vector>
 #include <zlib.h>
 
 namespace Profiler {
@@ -44,15 +43,23 @@ bool PerfScriptReader::Read(const std::string& path, PerfScriptParser& parser,
         parser.Finish();
         return false;
     }
-    gzbuffer(file.get(), 256 * 1024);
+    gzbuffer(file.get(), kFirstChunkSize);
 
-    std::vector<char> buffer(kChunkSize);
+    // Small inputs are the common case: start with a small buffer and grow it while reads fill
+    // it, up to kChunkSize. Its bytes are always written by the read before they are used.
+    std::size_t capacity = kFirstChunkSize;
+    auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
     bool ok = true;
     while (true) {
-        int count = gzread(file.get(), buffer.data(), static_cast<unsigned>(buffer.size()));
+        int count = gzread(file.get(), buffer.get(), static_cast<unsigned>(capacity));
         if (count > 0)
-            parser.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(count)));
-        if (count < static_cast<int>(buffer.size())) {
+            parser.Feed(std::string_view(buffer.get(), static_cast<std::size_t>(count)));
+        if (count == static_cast<int>(capacity) && capacity < kChunkSize) {
+            capacity *= 2;
+            buffer = std::make_unique_for_overwrite<char[]>(capacity);
+            continue;
+        }
+        if (count < static_cast<int>(capacity)) {
             int code = Z_OK;
             const char* message = gzerror(file.get(), &code);
             if (count < 0 || (code != Z_OK && code != Z_STREAM_END)) {

@@ -15,6 +15,7 @@ namespace Profiler {
 class PerfScriptReader {
 public:
     static constexpr std::size_t kChunkSize = 1 << 20;
+    static constexpr std::size_t kFirstChunkSize = 64 << 10;
 
     /// Feeds the whole input and finishes the parser, also after a read error (whatever was read
     /// until then still counts). False with one error record when the input cannot be opened or

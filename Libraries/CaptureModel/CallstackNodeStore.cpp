@@ -1,6 +1,7 @@
 #include "CaptureModel/CallstackNodeStore.h"
 
 #include "CaptureModel/EventChunkFile.h"
+#include "Serialization/AtomicFileWriter.h"
 #include "System/Platform/MappedFile.h"
 #include "Utility/Assert.h"
 #include "Utility/ErrorList.h"
@@ -15,7 +16,9 @@ using Serialization::EErrorCode;
 
 namespace {
 
-constexpr std::size_t kInitialIndexCapacity = 65536;
+// Small to start with: most captures of small inputs never need more, and the index doubles as
+// it fills.
+constexpr std::size_t kInitialIndexCapacity = 1024;
 constexpr uint32_t kFileFormatVersion = 1;
 
 class ScopedLock {
@@ -494,10 +497,19 @@ bool CallstackNodeStore::Save(const std::filesystem::path& path, Serialization::
                   file.Append(AddressBytes(block), std::size_t(block.used) * 8, errorText) &&
                   file.Append(ParentBytes(block), std::size_t(block.used) * block.width, errorText);
     }
+    // The file must be on disk before the one that points into it commits it; a batch of files
+    // committed together flushes it with the others.
+    Serialization::SyncBatch* batch = Serialization::SyncBatch::Current();
+    std::error_code existsError;
+    if (batch && std::filesystem::exists(path, existsError) && !batch->Contains(path))
+        batch = nullptr; // what it replaces stays until the new one is on disk
+    written = written && (batch != nullptr || file.Sync(errorText));
     file.Close();
     std::error_code error;
     if (written)
         std::filesystem::rename(writing, path, error);
+    if (written && !error && batch)
+        batch->AddFile(path);
     if (!written || error) {
         std::error_code ignored;
         std::filesystem::remove(writing, ignored);

@@ -7,11 +7,14 @@
 #include "CaptureModel/SharedModel.h"
 #include "CaptureModel/TraceEventStream.h"
 #include "CaptureModel/TraceEventStreamWriter.h"
+#include "Serialization/AtomicFileWriter.h"
 #include "System/Log.h"
 
 #include <algorithm>
 #include <cmath>
 #include <system_error>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace Profiler {
 
@@ -128,7 +131,9 @@ Thread* CaptureWriter::FindThread(int32_t threadId)
 
 void CaptureWriter::AddThreadName(int32_t threadId, double timeMs, std::string name)
 {
-    mPlatformSession->AddThreadName(threadId, timeMs, std::move(name));
+    // Collected and handed over sorted once at the end: inserting each in order would cost a
+    // move of the history per thread.
+    mThreadNames.push_back({threadId, timeMs, std::move(name)});
 }
 
 uint32_t CaptureWriter::AddNativeModule(std::string name, std::string path, int32_t imageSize,
@@ -198,9 +203,16 @@ bool CaptureWriter::Accept(double timeMs, int32_t processId, int32_t threadId)
     }
     mLastTime = timeMs;
     ++mEventCount;
-    if (!FindThread(threadId))
-        AddThread(processId, threadId, {});
-    ThreadTimes& times = mThreadTimes[threadId];
+    // Events of one thread tend to come together (a sample's weight, then the sample), so the
+    // last thread's entry is kept: with 100,000 threads each map lookup costs a cache miss per
+    // level.
+    if (!mLastThreadTimes || threadId != mLastThreadId) {
+        if (!FindThread(threadId))
+            AddThread(processId, threadId, {});
+        mLastThreadId = threadId;
+        mLastThreadTimes = &mThreadTimes[threadId];
+    }
+    ThreadTimes& times = *mLastThreadTimes;
     times.first = std::min(times.first, timeMs);
     times.last = std::max(times.last, timeMs);
     return true;
@@ -319,6 +331,9 @@ bool CaptureWriter::Finish(Serialization::ErrorList& errors)
     }
     mOpen = false;
     mFinished = true;
+    // The files written from here on go to disk together before the session file commits them.
+    Serialization::SyncBatch batch;
+    Serialization::SyncBatch::Scope batchScope(&batch);
     if (!mWriteErrors.IsEmpty()) {
         for (const auto& record : mWriteErrors.GetErrors())
             errors.Add(record.code, record.message);
@@ -347,7 +362,14 @@ bool CaptureWriter::Finish(Serialization::ErrorList& errors)
                                  : mOptions.endTimeMs;
     info.mPlatformID = LinuxPlatform::kID;
 
+    mPlatformSession->AddThreadNames(std::move(mThreadNames));
+    mThreadNames.clear();
+
     // Threads and processes, with the times their events span where none were given.
+    std::unordered_set<int32_t> listed; // threads in their process's order already
+    for (const auto& [processId, process] : mProcesses)
+        listed.insert(process.mThreadOrder.begin(), process.mThreadOrder.end());
+    std::unordered_map<int32_t, std::pair<double, double>> processSpans;
     for (int32_t id : mThreadOrder) {
         Thread thread = mThreads.at(id);
         auto times = mThreadTimes.find(id);
@@ -359,20 +381,25 @@ bool CaptureWriter::Finish(Serialization::ErrorList& errors)
         if (thread.mThreadName.empty())
             thread.mThreadName = mPlatformSession->GetThreadName(id, std::numeric_limits<double>::max());
         Process& process = mProcesses.at(thread.mProcessID);
-        if (std::find(process.mThreadOrder.begin(), process.mThreadOrder.end(), id) ==
-            process.mThreadOrder.end())
+        // One pass over the threads: a capture of a busy machine has hundreds of thousands.
+        if (listed.insert(id).second)
             process.mThreadOrder.push_back(id);
+        auto [span, added] =
+            processSpans.try_emplace(thread.mProcessID, thread.mStartTimeMs, thread.mEndTimeMs);
+        if (!added) {
+            span->second.first = std::min(span->second.first, thread.mStartTimeMs);
+            span->second.second = std::max(span->second.second, thread.mEndTimeMs);
+        }
         session.mThreadList.push_back(std::move(thread));
     }
     for (int32_t id : mProcessOrder) {
         Process process = std::move(mProcesses.at(id));
         double start = std::numeric_limits<double>::infinity();
         double end = -std::numeric_limits<double>::infinity();
-        for (const Thread& thread : session.mThreadList)
-            if (thread.mProcessID == id) {
-                start = std::min(start, thread.mStartTimeMs);
-                end = std::max(end, thread.mEndTimeMs);
-            }
+        if (auto span = processSpans.find(id); span != processSpans.end()) {
+            start = std::min(start, span->second.first);
+            end = std::max(end, span->second.second);
+        }
         if (std::isnan(process.mStartTimeMs))
             process.mStartTimeMs = std::isinf(start) ? info.mSessionStartTimeMs : start;
         if (std::isnan(process.mEndTimeMs))

@@ -24,6 +24,7 @@ class Registry;
 namespace Profiler {
 
 class LinuxPlatformSession;
+struct ThreadNameChange;
 class ModuleDatabase;
 class Session;
 class TraceEventStreamWriter;
@@ -159,7 +160,10 @@ private:
     std::vector<int32_t> mProcessOrder;
     std::map<int32_t, Thread> mThreads;
     std::vector<int32_t> mThreadOrder;
+    std::vector<ThreadNameChange> mThreadNames; ///< until Finish hands them to the session
     std::map<int32_t, ThreadTimes> mThreadTimes;
+    int32_t mLastThreadId = 0;
+    ThreadTimes* mLastThreadTimes = nullptr; ///< of mLastThreadId; map entries never move
     std::map<int32_t, uint64_t> mNextModuleBase;
     std::unique_ptr<Session> mSession;                ///< being built: modules, stacks, platform session
     LinuxPlatformSession* mPlatformSession = nullptr; // owned by mSession

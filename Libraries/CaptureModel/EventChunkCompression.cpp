@@ -2,10 +2,33 @@
 
 #include "Utility/Format.h"
 
+#include <memory>
 #include <new>
 #include <zstd.h>
 
 namespace Profiler {
+
+namespace {
+
+struct DecompressionContextDeleter {
+    void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
+};
+
+/// One decompression context per thread, shared by all decompressors that run on it: a context
+/// keeps nothing between frames, and one per reader (a reader per thread of a capture of a busy
+/// machine) cost 96 KB and its set-up each.
+ZSTD_DCtx* GetDecompressionContext()
+{
+    thread_local std::unique_ptr<ZSTD_DCtx, DecompressionContextDeleter> context;
+    if (!context) {
+        context.reset(ZSTD_createDCtx());
+        if (!context)
+            throw std::bad_alloc();
+    }
+    return context.get();
+}
+
+} // namespace
 
 EventChunkCompressor::EventChunkCompressor() : mContext(ZSTD_createCCtx())
 {
@@ -37,16 +60,9 @@ bool EventChunkCompressor::Compress(const uint8_t* data, std::size_t size, std::
     return true;
 }
 
-EventChunkDecompressor::EventChunkDecompressor() : mContext(ZSTD_createDCtx())
-{
-    if (!mContext)
-        throw std::bad_alloc();
-}
+EventChunkDecompressor::EventChunkDecompressor() = default;
 
-EventChunkDecompressor::~EventChunkDecompressor()
-{
-    ZSTD_freeDCtx(mContext);
-}
+EventChunkDecompressor::~EventChunkDecompressor() = default;
 
 bool EventChunkDecompressor::Decompress(const uint8_t* frame, std::size_t frameSize, uint64_t maxContentSize,
                                         std::string& error)
@@ -64,7 +80,7 @@ bool EventChunkDecompressor::Decompress(const uint8_t* frame, std::size_t frameS
     }
     if (mBuffer.size() < contentSize)
         mBuffer.resize(static_cast<std::size_t>(contentSize));
-    const std::size_t produced = ZSTD_decompressDCtx(mContext, mBuffer.data(),
+    const std::size_t produced = ZSTD_decompressDCtx(GetDecompressionContext(), mBuffer.data(),
                                                      static_cast<std::size_t>(contentSize), frame, frameSize);
     if (ZSTD_isError(produced)) {
         error = Utility::Format("Unable to decompress: %s", ZSTD_getErrorName(produced));

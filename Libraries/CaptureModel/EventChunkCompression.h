@@ -10,7 +10,8 @@ typedef struct ZSTD_DCtx_s ZSTD_DCtx;
 
 // zstd framing of event chunks and broken stack chunks: one frame per chunk, compressed at
 // level 1 with the content size recorded in the frame, so a reader sizes its buffer before
-// decompressing. Both classes keep their context and buffers across chunks.
+// decompressing. Both classes keep their buffers across chunks; a compressor keeps its context,
+// decompressors share one context per thread.
 
 namespace Profiler {
 
@@ -54,7 +55,6 @@ public:
     std::size_t GetSize() const { return mSize; }
 
 private:
-    ZSTD_DCtx* mContext;
     std::vector<uint8_t> mBuffer;
     std::size_t mSize = 0;
 };

@@ -76,6 +76,17 @@ void EventChunkFile::Close()
     mSize = 0;
 }
 
+bool EventChunkFile::Sync(std::string& errorText)
+{
+    while (::fdatasync(mDescriptor) != 0) {
+        if (errno != EINTR) {
+            errorText = System::Platform::GetErrorText(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool EventChunkFile::ReadAt(uint64_t offset, void* buffer, std::size_t size, std::string& errorText) const
 {
     auto* out = static_cast<uint8_t*>(buffer);

@@ -35,6 +35,8 @@ public:
     bool ReadAt(uint64_t offset, void* buffer, std::size_t size, std::string& errorText) const;
     /// Writes all bytes at the end of the file.
     bool Append(const void* data, std::size_t size, std::string& errorText);
+    /// Waits until the file's data is on disk.
+    bool Sync(std::string& errorText);
 
 private:
     bool OpenWithFlags(const std::filesystem::path& path, int flags, std::string& errorText);

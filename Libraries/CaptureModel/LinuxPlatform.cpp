@@ -65,29 +65,66 @@ bool LinuxPlatformSession::IsStackRooted(int32_t, const ResolvedFrame& outermost
     return rooted;
 }
 
+namespace {
+
+bool ComesBefore(const ThreadNameChange& a, const ThreadNameChange& b)
+{
+    return a.mThreadID != b.mThreadID ? a.mThreadID < b.mThreadID : a.mTimeMs < b.mTimeMs;
+}
+
+} // namespace
+
 void LinuxPlatformSession::AddThreadName(int32_t thread, double timeMs, std::string name)
 {
     ThreadNameChange change{thread, timeMs, std::move(name)};
-    auto at = std::upper_bound(mThreadNameHistory.begin(), mThreadNameHistory.end(), change,
-                               [](const ThreadNameChange& a, const ThreadNameChange& b) {
-                                   return a.mThreadID != b.mThreadID ? a.mThreadID < b.mThreadID
-                                                                     : a.mTimeMs < b.mTimeMs;
-                               });
+    auto at = std::upper_bound(mThreadNameHistory.begin(), mThreadNameHistory.end(), change, ComesBefore);
     mThreadNameHistory.insert(at, std::move(change));
+    mHistoryOrder.store(kOrderUnknown, std::memory_order_relaxed);
+}
+
+void LinuxPlatformSession::AddThreadNames(std::vector<ThreadNameChange> changes)
+{
+    mThreadNameHistory.insert(mThreadNameHistory.end(), std::make_move_iterator(changes.begin()),
+                              std::make_move_iterator(changes.end()));
+    std::stable_sort(mThreadNameHistory.begin(), mThreadNameHistory.end(), ComesBefore);
+    mHistoryOrder.store(kOrderSorted, std::memory_order_relaxed);
+}
+
+bool LinuxPlatformSession::IsHistorySorted() const
+{
+    uint8_t order = mHistoryOrder.load(std::memory_order_relaxed);
+    if (order == kOrderUnknown) {
+        order = std::is_sorted(mThreadNameHistory.begin(), mThreadNameHistory.end(), ComesBefore)
+                    ? kOrderSorted
+                    : kOrderUnsorted;
+        mHistoryOrder.store(order, std::memory_order_relaxed);
+    }
+    return order == kOrderSorted;
 }
 
 std::string LinuxPlatformSession::GetThreadName(int32_t thread, double timeMs) const
 {
-    // The history may come from a file in any order, so it is searched rather than bisected.
+    // A sorted history is bisected to the thread's changes (a capture of a busy machine names
+    // hundreds of thousands of threads); one read from a file in another order is searched.
+    auto begin = mThreadNameHistory.begin();
+    auto end = mThreadNameHistory.end();
+    if (IsHistorySorted()) {
+        begin = std::lower_bound(begin, end, thread, [](const ThreadNameChange& change, int32_t id) {
+            return change.mThreadID < id;
+        });
+        end = std::upper_bound(begin, end, thread, [](int32_t id, const ThreadNameChange& change) {
+            return id < change.mThreadID;
+        });
+    }
     const ThreadNameChange* first = nullptr;
     const ThreadNameChange* latest = nullptr;
-    for (const ThreadNameChange& change : mThreadNameHistory) {
-        if (change.mThreadID != thread)
+    for (auto change = begin; change != end; ++change) {
+        if (change->mThreadID != thread)
             continue;
-        if (!first || change.mTimeMs < first->mTimeMs)
-            first = &change;
-        if (change.mTimeMs <= timeMs && (!latest || change.mTimeMs >= latest->mTimeMs))
-            latest = &change;
+        if (!first || change->mTimeMs < first->mTimeMs)
+            first = &*change;
+        if (change->mTimeMs <= timeMs && (!latest || change->mTimeMs >= latest->mTimeMs))
+            latest = &*change;
     }
     if (latest)
         return latest->mName;

@@ -4,6 +4,7 @@
 #include "CaptureModel/PlatformSession.h"
 #include "CaptureModel/ResolvedAddress.h"
 
+#include <atomic>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
@@ -37,13 +38,21 @@ public:
 
     /// Records that `thread` is called `name` from `timeMs` on; changes are kept in time order.
     void AddThreadName(int32_t thread, double timeMs, std::string name);
+    /// The same for many changes at once, in any order: one sort instead of an insertion each.
+    void AddThreadNames(std::vector<ThreadNameChange> changes);
     /// The thread's name at `timeMs`: the latest change at or before it, else the first one; ""
     /// when the history does not know the thread.
     std::string GetThreadName(int32_t thread, double timeMs) const;
     const std::vector<ThreadNameChange>& GetThreadNameHistory() const { return mThreadNameHistory; }
 
 private:
+    enum EHistoryOrder : uint8_t { kOrderUnknown, kOrderSorted, kOrderUnsorted };
+    bool IsHistorySorted() const;
+
     std::vector<ThreadNameChange> mThreadNameHistory;
+    /// Whether the history is sorted by thread and time, as it is when written here; a history
+    /// read from a file may not be. Found out on first use (racing readers agree on it).
+    mutable std::atomic<uint8_t> mHistoryOrder{kOrderUnknown};
 
     mutable std::shared_mutex mRootedLock;
     mutable std::unordered_map<ResolvedAddress, bool, ResolvedAddressHash> mRootedByFunction;

@@ -3,6 +3,7 @@
 #include "CaptureModel/CallstackNodeStore.h"
 #include "CaptureModel/ModuleDatabase.h"
 
+#include <memory>
 #include <mutex>
 
 namespace Profiler {
@@ -39,8 +40,12 @@ struct ThreadCache {
 
 ThreadCache& GetThreadCache()
 {
-    thread_local ThreadCache cache;
-    return cache;
+    // Allocated on first use: a thread-local object of this size would sit in the static TLS
+    // block, which is cleared for every thread the process starts, resolving or not.
+    thread_local std::unique_ptr<ThreadCache> cache;
+    if (!cache)
+        cache = std::make_unique<ThreadCache>();
+    return *cache;
 }
 
 } // namespace

@@ -514,8 +514,8 @@ TEST_F(PerfCaptureImporterTest, FarOutOfOrderRecordsNeverMoveTheClock)
     for (const StoredEvent& event : outlier.Of(ETraceEventKind::Sample))
         times.push_back(event.time);
     EXPECT_THAT(times, ElementsAre(1000.0, 1001.0, 1001.0, 1002.0, 1003.0));
-    EXPECT_EQ(outlier.stats.outlierRecords, 1u);
-    EXPECT_EQ(outlier.stats.firstOutlierLine, 7u);
+    EXPECT_EQ(outlier.stats.order.outlierRecords, 1u);
+    EXPECT_EQ(outlier.stats.order.firstOutlierLine, 7u);
 
     // Two recordings one after another: the second keeps its spacing after the first.
     const Imported concatenated =
@@ -525,7 +525,7 @@ TEST_F(PerfCaptureImporterTest, FarOutOfOrderRecordsNeverMoveTheClock)
     for (const StoredEvent& event : concatenated.Of(ETraceEventKind::Sample))
         times.push_back(event.time);
     EXPECT_THAT(times, ElementsAre(100000.0, 100002.0, 100002.0, 100005.0));
-    EXPECT_EQ(concatenated.stats.concatenatedRecordings, 1u);
+    EXPECT_EQ(concatenated.stats.order.concatenatedRecordings, 1u);
     EXPECT_THAT(PerfCaptureImporter::DescribeStats(concatenated.stats),
                 testing::HasSubstr("several recordings"));
 }

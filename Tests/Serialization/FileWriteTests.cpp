@@ -3,9 +3,12 @@
 #include "SampleTypes.h"
 #include "SerializationTestSupport.h"
 
+#include "Serialization/AtomicFileWriter.h"
 #include "Serialization/Json.h"
 #include "Support/TempDirectory.h"
 #include "Utility/Format.h"
+
+#include <gmock/gmock.h>
 
 #include <cmath>
 #include <csignal>
@@ -120,6 +123,50 @@ TEST_F(SafeWrites, ReplacingKeepsPermissionsAndFollowsSymbolicLinks)
                                EReadMode::Strict, objects, errors))
         << errors.ToString();
     EXPECT_EQ(&objects.at(0)->GetType(), &Sample::Settings::StaticType());
+}
+
+} // namespace
+
+namespace {
+
+std::span<const uint8_t> Bytes(const std::string& text)
+{
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+TEST(SyncBatch, TheCommittingFileTakesItsNameOnlyWhenEverythingItPointsToIsOnDisk)
+{
+    TestSupport::TempDirectory directory;
+    const std::filesystem::path data = directory / "data.bin";
+    const std::filesystem::path commit = directory / "commit.dat";
+    std::filesystem::create_directories(directory / "Sub");
+    {
+        SyncBatch batch;
+        SyncBatch::Scope scope(&batch);
+        ASSERT_EQ(WriteFileAtomically(data, {Bytes("one")}), EFileWriteResult::Written);
+        ASSERT_EQ(WriteFileAtomically(directory / "Sub" / "more.bin", {Bytes("two")}),
+                  EFileWriteResult::Written);
+        EXPECT_TRUE(batch.Contains(data));
+        batch.CommitNext();
+        ASSERT_EQ(WriteFileAtomically(commit, {Bytes("points at data")}), EFileWriteResult::Written);
+        EXPECT_EQ(TestSupport::ReadFile(commit), "points at data");
+        EXPECT_TRUE(batch.GetError().empty());
+    }
+
+    // A file of the batch that cannot be flushed (here: gone) stops the commit; the committed
+    // file of before stays, and no temporary is left.
+    SyncBatch batch;
+    SyncBatch::Scope scope(&batch);
+    ASSERT_EQ(WriteFileAtomically(data, {Bytes("three")}), EFileWriteResult::Written);
+    batch.AddFile(directory / "appended.bin");
+    batch.CommitNext();
+    EXPECT_EQ(WriteFileAtomically(commit, {Bytes("points at nothing")}), EFileWriteResult::WriteFailed);
+    EXPECT_THAT(batch.GetError(), testing::HasSubstr("appended.bin"));
+    EXPECT_EQ(TestSupport::ReadFile(commit), "points at data");
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory.GetPath()))
+        ++entries;
+    EXPECT_EQ(entries, 3u); // data.bin, commit.dat, Sub
 }
 
 } // namespace
