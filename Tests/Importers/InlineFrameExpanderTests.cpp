@@ -34,14 +34,7 @@ TEST(InlineFrameExpander, AddsTheInlinedFunctionsThatTheDebugInformationHolds)
     ASSERT_FALSE(programs.Full.empty());
     const std::string image = programs.Full.string();
     // An address of Sum that holds the inlined Square, as addr2line sees it.
-    const uint64_t sum = SymbolTest::SymbolAddress("Sum");
-    std::vector<uint64_t> candidates;
-    for (uint64_t offset = 0; offset < 64; ++offset)
-        candidates.push_back(sum + offset);
-    uint64_t inSquare = 0;
-    for (const auto& [address, frames] : SymbolTest::Addr2Line(programs.Full, candidates))
-        if (frames.size() == 2 && frames[0].first == "Square" && !inSquare)
-            inSquare = address;
+    const uint64_t inSquare = SymbolTest::AddressInInlinedSquare();
     ASSERT_NE(inSquare, 0u) << "the compiler inlined Square nowhere in Sum";
 
     SymbolResolver resolver(SymbolTest::IsolatedOptions());

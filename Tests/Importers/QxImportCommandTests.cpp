@@ -180,7 +180,8 @@ TEST(QxRecordCommand, RecordsTheDemoWithSleepSwitchesOnItsSleeper)
 // is imported, and the work directory goes.
 TEST(QxRecordCommand, StopSignalsEndTheRecordingCleanly)
 {
-    const std::string problem = PerfRecordCommand::DescribeAccessProblem(PerfRecordCommand::ProbeAccess(), true);
+    const std::string problem =
+        PerfRecordCommand::DescribeAccessProblem(PerfRecordCommand::ProbeAccess(), true);
     if (!problem.empty())
         GTEST_SKIP() << "perf cannot record here: " << problem;
     for (const char* signal : {"TERM", "HUP"}) {
@@ -195,7 +196,8 @@ TEST(QxRecordCommand, StopSignalsEndTheRecordingCleanly)
                 " record -o capture -- " + ShellQuote(program) + " 30 & pid=$!; sleep 2; kill -" + signal +
                 " $pid; wait $pid; echo \"exit $?\"; pgrep -x qx-stop-test || echo none left",
             directory.GetPath());
-        if (stopped.err.find("perf record") != std::string::npos && stopped.out.find("exit 2") != std::string::npos)
+        if (stopped.err.find("perf record") != std::string::npos &&
+            stopped.out.find("exit 2") != std::string::npos)
             GTEST_SKIP() << "perf is installed but could not record on this machine: " << stopped.err;
         EXPECT_THAT(stopped.out, testing::HasSubstr("exit 0"));
         EXPECT_THAT(stopped.out, testing::HasSubstr("none left"));

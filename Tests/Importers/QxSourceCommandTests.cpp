@@ -42,13 +42,7 @@ TEST(QxSourceCommand, PrintsTheTimeOfEachLineAndInstruction)
     // A sampled address of Sum where the inlined Square runs, and Caller's return address.
     const uint64_t sum = SymbolTest::SymbolAddress("Sum");
     const uint64_t caller = SymbolTest::SymbolAddress("Caller");
-    std::vector<uint64_t> candidates;
-    for (uint64_t offset = 0; offset < 64; ++offset)
-        candidates.push_back(sum + offset);
-    uint64_t inSquare = 0;
-    for (const auto& [address, frames] : SymbolTest::Addr2Line(programs.Full, candidates))
-        if (frames.size() == 2 && frames[0].first == "Square" && !inSquare)
-            inSquare = address;
+    const uint64_t inSquare = SymbolTest::AddressInInlinedSquare();
     ASSERT_NE(inSquare, 0u);
     // The return address of Caller's call of Sum: the instruction after it, as objdump lists it.
     uint64_t returnAddress = 0;

@@ -107,6 +107,18 @@ uint64_t SymbolAddress(const std::string& name)
     return std::strtoull(output.c_str(), nullptr, 16);
 }
 
+uint64_t AddressInInlinedSquare()
+{
+    const uint64_t sum = SymbolAddress("Sum");
+    std::vector<uint64_t> candidates;
+    for (uint64_t offset = 0; offset < 64; ++offset)
+        candidates.push_back(sum + offset);
+    for (const auto& [address, frames] : Addr2Line(GetPrograms().Full, candidates))
+        if (frames.size() == 2 && frames[0].first == "Square")
+            return address; // the map is ordered: the lowest such address
+    return 0;
+}
+
 Profiler::SymbolSearchOptions IsolatedOptions()
 {
     Profiler::SymbolSearchOptions options;

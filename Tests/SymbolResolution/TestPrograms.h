@@ -36,6 +36,10 @@ const Programs& GetPrograms();
 /// The address of a function symbol of the full program (from nm).
 uint64_t SymbolAddress(const std::string& name);
 
+/// The first address of Sum (full program) where the inlined Square runs, as addr2line sees it;
+/// 0 when the compiler inlined it nowhere.
+uint64_t AddressInInlinedSquare();
+
 /// Search options that look only where a test puts files, never in the system's debug root.
 Profiler::SymbolSearchOptions IsolatedOptions();
 

@@ -47,16 +47,8 @@ void CallGraphPanel::SetCallGraph(const CallGraphInputParameters& parameters,
     mParameters = parameters;
     mGraph = std::move(graph);
     mStatusLabel->clear();
-    // What the panel shows, readable through the meta-object by a host (and its tests) that
-    // cannot see this module's classes.
-    QVariantList threads;
-    for (ThreadID thread : parameters.ThreadIDs)
-        threads.push_back(static_cast<uint>(thread));
-    setProperty("graphStartTime", parameters.StartTime);
-    setProperty("graphEndTime", parameters.EndTime);
-    setProperty("graphThreadIds", threads);
-    setProperty("graphTotalTime", mGraph ? mGraph->GetTotalTime() : 0.0);
-    setProperty("graphNodeCount", mGraph ? static_cast<qulonglong>(mGraph->CountNodes()) : 0ull);
+    PublishGraphProperties(parameters, mGraph ? mGraph->GetTotalTime() : 0.0,
+                           mGraph ? static_cast<qulonglong>(mGraph->CountNodes()) : 0ull);
     UpdateSummary();
 }
 
@@ -81,6 +73,19 @@ void CallGraphPanel::focusInEvent(QFocusEvent* event)
 {
     mView.SetActiveWidget(this);
     ViewWidget::focusInEvent(event);
+}
+
+void CallGraphPanel::PublishGraphProperties(const CallGraphInputParameters& parameters, double totalTime,
+                                            qulonglong nodeCount)
+{
+    QVariantList threads;
+    for (ThreadID thread : parameters.ThreadIDs)
+        threads.push_back(static_cast<uint>(thread));
+    setProperty("graphStartTime", parameters.StartTime);
+    setProperty("graphEndTime", parameters.EndTime);
+    setProperty("graphThreadIds", threads);
+    setProperty("graphTotalTime", totalTime);
+    setProperty("graphNodeCount", nodeCount);
 }
 
 } // namespace Profiler

@@ -48,6 +48,10 @@ signals:
 protected:
     void focusInEvent(QFocusEvent* event) override;
     void UpdateSummary();
+    /// What the panel shows, readable through the meta-object by a host (and its tests) that
+    /// cannot see this module's classes.
+    void PublishGraphProperties(const CallGraphInputParameters& parameters, double totalTime,
+                                qulonglong nodeCount);
 
     CallGraphView& mView; // not owned; the view owns this panel
     QLabel* mStatusLabel;

@@ -468,15 +468,8 @@ void CallGraphWidget::OnRebuildCompleted(const CallGraphInputParameters& paramet
                                          bool tryMaintainState, bool isFullRebuild)
 {
     mProgressBarFrame->hide();
-    // What the panel shows, for hosts that read it through the meta-object.
-    QVariantList threads;
-    for (ThreadID thread : parameters.ThreadIDs)
-        threads.push_back(static_cast<uint>(thread));
-    setProperty("graphStartTime", parameters.StartTime);
-    setProperty("graphEndTime", parameters.EndTime);
-    setProperty("graphThreadIds", threads);
-    setProperty("graphTotalTime", fullGraph ? fullGraph->GetTotalTime() : 0.0);
-    setProperty("graphNodeCount", static_cast<qulonglong>(mFullNodeCount));
+    PublishGraphProperties(parameters, fullGraph ? fullGraph->GetTotalTime() : 0.0,
+                           static_cast<qulonglong>(mFullNodeCount));
     const bool hadModel = mModel != nullptr;
     ViewState state;
     if (tryMaintainState && hadModel)
