@@ -51,6 +51,11 @@ ResolvedAddress HottestDemoFunction(CaptureDocument& document, std::shared_ptr<c
 
 TEST(SourceViewApp, TheDemosHottestFunctionShowsItsSourceWithPerLineTime)
 {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // The recording's addresses are those of the demo of a plain build; a sanitizer build's
+    // demo has other code at them, so its lines cannot stand in.
+    GTEST_SKIP() << "the demo recording matches only a build without sanitizers";
+#endif
     TestSupport::TempDirectory directory;
     PluginTests::CurrentDirectoryScope cwd(directory.GetPath());
     const std::filesystem::path capture = directory / "demo";
