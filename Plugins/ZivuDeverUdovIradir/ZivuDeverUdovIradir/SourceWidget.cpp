@@ -390,16 +390,17 @@ void SourceWidget::StartRequest(bool refresh)
             Qt::QueuedConnection);
     };
     callbacks.TimingReady = [self, request, refresh](std::unique_ptr<FunctionTimingInfo> info) {
-        FunctionTimingInfo* released = info.release();
+        // Owned by the queued call, so that it is freed also when the widget is gone before the
+        // call runs (Qt then drops the call unrun).
+        auto owned = std::make_shared<std::unique_ptr<FunctionTimingInfo>>(std::move(info));
         QMetaObject::invokeMethod(
             self.data(),
-            [self, request, released, refresh] {
+            [self, request, owned, refresh] {
                 if (!self || self->mRequest != request) {
                     System::Log("Local source timing job canceled");
-                    delete released;
                     return;
                 }
-                self->FunctionTimingInfoReceivedHandler(released, !refresh);
+                self->FunctionTimingInfoReceivedHandler(owned->release(), !refresh);
             },
             Qt::QueuedConnection);
     };

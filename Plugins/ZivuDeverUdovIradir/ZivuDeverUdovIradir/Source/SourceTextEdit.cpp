@@ -337,7 +337,11 @@ int SourceTextEdit::GetLineInfoWidth() const
 
 void SourceTextEdit::UpdateMargins()
 {
-    setViewportMargins(GetLineNumbersWidth() + GetLineInfoWidth(), 0, 0, 0);
+    // Setting the margins lays the viewport out again, and a viewport's resize comes back here
+    // through resizeEvent: set them only when they change, or the two can chase each other.
+    const int left = GetLineNumbersWidth() + GetLineInfoWidth();
+    if (viewportMargins().left() != left)
+        setViewportMargins(left, 0, 0, 0);
     const QRect contents = contentsRect();
     mLineNumbers->setGeometry(contents.left(), contents.top(), GetLineNumbersWidth(), contents.height());
     mLineInfo->setGeometry(contents.left() + GetLineNumbersWidth(), contents.top(), GetLineInfoWidth(),
