@@ -47,8 +47,9 @@ void CallGraphPanel::SetCallGraph(const CallGraphInputParameters& parameters,
     mParameters = parameters;
     mGraph = std::move(graph);
     mStatusLabel->clear();
-    PublishGraphProperties(parameters, mGraph ? mGraph->GetTotalTime() : 0.0,
-                           mGraph ? static_cast<qulonglong>(mGraph->CountNodes()) : 0ull);
+    // No node count here: counting walks the whole graph, too slow for the user interface thread
+    // on large graphs; the call graph panel publishes the count its job made.
+    PublishGraphProperties(parameters, mGraph ? mGraph->GetTotalTime() : 0.0);
     UpdateSummary();
 }
 
@@ -62,11 +63,10 @@ void CallGraphPanel::UpdateSummary()
     const QString range =
         whole ? QStringLiteral("the whole capture")
               : QString::fromStdString(System::FormatDuration(mParameters.EndTime - mParameters.StartTime));
-    mSummaryLabel->setText(QStringLiteral("%1 threads, %2\nThread time: %3\nNodes: %4")
+    mSummaryLabel->setText(QStringLiteral("%1 threads, %2\nThread time: %3")
                                .arg(mParameters.ThreadIDs.size())
                                .arg(range)
-                               .arg(QString::fromStdString(System::FormatDuration(mGraph->GetTotalTime())))
-                               .arg(mGraph->CountNodes()));
+                               .arg(QString::fromStdString(System::FormatDuration(mGraph->GetTotalTime()))));
 }
 
 void CallGraphPanel::focusInEvent(QFocusEvent* event)
@@ -75,8 +75,7 @@ void CallGraphPanel::focusInEvent(QFocusEvent* event)
     ViewWidget::focusInEvent(event);
 }
 
-void CallGraphPanel::PublishGraphProperties(const CallGraphInputParameters& parameters, double totalTime,
-                                            qulonglong nodeCount)
+void CallGraphPanel::PublishGraphProperties(const CallGraphInputParameters& parameters, double totalTime)
 {
     QVariantList threads;
     for (ThreadID thread : parameters.ThreadIDs)
@@ -85,7 +84,6 @@ void CallGraphPanel::PublishGraphProperties(const CallGraphInputParameters& para
     setProperty("graphEndTime", parameters.EndTime);
     setProperty("graphThreadIds", threads);
     setProperty("graphTotalTime", totalTime);
-    setProperty("graphNodeCount", nodeCount);
 }
 
 } // namespace Profiler

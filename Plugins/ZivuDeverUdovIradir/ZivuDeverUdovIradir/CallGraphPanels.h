@@ -50,8 +50,7 @@ protected:
     void UpdateSummary();
     /// What the panel shows, readable through the meta-object by a host (and its tests) that
     /// cannot see this module's classes.
-    void PublishGraphProperties(const CallGraphInputParameters& parameters, double totalTime,
-                                qulonglong nodeCount);
+    void PublishGraphProperties(const CallGraphInputParameters& parameters, double totalTime);
 
     CallGraphView& mView; // not owned; the view owns this panel
     QLabel* mStatusLabel;

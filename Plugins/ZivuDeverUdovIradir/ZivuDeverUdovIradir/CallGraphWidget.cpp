@@ -468,8 +468,8 @@ void CallGraphWidget::OnRebuildCompleted(const CallGraphInputParameters& paramet
                                          bool tryMaintainState, bool isFullRebuild)
 {
     mProgressBarFrame->hide();
-    PublishGraphProperties(parameters, fullGraph ? fullGraph->GetTotalTime() : 0.0,
-                           static_cast<qulonglong>(mFullNodeCount));
+    PublishGraphProperties(parameters, fullGraph ? fullGraph->GetTotalTime() : 0.0);
+    setProperty("graphNodeCount", static_cast<qulonglong>(mFullNodeCount));
     const bool hadModel = mModel != nullptr;
     ViewState state;
     if (tryMaintainState && hadModel)
