@@ -322,15 +322,30 @@ TEST_F(CallGraphWidgetTest, SecondsModeIsSavedAtOnceAndRelabelsTheTimeColumns)
     EXPECT_EQ(Row("main").siblingAtColumn(2).data().toString(), "0.01");
 }
 
-TEST_F(CallGraphWidgetTest, FindRevealsTheFirstMatchAndAnEmptyTextShowsEverything)
+TEST_F(CallGraphWidgetTest, FindRevealsTheLatestMatchesAndSurvivesARebuild)
 {
     ShowGraph(kFixture);
+    QSignalSpy found(mWidget, &CallGraphWidget::FindCompleted);
+    // The visit runs on a job: a newer find drops the older one's result.
+    mWidget->ApplyFind("idle");
     mWidget->ApplyFind("LEAF");
+    ASSERT_TRUE(found.wait(10000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(found.size(), 1);
     const QModelIndex leaf = Row("leaf");
     ASSERT_TRUE(leaf.isValid());
     EXPECT_FALSE(Row("idle").isValid());
     EXPECT_TRUE(mWidget->GetTreeView()->isExpanded(leaf.parent()));
     EXPECT_EQ(mWidget->SelectedSourceRows()[0].data().toString(), "leaf");
+
+    // A rebuild of the same graph runs the find again with the fold and merge, so the tree
+    // arrives filtered.
+    Select({Row("main")});
+    Action("mActionSetAsRoot")->trigger();
+    WaitForRebuild();
+    EXPECT_TRUE(Row("leaf").isValid());
+    EXPECT_FALSE(Row("idle").isValid());
+    EXPECT_EQ(mWidget->GetFindState().GetMatches().size(), 1u);
 
     mWidget->ApplyFind({});
     EXPECT_TRUE(Row("idle").isValid());

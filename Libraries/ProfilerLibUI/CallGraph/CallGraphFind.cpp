@@ -162,9 +162,12 @@ private:
 
 } // namespace
 
-void CallGraphFindState::Apply(std::span<const CallGraphNode* const> topLevel, std::string_view text,
-                               FunctionNameCache& names)
+bool CallGraphFindState::Apply(std::span<const CallGraphNode* const> topLevel, std::string_view text,
+                               FunctionNameCache& names, const std::atomic<bool>* canceled)
 {
+    // How many nodes pass between two looks at the cancel flag: a fraction of a millisecond.
+    constexpr uint32_t kNodesPerCancelCheck = 4096;
+    uint32_t untilCancelCheck = kNodesPerCancelCheck;
     Clear();
     FunctionMatches matches(text, names);
 
@@ -203,6 +206,11 @@ void CallGraphFindState::Apply(std::span<const CallGraphNode* const> topLevel, s
         while (!stack.empty()) {
             Frame& frame = stack.back();
             if (frame.NextChild < frame.Node->Children.size()) {
+                if (--untilCancelCheck == 0) {
+                    untilCancelCheck = kNodesPerCancelCheck;
+                    if (canceled != nullptr && canceled->load(std::memory_order_relaxed))
+                        return false;
+                }
                 const CallGraphNode* child = frame.Node->Children[frame.NextChild++];
                 enter(child, frame.AncestorMatched || frame.Matched);
                 continue;
@@ -216,6 +224,7 @@ void CallGraphFindState::Apply(std::span<const CallGraphNode* const> topLevel, s
                 stack.back().ChildVisible = true;
         }
     }
+    return true;
 }
 
 } // namespace Profiler

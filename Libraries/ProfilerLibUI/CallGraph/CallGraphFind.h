@@ -3,6 +3,7 @@
 #include "CallGraphModel/CallGraphNode.h"
 #include "CaptureModel/ResolvedAddress.h"
 
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -60,9 +61,10 @@ public:
     void Reserve(std::size_t nodes);
     bool IsEmpty() const { return mCount == 0; }
     /// Visits every node below each of `topLevel` (and the nodes themselves) once. An empty text
-    /// records every node as visible and no matches.
-    void Apply(std::span<const CallGraphNode* const> topLevel, std::string_view text,
-               FunctionNameCache& names);
+    /// records every node as visible and no matches. Returns false when it stopped early because
+    /// `canceled` was set (the state is then partial).
+    bool Apply(std::span<const CallGraphNode* const> topLevel, std::string_view text,
+               FunctionNameCache& names, const std::atomic<bool>* canceled = nullptr);
 
     /// Whether the row of `node` stays; true without an entry.
     bool IsVisible(const CallGraphNode* node) const

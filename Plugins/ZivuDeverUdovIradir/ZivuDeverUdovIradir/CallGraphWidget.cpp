@@ -79,8 +79,10 @@ CallGraphWidget::CallGraphWidget(CallGraphView& view, std::vector<ThreadTreeProc
         mTimeScale = requester->GetSampleIntervalMs();
     }
     mNames = FunctionNameCache(mNameProvider.get());
-    mRebuilder = std::make_unique<CallGraphRebuilder>(
-        this, mView.GetRequester() ? mView.GetRequester()->GetScheduler() : nullptr);
+    System::JobScheduler* scheduler = mView.GetRequester() ? mView.GetRequester()->GetScheduler() : nullptr;
+    mRebuilder = std::make_unique<CallGraphRebuilder>(this, scheduler);
+    mFinder = std::make_unique<CallGraphFinder>(this, scheduler);
+    mFindNames = std::make_shared<FindNameCache>(mNameProvider);
 
     // The base's summary gives way to the tree.
     mStatusLabel->hide();
@@ -255,6 +257,7 @@ CallGraphWidget::CallGraphWidget(CallGraphView& view, std::vector<ThreadTreeProc
 CallGraphWidget::~CallGraphWidget()
 {
     mHeadersRegistration.Reset();
+    mFinder.reset();
     mRebuilder.reset();
     // The tree view drops its model before the graphs that the model's items point into.
     mTreeView->setModel(nullptr);
@@ -442,22 +445,36 @@ void CallGraphWidget::Rebuild(const CallGraphInputParameters& parameters, const 
                               std::shared_ptr<const CallGraph> fullGraph, bool selectOnFinish,
                               bool tryMaintainState, bool isFullRebuild)
 {
-    CallGraphRebuildRequest request{parameters,     customRoot,       std::move(fullGraph), {},
-                                    selectOnFinish, tryMaintainState, isFullRebuild};
-    // A new graph starts without folded recursions; the roots refer to the old graph's nodes.
-    if (!isFullRebuild)
+    CallGraphRebuildRequest request;
+    request.Parameters = parameters;
+    request.CustomRoot = customRoot;
+    request.FullGraph = std::move(fullGraph);
+    request.SelectOnFinish = selectOnFinish;
+    request.TryMaintainState = tryMaintainState;
+    request.IsFullRebuild = isFullRebuild;
+    // A new graph starts without folded recursions and without a find; the roots refer to the
+    // old graph's nodes. A rebuild of the same graph keeps the find, which the job runs again.
+    if (!isFullRebuild) {
         request.RecursionRoots = mRecursionRoots;
+        request.FindText = mFindLineEdit->text().trimmed().toStdString();
+        request.FindNames = mFindNames;
+    }
+    // A find still running would filter the tree being replaced.
+    mFinder->Cancel();
     mCallGraphWidgetStack->setCurrentWidget(mCallGraphPage);
     mProgressBar->show();
     mProgressBarLabel->setText(QStringLiteral("Building callgraph"));
     mProgressBarFrame->show();
-    mRebuilder->Start(std::move(request), [this](CallGraphRebuildResult result) {
-        CallGraphRebuildRequest& done = result.Request;
-        mFullNodeCount = result.FullNodeCount;
-        emit RebuildCompleted(done.Parameters, done.CustomRoot, done.FullGraph, result.FoldedGraph,
-                              result.MergedGraph, done.SelectOnFinish, done.TryMaintainState,
-                              done.IsFullRebuild);
-    });
+    mRebuilder->Start([request = std::move(request)](
+                          const std::atomic<bool>& canceled) { return RunRebuild(request, canceled); },
+                      [this](CallGraphRebuildResult result) {
+                          CallGraphRebuildRequest& done = result.Request;
+                          mFullNodeCount = result.FullNodeCount;
+                          mRebuiltFind = std::move(result.FindState);
+                          emit RebuildCompleted(done.Parameters, done.CustomRoot, done.FullGraph,
+                                                result.FoldedGraph, result.MergedGraph, done.SelectOnFinish,
+                                                done.TryMaintainState, done.IsFullRebuild);
+                      });
 }
 
 void CallGraphWidget::OnRebuildCompleted(const CallGraphInputParameters& parameters,
@@ -475,6 +492,8 @@ void CallGraphWidget::OnRebuildCompleted(const CallGraphInputParameters& paramet
     if (tryMaintainState && hadModel)
         state = SaveViewState();
     mFindState.Clear();
+    if (const std::shared_ptr<CallGraphFindState> find = std::exchange(mRebuiltFind, nullptr))
+        mFindState = std::move(*find);
     ++mFindGeneration; // the pending matches are nodes of the graphs being replaced
     if (isFullRebuild) {
         mRecursionRoots.clear();
@@ -487,21 +506,8 @@ void CallGraphWidget::OnRebuildCompleted(const CallGraphInputParameters& paramet
     mFoldedGraph = std::move(folded);
     mMergedGraph = std::move(merged);
 
-    std::vector<const CallGraphNode*> roots;
     const CallGraphNode* customRootNode = nullptr;
-    if (mCustomRoot.empty()) {
-        for (const CallGraphNode* node : mMergedGraph->GetRoot().Children)
-            roots.push_back(node);
-    } else {
-        customRootNode = FindNodeByPath(mMergedGraph->GetRoot(), mCustomRoot);
-        if (customRootNode != nullptr)
-            roots.push_back(customRootNode);
-    }
-    if (!isFullRebuild) {
-        const QString text = mFindLineEdit->text().trimmed();
-        if (!text.isEmpty())
-            mFindState.Apply(roots, text.toStdString(), mNames);
-    }
+    const std::vector<const CallGraphNode*> roots = ShownRoots(*mMergedGraph, mCustomRoot, &customRootNode);
     SetModel(roots, customRootNode, selectOnFinish);
     if (tryMaintainState && hadModel)
         RestoreViewState(state);

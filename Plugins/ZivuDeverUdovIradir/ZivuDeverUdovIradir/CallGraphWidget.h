@@ -30,6 +30,7 @@ class ScrollableTreeView;
 namespace Profiler {
 
 class CallGraphFilterModel;
+class CallGraphFinder;
 class CallGraphRebuilder;
 class CallGraphTreeViewItemDelegate;
 class FindLineEdit;
@@ -40,6 +41,7 @@ class ThreadSelectorWidget;
 class ThreadStateDelegate;
 class TimeSlicePieChartControl;
 struct CallGraphRebuildResult;
+struct FindNameCache;
 struct TimeDistributionSlice;
 
 /// The "Call Graph" panel: the merged call graph of the current selection as a tree, with its
@@ -66,6 +68,7 @@ public:
     std::vector<QShortcut*> GetShortcuts() const override { return mShortcuts; }
 
     /// Filters the tree to the rows whose name contains `text`, their ancestors and subtrees.
+    /// The visit runs on a job; FindCompleted tells when the tree shows its result.
     void ApplyFind(const QString& text);
     /// Finds `name` as if the user had typed it into the find field.
     void FindByName(const QString& name);
@@ -110,6 +113,8 @@ signals:
                           bool inTryMaintainState, bool inIsFullRebuild);
     /// The user set or cleared the custom root; empty when cleared.
     void CustomRootChanged(Profiler::ResolvedCallstack inRoot);
+    /// The tree shows the result of the latest find (also of a cleared one).
+    void FindCompleted();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -125,6 +130,8 @@ private:
                             std::shared_ptr<const CallGraph> fullGraph,
                             std::shared_ptr<FoldedCallGraph> folded, std::shared_ptr<MergedCallGraph> merged,
                             bool selectOnFinish, bool tryMaintainState, bool isFullRebuild);
+    /// Filters the tree by `state` and reveals its first matches.
+    void ShowFindResult(CallGraphFindState state);
     void SetModel(const std::vector<const CallGraphNode*>& roots, const CallGraphNode* customRoot,
                   bool selectAll);
     void UpdateActions();
@@ -202,6 +209,10 @@ private:
     std::shared_ptr<FoldedCallGraph> mFoldedGraph;
     std::shared_ptr<MergedCallGraph> mMergedGraph;
     std::unique_ptr<CallGraphRebuilder> mRebuilder;
+    std::unique_ptr<CallGraphFinder> mFinder;
+    std::shared_ptr<FindNameCache> mFindNames; // the find jobs' own: mNames is the UI thread's
+    /// The find that the finished rebuild ran, taken by OnRebuildCompleted.
+    std::shared_ptr<CallGraphFindState> mRebuiltFind;
     Utility::SignalRegistration mHeadersRegistration;
     QPersistentModelIndex mPressedIndex;
     /// Matches still to be expanded into view, and the find they belong to.

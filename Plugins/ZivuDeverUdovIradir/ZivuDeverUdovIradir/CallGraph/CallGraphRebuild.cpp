@@ -2,97 +2,67 @@
 
 #include "CallGraphModel/FoldedCallGraph.h"
 #include "CallGraphModel/MergedCallGraph.h"
-#include "System/JobScheduler.h"
-
-#include <QMetaObject>
+#include "ProfilerLibUI/CallGraph/CallGraphFigures.h"
 
 namespace Profiler {
 
-namespace {
-
-class RebuildJob final : public System::Job {
-public:
-    explicit RebuildJob(CallGraphRebuildRequest request) : System::Job(nullptr)
-    {
-        mResult.Request = std::move(request);
-    }
-
-    void Run(const std::atomic<bool>& canceled)
-    {
-        auto folded = std::make_shared<FoldedCallGraph>();
-        auto merged = std::make_shared<MergedCallGraph>();
-        if (mResult.Request.FullGraph) {
-            mResult.FullNodeCount = mResult.Request.FullGraph->CountNodes();
-            FoldAndMerge(mResult.Request.FullGraph->GetRoot(), mResult.Request.RecursionRoots, *folded,
-                         merged.get(), true, canceled);
-        }
-        if (canceled.load(std::memory_order_relaxed))
-            return;
-        mResult.FoldedGraph = std::move(folded);
-        mResult.MergedGraph = std::move(merged);
-    }
-
-    CallGraphRebuildResult mResult;
-};
-
-} // namespace
-
-CallGraphRebuilder::CallGraphRebuilder(QObject* context, System::JobScheduler* scheduler)
-    : mContext(context), mScheduler(scheduler)
+std::optional<CallGraphRebuildResult> RunRebuild(CallGraphRebuildRequest request,
+                                                 const std::atomic<bool>& canceled)
 {
-    if (mScheduler == nullptr) {
-        mOwnScheduler = std::make_unique<System::JobScheduler>(1);
-        mScheduler = mOwnScheduler.get();
+    CallGraphRebuildResult result;
+    auto folded = std::make_shared<FoldedCallGraph>();
+    auto merged = std::make_shared<MergedCallGraph>();
+    if (request.FullGraph) {
+        result.FullNodeCount = request.FullGraph->CountNodes();
+        FoldAndMerge(request.FullGraph->GetRoot(), request.RecursionRoots, *folded, merged.get(), true,
+                     canceled);
     }
+    if (canceled.load(std::memory_order_relaxed))
+        return std::nullopt;
+    if (!request.FindText.empty() && request.FindNames) {
+        const std::vector<const CallGraphNode*> roots = ShownRoots(*merged, request.CustomRoot);
+        auto find = RunFind(roots, request.FindText, *request.FindNames, result.FullNodeCount, canceled);
+        if (!find)
+            return std::nullopt;
+        result.FindState = std::move(*find);
+    }
+    result.FoldedGraph = std::move(folded);
+    result.MergedGraph = std::move(merged);
+    result.Request = std::move(request);
+    return result;
 }
 
-CallGraphRebuilder::~CallGraphRebuilder()
+std::optional<std::shared_ptr<CallGraphFindState>> RunFind(std::span<const CallGraphNode* const> roots,
+                                                           std::string_view text, FindNameCache& names,
+                                                           std::size_t reserve,
+                                                           const std::atomic<bool>& canceled)
 {
-    Cancel();
+    auto state = std::make_shared<CallGraphFindState>();
+    // The shown graph has at most as many nodes as the full one.
+    state->Reserve(reserve);
+    const std::lock_guard lock(names.Mutex);
+    if (!state->Apply(roots, text, names.Names, &canceled))
+        return std::nullopt;
+    return state;
 }
 
-void CallGraphRebuilder::Cancel()
+std::vector<const CallGraphNode*> ShownRoots(const MergedCallGraph& merged,
+                                             const ResolvedCallstack& customRoot,
+                                             const CallGraphNode** customRootNode)
 {
-    ++*mGeneration;
-    if (mJob.IsValid())
-        mScheduler->Cancel(System::ECancelMode::Chain, mJob);
-    mJob = {};
-    mRunning = false;
-}
-
-void CallGraphRebuilder::Start(CallGraphRebuildRequest request, Completion completion)
-{
-    Cancel();
-    mRunning = true;
-    const uint64_t generation = *mGeneration;
-    System::JobDescription description;
-    description.work = [](System::Job& job, const std::atomic<bool>& canceled) {
-        static_cast<RebuildJob&>(job).Run(canceled);
-    };
-    // The finalization runs on a worker thread: the result travels to the context's thread,
-    // where a newer rebuild (a changed generation) or a destroyed rebuilder drops it.
-    description.finalization =
-        [this, context = mContext, weakGeneration = std::weak_ptr<uint64_t>(mGeneration), generation,
-         completion = std::move(completion)](System::EJobFinalizationState state, System::Job& job) {
-            if (state != System::EJobFinalizationState::Completed || !context)
-                return;
-            auto result =
-                std::make_shared<CallGraphRebuildResult>(std::move(static_cast<RebuildJob&>(job).mResult));
-            if (!result->MergedGraph)
-                return;
-            QMetaObject::invokeMethod(
-                context.data(),
-                [this, weakGeneration, generation, completion, result] {
-                    auto current = weakGeneration.lock();
-                    if (!current || *current != generation)
-                        return;
-                    mRunning = false;
-                    mJob = {};
-                    completion(std::move(*result));
-                },
-                Qt::QueuedConnection);
-        };
-    mJob = mScheduler->Schedule(std::move(description), std::make_unique<RebuildJob>(std::move(request)));
+    std::vector<const CallGraphNode*> roots;
+    const CallGraphNode* node = nullptr;
+    if (customRoot.empty()) {
+        for (const CallGraphNode* child : merged.GetRoot().Children)
+            roots.push_back(child);
+    } else {
+        node = FindNodeByPath(merged.GetRoot(), customRoot);
+        if (node != nullptr)
+            roots.push_back(node);
+    }
+    if (customRootNode != nullptr)
+        *customRootNode = node;
+    return roots;
 }
 
 } // namespace Profiler

@@ -1,20 +1,34 @@
 #pragma once
 
 #include "CallGraphModel/CallGraphFolding.h"
-#include "System/Job.h"
+#include "ProfilerLibUI/CallGraph/CallGraphFind.h"
 #include "ZivuDeverUdovIradir/CallGraph/CallGraphTypes.h"
+#include "ZivuDeverUdovIradir/CallGraph/LatestJob.h"
 #include "ZivuDeverUdovIradir/CallGraphRequester.h"
 
-#include <QPointer>
-
-#include <functional>
+#include <atomic>
 #include <memory>
-
-namespace System {
-class JobScheduler;
-}
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
 
 namespace Profiler {
+
+class IFunctionInfoProvider;
+
+/// The name cache of a panel's find jobs. One find runs at a time, but a superseded one may
+/// still be finishing its visit when the next starts, hence the lock. It keeps the provider
+/// alive for jobs that outlive their panel.
+struct FindNameCache {
+    explicit FindNameCache(std::shared_ptr<const IFunctionInfoProvider> provider)
+        : Provider(std::move(provider)), Names(Provider.get())
+    {}
+    std::shared_ptr<const IFunctionInfoProvider> Provider;
+    std::mutex Mutex;
+    FunctionNameCache Names;
+};
 
 /// What a rebuild starts from, handed back with its result.
 struct CallGraphRebuildRequest {
@@ -25,6 +39,10 @@ struct CallGraphRebuildRequest {
     bool SelectOnFinish = false;
     bool TryMaintainState = false;
     bool IsFullRebuild = false;
+    /// A find to run again over the rebuilt graph (empty: none), so that the tree arrives
+    /// filtered instead of being filtered on the user interface thread.
+    std::string FindText;
+    std::shared_ptr<FindNameCache> FindNames;
 };
 
 struct CallGraphRebuildResult {
@@ -32,33 +50,33 @@ struct CallGraphRebuildResult {
     std::shared_ptr<FoldedCallGraph> FoldedGraph;
     std::shared_ptr<MergedCallGraph> MergedGraph;
     std::size_t FullNodeCount = 0; ///< counted here so that the user interface thread never walks the graph
+    std::shared_ptr<CallGraphFindState> FindState; ///< null without a find text
 };
 
-/// Derives the folded and merged graphs of a panel on a job. A new rebuild supersedes the
-/// running one, whose result is dropped; completions run on the context object's thread and
-/// never after the context is gone. The calling thread never waits.
-class CallGraphRebuilder {
-public:
-    using Completion = std::function<void(CallGraphRebuildResult)>;
-
-    /// Without a scheduler the rebuilder runs its own one-thread scheduler.
-    CallGraphRebuilder(QObject* context, System::JobScheduler* scheduler);
-    ~CallGraphRebuilder();
-    CallGraphRebuilder(const CallGraphRebuilder&) = delete;
-    CallGraphRebuilder& operator=(const CallGraphRebuilder&) = delete;
-
-    void Start(CallGraphRebuildRequest request, Completion completion);
-    /// Drops the running rebuild, if any; its completion never runs.
-    void Cancel();
-    bool IsRunning() const { return mRunning; }
-
-private:
-    QPointer<QObject> mContext;
-    std::unique_ptr<System::JobScheduler> mOwnScheduler;
-    System::JobScheduler* mScheduler; // not owned unless it is mOwnScheduler
-    System::JobHandle mJob;
-    std::shared_ptr<uint64_t> mGeneration = std::make_shared<uint64_t>(0);
-    bool mRunning = false;
+/// Derives the folded and merged graphs of a panel on a job.
+class CallGraphRebuilder final : public LatestJob<CallGraphRebuildResult> {
+    using LatestJob::LatestJob;
 };
+/// Visits the shown graph for a find on a job.
+class CallGraphFinder final : public LatestJob<std::shared_ptr<CallGraphFindState>> {
+    using LatestJob::LatestJob;
+};
+
+/// The rebuild itself: fold and merge, count, and the find when one is asked for.
+std::optional<CallGraphRebuildResult> RunRebuild(CallGraphRebuildRequest request,
+                                                 const std::atomic<bool>& canceled);
+
+/// A find over the subtrees of `roots`; no value when canceled. `reserve` sizes the state's
+/// table (the number of nodes the visit may meet).
+std::optional<std::shared_ptr<CallGraphFindState>> RunFind(std::span<const CallGraphNode* const> roots,
+                                                           std::string_view text, FindNameCache& names,
+                                                           std::size_t reserve,
+                                                           const std::atomic<bool>& canceled);
+
+/// The top rows of the tree over `merged`: the root's children, or the custom root alone
+/// (nothing when the path is not in the graph). `customRootNode` receives the custom root.
+std::vector<const CallGraphNode*> ShownRoots(const MergedCallGraph& merged,
+                                             const ResolvedCallstack& customRoot,
+                                             const CallGraphNode** customRootNode = nullptr);
 
 } // namespace Profiler

@@ -11,6 +11,7 @@
 #include "Theming/Icons.h"
 #include "ZivuDeverUdovIradir/CallGraph/CallGraphDelegates.h"
 #include "ZivuDeverUdovIradir/CallGraph/CallGraphFilterModel.h"
+#include "ZivuDeverUdovIradir/CallGraph/CallGraphRebuild.h"
 #include "ZivuDeverUdovIradir/CallGraph/CallGraphTreeModel.h"
 #include "ZivuDeverUdovIradir/CallGraph/TimeSlicePieChart.h"
 #include "ZivuDeverUdovIradir/CallGraphSettings.h"
@@ -122,17 +123,31 @@ void CallGraphWidget::ApplyFind(const QString& text)
         const QSignalBlocker blocker(mFindLineEdit);
         mFindLineEdit->setText(text);
     }
-    mFindState.Clear();
-    if (!mModel)
+    mFinder->Cancel();
+    ++mFindGeneration; // the old find's matches are no longer revealed
+    const std::string needle = text.trimmed().toStdString();
+    if (!mModel || needle.empty()) {
+        ShowFindResult({});
         return;
-    const std::vector<const CallGraphNode*> roots = mModel->GetRootNodes();
-    // The shown graph has at most as many nodes as the full one.
-    mFindState.Reserve(mFullNodeCount);
-    mFindState.Apply(roots, text.trimmed().toStdString(), mNames);
-    mProxy->Refilter();
+    }
+    // The visit reads every node, a few hundred milliseconds on the largest graphs: it runs on a
+    // job, which keeps the graph alive, and the tree keeps its old filter until the result comes.
+    mFinder->Start(
+        [graph = mMergedGraph, roots = mModel->GetRootNodes(), needle, names = mFindNames,
+         reserve = mFullNodeCount](const std::atomic<bool>& canceled) {
+            return RunFind(roots, needle, *names, reserve, canceled);
+        },
+        [this](std::shared_ptr<CallGraphFindState> state) { ShowFindResult(std::move(*state)); });
+}
+
+void CallGraphWidget::ShowFindResult(CallGraphFindState state)
+{
+    mFindState = std::move(state);
+    if (mProxy)
+        mProxy->Refilter();
     const auto& matches = mFindState.GetMatches();
     // The first match is shown at once; a few more are expanded over the next turns of the
-    // event loop, so that a find over a large graph never holds the user interface for long.
+    // event loop, so that a find with many matches never holds the user interface for long.
     ++mFindGeneration;
     mPendingReveal.assign(matches.begin() + std::min<std::size_t>(1, matches.size()),
                           matches.begin() + std::min(matches.size(), kMaxRevealedMatches));
@@ -150,6 +165,7 @@ void CallGraphWidget::ApplyFind(const QString& text)
         mTreeView->setCurrentIndex(first);
         mTreeView->scrollTo(first);
     }
+    emit FindCompleted();
 }
 
 void CallGraphWidget::RevealPendingMatches(uint64_t generation)
