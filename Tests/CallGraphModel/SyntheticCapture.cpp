@@ -292,6 +292,20 @@ std::unique_ptr<CallGraph> QueryModel(const CallGraphModel& model, double start,
     return result;
 }
 
+CallGraphModel& ModelFixture::MakeModel()
+{
+    model = std::make_unique<CallGraphModel>(CallGraphModelContext{directory.GetPath(), &scheduler, capture});
+    return *model;
+}
+
+bool ModelFixture::Process()
+{
+    capture->SortEvents();
+    MakeModel();
+    errors.Clear();
+    return ProcessCapture(*model, *capture, errors);
+}
+
 struct ReplayOracle::ThreadReplay {
     ThreadID thread;
     CallGraph graph;
