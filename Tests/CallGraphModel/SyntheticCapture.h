@@ -111,13 +111,4 @@ private:
     std::vector<std::unique_ptr<ThreadReplay>> mThreads;
 };
 
-/// Compares two call graphs by key (children in any order): times within `tolerance` relative
-/// to the larger of the two figures and of the matching node in `scale` (null: the figures
-/// alone), samples exactly. A node missing on one side is accepted when its time is within the
-/// tolerance (counted in `lenientNodes`). Returns an empty string when they match, else the
-/// first difference.
-std::string CompareGraphs(const Profiler::CallGraphNode& expected, const Profiler::CallGraphNode& actual,
-                          const Profiler::CallGraphNode* scale, double tolerance, const FunctionNames& names,
-                          std::size_t* lenientNodes = nullptr);
-
 } // namespace CallGraphTest
