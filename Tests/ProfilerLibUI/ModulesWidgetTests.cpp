@@ -146,7 +146,6 @@ TEST_F(ModulesViewTest, TreeHasInstancesStatusesAndFilters)
     proxy.setSourceModel(&model);
 
     ASSERT_EQ(model.rowCount(), 5);
-    EXPECT_EQ(model.headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), "Resolve Status");
     const QModelIndex gone = model.FindNativeModule(1);
     ASSERT_EQ(model.rowCount(gone), 3);
     EXPECT_EQ(model.index(1, 0, gone).data().toString(), "libgone.so (2)");
@@ -340,7 +339,6 @@ TEST_F(ModulesViewTest, FunctionInformationDialogShowsFunctionAndModule)
     auto symbols = std::make_shared<SymbolResolver>();
     FunctionDebugInformationDialog dialog(
         mModules, symbols, mScheduler, ResolvedAddress::Make(mProgram.Main, ResolvedAddress::kKindNative, 0));
-    EXPECT_EQ(dialog.windowTitle(), "Function information");
     QSignalSpy ready(&dialog, &FunctionDebugInformationDialog::Ready);
     ASSERT_TRUE(ready.wait(30000));
     const QString text = dialog.GetText();
