@@ -20,46 +20,16 @@ namespace {
 
 constexpr double kEnd = CallGraphModel::kEndOfCapture;
 
-/// A model in a temporary session folder over a capture built by the test.
-struct ModelFixture {
-    ModelFixture() : capture(std::make_shared<TestCapture>()) {}
-
-    CallGraphModel& MakeModel()
-    {
-        model =
-            std::make_unique<CallGraphModel>(CallGraphModelContext{directory.GetPath(), &scheduler, capture});
-        return *model;
-    }
-
-    bool Process()
-    {
-        capture->SortEvents();
-        MakeModel();
-        errors.Clear();
-        return ProcessCapture(*model, *capture, errors);
-    }
-
-    std::string Table(ThreadID thread) const
-    {
-        std::string text;
-        const SnapshotTable table = model->FindThread(thread)->GetTable();
-        for (const auto& snapshot : table.GetSnapshots())
-            text += (snapshot.mTime == kEnd ? std::string("end") : FormatNumber(snapshot.mTime)) +
-                    (snapshot.mType == ESnapshotType::Full ? "F " : "D ");
-        return text;
-    }
-
-    std::unique_ptr<CallGraph> Query(double start, double end, std::vector<ThreadID> threads,
-                                     Serialization::ErrorList* failures = nullptr);
-
-    std::filesystem::path Folder() const { return directory.GetPath() / CallGraphModel::kFolderName; }
-
-    TestSupport::TempDirectory directory;
-    System::JobScheduler scheduler{2};
-    std::shared_ptr<TestCapture> capture;
-    std::unique_ptr<CallGraphModel> model;
-    Serialization::ErrorList errors;
-};
+/// The thread's snapshot table as text: time and F(ull) or D(elta) of each snapshot.
+std::string Table(const ModelFixture& fixture, ThreadID thread)
+{
+    std::string text;
+    const SnapshotTable table = fixture.model->FindThread(thread)->GetTable();
+    for (const auto& snapshot : table.GetSnapshots())
+        text += (snapshot.mTime == kEnd ? std::string("end") : FormatNumber(snapshot.mTime)) +
+                (snapshot.mType == ESnapshotType::Full ? "F " : "D ");
+    return text;
+}
 
 /// What a request was told, shared with the test because the job owns the request.
 struct Outcome {
@@ -97,12 +67,6 @@ private:
     std::shared_ptr<Outcome> mOutcome;
 };
 
-std::unique_ptr<CallGraph> ModelFixture::Query(double start, double end, std::vector<ThreadID> threads,
-                                               Serialization::ErrorList* failures)
-{
-    return QueryModel(*model, start, end, std::move(threads), failures);
-}
-
 void AddSamples(TestCapture& capture, ThreadID thread, const std::string& stack, double from, double to,
                 double step = 100.0)
 {
@@ -124,9 +88,9 @@ TEST(CallGraphModel, SnapshotsAreTakenAtTicksOfDirtyThreads)
     // Each tick falls on the first event of a new 5 s interval, however many were skipped; a
     // thread's first snapshot is Full, and each thread ends with a Full one. The graph does not
     // grow, so each Delta is as large as the graph: one Delta, then a Full again.
-    EXPECT_EQ(fixture.Table(kThread1),
+    EXPECT_EQ(Table(fixture, kThread1),
               "5000F 10000D 23000F 35000D 40000F 45000D 50000F 55000D 60000F 65000D 70000F endF ");
-    EXPECT_EQ(fixture.Table(kThread2), "5000F 31000D endF ");
+    EXPECT_EQ(Table(fixture, kThread2), "5000F 31000D endF ");
 
     std::unique_ptr<CallGraph> whole = fixture.Query(0, kEnd, {kThread1, kThread2});
     // Equal stacks extend the bars across the pauses.
@@ -152,8 +116,8 @@ TEST(CallGraphModel, FullSnapshotsGrowRarerWhileTheGraphKeepsGrowing)
     // The Deltas after a Full add up to about its size, so the Fulls lie ever further apart: a
     // fixed interval would write the whole growing graph again and again.
     for (std::size_t i = 2; i < fulls.size(); ++i)
-        EXPECT_GE(fulls[i] - fulls[i - 1], fulls[i - 1] - fulls[i - 2]) << fixture.Table(kThread1);
-    EXPECT_LT(fulls.size(), 12u) << fixture.Table(kThread1);
+        EXPECT_GE(fulls[i] - fulls[i - 1], fulls[i - 1] - fulls[i - 2]) << Table(fixture, kThread1);
+    EXPECT_LT(fulls.size(), 12u) << Table(fixture, kThread1);
     // Every time still reads back right.
     std::unique_ptr<CallGraph> range = fixture.Query(431000, 431000 + 250, {kThread1});
     EXPECT_EQ(Dump(range->GetRoot(), fixture.capture->GetNames()),
@@ -208,7 +172,7 @@ TEST(CallGraphModel, ShortCapturesHaveOnlyFinalSnapshots)
     ModelFixture fixture;
     AddSamples(*fixture.capture, kThread1, "main", 0, 4900);
     ASSERT_TRUE(fixture.Process());
-    EXPECT_EQ(fixture.Table(kThread1), "endF ");
+    EXPECT_EQ(Table(fixture, kThread1), "endF ");
     std::unique_ptr<CallGraph> range = fixture.Query(1000, 2000.5, {kThread1});
     EXPECT_EQ(Dump(range->GetRoot(), fixture.capture->GetNames()), "main 1000.5 {0x1010:11}\n");
 }
@@ -232,8 +196,7 @@ TEST(CallGraphModel, WholeCaptureQueriesReadOnlyTheFinalSnapshots)
     SyntheticOptions options;
     options.durationMs = 30000;
     options.seed = 11;
-    ModelFixture fixture;
-    fixture.capture = MakeSyntheticCapture(options);
+    ModelFixture fixture(MakeSyntheticCapture(options));
     ASSERT_TRUE(fixture.Process()) << fixture.errors.ToString();
     const std::vector<ThreadID> threads = GetThreads(*fixture.capture);
     std::unique_ptr<CallGraph> before = fixture.Query(0, kEnd, threads);
@@ -304,8 +267,7 @@ TEST(CallGraphModel, RequestsRunAsJobsAndANewerRequestCancelsTheOlder)
     SyntheticOptions options;
     options.durationMs = 20000;
     options.seed = 5;
-    ModelFixture fixture;
-    fixture.capture = MakeSyntheticCapture(options);
+    ModelFixture fixture(MakeSyntheticCapture(options));
     ASSERT_TRUE(fixture.Process());
     const std::vector<ThreadID> threads = GetThreads(*fixture.capture);
 
@@ -343,8 +305,7 @@ TEST(CallGraphModel, SavedModelsLoadAndAnswerTheSameQueries)
     SyntheticOptions options;
     options.durationMs = 60000;
     options.seed = 21;
-    ModelFixture fixture;
-    fixture.capture = MakeSyntheticCapture(options);
+    ModelFixture fixture(MakeSyntheticCapture(options));
     ASSERT_TRUE(fixture.Process()) << fixture.errors.ToString();
     Serialization::ErrorList errors;
     std::unique_ptr<CallGraphModel> loaded = LoadCallGraphModel(
@@ -366,7 +327,7 @@ TEST(CallGraphModel, SavedModelsLoadAndAnswerTheSameQueries)
         }
     }
     for (auto [start, end] : {std::pair{0.0, kEnd}, {1000.0, 52000.0}, {33000.0, 33100.0}}) {
-        std::unique_ptr<CallGraph> before = QueryModel(*fixture.model, start, end, threads);
+        std::unique_ptr<CallGraph> before = fixture.Query(start, end, threads);
         std::unique_ptr<CallGraph> after = QueryModel(*loaded, start, end, threads);
         EXPECT_EQ(
             CompareGraphs(before->GetRoot(), after->GetRoot(), nullptr, 0.0, fixture.capture->GetNames()),

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <sstream>
 
 using namespace Profiler;
@@ -207,6 +208,96 @@ std::string SortedDump(const CallGraphNode& root, const FunctionNames& names)
     for (const std::string& child : children)
         out += child;
     return out;
+}
+
+namespace {
+
+struct Comparer {
+    double tolerance;
+    const FunctionNames& names;
+    std::size_t lenient = 0;
+    std::string difference;
+
+    double Limit(double a, double b, const CallGraphNode* scale) const
+    {
+        const double magnitude =
+            std::max({std::abs(a), std::abs(b), scale != nullptr ? scale->InclusiveTime() : 0.0});
+        return tolerance * magnitude;
+    }
+
+    bool Negligible(const CallGraphNode& node, const CallGraphNode* scale) const
+    {
+        for (double time : node.StateTimes)
+            if (std::abs(time) > Limit(time, 0.0, scale) || (tolerance == 0.0 && time != 0.0))
+                return false;
+        for (const CallGraphNode* child : node.Children)
+            if (!Negligible(*child, scale != nullptr
+                                        ? scale->FindChild(child->GetFunction(), child->CallerAddress)
+                                        : nullptr))
+                return false;
+        return true;
+    }
+
+    void Fail(const std::string& path, const std::string& what)
+    {
+        if (difference.empty())
+            difference = path + ": " + what;
+    }
+
+    void Compare(const CallGraphNode& expected, const CallGraphNode& actual, const CallGraphNode* scale,
+                 const std::string& path)
+    {
+        for (int i = 0; i < kThreadStateCount; ++i) {
+            const double e = expected.StateTimes[i];
+            const double a = actual.StateTimes[i];
+            if (std::abs(e - a) > Limit(e, a, scale) || (tolerance == 0.0 && e != a))
+                Fail(path, "state " + std::to_string(i) + " expected " + FormatNumber(e) + " got " +
+                               FormatNumber(a));
+        }
+        const auto es = expected.AddressSamples.Span();
+        const auto as = actual.AddressSamples.Span();
+        if (!std::equal(es.begin(), es.end(), as.begin(), as.end(),
+                        [](const AddressSample& x, const AddressSample& y) {
+                            return x.Address == y.Address && x.Count == y.Count;
+                        }))
+            Fail(path, "samples differ: expected " + std::to_string(expected.GetSampleCount()) + " got " +
+                           std::to_string(actual.GetSampleCount()));
+        for (const CallGraphNode* child : expected.Children) {
+            const CallGraphNode* childScale =
+                scale != nullptr ? scale->FindChild(child->GetFunction(), child->CallerAddress) : nullptr;
+            const std::string childPath = path + ";" + names.GetName(child->GetFunction());
+            if (const CallGraphNode* match = actual.FindChild(child->GetFunction(), child->CallerAddress))
+                Compare(*child, *match, childScale, childPath);
+            else if (Negligible(*child, childScale))
+                ++lenient;
+            else
+                Fail(childPath, "missing, time " + FormatNumber(child->InclusiveTime()));
+        }
+        for (const CallGraphNode* child : actual.Children) {
+            if (expected.FindChild(child->GetFunction(), child->CallerAddress) != nullptr)
+                continue;
+            const CallGraphNode* childScale =
+                scale != nullptr ? scale->FindChild(child->GetFunction(), child->CallerAddress) : nullptr;
+            if (Negligible(*child, childScale))
+                ++lenient;
+            else
+                Fail(path + ";" + names.GetName(child->GetFunction()),
+                     "unexpected, time " + FormatNumber(child->InclusiveTime()));
+        }
+    }
+};
+
+} // namespace
+
+std::string CompareGraphs(const CallGraphNode& expected, const CallGraphNode& actual,
+                          const CallGraphNode* scale, double tolerance, const FunctionNames& names,
+                          std::size_t* lenientNodes)
+{
+    Comparer comparer{tolerance, names, 0, {}};
+    comparer.Compare(expected, actual, scale, "root");
+    if (lenientNodes != nullptr)
+        *lenientNodes += comparer.lenient;
+    return comparer.difference;
 }
 
 } // namespace CallGraphTest

@@ -58,4 +58,13 @@ Profiler::CallGraphNode& AddStack(Profiler::CallGraphNode& root, const std::vect
                                   const Profiler::StateTimeArray& times,
                                   const std::vector<Profiler::AddressSample>& samples = {});
 
+/// Compares two call graphs by key (children in any order): times within `tolerance` relative
+/// to the larger of the two figures and of the matching node in `scale` (null: the figures
+/// alone), samples exactly. A node missing on one side is accepted when its time is within the
+/// tolerance (counted in `lenientNodes`). Returns an empty string when they match, else the
+/// first difference.
+std::string CompareGraphs(const Profiler::CallGraphNode& expected, const Profiler::CallGraphNode& actual,
+                          const Profiler::CallGraphNode* scale, double tolerance, const FunctionNames& names,
+                          std::size_t* lenientNodes = nullptr);
+
 } // namespace CallGraphTest

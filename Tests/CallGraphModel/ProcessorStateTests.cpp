@@ -8,7 +8,6 @@
 #include "CallGraphModel/RecordWriter.h"
 #include "Support/Paths.h"
 #include "Support/TempDirectory.h"
-#include "System/JobScheduler.h"
 #include "Utility/ErrorList.h"
 
 #include <gtest/gtest.h>
@@ -172,18 +171,16 @@ TEST(OpenBarProcessorState, WritesSnapshotRecordSeeds)
     SyntheticOptions options;
     options.durationMs = 12000;
     options.seed = 3;
-    auto capture = MakeSyntheticCapture(options);
-    TestSupport::TempDirectory directory;
-    System::JobScheduler scheduler(1);
-    std::shared_ptr<TestCapture> shared = std::move(capture);
-    CallGraphModel model(CallGraphModelContext{directory.GetPath(), &scheduler, shared});
+    ModelFixture fixture(MakeSyntheticCapture(options));
+    ASSERT_TRUE(fixture.Process()) << fixture.errors.ToString();
+    const CallGraphModel& model = *fixture.model;
+    const TestCapture& shared = *fixture.capture;
     Serialization::ErrorList errors;
-    ASSERT_TRUE(ProcessCapture(model, *shared, errors)) << errors.ToString();
 
     const std::filesystem::path seeds = TestSupport::FuzzCorpusDirectory("SnapshotRecordFuzzer");
     std::filesystem::create_directories(seeds);
     int written = 0;
-    for (ThreadID thread : GetThreads(*shared)) {
+    for (ThreadID thread : GetThreads(shared)) {
         const SnapshotTable table = model.FindThread(thread)->GetTable();
         for (const auto& snapshot : table.GetSnapshots()) {
             SnapshotFile::ReadBuffer buffer;
@@ -191,7 +188,7 @@ TEST(OpenBarProcessorState, WritesSnapshotRecordSeeds)
             ASSERT_TRUE(model.GetSnapshotFile().ReadRecord(snapshot.mOffset, snapshot.mSize, buffer, error))
                 << error;
             // Each record reads back as a state and a graph, with nothing left over.
-            OpenBarProcessor processor(*shared, thread, true, OpenBarProcessor::kNoReportingInterval, 0.0);
+            OpenBarProcessor processor(shared, thread, true, OpenBarProcessor::kNoReportingInterval, 0.0);
             RecordReader reader(std::span<const uint8_t>(buffer.GetData(), buffer.GetSize()));
             ASSERT_TRUE(processor.Deserialize(reader, errors)) << errors.ToString();
             CallGraph graph;

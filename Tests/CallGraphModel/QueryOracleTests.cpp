@@ -6,9 +6,6 @@
 
 #include "SyntheticCapture.h"
 
-#include "Support/TempDirectory.h"
-#include "System/JobScheduler.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,43 +19,19 @@ namespace {
 
 constexpr double kEnd = CallGraphModel::kEndOfCapture;
 
-/// A synthetic capture processed into a model.
-struct ProcessedCapture {
-    explicit ProcessedCapture(const SyntheticOptions& options)
-        : capture(MakeSyntheticCapture(options)),
-          model(CallGraphModelContext{directory.GetPath(), &scheduler, capture})
-    {
-        Serialization::ErrorList errors;
-        processed = ProcessCapture(model, *capture, errors);
-        EXPECT_TRUE(processed) << errors.ToString();
-    }
-
-    std::unique_ptr<CallGraph> Query(double start, double end, const std::vector<ThreadID>& threads,
-                                     ERangePath path = ERangePath::Cheapest)
-    {
-        return QueryModel(model, start, end, threads, nullptr, path);
-    }
-
-    TestSupport::TempDirectory directory;
-    System::JobScheduler scheduler{2};
-    std::shared_ptr<TestCapture> capture;
-    CallGraphModel model;
-    bool processed = false;
-};
-
 struct Case {
     std::vector<ThreadID> threads;
     double start;
     double end;
 };
 
-std::vector<Case> MakeCases(ProcessedCapture& processed, const SyntheticOptions& options,
-                            std::mt19937_64& random, int count)
+std::vector<Case> MakeCases(ModelFixture& processed, const SyntheticOptions& options, std::mt19937_64& random,
+                            int count)
 {
     const std::vector<ThreadID> threads = GetThreads(*processed.capture);
     std::vector<double> snapshotTimes;
     for (ThreadID thread : threads) {
-        const SnapshotTable table = processed.model.FindThread(thread)->GetTable();
+        const SnapshotTable table = processed.model->FindThread(thread)->GetTable();
         for (const auto& snapshot : table.GetSnapshots())
             if (snapshot.mTime != kEnd)
                 snapshotTimes.push_back(snapshot.mTime);
@@ -111,7 +84,7 @@ std::vector<Case> MakeCases(ProcessedCapture& processed, const SyntheticOptions&
 }
 
 /// Runs the cases of one capture; counts the nodes accepted as negligible in `lenient`.
-void CheckCases(ProcessedCapture& processed, const std::vector<Case>& cases, double tolerance,
+void CheckCases(ModelFixture& processed, const std::vector<Case>& cases, double tolerance,
                 const std::string& label, std::size_t& lenient)
 {
     ReplayOracle oracle(*processed.capture);
@@ -119,7 +92,7 @@ void CheckCases(ProcessedCapture& processed, const std::vector<Case>& cases, dou
     std::vector<std::pair<uint32_t, double>> checkpoints;
     for (const Case& c : cases)
         for (ThreadID thread : c.threads)
-            if (processed.model.FindThread(thread) != nullptr)
+            if (processed.model->FindThread(thread) != nullptr)
                 for (double time : {c.start, c.end})
                     checkpoints.emplace_back(static_cast<uint32_t>(thread), time);
     std::sort(checkpoints.begin(), checkpoints.end());
@@ -130,13 +103,13 @@ void CheckCases(ProcessedCapture& processed, const std::vector<Case>& cases, dou
         const Case& c = cases[i];
         std::vector<ThreadID> known;
         for (ThreadID thread : c.threads)
-            if (processed.model.FindThread(thread) != nullptr)
+            if (processed.model->FindThread(thread) != nullptr)
                 known.push_back(thread);
         std::unique_ptr<CallGraph> expected = oracle.Range(known, c.start, c.end);
         // Rounding is judged against the size of the figures the difference came from.
         std::unique_ptr<CallGraph> scale = tolerance > 0.0 ? oracle.Cumulative(known, c.end) : nullptr;
         for (const ERangePath path : {ERangePath::Difference, ERangePath::Replay, ERangePath::Cheapest}) {
-            std::unique_ptr<CallGraph> actual = processed.Query(c.start, c.end, c.threads, path);
+            std::unique_ptr<CallGraph> actual = processed.Query(c.start, c.end, c.threads, nullptr, path);
             ASSERT_NE(actual, nullptr);
             const std::string difference =
                 CompareGraphs(expected->GetRoot(), actual->GetRoot(), scale ? &scale->GetRoot() : nullptr,
@@ -174,8 +147,8 @@ TEST_P(CallGraphQueryOracleByWorkload, RangesEqualAFullReplayExactlyOnBothPaths)
     for (uint64_t seed = 1; seed <= 5; ++seed) {
         SyntheticOptions options = MakeOptions(seed, true);
         options.newPathChance = GetParam();
-        ProcessedCapture processed(options);
-        ASSERT_TRUE(processed.processed);
+        ModelFixture processed(MakeSyntheticCapture(options));
+        ASSERT_TRUE(processed.Process()) << processed.errors.ToString();
         std::mt19937_64 random(seed);
         const std::vector<Case> list = MakeCases(processed, options, random, 42);
         std::size_t lenient = 0;
@@ -194,8 +167,8 @@ TEST(CallGraphQueryOracle, RangesWithArbitraryTimesEqualAFullReplayWithinRoundin
     std::size_t lenient = 0;
     for (uint64_t seed = 101; seed <= 102; ++seed) {
         const SyntheticOptions options = MakeOptions(seed, false);
-        ProcessedCapture processed(options);
-        ASSERT_TRUE(processed.processed);
+        ModelFixture processed(MakeSyntheticCapture(options));
+        ASSERT_TRUE(processed.Process()) << processed.errors.ToString();
         std::mt19937_64 random(seed);
         CheckCases(processed, MakeCases(processed, options, random, 25), 1e-9, "seed " + std::to_string(seed),
                    lenient);
@@ -206,8 +179,8 @@ TEST(CallGraphQueryOracle, RangesWithArbitraryTimesEqualAFullReplayWithinRoundin
 TEST(CallGraphQueryOracle, WholeCaptureEqualsAReplayToTheEnd)
 {
     const SyntheticOptions options = MakeOptions(7, true);
-    ProcessedCapture processed(options);
-    ASSERT_TRUE(processed.processed);
+    ModelFixture processed(MakeSyntheticCapture(options));
+    ASSERT_TRUE(processed.Process()) << processed.errors.ToString();
     ReplayOracle oracle(*processed.capture);
     const std::vector<ThreadID> threads = GetThreads(*processed.capture);
     for (std::size_t count = 1; count <= threads.size(); ++count) {
@@ -229,8 +202,8 @@ TEST(CallGraphQueryOracle, DISABLED_LongCapturesEqualAFullReplayExactly)
         options.durationMs *= 2.5;
         options.threadCount += 2;
         options.sampleInterval = 1.0;
-        ProcessedCapture processed(options);
-        ASSERT_TRUE(processed.processed);
+        ModelFixture processed(MakeSyntheticCapture(options));
+        ASSERT_TRUE(processed.Process()) << processed.errors.ToString();
         std::mt19937_64 random(seed);
         std::size_t lenient = 0;
         CheckCases(processed, MakeCases(processed, options, random, 60), 0.0, "seed " + std::to_string(seed),

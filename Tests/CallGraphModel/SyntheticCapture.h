@@ -13,6 +13,8 @@
 #include "CallGraphModel/CallGraphQuery.h"
 
 #include "RTTI/Registry.h"
+#include "Support/TempDirectory.h"
+#include "System/JobScheduler.h"
 
 #include <cstdint>
 #include <memory>
@@ -56,6 +58,34 @@ std::unique_ptr<Profiler::CallGraph> QueryModel(const Profiler::CallGraphModel& 
                                                 Serialization::ErrorList* failures = nullptr,
                                                 Profiler::ERangePath path = Profiler::ERangePath::Cheapest);
 
+/// A model in a temporary session folder over a capture built by the test.
+struct ModelFixture {
+    explicit ModelFixture(std::shared_ptr<TestCapture> made = std::make_shared<TestCapture>())
+        : capture(std::move(made))
+    {}
+
+    /// Sorts the events, then processes them into a new model.
+    bool Process();
+    Profiler::CallGraphModel& MakeModel();
+    std::unique_ptr<Profiler::CallGraph> Query(double start, double end,
+                                               std::vector<Profiler::ThreadID> threads,
+                                               Serialization::ErrorList* failures = nullptr,
+                                               Profiler::ERangePath path = Profiler::ERangePath::Cheapest)
+    {
+        return QueryModel(*model, start, end, std::move(threads), failures, path);
+    }
+    std::filesystem::path Folder() const
+    {
+        return directory.GetPath() / Profiler::CallGraphModel::kFolderName;
+    }
+
+    TestSupport::TempDirectory directory;
+    System::JobScheduler scheduler{2};
+    std::shared_ptr<TestCapture> capture;
+    std::unique_ptr<Profiler::CallGraphModel> model;
+    Serialization::ErrorList errors;
+};
+
 /// Cumulative graphs of single threads by a replay of every event from the start, with no
 /// snapshots: what queries must reproduce. Checkpoints must be asked in ascending time order
 /// per thread.
@@ -80,14 +110,5 @@ private:
     const TestCapture& mCapture;
     std::vector<std::unique_ptr<ThreadReplay>> mThreads;
 };
-
-/// Compares two call graphs by key (children in any order): times within `tolerance` relative
-/// to the larger of the two figures and of the matching node in `scale` (null: the figures
-/// alone), samples exactly. A node missing on one side is accepted when its time is within the
-/// tolerance (counted in `lenientNodes`). Returns an empty string when they match, else the
-/// first difference.
-std::string CompareGraphs(const Profiler::CallGraphNode& expected, const Profiler::CallGraphNode& actual,
-                          const Profiler::CallGraphNode* scale, double tolerance, const FunctionNames& names,
-                          std::size_t* lenientNodes = nullptr);
 
 } // namespace CallGraphTest

@@ -2,11 +2,17 @@
 
 #include "CaptureModel/CaptureModelTypes.h"
 #include "CaptureModel/PlatformRegistry.h"
+#include "CaptureModel/TraceEventStream.h"
+#include "CaptureModel/TraceEventStreamReader.h"
 #include "LegacyShapes.h"
 #include "RTTI/ObjectFactory.h"
 #include "Support/Paths.h"
 #include "Support/TempDirectory.h"
 #include "Utility/Format.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
 
 namespace TestSupport {
 
@@ -104,6 +110,22 @@ std::filesystem::path WriteSmallCapture(const std::filesystem::path& directory)
     if (!writer.Finish(errors))
         return {};
     return writer.GetSessionPath();
+}
+
+std::vector<TraceEvent> ReadAllEvents(const Profiler::Session& session)
+{
+    std::vector<TraceEvent> events;
+    Profiler::TraceEventStreamReader reader(*session.GetTraceEventStream());
+    reader.SetZonesEnabled(true);
+    reader.Seek(std::numeric_limits<double>::lowest());
+    TraceEvent event;
+    while (reader.Next(event)) {
+        event.text[0] = {};
+        event.text[1] = {};
+        events.push_back(event);
+    }
+    EXPECT_FALSE(reader.HasFailed());
+    return events;
 }
 
 std::vector<TraceEvent> MakeEventOfEveryKind(double time, uint32_t process, uint32_t thread)

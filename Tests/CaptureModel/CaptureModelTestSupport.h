@@ -26,6 +26,10 @@ std::string DescribeDifference(const Profiler::TraceEvent& expected, const Profi
 /// Writes `bytes` as a seed for the fuzz target.
 void WriteFuzzSeed(const std::string& target, const std::string& name, const std::vector<uint8_t>& bytes);
 
+/// Every event of the session's stream, zones included, with their strings cleared (they point
+/// into the reader's chunk).
+std::vector<Profiler::TraceEvent> ReadAllEvents(const Profiler::Session& session);
+
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 

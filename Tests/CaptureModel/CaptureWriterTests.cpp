@@ -17,18 +17,6 @@ namespace {
 using namespace Profiler;
 using TestSupport::LoadSession;
 
-std::vector<TraceEvent> ReadEvents(const Session& session)
-{
-    std::vector<TraceEvent> events;
-    TraceEventStreamReader reader(*session.GetTraceEventStream());
-    reader.SetZonesEnabled(true);
-    reader.Seek(std::numeric_limits<double>::lowest());
-    TraceEvent event;
-    while (reader.Next(event))
-        events.push_back(event);
-    return events;
-}
-
 TEST(CaptureWriter, WritesOnlyIntoNewOrEmptyDirectories)
 {
     TestSupport::TempDirectory temp;
@@ -83,7 +71,7 @@ TEST(CaptureWriter, EventsOutOfTimeOrderAreRefused)
     ASSERT_TRUE(writer.Finish(errors)) << errors.ToString();
     auto loaded = LoadSession(writer.GetSessionPath());
     ASSERT_EQ(loaded.status, 0) << loaded.FirstError();
-    EXPECT_EQ(ReadEvents(*loaded.session).size(), 3u);
+    EXPECT_EQ(TestSupport::ReadAllEvents(*loaded.session).size(), 3u);
     // Threads met only through events exist, named by nobody.
     ASSERT_EQ(loaded.session->GetThreadList().size(), 2u);
     EXPECT_EQ(loaded.session->FindThread(2)->mStartTimeMs, 2.0);
@@ -192,7 +180,7 @@ TEST(SyntheticCaptureGenerator, SameSeedSameCaptureAndUnrootedStacksBecomeRanges
     uint64_t unrooted = 0;
     uint64_t samples = 0;
     std::map<int32_t, std::unique_ptr<BrokenStackCursor>> cursors;
-    for (const TraceEvent& event : ReadEvents(session)) {
+    for (const TraceEvent& event : TestSupport::ReadAllEvents(session)) {
         if (event.kind != ETraceEventKind::Sample)
             continue;
         ++samples;

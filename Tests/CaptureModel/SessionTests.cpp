@@ -25,22 +25,6 @@ using namespace Profiler;
 using TestSupport::LoadSession;
 using A = TestSupport::SmallCaptureAddresses;
 
-std::vector<TraceEvent> ReadAllEvents(const Session& session)
-{
-    std::vector<TraceEvent> events;
-    TraceEventStreamReader reader(*session.GetTraceEventStream());
-    reader.SetZonesEnabled(true);
-    reader.Seek(std::numeric_limits<double>::lowest());
-    TraceEvent event;
-    while (reader.Next(event)) {
-        event.text[0] = {};
-        event.text[1] = {};
-        events.push_back(event);
-    }
-    EXPECT_FALSE(reader.HasFailed());
-    return events;
-}
-
 std::vector<std::string> FunctionNames(const Session& session, int32_t process, uint64_t stackId)
 {
     std::vector<ResolvedFrame> frames;
@@ -93,7 +77,7 @@ TEST(Session, SmallCaptureReloadsWithItsProcessesThreadsModulesStacksAndEvents)
     EXPECT_EQ(session.GetModuleDatabase().GetNativeModuleCount(), 2u);
     EXPECT_EQ(session.GetModuleDatabase().GetFunctionCount(), 6u);
 
-    const std::vector<TraceEvent> events = ReadAllEvents(session);
+    const std::vector<TraceEvent> events = TestSupport::ReadAllEvents(session);
     ASSERT_EQ(events.size(), 14u);
     EXPECT_EQ(events[2].kind, CaptureWriter::kSampleWeightKind);
     EXPECT_EQ(events[2].data64[0], 250000u);
@@ -129,7 +113,7 @@ TEST(Session, BrokenStackRangesFollowTheLinuxRootedness)
     auto loaded = LoadSession(TestSupport::WriteSmallCapture(temp / "small"));
     ASSERT_EQ(loaded.status, 0) << loaded.FirstError();
     const Session& session = *loaded.session;
-    const std::vector<TraceEvent> events = ReadAllEvents(session);
+    const std::vector<TraceEvent> events = TestSupport::ReadAllEvents(session);
     EXPECT_TRUE(session.IsStackRooted(10, events[0].stackId, 0.0));
     EXPECT_TRUE(session.IsStackRooted(10, events[1].stackId, 0.5)); // start_thread
     EXPECT_FALSE(session.IsStackRooted(10, events[5].stackId, 2.0));

@@ -1,5 +1,3 @@
-#include "Importers/PerfRecordCommand.h"
-#include "Importers/PerfRecorder.h"
 #include "Importers/PerfScriptParser.h"
 #include "Importers/PerfScriptReader.h"
 #include "Importers/PerfWaitReasonMapper.h"
@@ -269,32 +267,6 @@ TEST(PerfScriptParser, RealDemoRecording)
     EXPECT_EQ(waits("sleeper")[EPerfWaitKind::Synchronization], 0);
     for (const char* locker : {"locker-1", "locker-2", "locker-3"})
         EXPECT_GT(waits(locker)[EPerfWaitKind::Synchronization], 10) << locker;
-}
-
-TEST(PerfRecorder, RecordsAndReadsTheDemoProgram)
-{
-    const std::string problem =
-        PerfRecordCommand::DescribeAccessProblem(PerfRecordCommand::ProbeAccess(), true);
-    if (!problem.empty())
-        GTEST_SKIP() << "perf cannot record here, so the recorder is not tried:\n" << problem;
-
-    TestSupport::TempDirectory work;
-    PerfRecordOptions options;
-    Serialization::ErrorList errors;
-    ASSERT_TRUE(PerfRecordCommand::ParseArguments(
-        {"-o", (work / "capture").string(), "--", QX_DEMO_PROGRAM, "--seconds", "0.3"}, options, errors));
-    const PerfRecordPlan plan = PerfRecordCommand::BuildPlan(options, work.GetPath().string());
-    if (!PerfRecorder::Record(plan, errors))
-        GTEST_SKIP() << "perf is installed but could not record here: " << errors.ToString();
-
-    DemoRecordingHandler handler;
-    PerfScriptParser parser(handler);
-    ASSERT_TRUE(PerfRecorder::Script(plan, parser, errors)) << errors.ToString();
-    EXPECT_EQ(PerfScriptReader::DescribeProblems(parser), "");
-    EXPECT_GT(handler.samplesByEvent["cpu-clock"], 0u);
-    EXPECT_EQ(handler.samplesByEvent.size(), 1u);
-    EXPECT_THAT(handler.names, testing::IsSupersetOf({"compute", "fileio", "sleeper", "locker-1"}));
-    EXPECT_GT(handler.waitsByThread["sleeper"][EPerfWaitKind::Sleep], 0);
 }
 
 TEST(PerfScriptReader, PlainGzipTruncatedAndMissingInputs)

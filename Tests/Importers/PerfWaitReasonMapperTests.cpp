@@ -85,33 +85,6 @@ TEST(PerfWaitReasonMapper, StateLetterAndBlockedStack)
     }
 }
 
-TEST(PerfWaitReasonMapper, ReasonsLandInTheirThreadStates)
-{
-    // The call graph's fixed table from kernel wait reasons to thread states.
-    auto stateOf = [](uint8_t reason) -> std::string {
-        for (int r : {0, 7, 23})
-            if (reason == r)
-                return "IO";
-        for (int r : {1, 2, 3, 8, 9, 10, 18, 19, 25})
-            if (reason == r)
-                return "MemoryManagement";
-        for (int r : {4, 5, 11, 12, 33})
-            if (reason == r)
-                return "Sleep";
-        for (int r : {30, 31, 32})
-            if (reason == r)
-                return "Preemption";
-        for (int r : {6, 14, 15, 16, 17, 20, 21, 24, 26, 27, 28, 29, 34, 35, 36, 37})
-            if (reason == r)
-                return "Synchronization";
-        return reason == 22 ? "ThreadEnd" : "Idle";
-    };
-    for (EPerfWaitKind kind :
-         {EPerfWaitKind::Preemption, EPerfWaitKind::IO, EPerfWaitKind::Sleep, EPerfWaitKind::Synchronization,
-          EPerfWaitKind::MemoryManagement, EPerfWaitKind::Idle, EPerfWaitKind::ThreadEnd})
-        EXPECT_EQ(stateOf(PerfWaitReasonMapper::ToWaitReason(kind)), PerfWaitReasonMapper::GetName(kind));
-}
-
 TEST(PerfWaitReasonMapper, KernelAndUserFrames)
 {
     const std::vector<std::string> texts = {"__schedule@[kernel.kallsyms]", "tcp_recvmsg@[nf_tables]",

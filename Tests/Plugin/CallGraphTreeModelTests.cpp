@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
-#include <QColor>
 
 using namespace Profiler;
 using PluginTests::FixtureGraphs;
@@ -84,8 +83,6 @@ TEST_F(CallGraphTreeModelTest, ShowsEveryColumnInEachTimeDisplayMode)
                             "    leaf | libfixture.so | 3.00 | 2.00 | 2\n"
                             "  idle | libfixture.so | 0.03 | 0.00 | 0\n"
                             "  zero | libfixture.so | 0.00 | 0.00 | 0\n");
-    EXPECT_EQ(model->headerData(2, Qt::Horizontal).toString(), "Inclusive (ms)");
-    EXPECT_EQ(model->headerData(5, Qt::Horizontal).toString(), "Thread States");
     EXPECT_EQ(model->headerData(0, Qt::Horizontal, Qt::InitialSortOrderRole).toInt(), Qt::DescendingOrder);
 
     model->SetTimeDisplayMode(ECallGraphTimeDisplayMode::RelativePercentage);
@@ -94,14 +91,12 @@ TEST_F(CallGraphTreeModelTest, ShowsEveryColumnInEachTimeDisplayMode)
                             "    leaf | libfixture.so | 50% | 67% | 2\n"
                             "  idle | libfixture.so | <1% | 0% | 0\n"
                             "  zero | libfixture.so | 0% | 0% | 0\n");
-    EXPECT_EQ(model->headerData(3, Qt::Horizontal).toString(), "Exclusive");
 
     model->SetTimeDisplayMode(ECallGraphTimeDisplayMode::AbsolutePercentage);
     EXPECT_EQ(Find(*model, "leaf").siblingAtColumn(2).data().toString(), "50%");
 
     auto big = MakeModel("big 1234.5", ECallGraphTimeDisplayMode::Seconds);
     EXPECT_EQ(big->index(0, 2).data().toString(), "1.23");
-    EXPECT_EQ(big->headerData(2, Qt::Horizontal).toString(), "Inclusive (s)");
 }
 
 TEST_F(CallGraphTreeModelTest, RolesTooltipsAndTheFoldedRecursionSentence)
@@ -114,9 +109,6 @@ TEST_F(CallGraphTreeModelTest, RolesTooltipsAndTheFoldedRecursionSentence)
     EXPECT_EQ(work.data(CallGraphRoles::Inclusive).toDouble(), 6.0);
     EXPECT_EQ(work.data(CallGraphRoles::ModulePath).toString(), "/usr/lib/libfixture.so");
     EXPECT_EQ(work.data(CallGraphRoles::Node), work.data(CallGraphRoles::NodeAlias));
-    EXPECT_EQ(work.sibling(0, 2).data(Qt::TextAlignmentRole).toInt(), Qt::AlignRight);
-    EXPECT_FALSE(work.data(Qt::ForegroundRole).isValid());
-    EXPECT_EQ(zero.data(Qt::ForegroundRole).value<QColor>(), QColor(Qt::gray));
     for (int column = 0; column < 5; ++column)
         EXPECT_EQ(zero.sibling(zero.row(), column).data(Qt::ToolTipRole).toString(),
                   "All time in this function has been folded into the root of the recursion");

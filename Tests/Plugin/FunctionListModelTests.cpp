@@ -100,20 +100,16 @@ TEST_F(FunctionListModelTest, ShowsEveryFunctionWithItsFiguresByMode)
     EXPECT_EQ(Column(mModel, 3), (QStringList{"0.00", "4.00", "0.00", "2.00", "1.00"}));
     EXPECT_EQ(Column(mModel, 4), (QStringList{"0", "4", "0", "2", "1"}));
     EXPECT_TRUE(mModel.index(0, 5).data().isNull());
-    EXPECT_EQ(mModel.headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), "Inclusive (ms)");
     EXPECT_EQ(mModel.headerData(0, Qt::Horizontal, Qt::InitialSortOrderRole).toInt(), Qt::DescendingOrder);
     EXPECT_EQ(mModel.index(2, 2).data(Qt::ToolTipRole).toString().contains("Unknown Wait"), true);
-    EXPECT_EQ(mModel.index(0, 2).data(Qt::TextAlignmentRole).toInt() & Qt::AlignRight, Qt::AlignRight);
     const auto* times = static_cast<const double*>(
         mModel.index(1, 5).data(TopExclusiveViewModel::kStateTimesRole).value<void*>());
     ASSERT_NE(times, nullptr);
     EXPECT_EQ(times[static_cast<int>(EThreadState::Executing)], 4.0);
 
     mModel.setTimeDisplayMode(EFunctionListTimeDisplayMode::Seconds);
-    EXPECT_EQ(mModel.headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), "Exclusive (s)");
     EXPECT_EQ(mModel.index(0, 2).data().toString(), "0.01");
     mModel.setTimeDisplayMode(EFunctionListTimeDisplayMode::AbsolutePercentage);
-    EXPECT_EQ(mModel.headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), "Exclusive");
     EXPECT_EQ(Column(mModel, 2), (QStringList{"80%", "40%", "30%", "20%", "10%"}));
 }
 

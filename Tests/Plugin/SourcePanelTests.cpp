@@ -197,7 +197,6 @@ TEST(SourceTiming, LinesAndInstructionsCarryTheirShareCalleesAndStates)
         << tooltip.toStdString();
     EXPECT_TRUE(tooltip.contains(QStringLiteral(">IO</font></td><td align='right'>67% </td>")));
     EXPECT_TRUE(tooltip.contains(QStringLiteral(">Executing</font></td><td align='right'>33% </td>")));
-    EXPECT_TRUE(tooltip.contains(QColor(82, 165, 82).name()));
     EXPECT_TRUE(BuildFunctionTooltip(table, EThemeType::Light)
                     .contains(QStringLiteral("<br><br><b>19.95% (19ms 950µs)</b> unattributed time<br/>")));
 

@@ -73,22 +73,12 @@ TEST(ThreadTree, GroupsProcessesAndKeepsIdenticalNamesApart)
     EXPECT_EQ(merged.GetThreadIds(merged.GetRoot()).size(), 5u);
 }
 
-TEST(ThreadTree, NamesThreadsWithoutNameFromTheirStartRoutine)
-{
-    EXPECT_EQ(GetDefaultThreadName("C:\\Windows\\System32\\ntdll.dll", "TppWorkerThread"), "Thread Pool");
-    EXPECT_EQ(GetDefaultThreadName("/opt/game/game.exe", "mainCRTStartup"), "Main");
-    EXPECT_EQ(GetDefaultThreadName("clr.dll", "x Thread::intermediateThreadProc y"), "CLR Worker");
-    EXPECT_EQ(GetDefaultThreadName("other.dll", "DoWork"), "Worker");
-    EXPECT_EQ(GetDefaultThreadName("NTDLL.DLL", "TppWorkerThread"), "Worker"); // file names match exactly
-}
-
 TEST(ThreadTreeModel, PassesTheModelTesterAndFiltersWithAncestorsAndDescendants)
 {
     ThreadTree tree(kTwoProcesses, false);
     ThreadTreeModel model(tree);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Warning);
     EXPECT_EQ(model.rowCount(), 1);
-    EXPECT_EQ(model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "Thread name");
 
     ThreadGroupFilterModel filter;
     filter.setSourceModel(&model);

@@ -4,11 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QHoverEvent>
 #include <QItemSelectionModel>
-#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSortFilterProxyModel>
@@ -115,28 +113,6 @@ TEST(ScrollableTreeView, SortsThroughEitherHeaderAndKeepsTheIndicatorsTogether)
     shown.view.GetLeftTree()->header()->setSortIndicator(0, Qt::DescendingOrder);
     EXPECT_EQ(shown.view.GetRightTree()->header()->sortIndicatorSection(), 0);
     EXPECT_EQ(proxy.index(0, 0).data().toString(), "function 4"); // names descend: 4 first
-}
-
-TEST(ScrollableTreeView, WidthProviderSharesTheWidthAndCapsWideColumns)
-{
-    auto model = MakeModel(3, {"Name", "A very very very wide numeric header text", "Samples"});
-    ScrollableTreeView view;
-    view.resize(1000, 300);
-    view.SetVisibleColumns({1, 2});
-    view.SetColumnWidthProvider([](int, int headerWidth) { return headerWidth; });
-    view.setModel(model.get());
-    const int cap = static_cast<int>(100 * QGuiApplication::primaryScreen()->logicalDotsPerInch() / 96.0);
-    EXPECT_EQ(view.GetRightTree()->header()->sectionSize(1), cap);
-    EXPECT_LE(view.GetRightTree()->header()->sectionSize(2), cap);
-
-    // Empty headers ask for nothing: the widths stay as they were.
-    auto blank = MakeModel(3, {"", "", ""});
-    ScrollableTreeView untouched;
-    untouched.SetVisibleColumns({1, 2});
-    untouched.SetColumnWidthProvider([](int, int headerWidth) { return headerWidth > 30 ? headerWidth : 0; });
-    untouched.setModel(blank.get());
-    EXPECT_EQ(untouched.GetRightTree()->header()->sectionSize(1),
-              untouched.GetRightTree()->header()->defaultSectionSize());
 }
 
 TEST(ScrollableTreeView, ReappliesAnUnchangedSelectionAfterRegainingFocus)

@@ -24,7 +24,9 @@ using testing::HasSubstr;
 
 namespace {
 
-constexpr double kTolerance = 1e-6; // ms; the model and a replay add the same times in other orders
+// The model and a replay add the same times in other orders.
+constexpr double kTolerance = 1e-6;          // ms, on totals
+constexpr double kRelativeTolerance = 1e-11; // per node
 constexpr double kWhole = CallGraphModel::kEndOfCapture;
 
 /// A copy of the shared capture, processed once per test program, for the query tests.
@@ -113,7 +115,7 @@ TEST(CaptureDocument, WholeCaptureQueriesEqualAReplayOfEveryEvent)
         const std::shared_ptr<const CallGraph>& actual = result.Graph;
         std::unique_ptr<CallGraph> expected = RuntimeTest::ReplayRange(document, set, 0.0, kWhole);
         EXPECT_GT(expected->GetTotalTime(), 1000.0 * set.size());
-        EXPECT_EQ(CompareGraphs(expected->GetRoot(), actual->GetRoot(), kTolerance), "");
+        EXPECT_EQ(CompareGraphs(expected->GetRoot(), actual->GetRoot(), kRelativeTolerance), "");
     }
     // No threads given means every thread.
     const std::shared_ptr<const CallGraph> all = Query(document, {}).Graph;
@@ -142,7 +144,7 @@ TEST(CaptureDocument, RangeQueriesEqualAReplayFromTheStart)
             const std::shared_ptr<const CallGraph>& actual = result.Graph;
             std::unique_ptr<CallGraph> expected =
                 RuntimeTest::ReplayRange(document, set, range.from, range.to);
-            EXPECT_EQ(CompareGraphs(expected->GetRoot(), actual->GetRoot(), kTolerance), "")
+            EXPECT_EQ(CompareGraphs(expected->GetRoot(), actual->GetRoot(), kRelativeTolerance), "")
                 << "[" << range.from << ", " << range.to << "] over " << set.size() << " threads";
             if (range.from == range.to) {
                 EXPECT_TRUE(actual->GetRoot().Children.empty());
@@ -221,12 +223,8 @@ TEST(CaptureDocument, MissingAndDamagedCaptureFilesGiveOneErrorNamingTheFile)
         const char* message;
     };
     const Case cases[] = {
-        {"capture.session", true, "Not a capture"},
-        {"capture.session", false, "capture.session"},
-        {"CallstackDatabase.dat", false, "CallstackDatabase.dat"},
-        {"CallstackDatabase.dat", true, "CallstackDatabase.dat"},
-        {"events.dat", true, "events.dat"},
-        {"events.index", true, "events.index"},
+        {"capture.session", true, "Not a capture"}, {"capture.session", false, "capture.session"},
+        {"events.dat", true, "events.dat"},         {"events.index", true, "events.index"},
         {"events.index", false, "events.index"},
     };
     int index = 0;
@@ -246,26 +244,6 @@ TEST(CaptureDocument, MissingAndDamagedCaptureFilesGiveOneErrorNamingTheFile)
         ASSERT_FALSE(errors.IsEmpty()) << c.file;
         EXPECT_THAT(FirstError(errors), HasSubstr(c.message)) << c.file;
     }
-    CaptureDocument document;
-    Serialization::ErrorList errors;
-    EXPECT_FALSE(document.Open(directory / "nowhere", errors));
-    EXPECT_THAT(FirstError(errors), HasSubstr("nowhere: No such capture"));
-}
-
-TEST(CaptureDocument, DamagedEventsFailProcessingAndLeaveNoModel)
-{
-    TestSupport::TempDirectory directory;
-    const std::filesystem::path capture = directory / "capture";
-    RuntimeTest::CopyCapture(capture);
-    std::filesystem::resize_file(capture / "events.dat",
-                                 std::filesystem::file_size(capture / "events.dat") / 2);
-    CaptureDocument document;
-    Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(capture, errors)) << errors.ToString();
-    EXPECT_EQ(document.Process({}, errors), CaptureDocument::EProcessResult::Failed);
-    EXPECT_THAT(FirstError(errors), HasSubstr("events.dat"));
-    EXPECT_FALSE(document.IsProcessed());
-    EXPECT_FALSE(std::filesystem::exists(capture / "CallGraph" / "Model.dat"));
 }
 
 TEST(CaptureDocument, DamagedOrStaleModelsAreProcessedAgain)

@@ -11,8 +11,6 @@
 #include <gtest/gtest.h>
 #include <latch>
 
-#include <cmath>
-#include <cstdio>
 #include <limits>
 
 using namespace Profiler;
@@ -54,51 +52,6 @@ std::unique_ptr<CallGraph> ReplayRange(const CaptureDocument& document, const st
                                             : CallGraphReplay::Range(input, threads, start, end, canceled);
     EXPECT_TRUE(result) << "the replay from the start failed";
     return result;
-}
-
-namespace {
-
-std::string NodeName(const CallGraphNode& node)
-{
-    char text[96];
-    std::snprintf(text, sizeof(text), "%llx:%x@%llx", static_cast<unsigned long long>(node.FunctionAddress),
-                  node.FunctionIndex, static_cast<unsigned long long>(node.CallerAddress));
-    return text;
-}
-
-std::string Compare(const CallGraphNode& expected, const CallGraphNode& actual, double tolerance,
-                    const std::string& path)
-{
-    for (int i = 0; i < kThreadStateCount; ++i)
-        if (std::abs(expected.StateTimes[i] - actual.StateTimes[i]) > tolerance)
-            return path + ": state " + std::to_string(i) + " time " + std::to_string(actual.StateTimes[i]) +
-                   ", expected " + std::to_string(expected.StateTimes[i]);
-    if (expected.GetSampleCount() != actual.GetSampleCount())
-        return path + ": " + std::to_string(actual.GetSampleCount()) + " samples, expected " +
-               std::to_string(expected.GetSampleCount());
-    for (const CallGraphNode* child : expected.Children) {
-        const CallGraphNode* match = actual.FindChild(child->GetFunction(), child->CallerAddress);
-        const std::string childPath = path + "/" + NodeName(*child);
-        if (match == nullptr) {
-            if (child->InclusiveTime() > tolerance)
-                return childPath + ": missing";
-            continue;
-        }
-        if (std::string difference = Compare(*child, *match, tolerance, childPath); !difference.empty())
-            return difference;
-    }
-    for (const CallGraphNode* child : actual.Children)
-        if (expected.FindChild(child->GetFunction(), child->CallerAddress) == nullptr &&
-            child->InclusiveTime() > tolerance)
-            return path + "/" + NodeName(*child) + ": unexpected";
-    return {};
-}
-
-} // namespace
-
-std::string CompareGraphs(const CallGraphNode& expected, const CallGraphNode& actual, double tolerance)
-{
-    return Compare(expected, actual, tolerance, "root");
 }
 
 Profiler::CallGraphResult Query(Profiler::CaptureDocument& document, Profiler::CallGraphRequest request)

@@ -4,6 +4,7 @@
 // capture's events from its start without any snapshot.
 
 #include "CallGraphModel/CallGraph.h"
+#include "CallGraphModel/CallGraphText.h"
 #include "CallGraphModel/Document/CallGraphRequests.h"
 #include "CaptureModel/Identifiers.h"
 
@@ -35,10 +36,13 @@ Profiler::CallGraphResult Query(Profiler::CaptureDocument& document, Profiler::C
 /// A request for the threads over [from, to] (the whole capture when `to` is the end of capture).
 Profiler::CallGraphRequest Range(std::vector<Profiler::ThreadID> threads, double from, double to);
 
-/// The first difference between two graphs ("" when none): children are matched by function and
-/// call site, times compared per thread state within `tolerance` ms, sample counts exactly.
-/// Nodes present on one side only count when their time exceeds the tolerance.
-std::string CompareGraphs(const Profiler::CallGraphNode& expected, const Profiler::CallGraphNode& actual,
-                          double tolerance);
+/// The first difference between two graphs ("" when none): children matched by function and call
+/// site, times within `tolerance` relative to the figures, samples exactly.
+inline std::string CompareGraphs(const Profiler::CallGraphNode& expected, const Profiler::CallGraphNode& actual,
+                                 double tolerance)
+{
+    static const CallGraphTest::FunctionNames kUnnamed;
+    return CallGraphTest::CompareGraphs(expected, actual, nullptr, tolerance, kUnnamed);
+}
 
 } // namespace RuntimeTest

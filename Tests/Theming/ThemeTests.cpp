@@ -1,8 +1,6 @@
-#include "Support/AssertionCapture.h"
 #include "Theming/ApplicationTheme.h"
 #include "Theming/Icons.h"
 #include "Theming/Theme.h"
-#include "Theming/ThreadStateColours.h"
 
 #include <gtest/gtest.h>
 
@@ -14,32 +12,6 @@
 #include <memory>
 
 using namespace Profiler;
-
-namespace {
-
-void ExpectRgb(const QColor& colour, int r, int g, int b)
-{
-    EXPECT_EQ(colour.red(), r);
-    EXPECT_EQ(colour.green(), g);
-    EXPECT_EQ(colour.blue(), b);
-    EXPECT_EQ(colour.alpha(), 255);
-}
-
-} // namespace
-
-TEST(ThreadStateColours, MatchTheTableOfBothThemes)
-{
-    ExpectRgb(GetThreadStateColour(EThemeType::Light, EThreadState::Executing), 82, 165, 82);
-    ExpectRgb(GetThreadStateColour(EThemeType::Dark, EThreadState::Idle), 127, 127, 127);
-    ExpectRgb(GetThreadStateColour(EThemeType::Light, EThreadState::UnknownWaitState), 237, 161, 166);
-    ExpectRgb(GetThreadStateColour(EThemeType::Light, EThreadState::IO), 234, 230, 180);
-    ExpectRgb(GetThreadStateColour(EThemeType::Dark, EThreadState::Executing), 158, 239, 143);
-    ExpectRgb(GetThreadStateColour(EThemeType::Dark, EThreadState::Sleep), 115, 91, 127);
-    ExpectRgb(GetThreadStateColour(EThemeType::Dark, EThreadState::Synchronization), 158, 77, 82);
-    // Any other theme row holds invalid colours.
-    const QColor other = GetThreadStateColour(2, EThreadState::Executing);
-    EXPECT_EQ(other.rgba(), 0u);
-}
 
 TEST(Theme, AnnouncesChangesInConnectionOrderAfterApplying)
 {
@@ -55,27 +27,6 @@ TEST(Theme, AnnouncesChangesInConnectionOrderAfterApplying)
     auto second = theme.ConnectThemeChanged([&](Theme&) { log.push_back("2"); });
     theme.SetChoice(EThemeChoice::Dark);
     EXPECT_EQ(log, (std::vector<std::string>{"apply", "1:dark", "2"}));
-
-    // A moved registration keeps its connection; destroying it disconnects.
-    auto moved = std::move(first);
-    EXPECT_EQ(theme.GetNumConnections(), 2);
-    second.Reset();
-    moved.Reset();
-    EXPECT_EQ(theme.GetNumConnections(), 0);
-}
-
-TEST(Theme, RegistrationOutlivingItsThemeDoesNothing)
-{
-    TestSupport::AssertionCapture capture;
-    Utility::SignalRegistration registration;
-    {
-        Theme theme;
-        registration = theme.ConnectThemeChanged([](Theme&) {});
-    }
-    ASSERT_EQ(capture.GetMessages().size(), 1u);
-    EXPECT_NE(capture.GetMessages()[0].find("1 connections left on ThemeChanged"), std::string::npos);
-    registration.Reset();
-    EXPECT_FALSE(registration.IsConnected());
 }
 
 TEST(Theme, FollowsTheSystemPreference)
