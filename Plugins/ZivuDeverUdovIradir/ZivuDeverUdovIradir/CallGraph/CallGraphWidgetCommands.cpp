@@ -22,7 +22,9 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
+#include <QProgressBar>
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QTimer>
@@ -138,10 +140,22 @@ void CallGraphWidget::ApplyFind(const QString& text)
             return RunFind(roots, needle, *names, reserve, canceled);
         },
         [this](std::shared_ptr<CallGraphFindState> state) { ShowFindResult(std::move(*state)); });
+    // A find that takes long enough to be noticed says that it is working; quick ones never
+    // flash the bar.
+    constexpr int kFindBusyDelayMs = 150;
+    QTimer::singleShot(kFindBusyDelayMs, this, [this, generation = mFindGeneration] {
+        if (generation != mFindGeneration || !mFinder->IsRunning() || IsRebuilding())
+            return;
+        mProgressBar->show();
+        mProgressBarLabel->setText(QStringLiteral("Finding"));
+        mProgressBarFrame->show();
+    });
 }
 
 void CallGraphWidget::ShowFindResult(CallGraphFindState state)
 {
+    if (!IsRebuilding())
+        mProgressBarFrame->hide();
     mFindState = std::move(state);
     if (mProxy)
         mProxy->Refilter();
