@@ -180,8 +180,9 @@ ScrollableTreeView::~ScrollableTreeView()
 {
     // The trees are deleted after this destructor has run (as QWidget children); the focus change
     // their deletion causes must not reach the signals of a view that is already gone.
-    for (QObject* sender : {static_cast<QObject*>(mLeftTree), static_cast<QObject*>(mRightTree),
-                            static_cast<QObject*>(mLeftTree->header()), static_cast<QObject*>(mRightTree->header())})
+    for (QObject* sender :
+         {static_cast<QObject*>(mLeftTree), static_cast<QObject*>(mRightTree),
+          static_cast<QObject*>(mLeftTree->header()), static_cast<QObject*>(mRightTree->header())})
         sender->disconnect(this);
 }
 
@@ -349,35 +350,40 @@ void ScrollableTreeView::SizeColumns()
     if (!itemModel)
         return;
     const int columns = itemModel->columnCount();
-    if (mWidthProvider) {
-        QHeaderView* header = mRightTree->header();
-        QStyleOptionHeader option;
-        option.initFrom(header);
-        int base = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, &option, header);
-        if (style()->styleHint(QStyle::SH_Header_ArrowAlignment, &option, header) & Qt::AlignVCenter)
-            base += style()->pixelMetric(QStyle::PM_HeaderMarkSize, &option, header);
-        std::vector<int> wanted(static_cast<size_t>(std::max(columns, 0)), 0);
-        int total = 0;
+    QHeaderView* header = mRightTree->header();
+    QStyleOptionHeader option;
+    option.initFrom(header);
+    // Room for the sort arrow whichever column is sorted: styles that draw it beside the text
+    // (Fusion among them) would otherwise clip the header of the sorted column.
+    const int base = 3 * style()->pixelMetric(QStyle::PM_HeaderMargin, &option, header) +
+                     style()->pixelMetric(QStyle::PM_HeaderMarkSize, &option, header);
+    // No column is made narrower than its header; the provider's widths grow to fill the
+    // minimum share of the view, up to the automatic maximum.
+    std::vector<int> headerWidths(static_cast<size_t>(std::max(columns, 0)), 0);
+    std::vector<int> wanted(headerWidths.size(), 0);
+    int total = 0;
+    for (int column = 1; column < columns; ++column) {
+        if (!mVisibleColumns.contains(column))
+            continue;
+        const QString text = itemModel->headerData(column, Qt::Horizontal).toString();
+        const auto at = static_cast<size_t>(column);
+        headerWidths[at] = header->fontMetrics().horizontalAdvance(text) + base;
+        wanted[at] = mWidthProvider ? mWidthProvider(column, headerWidths[at]) : header->sectionSize(column);
+        total += wanted[at];
+    }
+    const double factor =
+        mWidthProvider && total >= 1
+            ? std::max(1.0, static_cast<int>(width() * mMinimumShare) / static_cast<double>(total))
+            : 1.0;
+    const int cap = ScaledPixels(mMaximumAutomaticWidth);
+    {
+        const QSignalBlocker blocker(header);
         for (int column = 1; column < columns; ++column) {
-            mLeftTree->setColumnHidden(column, true);
-            if (!mVisibleColumns.contains(column))
+            const auto at = static_cast<size_t>(column);
+            if (wanted[at] < 1)
                 continue;
-            const QString text = itemModel->headerData(column, Qt::Horizontal).toString();
-            wanted[static_cast<size_t>(column)] =
-                mWidthProvider(column, header->fontMetrics().horizontalAdvance(text) + base);
-            total += wanted[static_cast<size_t>(column)];
-        }
-        if (total >= 1) {
-            const double factor =
-                std::max(1.0, static_cast<int>(width() * mMinimumShare) / static_cast<double>(total));
-            const int cap = ScaledPixels(mMaximumAutomaticWidth);
-            const QSignalBlocker blocker(header);
-            for (int column = 1; column < columns; ++column) {
-                const int size =
-                    std::min(cap, static_cast<int>(wanted[static_cast<size_t>(column)] * factor));
-                if (size >= 1)
-                    header->resizeSection(column, size);
-            }
+            const int grown = std::min(cap, static_cast<int>(wanted[at] * factor));
+            header->resizeSection(column, std::max(headerWidths[at], grown));
         }
     }
     for (int column = 1; column < columns; ++column) {
