@@ -166,7 +166,30 @@ double PerfCaptureImporter::RecordTime(const PerfRecordHeader& header, bool isSa
     mPreviousRecordMs = mHaveTime ? mLastTimeMs : time;
     mLastTimeMs = time;
     mHaveTime = true;
+    CloseSampleGaps(time);
     return time;
+}
+
+void PerfCaptureImporter::CloseSampleGaps(double timeMs)
+{
+    while (!mSampleGaps.empty() && mSampleGaps.front().deadlineMs < timeMs) {
+        const SampleGap gap = mSampleGaps.front();
+        mSampleGaps.pop_front();
+        if (mHaveSwitchRecords)
+            continue;
+        auto found = mThreads.find(gap.threadId);
+        if (found == mThreads.end())
+            continue;
+        ThreadState& thread = found->second;
+        if (!thread.running || thread.ended || thread.lastSampleMs != gap.sampleMs)
+            continue;
+        // Events are written in time order, so the wait cannot start before the record that
+        // came before this one: up to two intervals of a gap count as running.
+        const double outMs =
+            std::min(std::max(gap.sampleMs + mStats.sampleIntervalMs, mPreviousRecordMs), timeMs);
+        ++mStats.sampleGapWaits;
+        SwitchOut(outMs, gap.threadId, thread, PerfWaitReasonMapper::kReasonIdle);
+    }
 }
 
 PerfCaptureImporter::ThreadState& PerfCaptureImporter::EnsureThread(const PerfRecordHeader& header,
@@ -227,6 +250,21 @@ void PerfCaptureImporter::ImportSample(const PerfSample& sample)
         Emit(kWeight, time, thread.processId, sample.header.tid, *sample.period);
     Emit(kSample, time, thread.processId, sample.header.tid, stack);
     ++mStats.samples;
+    // A clock fires every interval of a thread's CPU time, so a thread whose samples stop while
+    // others go on was not running. Without any record of context switches nothing else says
+    // so, and the time up to its next sample would count as running in its last stack: it
+    // waits instead (Idle, the reason being unknown) from one interval after this sample, when
+    // no sample of it comes within two intervals. A steadily running thread's samples come one
+    // interval apart, with far less jitter than that.
+    // Periods under 10 microseconds are above the highest rate perf samples at (its default
+    // limit is 100,000 samples a second): no interval to judge gaps by.
+    constexpr double kGapIntervals = 2.0;
+    constexpr double kShortestClockIntervalMs = 0.01;
+    if (!mHaveSwitchRecords && IsClockEvent(sample.eventName) &&
+        mStats.sampleIntervalMs >= kShortestClockIntervalMs) {
+        thread.lastSampleMs = time;
+        mSampleGaps.push_back({time + kGapIntervals * mStats.sampleIntervalMs, time, sample.header.tid});
+    }
 }
 
 void PerfCaptureImporter::EnsureRunning(double timeMs, int32_t threadId, ThreadState& thread,
@@ -716,6 +754,10 @@ std::string PerfCaptureImporter::DescribeStats(const PerfImportStats& stats)
     if (stats.inferredSwitchIns > 0)
         text += "; " + std::to_string(stats.inferredSwitchIns) +
                 " switch-ins inferred from the threads' own records (no record showed them)";
+    if (stats.sampleGapWaits > 0)
+        text +=
+            "; " + std::to_string(stats.sampleGapWaits) +
+            " waits inferred where a thread's clock samples stopped (the recording has no context switches)";
     if (stats.inlineFrames > 0)
         text += "; " + std::to_string(stats.inlineFrames) + " inlined frames";
     if (stats.codeChanges > 0)

@@ -6,6 +6,7 @@
 #include "Utility/ErrorList.h"
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -43,6 +44,7 @@ struct PerfImportStats {
     uint64_t switchOuts = 0;        ///< including thread ends
     uint64_t switchIns = 0;         ///< including inferred ones
     uint64_t inferredSwitchIns = 0; ///< switch-ins that no record showed, implied by the thread's own events
+    uint64_t sampleGapWaits = 0;    ///< waits inferred from gaps between a thread's clock samples
     uint64_t threadEnds = 0;        ///< switch-outs with reason 22 (exit or a dead previous thread)
     uint64_t threads = 0;
     uint64_t processes = 0;
@@ -107,8 +109,19 @@ public:
     /// Records go through a reorder window (PerfRecordReorderer) before they are imported, so
     /// they may be imported some records later than they are received.
     void OnSample(const PerfSample& sample) override { mReorderer.OnSample(sample); }
-    void OnSchedSwitch(const PerfSchedSwitch& record) override { mReorderer.OnSchedSwitch(record); }
-    void OnTaskEvent(const PerfTaskEvent& event) override { mReorderer.OnTaskEvent(event); }
+    // Switch records are noted as they are read: the reorder window still holds the second of
+    // records before the first of them, whose sample gaps must then not count as waits.
+    void OnSchedSwitch(const PerfSchedSwitch& record) override
+    {
+        mHaveSwitchRecords = true;
+        mReorderer.OnSchedSwitch(record);
+    }
+    void OnTaskEvent(const PerfTaskEvent& event) override
+    {
+        if (event.kind == EPerfTaskEventKind::SwitchIn || event.kind == EPerfTaskEventKind::SwitchOut)
+            mHaveSwitchRecords = true;
+        mReorderer.OnTaskEvent(event);
+    }
 
     /// Imports what the reorder window still holds, adds the functions and module placements and writes the
     /// capture.
@@ -157,6 +170,14 @@ private:
         bool ended = false;
         bool running = true;        ///< threads run until a record switches them out
         double switchedOutMs = 0.0; ///< when it last switched out
+        double lastSampleMs = -1.0; ///< its latest clock sample
+    };
+    /// A clock sample whose thread waits from one interval after it, unless the thread shows
+    /// itself again before `deadlineMs`.
+    struct SampleGap {
+        double deadlineMs;
+        double sampleMs;
+        int32_t threadId;
     };
     struct KnownFunction {
         std::string name;
@@ -198,6 +219,7 @@ private:
     void SwitchIn(double timeMs, int32_t threadId, ThreadState& thread);
     void EnsureRunning(double timeMs, int32_t threadId, ThreadState& thread, double earliestMs);
     void SwitchOut(double timeMs, int32_t threadId, ThreadState& thread, uint8_t reason);
+    void CloseSampleGaps(double timeMs);
     void OpenWriter(double intervalMs);
     void Emit(uint8_t kind, double timeMs, int32_t processId, int32_t threadId, uint64_t value);
     void EmitNow(const PendingEvent& event);
@@ -229,6 +251,9 @@ private:
     double mPreviousRecordMs = 0.0; ///< the time of the record before the current one
     bool mHaveTime = false;
     bool mHaveSample = false;
+    /// Whether any record told of context switches; without them, waits come from sample gaps.
+    bool mHaveSwitchRecords = false;
+    std::deque<SampleGap> mSampleGaps; ///< in sample time order, so their deadlines are too
 };
 
 } // namespace Profiler

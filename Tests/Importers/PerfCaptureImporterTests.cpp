@@ -243,6 +243,50 @@ TEST_F(PerfCaptureImporterTest, SwitchInCarriesTheUserPartOfTheBlockedStack)
     EXPECT_THAT(imported.StackNames(100, mainIn[0].stackId), ElementsAre("main"));
 }
 
+TEST_F(PerfCaptureImporterTest, WithoutSwitchRecordsAThreadWhoseClockSamplesStopWaits)
+{
+    // Thread 8 runs throughout (a sample every millisecond); thread 9 is sampled at 1.000 and
+    // again at 1.010 only, so it ran for about two of those ten milliseconds.
+    std::string text;
+    auto sample = [&text](int thread, int microseconds) {
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      "app 7/%d [000] 1.%06d: 1000000 cpu-clock:\n\t1010 main (/usr/bin/app)\n\n", thread,
+                      microseconds);
+        text += line;
+    };
+    for (int at = 0; at <= 10000; at += 1000) {
+        sample(8, at);
+        if (at == 0 || at == 10000)
+            sample(9, at);
+    }
+    const Imported imported = Import(text);
+    ASSERT_TRUE(imported.session);
+    EXPECT_TRUE(imported.Of(ETraceEventKind::ContextSwitchOut, 8).empty());
+    const auto out = imported.Of(ETraceEventKind::ContextSwitchOut, 9);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].data8, PerfWaitReasonMapper::kReasonIdle);
+    // One interval after its sample at best; events are written in time order, so no earlier
+    // than the record before the one that showed the gap.
+    EXPECT_GE(out[0].time, 1001.0);
+    EXPECT_LE(out[0].time, 1003.0);
+    const auto in = imported.Of(ETraceEventKind::ContextSwitchIn, 9);
+    ASSERT_EQ(in.size(), 1u);
+    // Its next sample counts the interval before it (or from the record before, in time order).
+    EXPECT_GE(in[0].time, 1009.0);
+    EXPECT_LE(in[0].time, 1010.0);
+    EXPECT_EQ(imported.stats.sampleGapWaits, 1u);
+    EXPECT_EQ(imported.stats.samples, 13u);
+
+    // A recording with context switches says itself when threads wait.
+    text =
+        "app 7/8 1.000500: PERF_RECORD_SWITCH OUT preempt\napp 7/8 1.000600: PERF_RECORD_SWITCH IN\n" + text;
+    const Imported switched = Import(text);
+    ASSERT_TRUE(switched.session);
+    EXPECT_EQ(switched.stats.sampleGapWaits, 0u);
+    EXPECT_TRUE(switched.Of(ETraceEventKind::ContextSwitchOut, 9).empty());
+}
+
 TEST_F(PerfCaptureImporterTest, SamplesWithoutTimestampsArePlacedOneClockPeriodApart)
 {
     const Imported imported = Import(R"(node 31912 2500000 cpu-clock:
