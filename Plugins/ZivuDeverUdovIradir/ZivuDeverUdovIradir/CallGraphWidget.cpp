@@ -80,8 +80,8 @@ CallGraphWidget::CallGraphWidget(CallGraphView& view, std::vector<ThreadTreeProc
     }
     mNames = FunctionNameCache(mNameProvider.get());
     System::JobScheduler* scheduler = mView.GetRequester() ? mView.GetRequester()->GetScheduler() : nullptr;
-    mRebuilder = std::make_unique<CallGraphRebuilder>(this, scheduler);
-    mFinder = std::make_unique<CallGraphFinder>(this, scheduler);
+    mRebuilder = std::make_unique<CallGraphRebuilder>(scheduler);
+    mFinder = std::make_unique<CallGraphFinder>(scheduler);
     mFindNames = std::make_shared<FindNameCache>(mNameProvider);
 
     // The base's summary gives way to the tree.
