@@ -86,6 +86,58 @@ bool CallGraphModel::EndThread(OpenBarProcessor& processor, Serialization::Error
     return true;
 }
 
+bool CallGraphModel::CanEndThreadEarly(const ThreadProcessingState& state) const
+{
+    // A thread with events since its last snapshot still owes the next tick a snapshot. Its
+    // first one is the whole graph as it stands, which can be kept; a later one is a Delta
+    // (or a Full one, by size) of graphs that only a live thread keeps.
+    const auto& graphState = static_cast<const CallGraphThreadProcessingState&>(state);
+    return !graphState.mDirty || graphState.mSnapshotCount == 0;
+}
+
+bool CallGraphModel::EndThreadEarly(OpenBarProcessor& processor, Serialization::ErrorList& errors)
+{
+    CallGraphThreadProcessingState* state = FindState(processor.GetThreadId());
+    if (!QX_ASSERT(state != nullptr, "thread %u is not being processed",
+                   static_cast<uint32_t>(processor.GetThreadId())))
+        return false;
+    if (!state->mDirty)
+        return EndThread(processor, errors);
+    if (!QX_ASSERT(state->mSnapshotCount == 0, "thread %u owes a tick a Delta snapshot",
+                   static_cast<uint32_t>(processor.GetThreadId())))
+        return false;
+    // No tick can come when the capture's last event lies in the current interval.
+    const double lastEvent = mContext.Input != nullptr ? mContext.Input->GetLastEventTime()
+                                                       : std::numeric_limits<double>::infinity();
+    if (std::isfinite(lastEvent) && GetSnapshotInterval(lastEvent) == mLastInterval)
+        return EndThread(processor, errors);
+    // What the next tick would have written: the open bars and the graph before they close.
+    PendingSnapshot pending{state->mThread, {}};
+    processor.Serialize(pending.record);
+    RecordWriter writer(pending.record);
+    state->mCumulative->GetRoot().Serialize(writer);
+    if (!EndThread(processor, errors))
+        return false;
+    mPendingSnapshots.push_back(std::move(pending));
+    return true;
+}
+
+bool CallGraphModel::StorePendingSnapshots(double time, Serialization::ErrorList& errors)
+{
+    for (PendingSnapshot& pending : mPendingSnapshots) {
+        mWriteBuffer.swap(pending.record);
+        if (!StoreRecord(*pending.thread, ESnapshotType::Full, time, errors, true))
+            return false;
+    }
+    mPendingSnapshots.clear();
+    return true;
+}
+
+void CallGraphModel::EndProcessing()
+{
+    mPendingSnapshots.clear();
+}
+
 bool CallGraphModel::Progress(const ProcessingProgress& progress, ThreadProcessingState& state,
                               Serialization::ErrorList& errors)
 {
@@ -102,6 +154,7 @@ void CallGraphModel::AbandonProcessing()
     mWritingJob = {};
     mStates.clear();
     mStateIndex.clear();
+    mPendingSnapshots.clear();
 }
 
 bool CallGraphModel::BeginProcessing(Serialization::ErrorList& errors)
@@ -157,7 +210,7 @@ bool CallGraphModel::SnapshotTick(double time, Serialization::ErrorList& errors)
         mLastInterval = interval;
         return true;
     }
-    if (!WaitForWritingJob(errors))
+    if (!WaitForWritingJob(errors) || !StorePendingSnapshots(time, errors))
         return false;
 
     auto batch = std::make_shared<ThreadsToWrite>();
@@ -266,7 +319,7 @@ void CallGraphModel::SerializeRecord(std::span<const uint8_t> processorState, co
 }
 
 bool CallGraphModel::StoreRecord(CallGraphThread& thread, ESnapshotType type, double time,
-                                 Serialization::ErrorList& errors)
+                                 Serialization::ErrorList& errors, bool beforeLast)
 {
     if (mCompressor == nullptr)
         mCompressor = std::make_unique<EventChunkCompressor>();
@@ -278,7 +331,10 @@ bool CallGraphModel::StoreRecord(CallGraphThread& thread, ESnapshotType type, do
                             error.c_str());
         return false;
     }
-    thread.AppendSnapshot({time, offset, mCompressor->GetFrameSize(), type});
+    if (beforeLast)
+        thread.InsertSnapshotBeforeLast({time, offset, mCompressor->GetFrameSize(), type});
+    else
+        thread.AppendSnapshot({time, offset, mCompressor->GetFrameSize(), type});
     return true;
 }
 

@@ -97,9 +97,16 @@ class CallGraphModel final : public Model {
     // Model
     ThreadProcessingState* BeginThread(OpenBarProcessor& processor) override;
     bool EndThread(OpenBarProcessor& processor, Serialization::ErrorList& errors) override;
+    /// Threads without events since their last snapshot, and threads with no snapshot yet.
+    bool CanEndThreadEarly(const ThreadProcessingState& state) const override;
+    /// Ends the thread as EndThread does; a thread with events since the last tick keeps the
+    /// record of its first snapshot for the next tick, which would have taken it.
+    bool EndThreadEarly(OpenBarProcessor& processor, Serialization::ErrorList& errors) override;
     bool Progress(const ProcessingProgress& progress, ThreadProcessingState& state,
                   Serialization::ErrorList& errors) override;
     bool BeginProcessing(Serialization::ErrorList& errors) override;
+    /// Drops the snapshots that ended threads kept for a tick that did not come.
+    void EndProcessing() override;
     bool DeleteStoredData(Serialization::ErrorList& errors) override;
     bool Save(Serialization::ErrorList& errors) override;
 
@@ -136,6 +143,11 @@ private:
         std::vector<uint8_t> processorState; ///< the processor's serialized state at the tick
     };
     using ThreadsToWrite = std::vector<ThreadToWrite>;
+    /// The first snapshot of a thread that ended early, serialized, waiting for the next tick.
+    struct PendingSnapshot {
+        CallGraphThread* thread; // not owned
+        std::vector<uint8_t> record;
+    };
 
     friend std::unique_ptr<CallGraphModel> LoadCallGraphModel(CallGraphModelContext, const RTTI::Registry&,
                                                               Serialization::ErrorList&);
@@ -153,9 +165,12 @@ private:
                        Serialization::ErrorList& errors);
     /// Fills the write buffer with a record: the processor state, then the graph.
     void SerializeRecord(std::span<const uint8_t> processorState, const CallGraph& graph);
-    /// Compresses the write buffer, appends it to "Snapshots.dat" and to the thread's table.
+    /// Compresses the write buffer, appends it to "Snapshots.dat" and to the thread's table
+    /// (before the table's last snapshot with `beforeLast`).
     bool StoreRecord(CallGraphThread& thread, ESnapshotType type, double time,
-                     Serialization::ErrorList& errors);
+                     Serialization::ErrorList& errors, bool beforeLast = false);
+    /// Stores the pending snapshots at the tick `time`, ahead of their threads' final ones.
+    bool StorePendingSnapshots(double time, Serialization::ErrorList& errors);
     CallGraphThreadProcessingState* FindState(ThreadID thread);
 
     CallGraphModelContext mContext;
@@ -169,6 +184,7 @@ private:
     /// Index into mStates by thread: a capture may have 100,000 threads, each looked up at
     /// every progress call.
     std::unordered_map<ThreadID, std::size_t> mStateIndex;
+    std::vector<PendingSnapshot> mPendingSnapshots;
     int mLastInterval = -1;
     SnapshotFile mSnapshots;
     System::JobHandle mWritingJob;

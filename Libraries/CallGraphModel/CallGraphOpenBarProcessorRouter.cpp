@@ -3,6 +3,8 @@
 #include "CallGraphModel/CallGraph.h"
 #include "CallGraphModel/OpenBarProcessor.h"
 
+#include <algorithm>
+
 namespace Profiler {
 
 CallGraphOpenBarProcessorRouter::CallGraphOpenBarProcessorRouter(OpenBarProcessor& processor,
@@ -27,6 +29,8 @@ void CallGraphOpenBarProcessorRouter::OnBarsClosed(std::span<const OpenBar> bars
     if (firstClosed < 0 || static_cast<std::size_t>(firstClosed) >= count)
         return;
     CallGraphNode* node = mPath.empty() ? &mTarget->GetRoot() : mPath.back();
+    if (count > mPath.capacity())
+        mPath.reserve(std::max(count, mPath.capacity() * 2));
     for (std::size_t i = mPath.size(); i < count; ++i) {
         node = mChildren->FindOrCreate(*node, bars[i].Function, bars[i].CallerAddress);
         mPath.push_back(node);

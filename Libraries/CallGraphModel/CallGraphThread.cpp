@@ -14,6 +14,12 @@ void CallGraphThread::AppendSnapshot(const SnapshotDescription& snapshot)
     mSnapshotTable.Append(snapshot);
 }
 
+void CallGraphThread::InsertSnapshotBeforeLast(const SnapshotDescription& snapshot)
+{
+    std::lock_guard lock(mMutex);
+    mSnapshotTable.InsertBeforeLast(snapshot);
+}
+
 bool CallGraphThread::HasSnapshotAt(double time) const
 {
     std::lock_guard lock(mMutex);

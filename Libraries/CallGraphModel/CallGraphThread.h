@@ -23,6 +23,8 @@ class CallGraphThread : public RTTI::Object {
     ThreadID GetThreadId() const { return mThreadID; }
 
     void AppendSnapshot(const SnapshotDescription& snapshot);
+    /// Puts a snapshot before the last one (the final snapshot of a thread ended early).
+    void InsertSnapshotBeforeLast(const SnapshotDescription& snapshot);
     bool HasSnapshotAt(double time) const;
     /// The snapshots that rebuild the graph at `time` (last Full at or before it, then the
     /// following ones at or before it), and the index of the first in the table.

@@ -6,6 +6,7 @@
 #include "CaptureModel/TraceEvent.h"
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -26,6 +27,8 @@ public:
     /// The sampling interval in milliseconds.
     virtual double GetSampleInterval() const = 0;
     virtual double GetCaptureStartTime() const = 0;
+    /// No event of the capture lies after this time (ms); infinity when it is not known.
+    virtual double GetLastEventTime() const { return std::numeric_limits<double>::infinity(); }
     virtual double GetThreadStartTime(ThreadID thread) const = 0;
 
     /// Fills `frames` with the stack's frames, outermost first, resolved as seen by `thread` at

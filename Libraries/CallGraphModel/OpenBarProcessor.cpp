@@ -305,6 +305,11 @@ void OpenBarProcessor::ApplyStack(std::span<const ResolvedFrame> frames, double 
         for (std::size_t i = 0; i < mBarCount; ++i)
             ExtendForWait(mBars[i], end, wait, start);
     }
+    // Room for the new bars at once: growing one bar at a time moves every bar's sample list
+    // several times on the way to a stack's depth.
+    const std::size_t needed = mBarCount + (frames.size() - frame);
+    if (needed > mBars.capacity())
+        mBars.reserve(std::max(needed, mBars.capacity() * 2));
     for (; frame < frames.size(); ++frame) {
         OpenBar& opened = PushBar();
         opened.Open(frames[frame].Function, frames[frame].CallerAddress, frames[frame].FrameAddress, start,

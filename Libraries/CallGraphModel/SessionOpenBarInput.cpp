@@ -5,6 +5,9 @@
 #include "CaptureModel/ModuleDatabase.h"
 #include "CaptureModel/Session.h"
 #include "CaptureModel/SharedModel.h"
+#include "CaptureModel/TraceEventStream.h"
+
+#include <limits>
 
 namespace Profiler {
 
@@ -24,6 +27,15 @@ double SessionOpenBarInput::GetSampleInterval() const
 double SessionOpenBarInput::GetCaptureStartTime() const
 {
     return mSession.GetStartTimeMs();
+}
+
+double SessionOpenBarInput::GetLastEventTime() const
+{
+    const TraceEventStream* stream = mSession.GetTraceEventStream();
+    if (stream == nullptr || stream->GetChunks().empty())
+        return std::numeric_limits<double>::infinity();
+    // The chunks follow one another in time; each records the time of its last event.
+    return stream->GetChunks().back().mEndTime;
 }
 
 double SessionOpenBarInput::GetThreadStartTime(ThreadID thread) const

@@ -21,6 +21,7 @@ public:
 
     double GetSampleInterval() const override;
     double GetCaptureStartTime() const override;
+    double GetLastEventTime() const override;
     double GetThreadStartTime(ThreadID thread) const override;
     bool ResolveStack(ThreadID thread, uint64_t stackId, double time,
                       std::vector<ResolvedFrame>& frames) const override;

@@ -25,6 +25,20 @@ void SnapshotTable::Append(const SnapshotDescription& snapshot)
     mSnapshots.push_back(snapshot);
 }
 
+void SnapshotTable::InsertBeforeLast(const SnapshotDescription& snapshot)
+{
+    if (mSnapshots.empty()) {
+        Append(snapshot);
+        return;
+    }
+    const SnapshotDescription last = mSnapshots.back();
+    mSnapshots.pop_back();
+    if (!mFullSnapshots.empty() && mFullSnapshots.back() == mSnapshots.size())
+        mFullSnapshots.pop_back();
+    Append(snapshot);
+    Append(last);
+}
+
 bool SnapshotTable::HasSnapshotAt(double time) const
 {
     // Snapshots ascend, so a repeated time is nearly always the latest one: search from there.

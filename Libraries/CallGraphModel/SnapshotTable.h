@@ -34,6 +34,8 @@ class SnapshotTable {
 
     /// Appends a snapshot (and, for a Full one, its index to the Full list).
     void Append(const SnapshotDescription& snapshot);
+    /// Puts a snapshot before the last one (after it when the table is empty).
+    void InsertBeforeLast(const SnapshotDescription& snapshot);
     bool HasSnapshotAt(double time) const;
 
     /// The snapshots that rebuild the thread's graph at `time`: the last Full snapshot at or

@@ -10,8 +10,10 @@ namespace RTTI {
 class Registry;
 }
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,9 @@ namespace Profiler {
 /// keeps its own buffers.
 class BrokenStackReader {
 public:
+    /// Files up to this size are read whole, at the first chunk read.
+    static constexpr uint64_t kMaxHeldBytes = 64ull << 20;
+
     /// Reads "stacks.index" in `directory` and opens "stacks.dat" for reading.
     bool Open(const std::filesystem::path& directory, const RTTI::Registry& registry,
               Serialization::ErrorList& errors);
@@ -43,7 +48,14 @@ public:
 private:
     BrokenStackIndex mIndex;
     std::filesystem::path mDataPath;
+    /// Reads the whole file into mContents once, when it is small enough; whether it did.
+    bool HoldContents() const;
+
     EventChunkFile mFile;
+    mutable std::mutex mHoldMutex;
+    mutable std::atomic<bool> mHoldDecided{false};
+    mutable bool mHeld = false;             ///< written once, before mHoldDecided
+    mutable std::vector<uint8_t> mContents; ///< the whole file when mHeld
 };
 
 /// Answers for one thread, time after time, whether the thread's stacks are unrooted at that

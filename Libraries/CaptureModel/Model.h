@@ -27,7 +27,8 @@ public:
 /// A capture model: state that a plugin builds from a capture's events while the host
 /// processes it, and stores beside the capture in a directory of its own. The host drives every
 /// model from its processing thread, in this order: BeginProcessing; per thread BeginThread,
-/// Progress calls in capture time order, EndThread; EndProcessing; then Save.
+/// Progress calls in capture time order, EndThread (or EndThreadEarly once the thread's last
+/// event is behind); EndProcessing; then Save.
 class Model : public RTTI::Object {
 public:
     QX_RTTI_CLASS(Model);
@@ -36,6 +37,17 @@ public:
     virtual ThreadProcessingState* BeginThread(OpenBarProcessor& processor) = 0;
     /// Finishes the thread of `processor` (after its last event).
     virtual bool EndThread(OpenBarProcessor& processor, Serialization::ErrorList& errors) = 0;
+    /// Whether the thread of `state`, which has no events left, may be ended before the end of
+    /// the capture without changing what the model stores. A capture of many short threads then
+    /// keeps only the live ones in memory. False by default: such a model ends every thread at
+    /// the end.
+    virtual bool CanEndThreadEarly(const ThreadProcessingState&) const { return false; }
+    /// Ends a thread with no events left before the end of the capture (once CanEndThreadEarly
+    /// allowed it); the processor goes away afterwards. By default the same as EndThread.
+    virtual bool EndThreadEarly(OpenBarProcessor& processor, Serialization::ErrorList& errors)
+    {
+        return EndThread(processor, errors);
+    }
     /// Called before the thread of `state` is handed its events at progress.CaptureTime.
     virtual bool Progress(const ProcessingProgress& progress, ThreadProcessingState& state,
                           Serialization::ErrorList& errors) = 0;

@@ -58,6 +58,9 @@ public:
     virtual bool BeginReprocessing(std::span<Model* const> models, Serialization::ErrorList& errors) = 0;
     /// One event, in time order; zone events included.
     virtual bool HandleEvent(const TraceEvent& event, Serialization::ErrorList& errors) = 0;
+    /// The thread has no events after those handed out so far (told once per thread, as soon
+    /// as reading has passed the last chunk that holds its events). Nothing by default.
+    virtual bool FinishThread(ThreadID, Serialization::ErrorList&) { return true; }
     /// After the last event: end every thread.
     virtual bool EndReprocessing(Serialization::ErrorList& errors) = 0;
 };

@@ -6,10 +6,13 @@
 #include "CaptureModel/TraceEventStreamReader.h"
 #include "System/Log.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
 #include <system_error>
+#include <unordered_map>
+#include <vector>
 
 namespace Profiler {
 
@@ -35,6 +38,86 @@ bool CarriesRootingStack(const TraceEvent& event)
         return false;
     }
 }
+
+/// Tells the handler about each thread as soon as its last event has been handed out, so that
+/// it can let go of the thread long before the end of a capture of many threads. The stream's
+/// index names the last chunk that holds a thread's events; that chunk, once loaded, names the
+/// last event.
+class ThreadFinisher {
+public:
+    ThreadFinisher(const std::vector<TraceEventStream::Chunk>& chunks, IReprocessHandler& handler)
+        : mHandler(handler), mFirst(chunks.size() + 1, 0)
+    {
+        std::unordered_map<ThreadID, uint32_t> lastChunk;
+        for (uint32_t i = 0; i < chunks.size(); ++i)
+            for (const ThreadID thread : chunks[i].mThreads)
+                lastChunk[thread] = i;
+        // Counting sort by last chunk: the threads of chunk i are [mFirst[i], mFirst[i + 1]).
+        for (const auto& [thread, chunk] : lastChunk)
+            ++mFirst[chunk + 1];
+        for (std::size_t i = 1; i < mFirst.size(); ++i)
+            mFirst[i] += mFirst[i - 1];
+        mThreads.resize(lastChunk.size());
+        std::vector<std::size_t> next(mFirst.begin(), mFirst.end() - 1);
+        for (const auto& [thread, chunk] : lastChunk)
+            mThreads[next[chunk]++] = thread;
+    }
+
+    /// After the event at `eventIndex` of chunk `chunkIndex` (loaded in `view`) was handed out.
+    bool Passed(uint32_t chunkIndex, uint64_t eventIndex, const EventChunkView& view,
+                Serialization::ErrorList& errors)
+    {
+        if (chunkIndex != mChunk && !EnterChunk(chunkIndex, view, errors))
+            return false;
+        for (; mNextLast < mLastEvents.size() && mLastEvents[mNextLast].first <= eventIndex; ++mNextLast)
+            if (!mHandler.FinishThread(mLastEvents[mNextLast].second, errors))
+                return false;
+        return true;
+    }
+
+private:
+    bool FinishChunk(uint32_t chunkIndex, Serialization::ErrorList& errors)
+    {
+        for (std::size_t i = mFirst[chunkIndex]; i < mFirst[chunkIndex + 1]; ++i)
+            if (!mHandler.FinishThread(mThreads[i], errors))
+                return false;
+        return true;
+    }
+
+    bool EnterChunk(uint32_t chunkIndex, const EventChunkView& view, Serialization::ErrorList& errors)
+    {
+        // The rest of the chunk before, and chunks whose events were all passed over.
+        for (; mNextLast < mLastEvents.size(); ++mNextLast)
+            if (!mHandler.FinishThread(mLastEvents[mNextLast].second, errors))
+                return false;
+        for (uint32_t chunk = mChunk == kNoChunk ? 0 : mChunk + 1; chunk < chunkIndex; ++chunk)
+            if (!FinishChunk(chunk, errors))
+                return false;
+        mChunk = chunkIndex;
+        std::unordered_map<ThreadID, uint64_t> lastEvent;
+        const uint64_t count = view.GetEventCount();
+        // A thread the chunk does not hold after all is finished at the chunk's end.
+        for (std::size_t i = mFirst[chunkIndex]; i < mFirst[chunkIndex + 1]; ++i)
+            lastEvent.emplace(mThreads[i], count);
+        for (uint64_t i = 0; i < count; ++i)
+            if (auto found = lastEvent.find(view.GetThreadId(i)); found != lastEvent.end())
+                found->second = i;
+        mLastEvents.clear();
+        for (const auto& [thread, index] : lastEvent)
+            mLastEvents.emplace_back(index, thread);
+        std::sort(mLastEvents.begin(), mLastEvents.end());
+        mNextLast = 0;
+        return true;
+    }
+
+    static constexpr uint32_t kNoChunk = ~0u;
+    IReprocessHandler& mHandler;
+    std::vector<ThreadID> mThreads;
+    std::vector<std::size_t> mFirst;
+    uint32_t mChunk = kNoChunk;
+    std::vector<std::pair<uint64_t, ThreadID>> mLastEvents; ///< (event index, thread) in the chunk
+    std::size_t mNextLast = 0;
+};
 
 void CopyErrors(const Serialization::ErrorList& from, Serialization::ErrorList& to)
 {
@@ -122,10 +205,14 @@ bool Session::Reprocess(IReprocessHandler& handler, const std::function<void(dou
         CopyErrors(reader.GetErrors(), errors);
         return false;
     }
+    ThreadFinisher finisher(mEventStream->GetChunks(), handler);
     int lastPercent = -1;
     TraceEvent event;
     while (reader.Next(event)) {
         if (!handler.HandleEvent(event, errors))
+            return false;
+        const TraceEventStreamReader::Position position = reader.GetPosition();
+        if (!finisher.Passed(position.chunkIndex, position.eventIndex - 1, reader.GetChunkView(), errors))
             return false;
         const double fraction = reader.GetProgress();
         const int percent = static_cast<int>(std::floor(fraction * 100.0));

@@ -42,6 +42,8 @@ public:
     /// ranges, then over the chunk's times). False when a chunk could not be read.
     bool Seek(double time);
     Position GetPosition() const { return mPosition; }
+    /// The chunk of the event that Next handed out last (until the next Next or Seek).
+    const EventChunkView& GetChunkView() const { return mChunk.GetView(); }
     void SetPosition(const Position& position) { mPosition = position; }
 
     /// The next event of the wanted threads whose time is below `endTime`, or false when the

@@ -54,6 +54,12 @@ bool CaptureProcessingHandler::HandleEvent(const TraceEvent& event, Serializatio
         return false;
     }
     ThreadEntry& thread = GetThread(event);
+    if (thread.processor == nullptr) {
+        errors.AddFormatted(Serialization::EErrorCode::Corrupt,
+                            "Thread %u has events after the last chunk that the event index lists it in",
+                            static_cast<uint32_t>(event.threadId));
+        return false;
+    }
     // Each model sees the time before the thread's events at that time, so that a snapshot
     // taken there holds exactly the events before it.
     const ProcessingProgress progress{mFraction, event.time};
@@ -64,15 +70,64 @@ bool CaptureProcessingHandler::HandleEvent(const TraceEvent& event, Serializatio
     ++mEventCount;
     if (event.kind == ETraceEventKind::Sample)
         ++mSampleCount;
+    return mFinished.empty() || EndFinishedThreads(errors);
+}
+
+bool CaptureProcessingHandler::FinishThread(ThreadID thread, Serialization::ErrorList& errors)
+{
+    auto found = mThreadIndex.find(static_cast<uint32_t>(thread));
+    // A thread whose events were all passed over (unknown kinds) never got a processor.
+    if (found == mThreadIndex.end())
+        return true;
+    ThreadEntry& entry = *found->second;
+    if (CanEndEarly(entry))
+        return EndEarly(entry, errors);
+    mFinished.push_back(&entry);
+    return true;
+}
+
+bool CaptureProcessingHandler::CanEndEarly(const ThreadEntry& entry) const
+{
+    for (std::size_t i = 0; i < mModels.size(); ++i)
+        if (entry.states[i] != nullptr && !mModels[i]->CanEndThreadEarly(*entry.states[i]))
+            return false;
+    return true;
+}
+
+bool CaptureProcessingHandler::EndEarly(ThreadEntry& entry, Serialization::ErrorList& errors)
+{
+    for (Model* model : mModels)
+        if (!model->EndThreadEarly(*entry.processor, errors))
+            return false;
+    entry.processor.reset();
+    entry.states = {};
+    if (mLastEntry == &entry) {
+        mLastEntry = nullptr;
+        mLastThread = ~0u;
+    }
+    return true;
+}
+
+bool CaptureProcessingHandler::EndFinishedThreads(Serialization::ErrorList& errors)
+{
+    while (!mFinished.empty() && CanEndEarly(*mFinished.front())) {
+        if (!EndEarly(*mFinished.front(), errors))
+            return false;
+        mFinished.pop_front();
+    }
     return true;
 }
 
 bool CaptureProcessingHandler::EndReprocessing(Serialization::ErrorList& errors)
 {
-    for (const auto& thread : mThreads)
+    mFinished.clear();
+    for (const auto& thread : mThreads) {
+        if (thread->processor == nullptr)
+            continue; // ended early
         for (Model* model : mModels)
             if (!model->EndThread(*thread->processor, errors))
                 return false;
+    }
     return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <span>
 #include <unordered_map>
@@ -19,7 +20,9 @@ class ThreadProcessingState;
 
 /// The host's side of capture processing: one open bar processor per thread, created at the
 /// thread's first event, and the models driven from them in the order they expect: begin thread,
-/// a progress call before each of the thread's events, end thread after the last event.
+/// a progress call before each of the thread's events, end thread after the last event. A
+/// thread that the session finishes is ended then, as soon as every model allows it, and its
+/// processor released: a capture of 100,000 short threads keeps only the live ones.
 class CaptureProcessingHandler final : public IReprocessHandler {
 public:
     /// `canceled` is polled before every event; the input must outlive the handler.
@@ -28,6 +31,7 @@ public:
 
     bool BeginReprocessing(std::span<Model* const> models, Serialization::ErrorList& errors) override;
     bool HandleEvent(const TraceEvent& event, Serialization::ErrorList& errors) override;
+    bool FinishThread(ThreadID thread, Serialization::ErrorList& errors) override;
     bool EndReprocessing(Serialization::ErrorList& errors) override;
 
     /// The fraction of the capture handed out so far, passed on in the progress records.
@@ -40,17 +44,25 @@ public:
 
 private:
     struct ThreadEntry {
-        std::unique_ptr<OpenBarProcessor> processor;
-        std::vector<ThreadProcessingState*> states; ///< one per model; owned by the models
+        std::unique_ptr<OpenBarProcessor> processor; ///< null once the thread has ended
+        std::vector<ThreadProcessingState*> states;  ///< one per model; owned by the models
     };
 
     ThreadEntry& GetThread(const TraceEvent& event);
+    bool CanEndEarly(const ThreadEntry& entry) const;
+    bool EndEarly(ThreadEntry& entry, Serialization::ErrorList& errors);
+    /// Ends the finished threads at the front of mFinished that the models let go.
+    bool EndFinishedThreads(Serialization::ErrorList& errors);
 
     const IOpenBarInput& mInput;                        // not owned
     const std::atomic<bool>& mCanceled;                 // not owned
     std::vector<Model*> mModels;                        // not owned; those that want events
     std::vector<std::unique_ptr<ThreadEntry>> mThreads; ///< in order of first event
     std::unordered_map<uint32_t, ThreadEntry*> mThreadIndex;
+    /// Finished threads that a model would not end yet, in the order they finished; a model
+    /// refuses while the thread owes it something that a later event brings (a snapshot), so
+    /// the ones in front are let go first.
+    std::deque<ThreadEntry*> mFinished;
     uint32_t mLastThread = ~0u;
     ThreadEntry* mLastEntry = nullptr; // not owned
     double mFraction = 0.0;
