@@ -71,16 +71,19 @@ struct Gathering {
     std::filesystem::path SnapshotsFile;
     std::mutex Mutex;
     std::size_t Remaining = 0;
+    /// One slot per part, merged in this order whichever part finishes first: the merged
+    /// graph's child order and its sums of floating-point times must not depend on timing.
     std::vector<std::unique_ptr<CallGraph>> Parts;
     bool Canceled = false;
     Serialization::ErrorList Errors;
 
-    void PartDone(std::unique_ptr<CallGraph> graph, bool canceled, const Serialization::ErrorList& errors)
+    void PartDone(std::size_t part, std::unique_ptr<CallGraph> graph, bool canceled,
+                  const Serialization::ErrorList& errors)
     {
         {
             std::lock_guard lock(Mutex);
             if (graph)
-                Parts.push_back(std::move(graph));
+                Parts[part] = std::move(graph);
             else if (canceled)
                 Canceled = true;
             else if (errors.IsEmpty())
@@ -95,7 +98,7 @@ struct Gathering {
         if (!Errors.IsEmpty()) {
             result.Outcome = EQueryOutcome::Error;
             result.Errors = std::move(Errors);
-        } else if (Canceled || Parts.empty()) {
+        } else if (Canceled || std::find(Parts.begin(), Parts.end(), nullptr) != Parts.end()) {
             result.Outcome = EQueryOutcome::Canceled;
         } else {
             std::unique_ptr<CallGraph> merged = std::move(Parts.front());
@@ -117,27 +120,28 @@ struct Gathering {
 
 class PartRequest final : public CallGraphModel::GetCallGraphOperation {
 public:
-    PartRequest(const CallGraphRequest& request, std::vector<ThreadID> threads,
+    PartRequest(const CallGraphRequest& request, std::vector<ThreadID> threads, std::size_t part,
                 std::shared_ptr<Gathering> gathering)
         : GetCallGraphOperation(request.EffectiveFrom(), request.EffectiveTo(), request.MinimumDepth(),
                                 std::move(threads), request.Reason),
-          mGathering(std::move(gathering))
+          mPart(part), mGathering(std::move(gathering))
     {}
 
     ~PartRequest() override
     {
         // A job dropped without finalization still counts, or the request would never complete.
         if (mGathering)
-            mGathering->PartDone(nullptr, true, {});
+            mGathering->PartDone(mPart, nullptr, true, {});
     }
 
     void Completed(std::unique_ptr<CallGraph> result, bool canceled) override
     {
         std::shared_ptr<Gathering> gathering = std::move(mGathering);
-        gathering->PartDone(std::move(result), canceled, mErrors);
+        gathering->PartDone(mPart, std::move(result), canceled, mErrors);
     }
 
 private:
+    std::size_t mPart;
     std::shared_ptr<Gathering> mGathering;
 };
 
@@ -262,10 +266,12 @@ uint64_t CaptureQueries::SubmitCallGraph(CallGraphRequest request, CallGraphComp
     gathering->Completion = std::move(completion);
     gathering->SnapshotsFile = model->GetDirectory() / CallGraphModel::kSnapshotsFileName;
     gathering->Remaining = parts;
+    gathering->Parts.resize(parts);
     std::vector<System::JobHandle> jobs;
-    for (std::vector<ThreadID>& part : partThreads)
-        jobs.push_back(model->GetCallGraph(std::make_unique<PartRequest>(request, std::move(part), gathering),
-                                           System::JobHandle{}));
+    for (std::size_t part = 0; part < parts; ++part)
+        jobs.push_back(model->GetCallGraph(
+            std::make_unique<PartRequest>(request, std::move(partThreads[part]), part, gathering),
+            System::JobHandle{}));
     std::lock_guard lock(mState->Mutex);
     // Only the newest request's jobs are kept for canceling; an older one's are canceled already.
     if (mState->CallGraphGeneration.load() == generation)
