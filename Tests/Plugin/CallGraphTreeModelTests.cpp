@@ -187,6 +187,14 @@ TEST_F(CallGraphTreeModelTest, FindKeepsMatchesTheirAncestorsAndTheirSubtrees)
                            "    MainLoop | libfixture.so | 1.00 | 0.00 | 0\n");
     ASSERT_EQ(find.GetMatches().size(), 1u);
     EXPECT_EQ(mCache.GetName(find.GetMatches()[0]->GetFunction()), "MainLoop");
+    // The first match alone comes in the visit's order: depth first, before later top rows.
+    const std::atomic<bool> notCanceled{false};
+    EXPECT_EQ(FindFirstMatch(roots, "main", mCache, notCanceled), find.GetMatches()[0]);
+    find.Apply(roots, "o", mCache); // start;loop, start;loop;MainLoop, start;other
+    ASSERT_EQ(find.GetMatches().size(), 3u);
+    EXPECT_EQ(FindFirstMatch(roots, "o", mCache, notCanceled), find.GetMatches()[0]);
+    EXPECT_EQ(FindFirstMatch(roots, "nowhere", mCache, notCanceled),
+              std::optional<const CallGraphNode*>(nullptr));
 
     find.Apply(roots, "RENDER", mCache);
     proxy.Refilter();

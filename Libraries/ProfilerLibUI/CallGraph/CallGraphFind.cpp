@@ -162,6 +162,41 @@ private:
 
 } // namespace
 
+std::optional<const CallGraphNode*> FindFirstMatch(std::span<const CallGraphNode* const> topLevel,
+                                                   std::string_view text, FunctionNameCache& names,
+                                                   const std::atomic<bool>& canceled)
+{
+    if (text.empty())
+        return nullptr;
+    FunctionMatches matches(text, names);
+    uint32_t untilCancelCheck = 4096;
+    std::vector<std::pair<const CallGraphNode*, uint32_t>> stack; // node, next child
+    for (const CallGraphNode* top : topLevel) {
+        if (top == nullptr)
+            continue;
+        if (matches.Get(*top).second)
+            return top;
+        stack.emplace_back(top, 0);
+        while (!stack.empty()) {
+            auto& [node, next] = stack.back();
+            if (next == node->Children.size()) {
+                stack.pop_back();
+                continue;
+            }
+            if (--untilCancelCheck == 0) {
+                untilCancelCheck = 4096;
+                if (canceled.load(std::memory_order_relaxed))
+                    return std::nullopt;
+            }
+            const CallGraphNode* child = node->Children[next++];
+            if (matches.Get(*child).second)
+                return child;
+            stack.emplace_back(child, 0);
+        }
+    }
+    return nullptr;
+}
+
 bool CallGraphFindState::Apply(std::span<const CallGraphNode* const> topLevel, std::string_view text,
                                FunctionNameCache& names, const std::atomic<bool>* canceled)
 {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -105,6 +106,14 @@ private:
     std::size_t mGrows = 0; ///< how often the table grew; slot indexes stay valid until it grows
     std::vector<const CallGraphNode*> mMatches;
 };
+
+/// The first node that a find's visit would record as a match (the same order: depth first,
+/// children in node order), found without recording the others; null when none matches. A
+/// large graph's first match usually lies early, so it can be shown long before the whole
+/// visit ends. No value when `canceled` was seen.
+std::optional<const CallGraphNode*> FindFirstMatch(std::span<const CallGraphNode* const> topLevel,
+                                                   std::string_view text, FunctionNameCache& names,
+                                                   const std::atomic<bool>& canceled);
 
 /// Case-insensitive (ASCII) containment, the rule by which the find matches names.
 bool ContainsIgnoringCase(std::string_view text, std::string_view needle);

@@ -82,6 +82,7 @@ CallGraphWidget::CallGraphWidget(CallGraphView& view, std::vector<ThreadTreeProc
     System::JobScheduler* scheduler = mView.GetRequester() ? mView.GetRequester()->GetScheduler() : nullptr;
     mRebuilder = std::make_unique<CallGraphRebuilder>(scheduler);
     mFinder = std::make_unique<CallGraphFinder>(scheduler);
+    mFirstMatchFinder = std::make_unique<CallGraphFirstMatchFinder>(scheduler);
     mFindNames = std::make_shared<FindNameCache>(mNameProvider);
 
     // The base's summary gives way to the tree.
@@ -257,6 +258,7 @@ CallGraphWidget::CallGraphWidget(CallGraphView& view, std::vector<ThreadTreeProc
 CallGraphWidget::~CallGraphWidget()
 {
     mHeadersRegistration.Reset();
+    mFirstMatchFinder.reset();
     mFinder.reset();
     mRebuilder.reset();
     // The tree view drops its model before the graphs that the model's items point into.
@@ -461,6 +463,7 @@ void CallGraphWidget::Rebuild(const CallGraphInputParameters& parameters, const 
     }
     // A find still running would filter the tree being replaced.
     mFinder->Cancel();
+    mFirstMatchFinder->Cancel();
     mCallGraphWidgetStack->setCurrentWidget(mCallGraphPage);
     mProgressBar->show();
     mProgressBarLabel->setText(QStringLiteral("Building callgraph"));

@@ -31,6 +31,7 @@ namespace Profiler {
 
 class CallGraphFilterModel;
 class CallGraphFinder;
+class CallGraphFirstMatchFinder;
 class CallGraphRebuilder;
 class CallGraphTreeViewItemDelegate;
 class FindLineEdit;
@@ -115,6 +116,8 @@ signals:
     void CustomRootChanged(Profiler::ResolvedCallstack inRoot);
     /// The tree shows the result of the latest find (also of a cleared one).
     void FindCompleted();
+    /// The latest find's first match is selected, before the tree is filtered.
+    void FindFirstMatchShown();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -210,6 +213,7 @@ private:
     std::shared_ptr<MergedCallGraph> mMergedGraph;
     std::unique_ptr<CallGraphRebuilder> mRebuilder;
     std::unique_ptr<CallGraphFinder> mFinder;
+    std::unique_ptr<CallGraphFirstMatchFinder> mFirstMatchFinder;
     std::shared_ptr<FindNameCache> mFindNames; // the find jobs' own: mNames is the UI thread's
     /// The find that the finished rebuild ran, taken by OnRebuildCompleted.
     std::shared_ptr<CallGraphFindState> mRebuiltFind;

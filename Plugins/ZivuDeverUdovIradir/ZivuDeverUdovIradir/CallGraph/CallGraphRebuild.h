@@ -61,6 +61,10 @@ class CallGraphRebuilder final : public LatestJob<CallGraphRebuildResult> {
 class CallGraphFinder final : public LatestJob<std::shared_ptr<CallGraphFindState>> {
     using LatestJob::LatestJob;
 };
+/// Looks for a find's first match on a job, beside the whole visit.
+class CallGraphFirstMatchFinder final : public LatestJob<const CallGraphNode*> {
+    using LatestJob::LatestJob;
+};
 
 /// The rebuild itself: fold and merge, count, and the find when one is asked for.
 std::optional<CallGraphRebuildResult> RunRebuild(CallGraphRebuildRequest request,

@@ -126,6 +126,7 @@ void CallGraphWidget::ApplyFind(const QString& text)
         mFindLineEdit->setText(text);
     }
     mFinder->Cancel();
+    mFirstMatchFinder->Cancel();
     ++mFindGeneration; // the old find's matches are no longer revealed
     const std::string needle = text.trimmed().toStdString();
     if (!mModel || needle.empty()) {
@@ -133,13 +134,28 @@ void CallGraphWidget::ApplyFind(const QString& text)
         return;
     }
     // The visit reads every node, a few hundred milliseconds on the largest graphs: it runs on a
-    // job, which keeps the graph alive, and the tree keeps its old filter until the result comes.
+    // job, which keeps the graph alive. Meanwhile the tree shows every row again, and a second
+    // job looks for the first match alone, which is selected as soon as it is found.
+    if (!mFindState.IsEmpty()) {
+        mFindState = {};
+        mProxy->Refilter();
+    }
+    const std::vector<const CallGraphNode*> roots = mModel->GetRootNodes();
     mFinder->Start(
-        [graph = mMergedGraph, roots = mModel->GetRootNodes(), needle, names = mFindNames,
-         reserve = mFullNodeCount](const std::atomic<bool>& canceled) {
-            return RunFind(roots, needle, *names, reserve, canceled);
-        },
+        [graph = mMergedGraph, roots, needle, names = mFindNames, reserve = mFullNodeCount](
+            const std::atomic<bool>& canceled) { return RunFind(roots, needle, *names, reserve, canceled); },
         [this](std::shared_ptr<CallGraphFindState> state) { ShowFindResult(std::move(*state)); });
+    mFirstMatchFinder->Start(
+        [graph = mMergedGraph, roots, needle, provider = mNameProvider](const std::atomic<bool>& canceled) {
+            FunctionNameCache names(provider.get()); // its own: the whole visit holds the shared one
+            return FindFirstMatch(roots, needle, names, canceled);
+        },
+        [this](const CallGraphNode* first) {
+            if (first == nullptr || !mFinder->IsRunning())
+                return;
+            SelectNodeRow(first);
+            emit FindFirstMatchShown();
+        });
     // A find that takes long enough to be noticed says that it is working; quick ones never
     // flash the bar.
     constexpr int kFindBusyDelayMs = 150;
