@@ -11,7 +11,6 @@
 #include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -45,16 +44,17 @@ FunctionDebugInformationDialog::FunctionDebugInformationDialog(const ModuleDatab
     connect(copy, &QPushButton::clicked, this, [this] { QApplication::clipboard()->setText(GetText()); });
 
     System::JobDescription description;
-    description.work = [this, modules = &modules, symbols = std::move(symbols), function,
-                        self = QPointer<FunctionDebugInformationDialog>(this)](
-                           System::Job&, const std::atomic<bool>& canceled) {
+    // The destructor waits for the job, so the dialog outlives the work; a call queued for a
+    // dialog destroyed since is dropped with the dialog's posted events.
+    description.work = [this, modules = &modules, symbols = std::move(symbols),
+                        function](System::Job&, const std::atomic<bool>& canceled) {
         if (canceled.load())
             return;
         const FunctionInformation information = BuildFunctionInformation(*modules, *symbols, function);
         QString text =
             QString::fromStdString(FormatFunctionInformationText(information.Function, information.Module));
         QMetaObject::invokeMethod(
-            self.data(),
+            this,
             [this, text = std::move(text)] {
                 mJob = {};
                 mText->setPlainText(text);
