@@ -3,6 +3,7 @@
 #include <capstone/capstone.h>
 #include <cstdio>
 #include <elf.h>
+#include <mutex>
 #include <string_view>
 
 namespace Profiler {
@@ -63,6 +64,11 @@ EDisassemblyResult ModuleSymbols::Disassemble(uint64_t start, uint64_t end,
         if (!mImage->ReadCode(start, end - start, bytes))
             return EDisassemblyResult::ImageCannotBeRead;
     }
+    // The disassembler sorts some of its global tables on first use (x86 register lists among
+    // them) without a lock, so two threads decoding at once race on them: decoding is short,
+    // and one thread at a time does it.
+    static std::mutex sDecodeMutex;
+    const std::lock_guard decodeLock(sDecodeMutex);
     CapstoneHandle handle;
     if (!handle.Open(arch, mode))
         return EDisassemblyResult::DisassemblerError;
