@@ -2,7 +2,7 @@
 #include "FunctionListTestSupport.h"
 #include "ProfilerLibUI/FunctionList/FunctionListFormat.h"
 #include "ProfilerLibUI/FunctionList/TextTable.h"
-#include "ZivuDeverUdovIradir/FunctionList/ResultMailbox.h"
+#include "ZivuDeverUdovIradir/ResultMailbox.h"
 #include "ZivuDeverUdovIradir/FunctionList/TopExclusiveViewModel.h"
 
 #include <gtest/gtest.h>

@@ -6,7 +6,7 @@
 #include "Utility/SignalRegistration.h"
 #include "ZivuDeverUdovIradir/CallGraphDisplayOptions.h"
 #include "ZivuDeverUdovIradir/CallGraphPanels.h"
-#include "ZivuDeverUdovIradir/FunctionList/ResultMailbox.h"
+#include "ZivuDeverUdovIradir/ResultMailbox.h"
 #include "ZivuDeverUdovIradir/FunctionList/TopExclusiveViewModel.h"
 
 #include <QModelIndexList>

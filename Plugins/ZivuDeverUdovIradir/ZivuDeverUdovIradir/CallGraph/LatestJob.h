@@ -2,7 +2,7 @@
 
 #include "System/Job.h"
 #include "System/JobScheduler.h"
-#include "ZivuDeverUdovIradir/FunctionList/ResultMailbox.h"
+#include "ZivuDeverUdovIradir/ResultMailbox.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
