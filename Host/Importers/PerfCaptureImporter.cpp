@@ -1,6 +1,7 @@
 #include "Importers/PerfCaptureImporter.h"
 
 #include "Importers/InlineFrameExpander.h"
+#include "SymbolResolution/ResolveReport.h"
 #include "SymbolResolution/SymbolResolver.h"
 
 #include "Importers/FoldedStackNamer.h"
@@ -9,6 +10,7 @@
 #include "Importers/PerfWaitReasonMapper.h"
 
 #include "CaptureModel/CaptureWriter.h"
+#include "CaptureModel/ModuleDatabase.h"
 #include "RTTI/Registry.h"
 
 #include <algorithm>
@@ -619,6 +621,18 @@ bool PerfCaptureImporter::Finish(Serialization::ErrorList& errors)
         return false;
     }
     AddFunctions();
+    if (mSymbols != nullptr) {
+        const std::atomic<bool> never{false};
+        UpdateModuleResolveStatuses(mWriter.GetModuleDatabase(), *mSymbols, never);
+        uint64_t matched = 0, used = 0;
+        for (const std::unique_ptr<NativeModule>& module : mWriter.GetModuleDatabase().GetNativeModules()) {
+            if (module == nullptr || module->mResolveStatus == NativeModule::EResolveStatus::Unused)
+                continue;
+            ++used;
+            matched += module->mResolveStatus == NativeModule::EResolveStatus::Resolved;
+        }
+        mStats.modulesWithDebugInfo = std::pair(matched, used);
+    }
     mStats.threads = mThreads.size();
     std::unordered_set<int32_t> processes;
     for (const auto& [thread, state] : mThreads)
@@ -667,6 +681,7 @@ bool PerfCaptureImporter::Import(
     if (options.inlineFramesFromDebugInfo) {
         resolver.emplace();
         handler = &expander.emplace(importer, *resolver);
+        importer.SetSymbolResolver(&*resolver);
     }
     PerfScriptParser parser(*handler);
     const bool complete = feed(parser, errors);
@@ -732,6 +747,9 @@ std::string PerfCaptureImporter::DescribeStats(const PerfImportStats& stats)
             " in, " + std::to_string(stats.threads) + " threads in " + std::to_string(stats.processes) +
             " processes, " + std::to_string(stats.modules) + " modules, " + std::to_string(stats.functions) +
             " functions";
+    if (stats.modulesWithDebugInfo)
+        text += " (debug information for " + std::to_string(stats.modulesWithDebugInfo->first) + " of the " +
+                std::to_string(stats.modulesWithDebugInfo->second) + " modules that stacks use)";
     char interval[64];
     std::snprintf(interval, sizeof(interval), "; sample interval %g ms", stats.sampleIntervalMs);
     text += interval;

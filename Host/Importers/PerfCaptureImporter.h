@@ -18,6 +18,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace RTTI {
@@ -28,6 +29,7 @@ namespace Profiler {
 
 class CaptureWriter;
 class PerfScriptParser;
+class SymbolResolver;
 struct PerfScriptParseStats;
 
 struct PerfImportOptions {
@@ -49,6 +51,9 @@ struct PerfImportStats {
     uint64_t threads = 0;
     uint64_t processes = 0;
     uint64_t modules = 0;
+    /// Modules whose debug information was found and matched, when the import looked for it
+    /// (imports of perf.data and recordings made here; text from elsewhere keeps perf's symbols).
+    std::optional<std::pair<uint64_t, uint64_t>> modulesWithDebugInfo; ///< matched, used
     uint64_t functions = 0;
     PerfReorderStats order;       ///< how far the input was from time order
     uint64_t switchRecords = 0;   ///< perf's own PERF_RECORD_SWITCH records read
@@ -105,6 +110,10 @@ public:
     /// event, or at once when the options give the interval.
     bool Begin(const std::filesystem::path& directory, RTTI::Registry& registry,
                Serialization::ErrorList& errors);
+
+    /// The symbols already searched while importing (inline frames): at the end, each module used
+    /// by a stack records where its search ended, so the capture opens with its modules' status.
+    void SetSymbolResolver(SymbolResolver* symbols) { mSymbols = symbols; }
 
     /// Records go through a reorder window (PerfRecordReorderer) before they are imported, so
     /// they may be imported some records later than they are received.
@@ -227,6 +236,7 @@ private:
 
     CaptureWriter& mWriter; // not owned
     PerfImportOptions mOptions;
+    SymbolResolver* mSymbols = nullptr;
     PerfImportStats mStats;
     std::filesystem::path mDirectory;
     RTTI::Registry* mRegistry = nullptr; // not owned

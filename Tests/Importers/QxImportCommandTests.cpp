@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 // The qx commands as users run them: the built binary, its exit codes and messages.
@@ -174,6 +175,18 @@ TEST(QxRecordCommand, RecordsTheDemoWithSleepSwitchesOnItsSleeper)
     });
     // 20 ms naps for a second.
     EXPECT_GT(sleeps, 10);
+
+    // The import searched the symbols of the modules its stacks use and kept where each search
+    // ended; the demo is built with debug information.
+    const std::string demoName = std::filesystem::path(QX_DEMO_PROGRAM).filename().string();
+    bool demoFound = false;
+    for (const auto& module : session->GetModuleDatabase().GetNativeModules())
+        if (module != nullptr && module->mName == demoName) {
+            demoFound = true;
+            EXPECT_EQ(module->mResolveStatus, NativeModule::EResolveStatus::Resolved);
+        }
+    EXPECT_TRUE(demoFound);
+    EXPECT_THAT(recorded.out, ::testing::HasSubstr(" modules that stacks use)"));
 }
 
 // SIGTERM and SIGHUP stop a recording like Ctrl-C: perf and the program end, what was recorded
