@@ -184,6 +184,8 @@ bool CaptureStackFolder::Fold(const Session& session, const FoldOptions& options
             addresses.clear();
             if (event.stackId != kNoStackId)
                 session.GetCallstack(event.stackId, addresses);
+            if (addresses.size() == 1 && addresses.front() == PerfCaptureImporter::kNoFramesAddress)
+                addresses.clear();
             for (uint64_t address : addresses) {
                 auto frame = frameCache.find({process, address});
                 if (frame == frameCache.end())

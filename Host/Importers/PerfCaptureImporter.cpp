@@ -516,6 +516,10 @@ uint64_t PerfCaptureImporter::AddStack(int32_t processId, std::span<const PerfFr
                                        double timeMs)
 {
     mAddresses.clear();
+    if (innermostFirst.empty()) {
+        mAddresses.push_back(kNoFramesAddress);
+        return mWriter.AddStackInnermostFirst(mAddresses);
+    }
     for (std::size_t i = 0; i < innermostFirst.size(); ++i) {
         const PerfFrame& frame = innermostFirst[i];
         if (frame.dso == kInlined) {

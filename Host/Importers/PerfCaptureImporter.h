@@ -98,6 +98,11 @@ public:
     /// What a module's path ends with when it holds the functions that perf reported as inlined
     /// into the module's code (see AddStack).
     static constexpr std::string_view kInlineModuleSuffix = " (inlined)";
+    /// A sample that perf printed without any frame (it could not walk even to the sampled
+    /// instruction) is stored with this one frame, in no module: the call graph shows its time and
+    /// sample under "Unknown" rather than losing them, and folded output leaves the frame out as
+    /// perf printed none. No code lives at the last address of the address space.
+    static constexpr uint64_t kNoFramesAddress = ~uint64_t{0};
     /// Addresses below this were printed relative to their DSO.
     static constexpr uint64_t kRelativeAddressLimit = 1ull << 32;
     static constexpr double kDefaultIntervalMs = 1.0;

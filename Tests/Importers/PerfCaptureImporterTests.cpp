@@ -287,6 +287,18 @@ TEST_F(PerfCaptureImporterTest, WithoutSwitchRecordsAThreadWhoseClockSamplesStop
     EXPECT_TRUE(switched.Of(ETraceEventKind::ContextSwitchOut, 9).empty());
 }
 
+TEST_F(PerfCaptureImporterTest, ASampleWithoutFramesKeepsItsPlaceUnderUnknown)
+{
+    const Imported imported = Import("app 7/8 [000] 1.000000: 1000000 cpu-clock:\n\n"
+                                     "app 7/8 [000] 1.001000: 1000000 cpu-clock:\n\t1010 main (/usr/bin/app)\n\n");
+    ASSERT_TRUE(imported.session);
+    const auto samples = imported.Of(ETraceEventKind::Sample);
+    ASSERT_EQ(samples.size(), 2u);
+    EXPECT_THAT(imported.StackNames(7, samples[0].stackId), ElementsAre("Unknown"));
+    // Folded as perf printed it: the command name alone.
+    EXPECT_EQ(Fold(imported), "app 1000000\napp;main 1000000\n");
+}
+
 TEST_F(PerfCaptureImporterTest, SamplesWithoutTimestampsArePlacedOneClockPeriodApart)
 {
     const Imported imported = Import(R"(node 31912 2500000 cpu-clock:

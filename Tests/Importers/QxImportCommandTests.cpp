@@ -76,6 +76,26 @@ TEST(QxImportCommand, ImportedRecordingFoldsLikeItsText)
     EXPECT_THAT(again.err, testing::HasSubstr("not an empty directory"));
 }
 
+// Every sample a recording holds reaches the call graph, those perf printed without any frame
+// included; qx process checks it and fails when one is lost.
+TEST(QxImportCommand, EveryRecordingProcessesWithAllItsSamples)
+{
+    TestSupport::TempDirectory directory;
+    int recordings = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(QX_IMPORTERS_RECORDINGS)) {
+        if (entry.path().extension() != ".gz")
+            continue;
+        ++recordings;
+        const std::string capture = (directory / entry.path().stem()).string();
+        const auto imported =
+            RunQx(directory, "import " + ShellQuote(entry.path().string()) + " -o " + ShellQuote(capture));
+        ASSERT_EQ(imported.exitCode, 0) << entry.path() << imported.err;
+        const auto processed = RunQx(directory, "process " + ShellQuote(capture));
+        EXPECT_EQ(processed.exitCode, 0) << entry.path() << processed.err;
+    }
+    EXPECT_GE(recordings, 10);
+}
+
 TEST(QxImportCommand, ExitCodesAndMessagesForBadArguments)
 {
     TestSupport::TempDirectory directory;
