@@ -20,41 +20,27 @@ constexpr int kMaxDieDepth = 64;
 /// How many earlier functions may overlap an address (duplicated code in several units).
 constexpr int kOverlapScan = 8;
 
-std::string_view View(const std::deque<std::string>& strings, uint32_t index)
-{
-    return index < strings.size() ? std::string_view(strings[index]) : std::string_view();
-}
-
 } // namespace
 
-/// Reads the line tables and the function and inline scopes of every compile unit.
+/// Reads the line table and the function and inline scopes of one compile unit.
 class DwarfIndexer {
 public:
-    DwarfIndexer(ModuleSymbols& module, Dwarf* dwarf) : mModule(module), mDwarf(dwarf) {}
+    explicit DwarfIndexer(ModuleSymbols::Unit& unit) : mUnit(unit) {}
 
-    void Run()
+    void Run(Dwarf* dwarf)
     {
-        Dwarf_Off offset = 0;
-        Dwarf_Off next = 0;
-        std::size_t headerSize = 0;
-        while (dwarf_nextcu(mDwarf, offset, &next, &headerSize, nullptr, nullptr, nullptr) == 0) {
-            Dwarf_Die unit;
-            if (dwarf_offdie(mDwarf, offset + headerSize, &unit) != nullptr)
-                IndexUnit(unit);
-            if (next <= offset)
-                break; // a damaged unit length must not loop
-            offset = next;
-        }
-        auto& rows = mModule.mRows;
+        mUnit.Intern(""); // index 0 is "nothing"
+        Dwarf_Die die;
+        if (dwarf_offdie(dwarf, mUnit.DieOffset, &die) != nullptr)
+            IndexUnit(die);
+        auto& rows = mUnit.Rows;
         // An end of sequence sorts before a row starting at the same address, so the row wins.
         std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
             return a.Address != b.Address ? a.Address < b.Address : a.EndSequence > b.EndSequence;
         });
-        auto byLow = [this](uint32_t a, uint32_t b) {
-            return mModule.mRanges[a].Low < mModule.mRanges[b].Low;
-        };
-        std::sort(mModule.mTopRanges.begin(), mModule.mTopRanges.end(), byLow);
-        for (auto& scope : mModule.mScopes)
+        auto byLow = [this](uint32_t a, uint32_t b) { return mUnit.Ranges[a].Low < mUnit.Ranges[b].Low; };
+        std::sort(mUnit.TopRanges.begin(), mUnit.TopRanges.end(), byLow);
+        for (auto& scope : mUnit.Scopes)
             std::sort(scope.ChildRanges.begin(), scope.ChildRanges.end(), byLow);
     }
 
@@ -81,7 +67,7 @@ private:
                 if (line == nullptr || dwarf_lineaddr(line, &address) != 0 ||
                     dwarf_lineno(line, &number) != 0 || dwarf_lineendsequence(line, &end) != 0)
                     continue;
-                mModule.mRows.push_back({address, Path(dwarf_linesrc(line, nullptr, nullptr)), number, end});
+                mUnit.Rows.push_back({address, Path(dwarf_linesrc(line, nullptr, nullptr)), number, end});
             }
         }
         Dwarf_Die child;
@@ -111,7 +97,7 @@ private:
             std::filesystem::path path(name);
             if (path.is_relative() && !mCompDir.empty())
                 path = (std::filesystem::path(mCompDir) / path).lexically_normal();
-            found->second = mModule.Intern(path.string());
+            found->second = mUnit.Intern(path.string());
         }
         return found->second;
     }
@@ -123,9 +109,9 @@ private:
         if (linkage == nullptr)
             linkage = dwarf_formstring(dwarf_attr_integrate(&die, DW_AT_MIPS_linkage_name, &attribute));
         if (linkage != nullptr)
-            return mModule.Intern(Demangle(linkage));
+            return mUnit.Intern(Demangle(linkage));
         const char* name = dwarf_formstring(dwarf_attr_integrate(&die, DW_AT_name, &attribute));
-        return mModule.Intern(name ? name : "??");
+        return mUnit.Intern(name ? name : "??");
     }
 
     /// Adds the scope of a function or an inlined call with its ranges; false when it has none.
@@ -154,15 +140,15 @@ private:
             if (dwarf_decl_line(&die, &line) == 0)
                 scope.DeclLine = line;
         }
-        index = static_cast<uint32_t>(mModule.mScopes.size());
-        mModule.mScopes.push_back(std::move(scope));
+        index = static_cast<uint32_t>(mUnit.Scopes.size());
+        mUnit.Scopes.push_back(std::move(scope));
         for (const auto& [low, high] : ranges) {
-            const auto rangeIndex = static_cast<uint32_t>(mModule.mRanges.size());
-            mModule.mRanges.push_back({low, high, index});
+            const auto rangeIndex = static_cast<uint32_t>(mUnit.Ranges.size());
+            mUnit.Ranges.push_back({low, high, index});
             if (parent >= 0)
-                mModule.mScopes[static_cast<std::size_t>(parent)].ChildRanges.push_back(rangeIndex);
+                mUnit.Scopes[static_cast<std::size_t>(parent)].ChildRanges.push_back(rangeIndex);
             else
-                mModule.mTopRanges.push_back(rangeIndex);
+                mUnit.TopRanges.push_back(rangeIndex);
         }
         return true;
     }
@@ -200,8 +186,7 @@ private:
         } while (dwarf_siblingof(&die, &die) == 0);
     }
 
-    ModuleSymbols& mModule;
-    Dwarf* mDwarf;
+    ModuleSymbols::Unit& mUnit;
     Dwarf_Files* mFiles = nullptr;
     std::size_t mFileCount = 0;
     std::unordered_map<Dwarf_Word, uint32_t> mFileIndex;
@@ -213,7 +198,6 @@ std::shared_ptr<ModuleSymbols> ModuleSymbols::Load(const std::string& imagePath,
                                                    const SymbolSearchOptions& options)
 {
     std::shared_ptr<ModuleSymbols> module(new ModuleSymbols());
-    module->Intern(""); // index 0 is "nothing"
     module->mModuleName = std::filesystem::path(imagePath).filename().string();
     LocatedModuleFiles files = LocateModuleFiles(imagePath, options);
     module->mLog = std::move(files.Log);
@@ -248,7 +232,9 @@ std::shared_ptr<ModuleSymbols> ModuleSymbols::Load(const std::string& imagePath,
     }
     module->mDebugPath = debugFile->GetPath();
     module->mDebugSource = files.DebugSource;
-    module->IndexDwarf(*debugFile);
+    if (!files.ImageHasDebugInfo)
+        module->mDebugImage = std::move(files.DebugFile);
+    module->OpenDwarf(*debugFile);
     return module;
 }
 
@@ -272,10 +258,10 @@ std::string ModuleSymbols::GetArchitectureText() const
     }
 }
 
-void ModuleSymbols::IndexDwarf(ElfImage& file)
+void ModuleSymbols::OpenDwarf(ElfImage& file)
 {
-    Dwarf* dwarf = dwarf_begin_elf(file.GetElf(), DWARF_C_READ, nullptr);
-    if (dwarf == nullptr) {
+    mDwarf = dwarf_begin_elf(file.GetElf(), DWARF_C_READ, nullptr);
+    if (mDwarf == nullptr) {
         mLog.push_back({"Read debug information",
                         std::string("unreadable: ") + dwarf_errmsg(-1),
                         mDebugPath,
@@ -284,67 +270,141 @@ void ModuleSymbols::IndexDwarf(ElfImage& file)
         mStatus = EModuleResolveStatus::DebugInfoBroken;
         return;
     }
-    DwarfIndexer(*this, dwarf).Run();
-    dwarf_end(dwarf);
-    const bool usable = !mRows.empty();
-    mLog.push_back(
-        {"Read debug information",
-         std::to_string(mRows.size()) + " line rows, " + std::to_string(mScopes.size()) + " scopes",
-         mDebugPath,
-         {},
-         usable ? EResolveStepOutcome::Found : EResolveStepOutcome::Failed});
+    // Only the units' first entries are read here: where each unit's code lies. Their lines
+    // and scopes are read on first use.
+    Dwarf_Off offset = 0;
+    Dwarf_Off next = 0;
+    std::size_t headerSize = 0;
+    std::vector<uint32_t> rangeless;
+    std::unordered_map<Dwarf_Off, uint32_t> unitByOffset;
+    while (dwarf_nextcu(mDwarf, offset, &next, &headerSize, nullptr, nullptr, nullptr) == 0) {
+        Dwarf_Die die;
+        if (dwarf_offdie(mDwarf, offset + headerSize, &die) != nullptr) {
+            const auto index = static_cast<uint32_t>(mUnits.size());
+            auto unit = std::make_unique<Unit>();
+            unit->DieOffset = offset + headerSize;
+            unitByOffset.emplace(unit->DieOffset, index);
+            mUnits.push_back(std::move(unit));
+            const std::size_t before = mUnitRanges.size();
+            Dwarf_Addr base = 0, start = 0, end = 0;
+            ptrdiff_t rangeOffset = 0;
+            while ((rangeOffset = dwarf_ranges(&die, rangeOffset, &base, &start, &end)) > 0 &&
+                   mUnitRanges.size() - before < 65536)
+                if (end > start)
+                    mUnitRanges.push_back({start, end, index});
+            if (mUnitRanges.size() == before)
+                rangeless.push_back(index);
+        }
+        if (next <= offset)
+            break; // a damaged unit length must not loop
+        offset = next;
+    }
+    // Units whose first entry gives no code range (some assemblers write none) are found by the
+    // address range table when there is one.
+    Dwarf_Aranges* aranges = nullptr;
+    std::size_t arangeCount = 0;
+    if (!rangeless.empty() && dwarf_getaranges(mDwarf, &aranges, &arangeCount) == 0) {
+        std::sort(rangeless.begin(), rangeless.end());
+        for (std::size_t i = 0; i < arangeCount; ++i) {
+            Dwarf_Arange* arange = dwarf_onearange(aranges, i);
+            Dwarf_Addr start = 0;
+            Dwarf_Word length = 0;
+            Dwarf_Off dieOffset = 0;
+            if (arange == nullptr || dwarf_getarangeinfo(arange, &start, &length, &dieOffset) != 0 || length == 0)
+                continue;
+            auto found = unitByOffset.find(dieOffset);
+            if (found != unitByOffset.end() &&
+                std::binary_search(rangeless.begin(), rangeless.end(), found->second))
+                mUnitRanges.push_back({start, start + length, found->second});
+        }
+    }
+    std::sort(mUnitRanges.begin(), mUnitRanges.end(),
+              [](const UnitRange& a, const UnitRange& b) { return a.Low < b.Low; });
+    const bool usable = !mUnitRanges.empty();
+    mLog.push_back({"Read debug information",
+                    std::to_string(mUnits.size()) + " compile units, read as their code is looked up",
+                    mDebugPath,
+                    {},
+                    usable ? EResolveStepOutcome::Found : EResolveStepOutcome::Failed});
     mStatus = usable ? EModuleResolveStatus::DebugInfo : EModuleResolveStatus::DebugInfoBroken;
+}
+
+const ModuleSymbols::Unit* ModuleSymbols::FindUnit(uint64_t address) const
+{
+    auto after = std::upper_bound(mUnitRanges.begin(), mUnitRanges.end(), address,
+                                  [](uint64_t value, const UnitRange& range) { return value < range.Low; });
+    for (int scanned = 0; after != mUnitRanges.begin() && scanned < kOverlapScan; ++scanned) {
+        --after;
+        if (address >= after->High)
+            continue;
+        Unit& unit = *mUnits[after->Unit];
+        std::call_once(unit.Indexed, [&] {
+            std::lock_guard lock(mImageMutex);
+            DwarfIndexer(unit).Run(mDwarf);
+            mIndexedRows.fetch_add(unit.Rows.size(), std::memory_order_relaxed);
+        });
+        return &unit;
+    }
+    return nullptr;
 }
 
 ModuleSymbols::~ModuleSymbols()
 {
-    // Before the image's Elf, which the table reads from, is closed with the members.
+    // Before the images' Elf handles, which these read from, are closed with the members.
     if (mUnwindTable != nullptr)
         dwarf_cfi_end(mUnwindTable);
+    if (mDwarf != nullptr)
+        dwarf_end(mDwarf);
 }
 
-uint32_t ModuleSymbols::Intern(std::string_view text)
+uint32_t ModuleSymbols::Unit::Intern(std::string_view text)
 {
-    auto found = mStringIndex.find(text);
-    if (found != mStringIndex.end())
+    auto found = StringIndex.find(text);
+    if (found != StringIndex.end())
         return found->second;
-    const auto index = static_cast<uint32_t>(mStrings.size());
-    mStrings.emplace_back(text);
-    mStringIndex.emplace(mStrings.back(), index);
+    const auto index = static_cast<uint32_t>(Strings.size());
+    Strings.emplace_back(text);
+    StringIndex.emplace(Strings.back(), index);
     return index;
 }
 
-const ModuleSymbols::LineRow* ModuleSymbols::FindRow(uint64_t address) const
+std::string_view ModuleSymbols::Unit::View(uint32_t index) const
 {
-    auto after = std::upper_bound(mRows.begin(), mRows.end(), address,
+    return index < Strings.size() ? std::string_view(Strings[index]) : std::string_view();
+}
+
+const ModuleSymbols::LineRow* ModuleSymbols::Unit::FindRow(uint64_t address) const
+{
+    auto after = std::upper_bound(Rows.begin(), Rows.end(), address,
                                   [](uint64_t value, const LineRow& row) { return value < row.Address; });
-    if (after == mRows.begin())
+    if (after == Rows.begin())
         return nullptr;
     const LineRow& row = *(after - 1);
     return row.EndSequence ? nullptr : &row;
 }
 
-void ModuleSymbols::FindScopes(uint64_t address, std::vector<uint32_t>& chain, const ScopeRange** top) const
+void ModuleSymbols::Unit::FindScopes(uint64_t address, std::vector<uint32_t>& chain,
+                                     const ScopeRange** top) const
 {
     chain.clear();
     auto findIn = [&](const std::vector<uint32_t>& ranges) -> const ScopeRange* {
         auto after =
             std::upper_bound(ranges.begin(), ranges.end(), address,
-                             [this](uint64_t value, uint32_t range) { return value < mRanges[range].Low; });
+                             [this](uint64_t value, uint32_t range) { return value < Ranges[range].Low; });
         for (int scanned = 0; after != ranges.begin() && scanned < kOverlapScan; ++scanned) {
             --after;
-            const ScopeRange& range = mRanges[*after];
+            const ScopeRange& range = Ranges[*after];
             if (address < range.High)
                 return &range;
         }
         return nullptr;
     };
-    const ScopeRange* range = findIn(mTopRanges);
+    const ScopeRange* range = findIn(TopRanges);
     if (top != nullptr)
         *top = range;
     while (range != nullptr && chain.size() < static_cast<std::size_t>(kMaxDieDepth)) {
         chain.push_back(range->Scope);
-        range = findIn(mScopes[range->Scope].ChildRanges);
+        range = findIn(Scopes[range->Scope].ChildRanges);
     }
 }
 
@@ -382,8 +442,11 @@ bool ModuleSymbols::Resolve(uint64_t address, AddressInfo& info) const
     info.Frames.clear();
     info.HasFunction = false;
     thread_local std::vector<uint32_t> chain;
+    chain.clear();
     const ScopeRange* topRange = nullptr;
-    FindScopes(address, chain, &topRange);
+    const Unit* unit = FindUnit(address);
+    if (unit != nullptr)
+        unit->FindScopes(address, chain, &topRange);
     const ElfSymbol* symbol = FindSymbol(address);
     if (symbol != nullptr) {
         info.HasFunction = true;
@@ -399,17 +462,17 @@ bool ModuleSymbols::Resolve(uint64_t address, AddressInfo& info) const
         info.FunctionEnd = topRange->High;
     }
 
-    const LineRow* row = FindRow(address);
-    std::string_view file = row ? View(mStrings, row->File) : std::string_view();
+    const LineRow* row = unit != nullptr ? unit->FindRow(address) : nullptr;
+    std::string_view file = row ? unit->View(row->File) : std::string_view();
     int32_t line = row ? row->Line : 0;
     for (auto scope = chain.rbegin(); scope != chain.rend(); ++scope) {
-        const Scope& current = mScopes[*scope];
+        const Scope& current = unit->Scopes[*scope];
         // The symbol table names the compiled function as the capture does.
         const std::string_view name = (scope + 1 == chain.rend() && symbol != nullptr)
                                           ? std::string_view(symbol->Name)
-                                          : View(mStrings, current.Name);
+                                          : unit->View(current.Name);
         info.Frames.push_back({name, file, line});
-        file = View(mStrings, current.CallFile);
+        file = unit->View(current.CallFile);
         line = current.CallLine;
     }
     if (!chain.empty())
@@ -443,28 +506,34 @@ bool ModuleSymbols::GetFunctionLines(uint64_t address, FunctionLines& lines) con
 {
     lines = {};
     AddressInfo info;
-    if (!Resolve(address, info) || !info.HasFunction || mRows.empty())
+    if (!Resolve(address, info) || !info.HasFunction)
         return false;
+    // A function's code, lines and scopes all belong to one unit.
+    const Unit* unit = FindUnit(info.FunctionStart);
+    if (unit == nullptr || unit->Rows.empty())
+        return false;
+    const auto& rows = unit->Rows;
+    const auto& scopes = unit->Scopes;
     std::vector<uint32_t> chain;
-    FindScopes(info.FunctionStart, chain);
-    const LineRow* entryRow = FindRow(info.FunctionStart);
+    unit->FindScopes(info.FunctionStart, chain);
+    const LineRow* entryRow = unit->FindRow(info.FunctionStart);
     uint32_t file = entryRow ? entryRow->File : 0;
-    if (!chain.empty() && mScopes[chain.front()].DeclFile != 0) {
-        file = mScopes[chain.front()].DeclFile;
-        lines.FirstLine = mScopes[chain.front()].DeclLine;
+    if (!chain.empty() && scopes[chain.front()].DeclFile != 0) {
+        file = scopes[chain.front()].DeclFile;
+        lines.FirstLine = scopes[chain.front()].DeclLine;
     }
     if (file == 0)
         return false;
-    lines.SourcePath = View(mStrings, file);
+    lines.SourcePath = std::string(unit->View(file));
 
-    auto row = std::lower_bound(mRows.begin(), mRows.end(), info.FunctionStart,
+    auto row = std::lower_bound(rows.begin(), rows.end(), info.FunctionStart,
                                 [](const LineRow& r, uint64_t value) { return r.Address < value; });
     // The row in force at the start may begin before it.
-    if ((row == mRows.end() || row->Address > info.FunctionStart) && row != mRows.begin() &&
+    if ((row == rows.end() || row->Address > info.FunctionStart) && row != rows.begin() &&
         !(row - 1)->EndSequence)
         --row;
     int32_t lowest = 0;
-    for (; row != mRows.end() && row->Address < info.FunctionEnd; ++row) {
+    for (; row != rows.end() && row->Address < info.FunctionEnd; ++row) {
         const uint64_t rowAddress = std::max(row->Address, info.FunctionStart);
         int32_t line = 0;
         if (row->EndSequence) {
@@ -473,9 +542,9 @@ bool ModuleSymbols::GetFunctionLines(uint64_t address, FunctionLines& lines) con
             line = row->Line;
         } else {
             // Inlined code from another file: the line of this function that called into it.
-            FindScopes(rowAddress, chain);
-            if (chain.size() > 1 && mScopes[chain[1]].CallFile == file)
-                line = mScopes[chain[1]].CallLine;
+            unit->FindScopes(rowAddress, chain);
+            if (chain.size() > 1 && scopes[chain[1]].CallFile == file)
+                line = scopes[chain[1]].CallLine;
         }
         if (!lines.Lines.empty() && lines.Lines.back().mAddress == rowAddress)
             lines.Lines.back().mLine = line;

@@ -4,6 +4,7 @@
 #include "SymbolResolution/ElfImage.h"
 #include "SymbolResolution/ResolveLog.h"
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -14,6 +15,7 @@
 #include <vector>
 
 typedef struct Dwarf_CFI_s Dwarf_CFI;
+typedef struct Dwarf Dwarf;
 
 namespace Profiler {
 
@@ -45,7 +47,8 @@ struct FunctionLines {
     std::vector<ResolvedLine> Lines;
 };
 
-/// The symbols and debug information of one module (an ELF image), indexed once when loaded.
+/// The symbols and debug information of one module (an ELF image): symbols indexed when loaded,
+/// each compile unit's lines and inline scopes when an address in it is first looked up.
 /// Addresses are the image's own virtual addresses (as its symbol table gives them). All
 /// lookups are thread-safe; after loading they read immutable tables only, apart from the
 /// unwind table lookups of stripped code and the reads of code bytes, which take a lock.
@@ -76,7 +79,10 @@ public:
     /// The image's architecture ("x86-64", "AArch64", ...); empty when no image was read.
     std::string GetArchitectureText() const;
     std::size_t GetFunctionSymbolCount() const { return mSymbols.size(); }
-    std::size_t GetLineRowCount() const { return mRows.size(); }
+    /// Compile units with code, and the line rows of those read so far (units are read on
+    /// first use).
+    std::size_t GetUnitCount() const { return mUnits.size(); }
+    std::size_t GetLineRowCount() const { return mIndexedRows.load(std::memory_order_relaxed); }
 
     /// False when no function covers the address; `info.Frames` then still names the code by a
     /// stable name made from the module and the address.
@@ -109,13 +115,35 @@ private:
         uint64_t High = 0;
         uint32_t Scope = 0;
     };
+    /// The line table and scopes of one compile unit, read the first time an address of the
+    /// unit is looked up: a program's debug information can be far larger than the part its
+    /// stacks touch. Texts are interned per unit (index 0 is "nothing").
+    struct Unit {
+        uint64_t DieOffset = 0;
+        std::once_flag Indexed;
+        std::deque<std::string> Strings;
+        std::unordered_map<std::string_view, uint32_t> StringIndex;
+        std::vector<LineRow> Rows;
+        std::vector<Scope> Scopes;
+        std::vector<ScopeRange> Ranges;
+        std::vector<uint32_t> TopRanges; ///< ranges of compiled functions, by start
+
+        uint32_t Intern(std::string_view text);
+        std::string_view View(uint32_t index) const;
+        const LineRow* FindRow(uint64_t address) const;
+        /// The scopes holding the address, outermost (the compiled function) first.
+        void FindScopes(uint64_t address, std::vector<uint32_t>& chain, const ScopeRange** top = nullptr) const;
+    };
+    struct UnitRange {
+        uint64_t Low = 0;
+        uint64_t High = 0;
+        uint32_t Unit = 0;
+    };
     friend class DwarfIndexer;
 
-    uint32_t Intern(std::string_view text);
-    void IndexDwarf(ElfImage& file);
-    const LineRow* FindRow(uint64_t address) const;
-    /// The scopes holding the address, outermost (the compiled function) first.
-    void FindScopes(uint64_t address, std::vector<uint32_t>& chain, const ScopeRange** top = nullptr) const;
+    void OpenDwarf(ElfImage& file);
+    /// The unit whose code holds the address, indexed; null outside every unit.
+    const Unit* FindUnit(uint64_t address) const;
     const ElfSymbol* FindSymbol(uint64_t address) const;
     bool FindUnwindRange(uint64_t address, uint64_t& start, uint64_t& end) const;
 
@@ -129,16 +157,17 @@ private:
     std::string mDebugLinkName;
     uint16_t mMachine = 0;
 
-    std::deque<std::string> mStrings; ///< stable addresses for the views handed out
-    std::unordered_map<std::string_view, uint32_t> mStringIndex;
     std::vector<ElfSymbol> mSymbols;
-    std::vector<LineRow> mRows;
-    std::vector<Scope> mScopes;
-    std::vector<ScopeRange> mRanges;
-    std::vector<uint32_t> mTopRanges; ///< ranges of compiled functions, by start
+    std::vector<std::unique_ptr<Unit>> mUnits;
+    std::vector<UnitRange> mUnitRanges; ///< by start
+    mutable std::atomic<std::size_t> mIndexedRows{0};
 
-    mutable std::mutex mImageMutex; ///< libelf and the unwind table cache are not thread-safe
+    /// libelf, libdw and the unwind table cache are not thread-safe: reading a unit, the unwind
+    /// table and code bytes take it.
+    mutable std::mutex mImageMutex;
     std::unique_ptr<ElfImage> mImage;
+    std::unique_ptr<ElfImage> mDebugImage; ///< a separate debug file, kept open for its units
+    Dwarf* mDwarf = nullptr;
     Dwarf_CFI* mUnwindTable = nullptr;
     mutable std::unordered_map<uint64_t, std::string> mStableNames; ///< guarded by mImageMutex
 };
