@@ -310,7 +310,8 @@ void ModuleSymbols::OpenDwarf(ElfImage& file)
             Dwarf_Addr start = 0;
             Dwarf_Word length = 0;
             Dwarf_Off dieOffset = 0;
-            if (arange == nullptr || dwarf_getarangeinfo(arange, &start, &length, &dieOffset) != 0 || length == 0)
+            if (arange == nullptr || dwarf_getarangeinfo(arange, &start, &length, &dieOffset) != 0 ||
+                length == 0)
                 continue;
             auto found = unitByOffset.find(dieOffset);
             if (found != unitByOffset.end() &&

@@ -132,7 +132,8 @@ private:
         std::string_view View(uint32_t index) const;
         const LineRow* FindRow(uint64_t address) const;
         /// The scopes holding the address, outermost (the compiled function) first.
-        void FindScopes(uint64_t address, std::vector<uint32_t>& chain, const ScopeRange** top = nullptr) const;
+        void FindScopes(uint64_t address, std::vector<uint32_t>& chain,
+                        const ScopeRange** top = nullptr) const;
     };
     struct UnitRange {
         uint64_t Low = 0;

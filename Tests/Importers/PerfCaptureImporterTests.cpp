@@ -289,8 +289,9 @@ TEST_F(PerfCaptureImporterTest, WithoutSwitchRecordsAThreadWhoseClockSamplesStop
 
 TEST_F(PerfCaptureImporterTest, ASampleWithoutFramesKeepsItsPlaceUnderUnknown)
 {
-    const Imported imported = Import("app 7/8 [000] 1.000000: 1000000 cpu-clock:\n\n"
-                                     "app 7/8 [000] 1.001000: 1000000 cpu-clock:\n\t1010 main (/usr/bin/app)\n\n");
+    const Imported imported =
+        Import("app 7/8 [000] 1.000000: 1000000 cpu-clock:\n\n"
+               "app 7/8 [000] 1.001000: 1000000 cpu-clock:\n\t1010 main (/usr/bin/app)\n\n");
     ASSERT_TRUE(imported.session);
     const auto samples = imported.Of(ETraceEventKind::Sample);
     ASSERT_EQ(samples.size(), 2u);

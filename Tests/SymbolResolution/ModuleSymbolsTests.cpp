@@ -207,6 +207,39 @@ TEST(ModuleSymbols, MissingAndDamagedFilesEndInTheLogNotInACrash)
     }
 }
 
+// A unit's lines and scopes are read by the first lookup that needs them; lookups racing to it
+// from several threads all get the full answer.
+TEST(ModuleSymbols, FirstLookupsFromSeveralThreadsAgree)
+{
+    const Programs& programs = GetPrograms();
+    const auto expected = LoadIsolated(programs.Full);
+    AddressInfo reference;
+    ASSERT_TRUE(expected->Resolve(SymbolAddress("Sum"), reference));
+    auto describe = [](const AddressInfo& info) {
+        std::string text;
+        for (const SourceFrame& frame : info.Frames)
+            text += std::string(frame.Function) + ":" + std::string(frame.File) + ":" +
+                    std::to_string(frame.Line) + ";";
+        return text;
+    };
+    const std::string wanted = describe(reference);
+    for (int round = 0; round < 5; ++round) {
+        const auto module = LoadIsolated(programs.Full);
+        std::vector<std::string> seen(4);
+        std::vector<std::thread> threads;
+        for (auto& slot : seen)
+            threads.emplace_back([&module, &slot, &describe] {
+                AddressInfo info;
+                module->Resolve(SymbolAddress("Sum"), info);
+                slot = describe(info);
+            });
+        for (auto& thread : threads)
+            thread.join();
+        for (const std::string& text : seen)
+            EXPECT_EQ(text, wanted);
+    }
+}
+
 TEST(SymbolResolver, LoadsEachModuleOnceForAllThreads)
 {
     SymbolResolver resolver(IsolatedOptions());
