@@ -35,6 +35,9 @@ struct PerfRecordPlan {
     std::string dataFile;
     std::vector<std::string> recordArguments; ///< argv, starting with "perf"
     std::vector<std::string> scriptArguments; ///< argv, starting with "perf"
+    /// How many perf script processes print the file, each a slice of its time; 0: chosen by
+    /// the file's size and the machine's cores.
+    unsigned scriptSlices = 0;
 };
 
 /// Whether perf can be used here, as far as can be told without running it.

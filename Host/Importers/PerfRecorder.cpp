@@ -1,14 +1,21 @@
 #include "Importers/PerfRecorder.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <optional>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -151,9 +158,132 @@ bool PerfRecorder::Record(const PerfRecordPlan& plan, Serialization::ErrorList& 
     return true;
 }
 
+namespace {
+
+/// Runs a command and returns what it printed; nullopt when it could not run or failed.
+std::optional<std::string> RunAndRead(const std::vector<std::string>& arguments)
+{
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0)
+        return std::nullopt;
+    Serialization::ErrorList ignored;
+    pid_t pid = 0;
+    const bool started = Spawn(arguments, pipeFds[1], pipeFds[0], pid, ignored);
+    close(pipeFds[1]);
+    std::string text;
+    if (started) {
+        char buffer[1 << 14];
+        for (;;) {
+            const ssize_t count = read(pipeFds[0], buffer, sizeof buffer);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0)
+                break;
+            text.append(buffer, static_cast<std::size_t>(count));
+        }
+    }
+    close(pipeFds[0]);
+    if (!started || !Wait(pid, arguments[0].c_str(), ignored))
+        return std::nullopt;
+    return text;
+}
+
+/// The times of the first and last sample (ns) from the data file's header; nullopt when perf
+/// does not print them.
+std::optional<std::pair<uint64_t, uint64_t>> ReadSampleTimes(const std::string& dataFile)
+{
+    const auto text = RunAndRead({"perf", "report", "--header-only", "-i", dataFile});
+    if (!text)
+        return std::nullopt;
+    auto find = [&text](std::string_view key) -> std::optional<uint64_t> {
+        const std::size_t at = text->find(key);
+        if (at == std::string::npos)
+            return std::nullopt;
+        const std::size_t colon = text->find(':', at);
+        if (colon == std::string::npos)
+            return std::nullopt;
+        char* end = nullptr;
+        const double seconds = std::strtod(text->c_str() + colon + 1, &end);
+        if (end == text->c_str() + colon + 1 || !(seconds >= 0.0))
+            return std::nullopt;
+        return static_cast<uint64_t>(std::llround(seconds * 1e6)) * 1000; // printed in microseconds
+    };
+    const auto first = find("time of first sample");
+    const auto last = find("time of last sample");
+    if (!first || !last || *last <= *first)
+        return std::nullopt;
+    return std::pair(*first, *last);
+}
+
+std::string FormatPerfTime(uint64_t ns)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%llu.%09llu", static_cast<unsigned long long>(ns / 1000000000),
+                  static_cast<unsigned long long>(ns % 1000000000));
+    return text;
+}
+
+/// Reads a file descriptor from its start into the parser; false on a read error.
+bool FeedFile(int fd, PerfScriptParser& parser)
+{
+    if (lseek(fd, 0, SEEK_SET) != 0)
+        return false;
+    std::vector<char> buffer(1 << 20);
+    while (gStopSignal == 0) {
+        const ssize_t count = read(fd, buffer.data(), buffer.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return false;
+        if (count == 0)
+            break;
+        parser.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(count)));
+    }
+    return true;
+}
+
+/// Files smaller than this are printed by one perf script: below it, starting more costs more
+/// than unwinding takes.
+constexpr std::size_t kSliceMinimumBytes = std::size_t{8} << 20;
+constexpr unsigned kMaxSlices = 8;
+
+} // namespace
+
+unsigned PerfRecorder::ChooseSliceCount(uint64_t dataFileBytes, unsigned cores)
+{
+    if (dataFileBytes < kSliceMinimumBytes || cores < 2)
+        return 1;
+    return std::min<unsigned>(
+        {cores, kMaxSlices, static_cast<unsigned>(dataFileBytes / kSliceMinimumBytes) + 1});
+}
+
 bool PerfRecorder::Script(const PerfRecordPlan& plan, PerfScriptParser& parser,
                           Serialization::ErrorList& errors)
 {
+    // perf script spends most of its time unwinding the stacks of a DWARF recording, one sample
+    // after another. A large file is printed by several perf script processes at once, each on a
+    // slice of the recording's time, and read back in time order: the first slice streams
+    // straight in, the later ones wait in unlinked temporary files.
+    struct stat info = {};
+    const uint64_t size = stat(plan.dataFile.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+    unsigned slices = plan.scriptSlices != 0
+                          ? plan.scriptSlices
+                          : ChooseSliceCount(size, std::max(1u, std::thread::hardware_concurrency()));
+    std::optional<std::pair<uint64_t, uint64_t>> times;
+    if (slices > 1 && !plan.dataFile.empty())
+        times = ReadSampleTimes(plan.dataFile);
+    // Boundaries on whole microseconds, as perf prints times: a one-line record printed at a
+    // boundary goes to the slice that starts there.
+    std::vector<uint64_t> bounds;
+    if (times && times->second - times->first >= uint64_t{slices} * 1000000) {
+        for (unsigned i = 1; i < slices; ++i)
+            bounds.push_back((times->first + (times->second - times->first) / slices * i) / 1000 * 1000);
+    }
+    slices = static_cast<unsigned>(bounds.size()) + 1;
+
+    std::vector<int> files(slices, -1);
+    std::vector<pid_t> pids(slices, 0);
+    bool ok = true;
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         errors.AddFormatted(EErrorCode::FileAccess, "Unable to run perf script: %s", std::strerror(errno));
@@ -162,11 +292,35 @@ bool PerfRecorder::Script(const PerfRecordPlan& plan, PerfScriptParser& parser,
     }
     StopSignalForwarding forwarding;
     gStopSignal = 0;
-    pid_t pid = 0;
-    bool started = Spawn(plan.scriptArguments, pipeFds[1], pipeFds[0], pid, errors);
+    for (unsigned i = 0; i < slices && ok; ++i) {
+        std::vector<std::string> arguments = plan.scriptArguments;
+        if (slices > 1) {
+            arguments.push_back("--time");
+            arguments.push_back((i == 0 ? std::string() : FormatPerfTime(bounds[i - 1] + 1)) + "," +
+                                (i + 1 == slices ? std::string() : FormatPerfTime(bounds[i])));
+        }
+        int output = pipeFds[1];
+        if (i > 0) {
+            std::string name = (std::filesystem::temp_directory_path() / "qx-slice-XXXXXX").string();
+            files[i] = mkostemp(name.data(), O_CLOEXEC);
+            if (files[i] < 0) {
+                errors.AddFormatted(EErrorCode::FileAccess,
+                                    "Unable to make a temporary file for perf script: %s",
+                                    std::strerror(errno));
+                ok = false;
+                break;
+            }
+            unlink(name.c_str());
+            output = files[i];
+        }
+        ok = Spawn(arguments, output, pipeFds[0], pids[i], errors);
+        if (i == 0 && ok)
+            gChildPid = pids[0];
+    }
     close(pipeFds[1]);
-    if (started) {
-        gChildPid = pid;
+    if (slices > 1)
+        parser.SetTimeWindow(0, bounds[0], true);
+    if (ok) {
         std::vector<char> buffer(1 << 20);
         while (gStopSignal == 0) {
             ssize_t count = read(pipeFds[0], buffer.data(), buffer.size());
@@ -179,14 +333,37 @@ bool PerfRecorder::Script(const PerfRecordPlan& plan, PerfScriptParser& parser,
     }
     close(pipeFds[0]);
     parser.Finish();
-    const bool finished = started && Wait(pid, "perf script", errors);
-    gChildPid = 0;
+    for (unsigned i = 0; i < slices; ++i) {
+        if (pids[i] == 0)
+            continue;
+        if (gStopSignal != 0 || !ok)
+            kill(pids[i], SIGTERM);
+        if (i == 0)
+            gChildPid = 0;
+        // Each slice is waited for before it is read; one that failed spoils the whole.
+        const bool finished = Wait(pids[i], "perf script", errors);
+        ok = ok && finished;
+        if (!ok || i == 0 || gStopSignal != 0)
+            continue;
+        parser.SetTimeWindow(bounds[i - 1], i + 1 == slices ? UINT64_MAX : bounds[i], false);
+        if (!FeedFile(files[i], parser)) {
+            errors.AddFormatted(EErrorCode::FileAccess, "Unable to read perf script's output back: %s",
+                                std::strerror(errno));
+            ok = false;
+        }
+        parser.Finish();
+    }
+    if (slices > 1)
+        parser.SetTimeWindow(0, UINT64_MAX, true);
+    for (int fd : files)
+        if (fd >= 0)
+            close(fd);
     if (gStopSignal != 0) {
         errors.AddFormatted(EErrorCode::FileAccess, "stopped by signal %d while reading perf script's output",
                             static_cast<int>(gStopSignal));
         return false;
     }
-    return finished;
+    return ok;
 }
 
 bool PerfRecorder::Import(const PerfRecordPlan& plan, const std::filesystem::path& directory,

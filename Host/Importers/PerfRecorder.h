@@ -22,6 +22,10 @@ public:
     static bool Script(const PerfRecordPlan& plan, PerfScriptParser& parser,
                        Serialization::ErrorList& errors);
 
+    /// How many perf script processes print a data file of this size at once on this many
+    /// cores (each on a slice of the recording's time).
+    static unsigned ChooseSliceCount(uint64_t dataFileBytes, unsigned cores);
+
     /// Imports what the plan's `perf script` prints into a new capture, adding the inlined
     /// functions that it leaves out, the same way for `qx record`, `qx import perf.data` and the
     /// desktop app.

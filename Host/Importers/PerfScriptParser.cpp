@@ -186,6 +186,8 @@ void PerfScriptParser::HandleHeader(std::string_view line)
             return;
         }
         // Task records are one line each; the state stays None.
+        if (!InWindow(mHeader.header))
+            return;
         switch (kind) {
         case PerfScriptFields::ETaskRecordKind::Comm:
         case PerfScriptFields::ETaskRecordKind::Fork:
@@ -334,6 +336,14 @@ void PerfScriptParser::FinishRecord()
         ++mStats.samples;
         mHandler.OnSample(sample);
     }
+}
+
+bool PerfScriptParser::InWindow(const PerfRecordHeader& header)
+{
+    const bool inside =
+        header.timeNs ? *header.timeNs >= mWindowLowNs && *header.timeNs < mWindowEndNs : mKeepUntimed;
+    mStats.outsideWindow += !inside;
+    return inside;
 }
 
 void PerfScriptParser::GiveUpRecord()

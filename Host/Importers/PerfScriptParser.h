@@ -30,6 +30,7 @@ struct PerfScriptParseStats {
     uint64_t badLines = 0;        ///< lines that fit no part of the grammar
     uint64_t droppedRecords = 0;  ///< records left out because one of their lines was bad
     uint64_t truncatedStacks = 0; ///< stacks deeper than kMaxFrames
+    uint64_t outsideWindow = 0;   ///< one-line records left out by SetTimeWindow
 };
 
 /// A streaming parser of `perf script` text. Bytes come in chunks of any size (or line by
@@ -51,7 +52,19 @@ public:
     /// One whole line without its line break. Do not mix with a Feed that left a partial line.
     void ParseLine(std::string_view line);
     /// Ends the input: a last line without a line break and the pending record are handled.
+    /// Input may follow (another part of the same text, such as the next time slice).
     void Finish();
+
+    /// Passes on only the one-line records (PERF_RECORD_ lines) whose printed time lies in
+    /// [lowNs, endNs), and those without a time when `keepUntimed`. perf script run on a time
+    /// slice of a recording prints only that slice's samples but every one-line record, each of
+    /// which must reach the handler once.
+    void SetTimeWindow(uint64_t lowNs, uint64_t endNs, bool keepUntimed)
+    {
+        mWindowLowNs = lowNs;
+        mWindowEndNs = endNs;
+        mKeepUntimed = keepUntimed;
+    }
 
     const PerfScriptParseStats& GetStats() const { return mStats; }
     /// The first bad line, if any.
@@ -82,6 +95,7 @@ private:
     void FinishRecord();
     void GiveUpRecord();
     void ReportBadLine(const char* what, std::string_view line);
+    bool InWindow(const PerfRecordHeader& header);
 
     IPerfScriptHandler& mHandler; // not owned
     PerfScriptParseStats mStats;
@@ -102,6 +116,9 @@ private:
     std::vector<PerfFrame> mFrames;
     bool mFramesTruncated = false;
     bool mSawFrameLines = false; ///< some record had frames on lines of their own
+    uint64_t mWindowLowNs = 0;
+    uint64_t mWindowEndNs = UINT64_MAX;
+    bool mKeepUntimed = true;
 };
 
 } // namespace Profiler

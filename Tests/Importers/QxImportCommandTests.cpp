@@ -1,6 +1,8 @@
 #include "CaptureReading.h"
+#include "Importers/CaptureStackFolder.h"
 #include "Importers/FoldedStackCollector.h"
 #include "Importers/PerfRecordCommand.h"
+#include "Importers/PerfRecorder.h"
 #include "Importers/PerfScriptParser.h"
 #include "Importers/PerfScriptReader.h"
 #include "Importers/PerfWaitReasonMapper.h"
@@ -207,6 +209,47 @@ TEST(QxRecordCommand, RecordsTheDemoWithSleepSwitchesOnItsSleeper)
         }
     EXPECT_TRUE(demoFound);
     EXPECT_THAT(recorded.out, ::testing::HasSubstr(" modules that stacks use)"));
+}
+
+// perf script of a large file runs on slices of its time at once; the capture is the same as
+// one perf script makes, every one-line record (threads, maps, switches) imported once.
+TEST(QxRecordCommand, TimeSlicedPerfScriptImportsTheSameCapture)
+{
+    const std::string problem =
+        PerfRecordCommand::DescribeAccessProblem(PerfRecordCommand::ProbeAccess(), true);
+    if (!problem.empty())
+        GTEST_SKIP() << "perf cannot record here: " << problem;
+    TestSupport::TempDirectory directory;
+    const std::string data = (directory / "perf.data").string();
+    const auto recorded = TestSupport::RunShell(
+        "perf record -q -e cpu-clock -F 2000 --switch-events --call-graph dwarf -o " + ShellQuote(data) +
+            " -- " + ShellQuote(QX_DEMO_PROGRAM) + " --seconds 1 > /dev/null 2>&1",
+        directory.GetPath());
+    if (recorded.exitCode != 0)
+        GTEST_SKIP() << "perf could not record on this machine";
+
+    auto import = [&](unsigned slices, const char* name, PerfImportStats& stats) {
+        PerfRecordPlan plan = PerfRecorder::PlanForDataFile(data);
+        plan.scriptSlices = slices;
+        std::string problems;
+        Serialization::ErrorList errors;
+        EXPECT_TRUE(PerfRecorder::Import(plan, directory / name, {}, stats, problems, errors))
+            << errors.ToString();
+        std::string folded;
+        EXPECT_TRUE(
+            CaptureStackFolder::Fold(directory / name, *FoldOptions::FromFlag("tid"), folded, errors));
+        return folded;
+    };
+    PerfImportStats whole, sliced;
+    const std::string expected = import(1, "whole", whole);
+    EXPECT_EQ(import(3, "sliced", sliced), expected);
+    EXPECT_FALSE(expected.empty());
+    EXPECT_EQ(sliced.samples, whole.samples);
+    EXPECT_EQ(sliced.switchOuts, whole.switchOuts);
+    EXPECT_EQ(sliced.switchIns, whole.switchIns);
+    EXPECT_EQ(sliced.threads, whole.threads);
+    EXPECT_EQ(sliced.modules, whole.modules);
+    EXPECT_EQ(sliced.order.concatenatedRecordings, 0u);
 }
 
 // SIGTERM and SIGHUP stop a recording like Ctrl-C: perf and the program end, what was recorded
