@@ -61,6 +61,20 @@ struct Imported {
                 found.push_back(event);
         return found;
     }
+    std::vector<double> Times(ETraceEventKind kind, int32_t thread = -1) const
+    {
+        std::vector<double> times;
+        for (const StoredEvent& event : Of(kind, thread))
+            times.push_back(event.time);
+        return times;
+    }
+    std::vector<uint8_t> Reasons(int32_t thread) const
+    {
+        std::vector<uint8_t> reasons;
+        for (const StoredEvent& event : Of(ETraceEventKind::ContextSwitchOut, thread))
+            reasons.push_back(event.data8);
+        return reasons;
+    }
     /// Function names of a stored stack, outermost first.
     std::vector<std::string> StackNames(int32_t process, uint64_t stackId, double timeMs = 0.0) const
     {
@@ -176,15 +190,10 @@ TEST_F(PerfCaptureImporterTest, SwitchesOutCarryWaitReasonsAndExitEndsTheThreadO
 {
     const Imported imported = Import(kThreadLife);
     ASSERT_TRUE(imported.session);
-    std::vector<uint8_t> reasons;
-    for (const StoredEvent& event : imported.Of(ETraceEventKind::ContextSwitchOut, 101))
-        reasons.push_back(event.data8);
-    EXPECT_THAT(reasons,
+    EXPECT_THAT(imported.Reasons(101),
                 ElementsAre(PerfWaitReasonMapper::kReasonSynchronization, PerfWaitReasonMapper::kReasonIO,
                             PerfWaitReasonMapper::kReasonSleep, PerfWaitReasonMapper::kReasonThreadEnd));
-    const auto mainOut = imported.Of(ETraceEventKind::ContextSwitchOut, 100);
-    ASSERT_EQ(mainOut.size(), 1u);
-    EXPECT_EQ(mainOut[0].data8, PerfWaitReasonMapper::kReasonPreemption);
+    EXPECT_THAT(imported.Reasons(100), ElementsAre(PerfWaitReasonMapper::kReasonPreemption));
 
     // A thread that dies on the CPU (prev_state X) is not ended a second time by its exit record.
     const Imported dead = Import(R"(app 7/8 [000] 1.000000: 1 cpu-clock:
@@ -195,9 +204,7 @@ app 7/8 [000] 2.000000: 1 sched:sched_switch: prev_comm=app prev_pid=8 prev_prio
 app 7/8 2.100000: PERF_RECORD_EXIT(7:8):(7:7)
 )");
     ASSERT_TRUE(dead.session);
-    const auto out = dead.Of(ETraceEventKind::ContextSwitchOut, 8);
-    ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(out[0].data8, PerfWaitReasonMapper::kReasonThreadEnd);
+    EXPECT_THAT(dead.Reasons(8), ElementsAre(PerfWaitReasonMapper::kReasonThreadEnd));
     EXPECT_EQ(dead.stats.threadEnds, 1u);
 
     // perf's own switch record follows the tracepoint's and keeps its reason; where the
@@ -215,11 +222,9 @@ app 7/8 [000] 1.500000: 1 cpu-clock:
 
 )");
     ASSERT_TRUE(lost.session);
-    std::vector<std::pair<double, uint8_t>> outs;
-    for (const StoredEvent& event : lost.Of(ETraceEventKind::ContextSwitchOut, 8))
-        outs.emplace_back(event.time, event.data8);
-    EXPECT_THAT(outs, ElementsAre(std::pair{1100.0, PerfWaitReasonMapper::kReasonIO},
-                                  std::pair{1300.0, PerfWaitReasonMapper::kReasonPreemption}));
+    EXPECT_THAT(lost.Times(ETraceEventKind::ContextSwitchOut, 8), ElementsAre(1100.0, 1300.0));
+    EXPECT_THAT(lost.Reasons(8),
+                ElementsAre(PerfWaitReasonMapper::kReasonIO, PerfWaitReasonMapper::kReasonPreemption));
 }
 
 TEST_F(PerfCaptureImporterTest, SwitchInCarriesTheUserPartOfTheBlockedStack)
@@ -229,9 +234,8 @@ TEST_F(PerfCaptureImporterTest, SwitchInCarriesTheUserPartOfTheBlockedStack)
     const auto in = imported.Of(ETraceEventKind::ContextSwitchIn, 101);
     // Woken at 1.6 by the main thread's switch; no record shows it coming back after it blocked
     // at 1.7, but its own switch-out at 1.8 proves it ran: that switch-in is inferred.
+    EXPECT_THAT(imported.Times(ETraceEventKind::ContextSwitchIn, 101), ElementsAre(1600.0, 1800.0));
     ASSERT_EQ(in.size(), 2u);
-    EXPECT_DOUBLE_EQ(in[0].time, 1600.0);
-    EXPECT_DOUBLE_EQ(in[1].time, 1800.0);
     EXPECT_EQ(imported.stats.inferredSwitchIns, 1u);
     EXPECT_THAT(imported.StackNames(100, in[0].stackId),
                 ElementsAre("start_thread", "work", "pthread_mutex_lock"));
@@ -264,8 +268,8 @@ TEST_F(PerfCaptureImporterTest, WithoutSwitchRecordsAThreadWhoseClockSamplesStop
     ASSERT_TRUE(imported.session);
     EXPECT_TRUE(imported.Of(ETraceEventKind::ContextSwitchOut, 8).empty());
     const auto out = imported.Of(ETraceEventKind::ContextSwitchOut, 9);
+    EXPECT_THAT(imported.Reasons(9), ElementsAre(PerfWaitReasonMapper::kReasonIdle));
     ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(out[0].data8, PerfWaitReasonMapper::kReasonIdle);
     // One interval after its sample at best; events are written in time order, so no earlier
     // than the record before the one that showed the gap.
     EXPECT_GE(out[0].time, 1001.0);
@@ -314,11 +318,8 @@ node 31912 2500000 cpu-clock:
     ASSERT_TRUE(imported.session);
     EXPECT_TRUE(imported.stats.syntheticTimes);
     EXPECT_DOUBLE_EQ(imported.session->GetSampleIntervalMs(), 2.5);
-    std::vector<double> times;
-    for (const StoredEvent& event : imported.Of(ETraceEventKind::Sample))
-        times.push_back(event.time);
     // The last record is not closed by a blank line and is left out, as the folding tools do.
-    EXPECT_THAT(times, ElementsAre(0.0, 2.5));
+    EXPECT_THAT(imported.Times(ETraceEventKind::Sample), ElementsAre(0.0, 2.5));
     // Without a process id the thread is a process of its own, printed as "?".
     EXPECT_EQ(Fold(imported, *FoldOptions::FromFlag("tid")), "node-?/31912;v8::Call 5000000\n");
 
@@ -468,10 +469,6 @@ TEST_F(PerfCaptureImporterTest, RefusesANonEmptyCaptureDirectoryAndAnUnreadableI
     EXPECT_EQ(TestSupport::ReadFile(existing / "keep.txt"), "precious");
 }
 
-} // namespace
-
-namespace {
-
 TEST_F(PerfCaptureImporterTest, InlinedFramesAreFramesOfTheirOwn)
 {
     // Two inline levels at the address of `work`, as perf prints them with DWARF call graphs;
@@ -563,25 +560,19 @@ TEST_F(PerfCaptureImporterTest, FarOutOfOrderRecordsNeverMoveTheClock)
     auto sample = [](const char* time) {
         return std::string("app 1/1 ") + time + ": 1000000 cpu-clock:\n\t1000 main (/bin/app)\n\n";
     };
-    // One record 27 hours ahead among others: an isolated outlier, placed at the clock.
+    // One record 27 hours ahead among others is an isolated outlier, placed at the clock (the
+    // reorderer's own tests cover the cases on a real recording); two recordings one after
+    // another keep the second's spacing after the first.
     const Imported outlier =
         Import(sample("1.000") + sample("1.001") + sample("98201.000") + sample("1.002") + sample("1.003"));
     ASSERT_TRUE(outlier.session);
-    std::vector<double> times;
-    for (const StoredEvent& event : outlier.Of(ETraceEventKind::Sample))
-        times.push_back(event.time);
-    EXPECT_THAT(times, ElementsAre(1000.0, 1001.0, 1001.0, 1002.0, 1003.0));
+    EXPECT_THAT(outlier.Times(ETraceEventKind::Sample), ElementsAre(1000.0, 1001.0, 1001.0, 1002.0, 1003.0));
     EXPECT_EQ(outlier.stats.order.outlierRecords, 1u);
-    EXPECT_EQ(outlier.stats.order.firstOutlierLine, 7u);
-
-    // Two recordings one after another: the second keeps its spacing after the first.
     const Imported concatenated =
         Import(sample("100.000") + sample("100.002") + sample("5.000") + sample("5.003"));
     ASSERT_TRUE(concatenated.session);
-    times.clear();
-    for (const StoredEvent& event : concatenated.Of(ETraceEventKind::Sample))
-        times.push_back(event.time);
-    EXPECT_THAT(times, ElementsAre(100000.0, 100002.0, 100002.0, 100005.0));
+    EXPECT_THAT(concatenated.Times(ETraceEventKind::Sample),
+                ElementsAre(100000.0, 100002.0, 100002.0, 100005.0));
     EXPECT_EQ(concatenated.stats.order.concatenatedRecordings, 1u);
     EXPECT_THAT(PerfCaptureImporter::DescribeStats(concatenated.stats),
                 testing::HasSubstr("several recordings"));

@@ -12,7 +12,7 @@ namespace {
 using namespace Profiler;
 using testing::HasSubstr;
 
-TEST(PerfRecordCommand, ProgramRecordingCommandLines)
+TEST(PerfRecordCommand, RecordingAndAttachingCommandLines)
 {
     PerfRecordOptions options;
     Serialization::ErrorList errors;
@@ -31,6 +31,16 @@ TEST(PerfRecordCommand, ProgramRecordingCommandLines)
                                      "sw:comm,pid,tid,time,period,event,ip,sym,symoff,dso", "-F",
                                      "trace:comm,pid,tid,time,period,event,ip,sym,symoff,dso,trace",
                                      "--show-task-events", "--show-mmap-events", "--show-switch-events"));
+
+    // Attaching records for the duration with `sleep`; no switches means neither tracepoint nor records.
+    ASSERT_TRUE(PerfRecordCommand::ParseArguments(
+        {"--pid", "4321", "--duration", "2.5", "--no-switches", "--call-graph", "dwarf", "-o", "cap"},
+        options = {}, errors));
+    EXPECT_EQ(options.frequencyHz, PerfRecordOptions::kDefaultFrequencyHz);
+    EXPECT_THAT(PerfRecordCommand::BuildPlan(options, "w").recordArguments,
+                testing::ElementsAre("perf", "record", "-o", "w/perf.data", "--call-graph", "dwarf", "-e",
+                                     "cpu-clock/freq=1000,name=cpu-clock/", "-p", "4321", "--", "sleep",
+                                     "2.5"));
 }
 
 TEST(PerfRecordCommand, AProgramThatCannotRunIsNamed)
@@ -46,20 +56,6 @@ TEST(PerfRecordCommand, AProgramThatCannotRunIsNamed)
     EXPECT_THAT(PerfRecordCommand::DescribeProgramProblem("no-such-program-qx"),
                 HasSubstr("no such program on PATH"));
     EXPECT_EQ(PerfRecordCommand::DescribeProgramProblem("sh"), "");
-}
-
-TEST(PerfRecordCommand, AttachingWithDwarfAndNoSwitches)
-{
-    PerfRecordOptions options;
-    Serialization::ErrorList errors;
-    ASSERT_TRUE(PerfRecordCommand::ParseArguments(
-        {"--pid", "4321", "--duration", "2.5", "--no-switches", "--call-graph", "dwarf", "-o", "cap"},
-        options, errors));
-    EXPECT_EQ(options.frequencyHz, PerfRecordOptions::kDefaultFrequencyHz);
-    EXPECT_THAT(PerfRecordCommand::BuildPlan(options, "w").recordArguments,
-                testing::ElementsAre("perf", "record", "-o", "w/perf.data", "--call-graph", "dwarf", "-e",
-                                     "cpu-clock/freq=1000,name=cpu-clock/", "-p", "4321", "--", "sleep",
-                                     "2.5"));
 }
 
 TEST(PerfRecordCommand, BadCommandLinesSayWhatIsWrong)

@@ -39,14 +39,12 @@ TEST(PerfWaitReasonMapper, StateLetterAndBlockedStack)
     };
     const Case cases[] = {
         {"R", {schedule, kernel("do_nanosleep")}, EPerfWaitKind::Preemption},
-        {"R+", {schedule, kernel("futex_wait")}, EPerfWaitKind::Preemption},
         {"X", {schedule}, EPerfWaitKind::ThreadEnd},
         {"Z", {}, EPerfWaitKind::ThreadEnd},
         {"I", {schedule, kernel("worker_thread")}, EPerfWaitKind::Idle},
         {"D",
          {schedule, sched, kernel("io_schedule"), kernel("folio_wait_bit"), kernel("do_fsync")},
          EPerfWaitKind::IO},
-        {"D|K", {schedule, sched, kernel("bit_wait_io")}, EPerfWaitKind::IO},
         {"S",
          {schedule, sched, kernel("do_nanosleep"), kernel("hrtimer_nanosleep"),
           "clock_nanosleep@/lib/libc.so.6"},
@@ -54,15 +52,9 @@ TEST(PerfWaitReasonMapper, StateLetterAndBlockedStack)
         {"S",
          {schedule, sched, kernel("futex_wait"), "__lll_lock_wait@/lib/libc.so.6"},
          EPerfWaitKind::Synchronization},
-        {"S", {schedule, kernel("ep_poll"), kernel("do_epoll_wait")}, EPerfWaitKind::Synchronization},
-        {"S", {schedule, kernel("pipe_read")}, EPerfWaitKind::Synchronization},
-        {"S", {schedule, kernel("sk_wait_data"), kernel("tcp_recvmsg")}, EPerfWaitKind::Synchronization},
         // A page fault that waits for the disk is memory management, not plain I/O.
         {"D",
          {schedule, kernel("io_schedule"), kernel("filemap_fault"), kernel("exc_page_fault")},
-         EPerfWaitKind::MemoryManagement},
-        {"D",
-         {schedule, kernel("rwsem_down_read_slowpath"), kernel("lock_mm_and_find_vma")},
          EPerfWaitKind::MemoryManagement},
         // The innermost named wait decides: a lock inside fsync is a lock wait.
         {"D",

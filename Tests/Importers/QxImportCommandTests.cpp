@@ -166,12 +166,16 @@ TEST(QxImportCommand, CutInputsAndKilledImportsAreNamed)
     EXPECT_THAT(retry.err, testing::HasSubstr("rm -r"));
 }
 
+/// Why perf cannot record on this machine, or empty.
+std::string RecordingProblem()
+{
+    return PerfRecordCommand::DescribeAccessProblem(PerfRecordCommand::ProbeAccess(), true);
+}
+
 // Records the demo program with perf where this machine allows it.
 TEST(QxRecordCommand, RecordsTheDemoWithSleepSwitchesOnItsSleeper)
 {
-    const std::string problem =
-        PerfRecordCommand::DescribeAccessProblem(PerfRecordCommand::ProbeAccess(), true);
-    if (!problem.empty())
+    if (const std::string problem = RecordingProblem(); !problem.empty())
         GTEST_SKIP() << "perf cannot record here: " << problem;
     TestSupport::TempDirectory directory;
     const std::string capture = (directory / "recording").string();
@@ -256,9 +260,7 @@ TEST(QxRecordCommand, TimeSlicedPerfScriptImportsTheSameCapture)
 // is imported, and the work directory goes.
 TEST(QxRecordCommand, StopSignalsEndTheRecordingCleanly)
 {
-    const std::string problem =
-        PerfRecordCommand::DescribeAccessProblem(PerfRecordCommand::ProbeAccess(), true);
-    if (!problem.empty())
+    if (const std::string problem = RecordingProblem(); !problem.empty())
         GTEST_SKIP() << "perf cannot record here: " << problem;
     for (const char* signal : {"TERM", "HUP"}) {
         SCOPED_TRACE(signal);

@@ -9,10 +9,16 @@
 #include "CallGraphModel/FoldedCallGraph.h"
 #include "CallGraphModel/IFunctionInfoProvider.h"
 #include "CallGraphModel/MergedCallGraph.h"
+#include "PluginApi/MessageListener.h"
+#include "ZivuDeverUdovIradir/CallGraphRequester.h"
+
+#include <QAbstractItemModel>
+#include <QCoreApplication>
 
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace PluginTests {
 
@@ -44,6 +50,63 @@ inline FixtureGraphs MakeGraphs(const std::string& text, FixtureNames& names)
     const std::atomic<bool> canceled{false};
     Profiler::FoldAndMerge(graphs.Full->GetRoot(), {}, *graphs.Folded, graphs.Merged.get(), true, canceled);
     return graphs;
+}
+
+/// Keeps each request it is given and answers it on the next turn of the event loop with
+/// `NextGraph` (an empty graph while that is unset), as a document's requester would.
+class QueuedRequester final : public Profiler::ICallGraphRequester {
+public:
+    QueuedRequester(std::vector<Profiler::CallGraphInputParameters>* requests,
+                    std::shared_ptr<FixtureNames> names = nullptr)
+        : mRequests(requests), mNames(std::move(names))
+    {}
+    void Submit(const Profiler::CallGraphInputParameters& request,
+                std::function<void(Profiler::CallGraphAnswer)> completion) override
+    {
+        if (mRequests != nullptr)
+            mRequests->push_back(request);
+        Profiler::CallGraphAnswer answer{
+            request, NextGraph ? NextGraph : std::make_shared<Profiler::CallGraph>(), false, {}};
+        QMetaObject::invokeMethod(
+            qApp, [completion, answer] { completion(answer); }, Qt::QueuedConnection);
+    }
+    void CancelAll() override {}
+    std::shared_ptr<const Profiler::IFunctionInfoProvider> GetFunctionNames() const override
+    {
+        return mNames;
+    }
+    double GetSampleIntervalMs() const override { return mNames ? 1.0 : 0.0; }
+
+    std::shared_ptr<const Profiler::CallGraph> NextGraph;
+
+private:
+    std::vector<Profiler::CallGraphInputParameters>* mRequests; // not owned
+    std::shared_ptr<FixtureNames> mNames;
+};
+
+/// Every message sent to a list, in order.
+class MessageRecorder final : public Profiler::MessageListener {
+public:
+    explicit MessageRecorder(Profiler::MessageListenerList* list,
+                             uint64_t id = Profiler::kBroadcastListenerId)
+        : MessageListener(list, id)
+    {}
+    void OnMessage(const Profiler::Message& message) override { Messages.push_back(message); }
+    std::vector<Profiler::Message> Messages;
+};
+
+/// The first row below `parent`, depth first, whose first column reads `name`.
+inline QModelIndex FindRow(const QAbstractItemModel& model, const QString& name,
+                           const QModelIndex& parent = {})
+{
+    for (int row = 0; row < model.rowCount(parent); ++row) {
+        const QModelIndex index = model.index(row, 0, parent);
+        if (index.data().toString() == name)
+            return index;
+        if (QModelIndex found = FindRow(model, name, index); found.isValid())
+            return found;
+    }
+    return {};
 }
 
 } // namespace PluginTests

@@ -54,19 +54,6 @@ protected:
         return out;
     }
 
-    static QModelIndex Find(const QAbstractItemModel& model, const QString& name,
-                            const QModelIndex& parent = {})
-    {
-        for (int row = 0; row < model.rowCount(parent); ++row) {
-            const QModelIndex index = model.index(row, 0, parent);
-            if (index.data().toString() == name)
-                return index;
-            if (QModelIndex found = Find(model, name, index); found.isValid())
-                return found;
-        }
-        return {};
-    }
-
     FixtureNames mNames;
     FunctionNameCache mCache{&mNames};
     FixtureGraphs mGraphs;
@@ -93,7 +80,7 @@ TEST_F(CallGraphTreeModelTest, ShowsEveryColumnInEachTimeDisplayMode)
                             "  zero | libfixture.so | 0% | 0% | 0\n");
 
     model->SetTimeDisplayMode(ECallGraphTimeDisplayMode::AbsolutePercentage);
-    EXPECT_EQ(Find(*model, "leaf").siblingAtColumn(2).data().toString(), "50%");
+    EXPECT_EQ(PluginTests::FindRow(*model, "leaf").siblingAtColumn(2).data().toString(), "50%");
 
     auto big = MakeModel("big 1234.5", ECallGraphTimeDisplayMode::Seconds);
     EXPECT_EQ(big->index(0, 2).data().toString(), "1.23");
@@ -102,8 +89,8 @@ TEST_F(CallGraphTreeModelTest, ShowsEveryColumnInEachTimeDisplayMode)
 TEST_F(CallGraphTreeModelTest, RolesTooltipsAndTheFoldedRecursionSentence)
 {
     auto model = MakeModel(kWorkFixture);
-    const QModelIndex work = Find(*model, "work");
-    const QModelIndex zero = Find(*model, "zero");
+    const QModelIndex work = PluginTests::FindRow(*model, "work");
+    const QModelIndex zero = PluginTests::FindRow(*model, "zero");
     EXPECT_EQ(model->rowCount(work.sibling(work.row(), 1)), 0);
     EXPECT_EQ(model->rowCount(work), 1);
     EXPECT_EQ(work.data(CallGraphRoles::Inclusive).toDouble(), 6.0);
@@ -114,18 +101,15 @@ TEST_F(CallGraphTreeModelTest, RolesTooltipsAndTheFoldedRecursionSentence)
                   "All time in this function has been folded into the root of the recursion");
 
     // work: 3 ms in leaf, nothing sampled in itself, 1 ms executing and 2 ms asleep unaccounted.
-    EXPECT_EQ(work.sibling(work.row(), 2).data(Qt::ToolTipRole).toString().toStdString(),
-              "6ms<br><table>"
-              "<tr><td><strong>Child</strong></td><td align='right'>50% </td><td><p "
-              "style='white-space:pre'>(3ms)</p></td></tr>"
-              "<tr><td><strong>Self</strong></td><td align='right'>0% </td><td><p "
-              "style='white-space:pre'>(0ns)</p></td></tr>"
-              "<tr><td><strong>Unknown Executing</strong></td><td align='right'>17% </td><td><p "
-              "style='white-space:pre'>(1ms)</p></td></tr>"
-              "<tr><td><strong>Unknown Wait</strong></td><td align='right'>33% </td><td><p "
-              "style='white-space:pre'>(2ms)</p></td></tr></table>");
+    const QString tooltip = work.sibling(work.row(), 2).data(Qt::ToolTipRole).toString();
+    for (const char* part :
+         {"Child</strong></td><td align='right'>50% ", "Self</strong></td><td align='right'>0% ",
+          "Unknown Executing</strong></td><td align='right'>17% ",
+          "Unknown Wait</strong></td><td align='right'>33% "})
+        EXPECT_TRUE(tooltip.contains(QLatin1String(part))) << part << " in " << tooltip.toStdString();
     // Without instrumentation below, the exclusive tooltip is the duration alone.
-    EXPECT_EQ(Find(*model, "leaf").siblingAtColumn(3).data(Qt::ToolTipRole).toString(), "2ms");
+    EXPECT_EQ(PluginTests::FindRow(*model, "leaf").siblingAtColumn(3).data(Qt::ToolTipRole).toString(),
+              "2ms");
 }
 
 TEST_F(CallGraphTreeModelTest, InstrumentationZonesCountAsSelfTimeOfTheirCaller)
@@ -133,12 +117,11 @@ TEST_F(CallGraphTreeModelTest, InstrumentationZonesCountAsSelfTimeOfTheirCaller)
     auto model = MakeModel("main;!zone 2 samples=0x10:1\nmain 0 samples=0x20:1");
     const QModelIndex main = model->index(0, 0);
     EXPECT_EQ(main.data(CallGraphRoles::Exclusive).toDouble(), 1.0);
-    EXPECT_EQ(main.sibling(0, 3).data(Qt::ToolTipRole).toString().toStdString(),
-              "1ms<br><table>"
-              "<tr><td><strong>Self</strong></td><td align='right'>0% </td><td><p "
-              "style='white-space:pre'>(0ns)</p></td></tr>"
-              "<tr><td><strong><p style='white-space:pre'>Self Instrumentation</p></strong></td><td "
-              "align='right'>100% </td><td><p style='white-space:pre'>(1ms)</p></td></tr></table>");
+    EXPECT_TRUE(
+        main.sibling(0, 3)
+            .data(Qt::ToolTipRole)
+            .toString()
+            .contains(QLatin1String("Self Instrumentation</p></strong></td><td align='right'>100% ")));
 }
 
 TEST_F(CallGraphTreeModelTest, UnrootedStacksExplainThemselves)
@@ -255,18 +238,6 @@ TEST(CallGraphFiguresTest, CallPathsAndTheClipboardTable)
               "     work   3.00          ");
 }
 
-TEST(CallGraphFiguresTest, ThreadStateTooltipListsStatesByTime)
-{
-    StateTimeArray times{};
-    times[static_cast<int>(EThreadState::Executing)] = 4;
-    times[static_cast<int>(EThreadState::Sleep)] = 2;
-    const std::vector<std::string> colours{"c0", "c1", "c2", "c3", "c4", "c5", "c6", "c7"};
-    EXPECT_EQ(ThreadStatesTooltip(times, colours),
-              "<table><tr><td><font color=\"c1\">Executing</font></td><td align='right'>67% </td><td><p "
-              "style='white-space:pre'>(4ms)</p></td></tr><tr><td><font color=\"c4\">Sleep</font></td><td "
-              "align='right'>33% </td><td><p style='white-space:pre'>(2ms)</p></td></tr></table>");
-}
-
 TEST(TimeDistributionTest, SmallCalleesGoIntoOtherAndEmptyTimeDrawsNothing)
 {
     FixtureNames names;
@@ -293,11 +264,7 @@ TEST(TimeDistributionTest, SmallCalleesGoIntoOtherAndEmptyTimeDrawsNothing)
 
     // A callee's slice explains its own time and how to navigate.
     slices = BuildTimeDistributionSlices({{top[1], 2.0, "q", {}}}, 0.05f);
-    EXPECT_EQ(
-        SliceTooltip(slices[0], 1.0),
-        "<p style='white-space:pre'><b>q (100%)</b>2ms<br><table><tr><td><strong>Exclusive "
-        "Time</strong></td><td align='right'>0% </td><td><p style='white-space:pre'>(0ns)</p></td></tr>"
-        "<tr><td><strong>Unknown Executing</strong></td><td align='right'>100% </td><td><p "
-        "style='white-space:pre'>(2ms)</p></td></tr></table><br/><br/><b>Left-click</b> to navigate into "
-        "this function<br/><b>Right-click</b> to navigate back to the parent</p>");
+    const std::string callee = SliceTooltip(slices[0], 1.0);
+    EXPECT_NE(callee.find("<b>q (100%)</b>2ms"), std::string::npos) << callee;
+    EXPECT_NE(callee.find("to navigate into this function"), std::string::npos) << callee;
 }

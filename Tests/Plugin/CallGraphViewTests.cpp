@@ -1,3 +1,4 @@
+#include "CallGraphPanelTestSupport.h"
 #include "PluginApi/MessageTypes.h"
 #include "PluginApi/SessionModelContext.h"
 #include "PluginApi/ThreadSelectionSource.h"
@@ -20,24 +21,6 @@
 using namespace Profiler;
 
 namespace {
-
-// Records the view's requests and answers each with an empty graph on the next event loop turn.
-class FakeRequester final : public ICallGraphRequester {
-public:
-    explicit FakeRequester(std::vector<CallGraphInputParameters>* requests) : mRequests(requests) {}
-    void Submit(const CallGraphInputParameters& request,
-                std::function<void(CallGraphAnswer)> completion) override
-    {
-        mRequests->push_back(request);
-        CallGraphAnswer answer{request, std::make_shared<CallGraph>(), false, {}};
-        QMetaObject::invokeMethod(
-            qApp, [completion, answer] { completion(answer); }, Qt::QueuedConnection);
-    }
-    void CancelAll() override {}
-
-private:
-    std::vector<CallGraphInputParameters>* mRequests;
-};
 
 std::vector<uint32_t> Ids(const std::vector<ThreadID>& threads)
 {
@@ -75,7 +58,8 @@ protected:
     std::unique_ptr<CallGraphView> MakeView()
     {
         return std::make_unique<CallGraphView>(&mThreads, nullptr, mManager, mSettings, mSourceSettings,
-                                               mContext, std::make_unique<FakeRequester>(&mRequests));
+                                               mContext,
+                                               std::make_unique<PluginTests::QueuedRequester>(&mRequests));
     }
 
     TestSupport::TempDirectory mDirectory;
@@ -153,16 +137,11 @@ TEST_F(CallGraphViewTest, PersistsTheSelectionAndRestoresItWithoutASecondRequest
 
 TEST_F(CallGraphViewTest, ClearingTheFilterAnnouncesItAndRaisesDocksByReason)
 {
-    std::vector<std::string> heard;
-    struct Listener : MessageListener {
-        using MessageListener::MessageListener;
-        std::vector<std::string>* heard = nullptr;
-        void OnMessage(const Message& message) override { heard->emplace_back(message.GetName()); }
-    } listener(&mListeners, kBroadcastListenerId);
-    listener.heard = &heard;
+    PluginTests::MessageRecorder listener(&mListeners);
     mView->ClearFilter();
     EXPECT_EQ(mRequests.back().Reason, static_cast<uint8_t>(ERequestReason::FilterCleared));
-    EXPECT_EQ(heard, std::vector<std::string>{"CallGraphFilterCleared"});
+    ASSERT_EQ(listener.Messages.size(), 1u);
+    EXPECT_EQ(listener.Messages[0].GetName(), "CallGraphFilterCleared");
 
     QMainWindow window;
     auto* callGraphDock = new QDockWidget(&window);

@@ -20,6 +20,7 @@
 #include <QTextBlock>
 
 #include <fstream>
+#include <tuple>
 
 using namespace Profiler;
 
@@ -75,61 +76,33 @@ SourceStatusInput Selected(ESourceSelectionState selection, const FunctionData* 
 
 } // namespace
 
-TEST(SourceStatus, EachOutcomeHasItsMessageAndButtons)
+TEST(SourceStatus, OutcomesOfferTheirButtonsAndTheModeDecidesTitleAndPage)
 {
     using R = EResolveFunctionDataResult;
     using D = EDisassemblyResult;
-    struct Case {
-        R Result;
-        D Disassembly;
-        const char* Path;
-        const char* Error0;
-        bool Browse, Resolve;
+    // Browsing needs a source path to replace; resolving needs a symbol file or image to look for.
+    const std::tuple<R, D, const char*, bool, bool> cases[] = {
+        {R::PDBNotFound, D::Success, "", false, true},
+        {R::SourceNotFound, D::Success, "/a.cpp", true, false},
+        {R::SourceNotFound, D::ImageNotFound, "/a.cpp", true, true},
+        {R::SourceFoundNoChecksum, D::Success, "/a.cpp", true, false},
+        {R::SourceFound, D::Success, "/a.cpp", false, false},
+        {R::CriticalError, D::NotDisassembled, "", false, false},
     };
-    const Case cases[] = {
-        {R::PDBNotFound, D::Success, "",
-         "No matching symbol file was found - no source information available.", false, true},
-        {R::PDBCouldNotBeLoaded, D::Success, "",
-         "The symbol file could not be loaded - no source information available.", false, true},
-        {R::SourceNotFound, D::Success, "/a.cpp",
-         "The source file does not exist on disk - no source information available.", true, false},
-        {R::SourceNotFound, D::DisassemblyNotAvailable, "",
-         "Unable to determine the source file path - the debug data does not contain the source file for "
-         "this "
-         "function.",
-         true, false},
-        {R::SourceNotFound, D::ImageNotFound, "/a.cpp", "The source and module file could not be found.",
-         true, true},
-        {R::SourceUnmatched, D::Success, "/a.cpp",
-         "The source file on disk does not match the source file used to build the module. Timing "
-         "information may "
-         "be inaccurate.",
-         true, false},
-        {R::SourceFoundNoChecksum, D::Success, "/a.cpp",
-         "The debug data does not contain checksum information. If this is not the correct source file, "
-         "browse to "
-         "the correct file manually.",
-         true, false},
-        {R::SourceFound, D::Success, "/a.cpp", "", false, false},
-        {R::CriticalError, D::NotDisassembled, "", "An unknown error occurred while loading the source file.",
-         false, false},
-    };
-    for (const Case& c : cases) {
+    for (const auto& [result, disassembly, path, browse, resolve] : cases) {
         FunctionData data;
-        data.mResult = c.Result;
-        data.mDisassemblyResult = c.Disassembly;
-        data.mOriginalSourcePath = c.Path;
+        data.mResult = result;
+        data.mDisassemblyResult = disassembly;
+        data.mOriginalSourcePath = path;
         const SourceStatus status = ComputeSourceStatus(Selected(ESourceSelectionState::OneFunction, &data));
-        EXPECT_EQ(status.Error0, QString::fromUtf8(c.Error0)) << static_cast<int>(c.Result);
-        EXPECT_EQ(status.Browse0, c.Browse) << static_cast<int>(c.Result);
-        EXPECT_EQ(status.Resolve0, c.Resolve) << static_cast<int>(c.Result);
+        SCOPED_TRACE(static_cast<int>(result));
+        EXPECT_EQ(status.Error0.isEmpty(), result == R::SourceFound);
+        EXPECT_EQ(status.Browse0, browse);
+        EXPECT_EQ(status.Resolve0, resolve);
         EXPECT_EQ(status.SourceActionsEnabled,
-                  c.Result >= R::SourceUnmatched && c.Result <= R::SourceFoundNoChecksum);
+                  result >= R::SourceUnmatched && result <= R::SourceFoundNoChecksum);
     }
-}
 
-TEST(SourceStatus, TheSecondLineThePageAndTheTitleFollowTheMode)
-{
     FunctionData data;
     data.mResult = EResolveFunctionDataResult::SourceFoundInCache;
     data.mResolvedSourcePath = "/src/a.cpp";
@@ -141,38 +114,21 @@ TEST(SourceStatus, TheSecondLineThePageAndTheTitleFollowTheMode)
                             QStringLiteral("demo"),
                             QStringLiteral("Work")};
     SourceStatus status = ComputeSourceStatus(input);
-    EXPECT_EQ(status.Error1, QStringLiteral("No matching Image file was found - disassembly not available"));
-    EXPECT_EQ(status.EmptyText, QStringLiteral("No disassembly available for selection"));
+    EXPECT_FALSE(status.Error1.isEmpty());
     EXPECT_TRUE(status.ShowEmptyPage);
-    EXPECT_EQ(status.Title, QStringLiteral("Disassembly for demo!Work"));
     EXPECT_TRUE(status.FindEnabled);
-
-    data.mDisassemblyResult = EDisassemblyResult::ImageCannotBeParsed;
-    EXPECT_EQ(ComputeSourceStatus(input).Error1,
-              QStringLiteral("The image file could not be read - disassembly not available"));
     data.mDisassemblyResult = EDisassemblyResult::SuccessFromCache;
     status = ComputeSourceStatus(input);
     EXPECT_TRUE(status.Error1.isEmpty());
     EXPECT_FALSE(status.ShowEmptyPage);
     EXPECT_EQ(status.Title, QStringLiteral("Disassembly for demo!Work <b>[from cache]</b>"));
 
+    // The source mode names the file and misses the line table.
     input.Mode = ESourceViewMode::Source;
     input.HasLineData = false;
     status = ComputeSourceStatus(input);
     EXPECT_EQ(status.Title, QStringLiteral("/src/a.cpp <b>[from cache]</b>"));
-    EXPECT_EQ(status.Error1,
-              QStringLiteral("The debug data is missing line information - no line timings available"));
-
-    data.mResult = EResolveFunctionDataResult::PDBNotFound;
-    data.mDisassemblyResult = EDisassemblyResult::ImageNotFound;
-    input.Mode = ESourceViewMode::DisassemblyWithSource;
-    EXPECT_EQ(ComputeSourceStatus(input).EmptyText,
-              QStringLiteral("No source or disassembly available for selection"));
-
-    EXPECT_EQ(ComputeSourceStatus(Selected(ESourceSelectionState::SeveralFunctions)).EmptyText,
-              QStringLiteral("Multiple functions selected"));
-    EXPECT_EQ(ComputeSourceStatus(Selected(ESourceSelectionState::None)).EmptyText,
-              QStringLiteral("Select a function to view source"));
+    EXPECT_FALSE(status.Error1.isEmpty());
 }
 
 TEST(SourceTiming, LinesAndInstructionsCarryTheirShareCalleesAndStates)

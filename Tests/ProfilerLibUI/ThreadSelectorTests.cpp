@@ -13,6 +13,7 @@
 #include <QTreeView>
 
 #include <functional>
+#include <tuple>
 
 using namespace Profiler;
 
@@ -40,33 +41,30 @@ std::string Dump(const ThreadTree& tree)
 
 } // namespace
 
-TEST(ThreadTree, GroupsNamesByCommonPrefix)
+TEST(ThreadTree, GroupsByProcessAndCommonPrefixAndKeepsIdenticalNamesApart)
 {
-    ThreadTree tree(kOneProcess, false); // one process: no process level even when not merged
-    EXPECT_EQ(Dump(tree), "All Threads\n"
-                          "  Worker\n"
-                          "    Worker 1 (11)\n"
-                          "    Worker 2 (12)\n"
-                          "    Worker 3 (13)\n"
-                          "  main (10)\n"
-                          "  14\n");
-    EXPECT_EQ(tree.GetThreadIds(tree.GetRoot()), (std::vector<int32_t>{11, 12, 13, 10, 14}));
-}
+    // One process: no process level even when not merged. Short groups dissolve, and separators
+    // are trimmed from group labels.
+    const std::vector<ThreadTreeProcess> prefixes = {
+        {"p", 1, {{"ab1x", 1}, {"ab2y", 2}, {"net_io", 3}, {"net_rx", 4}, {"net_rx", 5}}}};
+    const std::tuple<const std::vector<ThreadTreeProcess>*, bool, std::string> cases[] = {
+        {&kOneProcess, false,
+         "All Threads\n  Worker\n    Worker 1 (11)\n    Worker 2 (12)\n    Worker 3 (13)\n  main (10)\n  "
+         "14\n"},
+        {&prefixes, true,
+         "All Threads\n  ab1x (1)\n  ab2y (2)\n  net\n    net_io (3)\n    net_rx\n      net_rx (4)\n"
+         "      net_rx (5)\n"},
+        {&kTwoProcesses, false,
+         "All processes\n  server (200)\n    io\n      io-1 (21)\n      io-2 (22)\n    server (20)\n"
+         "  client (300)\n    render\n      render (31)\n      render (32)\n"},
+    };
+    for (const auto& [processes, merge, expected] : cases)
+        EXPECT_EQ(Dump(ThreadTree(*processes, merge)), expected);
 
-TEST(ThreadTree, GroupsProcessesAndKeepsIdenticalNamesApart)
-{
+    ThreadTree one(kOneProcess, false);
+    EXPECT_EQ(one.GetThreadIds(one.GetRoot()), (std::vector<int32_t>{11, 12, 13, 10, 14}));
+    // A process node covers all its threads; merged, all processes are one tree.
     ThreadTree grouped(kTwoProcesses, false);
-    EXPECT_EQ(Dump(grouped), "All processes\n"
-                             "  server (200)\n"
-                             "    io\n"
-                             "      io-1 (21)\n"
-                             "      io-2 (22)\n"
-                             "    server (20)\n"
-                             "  client (300)\n"
-                             "    render\n"
-                             "      render (31)\n"
-                             "      render (32)\n");
-    // A process node covers all its threads.
     EXPECT_EQ(grouped.GetThreadIds(*grouped.GetRoot().children[1]), (std::vector<int32_t>{31, 32}));
     ThreadTree merged(kTwoProcesses, true);
     EXPECT_EQ(merged.GetRoot().name, "All Threads");
@@ -158,21 +156,6 @@ TEST(ThreadSelector, SingleProcessSummaryAndFindTyping)
     EXPECT_EQ(selector.currentText(), "main (10)");
     selector.SetSelectedThreadIds({14, 13, 12, 11, 10});
     EXPECT_EQ(selector.currentText(), "All Threads");
-}
-
-TEST(ThreadTree, DissolvesShortGroupsAndTrimsSeparatorsFromGroupLabels)
-{
-    const std::vector<ThreadTreeProcess> processes = {
-        {"p", 1, {{"ab1x", 1}, {"ab2y", 2}, {"net_io", 3}, {"net_rx", 4}, {"net_rx", 5}}}};
-    ThreadTree tree(processes, true);
-    EXPECT_EQ(Dump(tree), "All Threads\n"
-                          "  ab1x (1)\n"
-                          "  ab2y (2)\n"
-                          "  net\n"
-                          "    net_io (3)\n"
-                          "    net_rx\n"
-                          "      net_rx (4)\n"
-                          "      net_rx (5)\n");
 }
 
 TEST(ThreadSelector, CancelKeepsTheSelectionAndRegroupingRebuildsTheTree)

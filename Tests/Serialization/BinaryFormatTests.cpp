@@ -22,12 +22,6 @@ public:
     std::unique_ptr<Tiny> mNext;
 };
 
-/// Never registered.
-class Unregistered : public Sample::Module {
-public:
-    QX_RTTI_CLASS(Unregistered);
-};
-
 } // namespace Layout
 
 QX_RTTI_DEFINE_CLASS(Layout::Tiny, 1)
@@ -37,11 +31,6 @@ QX_RTTI_DEFINE_CLASS(Layout::Tiny, 1)
         .Property("Values", &Tiny::mValues)
         .Property("State", &Tiny::mState)
         .Property("Next", &Tiny::mNext);
-}
-
-QX_RTTI_DEFINE_CLASS(Layout::Unregistered, 1)
-{
-    type.Base<Sample::Module>();
 }
 
 namespace {
@@ -153,15 +142,6 @@ TEST_F(BinaryFormat, WritesTheDocumentedLayout)
     EXPECT_EQ(schema.mPointers.at("UniquePtr_Layout::Tiny")->mPointeeType.mTypeName, "Layout::Tiny");
 }
 
-TEST_F(BinaryFormat, ZeroRootsIsAValidImage)
-{
-    const std::vector<uint8_t> image = WriteImage({});
-    EXPECT_EQ(image.size() - TestSupport::ParseLayout(image).dataStart, 8u); // the data area is the u64 0
-    const auto result = ReadImage(image, mRegistry, EReadMode::Strict);
-    EXPECT_TRUE(result.ok) << result.errors.ToString();
-    EXPECT_TRUE(result.objects.empty());
-}
-
 TEST_F(BinaryFormat, RoundTripsEveryKindOfValueThroughBuffersAndFiles)
 {
     const auto capture = Sample::MakeSampleCapture();
@@ -222,8 +202,6 @@ TEST_F(BinaryFormat, RejectsBadFileHeadersWithTheFileAsContext)
         {withHeader(0xF450C25D, 0, 64), EErrorCode::NewerVersion,
          "The file has an unsupported version number (0)"},
         {smallBlock, EErrorCode::Corrupt, "The file is corrupt: unable to read header"},
-        {withHeader(0xF450C25D, 4, good.size() - 20), EErrorCode::Corrupt,
-         "There was an error reading from file"},
     };
     for (const Case& test : cases) {
         const std::filesystem::path path = WriteFile("bad.dat", test.bytes);
@@ -248,28 +226,16 @@ TEST_F(BinaryFormat, RejectsBadFileHeadersWithTheFileAsContext)
                      Utility::Format("Unable to determine size of file %s", mDirectory.GetPath().c_str())));
 }
 
-TEST_F(BinaryFormat, RejectsBadBuffers)
+TEST_F(BinaryFormat, BuffersNameThemselvesAndNeverTrustABlockSize)
 {
-    const std::vector<uint8_t> good = WriteImage({});
-    std::vector<uint8_t> wrongMagic = good;
-    wrongMagic[0] ^= 1;
-    std::vector<uint8_t> smallBlock = good;
-    TestSupport::Patch<uint64_t>(smallBlock, 8, 7);
-    std::vector<uint8_t> hugeBlock = good;
+    std::vector<uint8_t> hugeBlock = WriteImage({});
     TestSupport::Patch<uint64_t>(hugeBlock, 8, ~0ull >> 1);
-    const std::vector<std::tuple<std::vector<uint8_t>, EErrorCode, std::string>> cases = {
-        {{0x5D, 0xC2, 0x50, 0xF4, 4, 0, 0},
-         EErrorCode::NotThisFormat,
-         "The buffer is not a Quasarix buffer, or it is corrupted"},
-        {std::vector<uint8_t>(good.begin(), good.begin() + 8), EErrorCode::Corrupt,
-         "The buffer is corrupt: expected 8 bytes available for reading"},
-        {wrongMagic, EErrorCode::NotThisFormat, "The file is not a Quasarix file, or it is corrupted"},
-        {smallBlock, EErrorCode::Corrupt, "The buffer is corrupt: unable to read header"},
-        {hugeBlock, EErrorCode::Corrupt,
-         "The buffer is corrupt: expected 9223372036854775807 bytes available for reading"},
-    };
-    for (const auto& [bytes, code, message] : cases)
-        EXPECT_TRUE(HasOnlyError(ReadImage(bytes, mRegistry).errors, code, message)) << message;
+    EXPECT_TRUE(HasOnlyError(ReadImage({0x5D, 0xC2, 0x50, 0xF4, 4, 0, 0}, mRegistry).errors,
+                             EErrorCode::NotThisFormat,
+                             "The buffer is not a Quasarix buffer, or it is corrupted"));
+    EXPECT_TRUE(
+        HasOnlyError(ReadImage(hugeBlock, mRegistry).errors, EErrorCode::Corrupt,
+                     "The buffer is corrupt: expected 9223372036854775807 bytes available for reading"));
 }
 
 TEST_F(BinaryFormat, AnyChangedByteOfTheSchemaBlockFailsItsChecksum)
@@ -363,9 +329,9 @@ TEST_F(BinaryFormat, ReadsLegacyLayoutsWithEitherChecksum)
 
 TEST_F(BinaryFormat, WriterRefusesUnregisteredClassesAndUnopenableFiles)
 {
-    Layout::Unregistered unregistered;
+    Sample::UnregisteredModule unregistered;
     auto capture = Sample::MakeSampleCapture(1);
-    capture->mModules.push_back(std::make_unique<Layout::Unregistered>()); // nested, behind a pointer
+    capture->mModules.push_back(std::make_unique<Sample::UnregisteredModule>()); // nested, behind a pointer
     for (const RTTI::Object* root :
          std::initializer_list<const RTTI::Object*>{&unregistered, capture.get()}) {
         std::vector<uint8_t> image;
@@ -373,7 +339,7 @@ TEST_F(BinaryFormat, WriterRefusesUnregisteredClassesAndUnopenableFiles)
         EXPECT_FALSE(WriteBinaryBuffer({root}, image, errors));
         EXPECT_TRUE(HasOnlyError(
             errors, EErrorCode::WriteFailed,
-            "Unable to write compound of type Layout::Unregistered which has not been registered "
+            "Unable to write compound of type Sample::UnregisteredModule which has not been registered "
             "with the RTTI registry"));
     }
     Layout::Tiny tiny;

@@ -14,20 +14,6 @@
 #include <csignal>
 #include <sys/resource.h>
 
-namespace FileShapes {
-
-class Stray : public Sample::Module {
-public:
-    QX_RTTI_CLASS(Stray);
-};
-
-} // namespace FileShapes
-
-QX_RTTI_DEFINE_CLASS(FileShapes::Stray, 1)
-{
-    type.Base<Sample::Module>();
-}
-
 namespace {
 
 using namespace Serialization;
@@ -94,7 +80,7 @@ TEST_F(SafeWrites, ASaveThatFailsWhileWritingKeepsThePreviousFile)
 
 TEST_F(SafeWrites, ASaveThatFailsBeforeWritingLeavesTheFileAlone)
 {
-    mCapture->mModules.push_back(std::make_unique<FileShapes::Stray>()); // a class no registry holds
+    mCapture->mModules.push_back(std::make_unique<Sample::UnregisteredModule>()); // a class no registry holds
     ErrorList errors;
     EXPECT_FALSE(WriteBinaryFile(BinaryPath(), {mCapture.get()}, errors));
     mCapture->mModules.pop_back();

@@ -183,10 +183,7 @@ TEST_F(Json, ReportsEachRejectedDocument)
         {"", EErrorCode::Corrupt, "Error parsing json: The document is empty. (line: 1)"},
         {"{\n  \"Type\": 1,\n  \"X\" 2\n}", EErrorCode::Corrupt,
          "Error parsing json: Missing a colon after a name of object member. (line: 3)"},
-        {"{} {}", EErrorCode::Corrupt,
-         "Error parsing json: The document root must not be followed by other values. (line: 1)"},
         {"[]", EErrorCode::Corrupt, "Root JSON value must be an object"},
-        {R"({"Objects": [3]})", EErrorCode::Corrupt, "Unable to find required 'Type' property for object"},
         {R"({"Type": 3})", EErrorCode::Corrupt, "Unable to find required 'Type' property for object"},
         {R"({"Type": "Sample::Nothing"})", EErrorCode::Corrupt,
          "Unknown object type Sample::Nothing encountered."},
@@ -202,8 +199,6 @@ TEST_F(Json, ReportsEachRejectedDocument)
          "Expected compound or pointer type for Array_uint8_t"},
         {settings(R"("Labels": [{"Value": "x"}])"), EErrorCode::Corrupt,
          "Missing Key property for map element"},
-        {settings(R"("Labels": [{"Key": 1}])"), EErrorCode::Corrupt,
-         "Missing Value property for map element"},
         {settings(R"("Threads": [{"State": 1}])"), EErrorCode::Corrupt,
          "Expected enum type for Sample::EState"},
         {settings(R"("Threads": [{"State": "Asleep"}])"), EErrorCode::Corrupt,
@@ -216,11 +211,7 @@ TEST_F(Json, ReportsEachRejectedDocument)
          "Unable to find required 'Value' property for object"},
         {settings(R"("Settings": {"Type": "Sample::NativeModule"})"), EErrorCode::Compatibility,
          "Compatibility issue: object of type Sample::NativeModule used to be derived from Sample::Settings "
-         "but isn't "
-         "anymore"},
-        {settings(R"("Modules": [{"Type": "RTTI::Object"}])"), EErrorCode::Compatibility,
-         "Compatibility issue: object of type RTTI::Object used to be derived from Sample::Module but isn't "
-         "anymore"},
+         "but isn't anymore"},
     };
     for (const auto& [text, code, message] : cases) {
         EXPECT_FALSE(Read(text)) << text;

@@ -33,6 +33,11 @@ QX_RTTI_DEFINE_CLASS(Sample::NativeModule, 2)
         .Property("Functions", &NativeModule::mFunctions);
 }
 
+QX_RTTI_DEFINE_CLASS(Sample::UnregisteredModule, 1)
+{
+    type.Base<Module>();
+}
+
 QX_RTTI_DEFINE_CLASS(Sample::Annotation, 1)
 {
     type.Property("Note", &Annotation::mNote);

@@ -55,6 +55,12 @@ public:
     std::vector<Frame> mFunctions;
 };
 
+/// A module class that no registry holds, for the writers' refusals.
+class UnregisteredModule : public Module {
+public:
+    QX_RTTI_CLASS(UnregisteredModule);
+};
+
 /// A plain record used as a second base.
 struct Annotation {
     QX_RTTI_STRUCT(Annotation);

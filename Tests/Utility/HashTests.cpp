@@ -31,17 +31,13 @@ TEST(Crc64, MatchesCheckValueAndBitwiseDefinition)
     EXPECT_EQ(Utility::Crc64(std::string_view("")), 0u);
     for (const std::string text : {"a", "ZivuDeverUdovIradir", "The quick brown fox jumps over the lazy dog"})
         EXPECT_EQ(Utility::Crc64(text), BitwiseCrc64(text, 0)) << text;
-}
-
-TEST(Crc64, ContinuesFromAnInitialValue)
-{
     // Checksumming in two pieces equals checksumming the whole.
     const uint64_t first = Utility::Crc64(std::string_view("12345"));
     EXPECT_EQ(Utility::Crc64(std::string_view("6789"), first), 0xE9C6D914C4B8D9CAull);
     EXPECT_EQ(Utility::Crc64(std::string_view("6789"), 0x1234), BitwiseCrc64("6789", 0x1234));
 }
 
-TEST(Fnv1a, KnownVectors)
+TEST(Fnv1a, KnownVectorsAndIntegerBytes)
 {
     const auto bytes = [](const char* s) {
         return Utility::Fnv1a(reinterpret_cast<const uint8_t*>(s), std::strlen(s));
@@ -49,10 +45,7 @@ TEST(Fnv1a, KnownVectors)
     EXPECT_EQ(bytes(""), 0xcbf29ce484222325ull);
     EXPECT_EQ(bytes("a"), 0xaf63dc4c8601ec8cull);
     EXPECT_EQ(bytes("foobar"), 0x85944171f73967e8ull);
-}
-
-TEST(Fnv1a, IntegersAreHashedLeastSignificantByteFirst)
-{
+    // Integers are hashed least significant byte first.
     const uint8_t littleEndian[4] = {0x78, 0x56, 0x34, 0x12};
     EXPECT_EQ(Utility::Fnv1aValue(uint32_t{0x12345678}), Utility::Fnv1a(littleEndian, 4));
     // Width matters: a 64-bit key hashes eight bytes.
