@@ -6,6 +6,7 @@
 #include "CallGraphModel/FunctionMap.h"
 #include "CallGraphModel/MergedCallGraph.h"
 
+#include <array>
 #include <vector>
 
 namespace Profiler {
@@ -124,6 +125,167 @@ private:
     ChildIndex mCopies;
 };
 
+/// Builds the calls pane in one walk over the subtrees below the occurrences of the function.
+///
+/// Folding moves every re-entry of a function beside the outermost occurrence of that function
+/// on its path, and merging then joins the nodes of one function under one parent. So every
+/// source node ends up in exactly one pane node: a re-entry in the pane node of the outermost
+/// occurrence, any other node in the pane child of its parent's pane node for its function. The
+/// walk maps each node as it meets it and creates the pane node on first use; the pane never has
+/// more nodes than the subtrees below the occurrences.
+///
+/// A pane node's time is the own time of all source nodes mapped into its pane subtree. A node
+/// that extends its parent's pane path adds its time to its pane node; a re-entry's pane node may
+/// lie elsewhere on the pane (not only above its parent's), so its time moves from the pane path
+/// of its parent to its own, which changes only the nodes below their common ancestor.
+class CallsBuilder {
+public:
+    CallsBuilder(const ResolvedAddress& function, const FunctionScope& scope, CallGraph& calls,
+                 const std::atomic<bool>& canceled)
+        : mFunction(function), mScope(scope), mCalls(calls), mCanceled(canceled)
+    {
+        mStack.reserve(256);
+    }
+
+    /// Walks the subtree of `start`; false when canceled.
+    bool Walk(const CallGraphNode& start)
+    {
+        Enter(start, nullptr);
+        while (!mStack.empty()) {
+            Frame& frame = mStack.back();
+            if (frame.Next == frame.Source->Children.size()) {
+                if (frame.Pane != nullptr)
+                    --mBuckets[frame.Bucket].Count;
+                mStack.pop_back();
+                continue;
+            }
+            const CallGraphNode& child = *frame.Source->Children[frame.Next++];
+            if ((++mVisited & kCancelCheckMask) == 0 && mCanceled.load(std::memory_order_relaxed))
+                return false;
+            Enter(child, frame.Pane); // may grow the stack: `frame` is not used after this
+        }
+        return !mCanceled.load(std::memory_order_relaxed);
+    }
+
+private:
+    static constexpr uint64_t kCancelCheckMask = 1023;
+    static constexpr int kBucketBits = 11;
+
+    struct Frame {
+        const CallGraphNode* Source;
+        CallGraphNode* Pane; ///< null outside the occurrences
+        uint32_t Next;       ///< index of the next child to visit
+        uint32_t Bucket;
+    };
+
+    /// Frames inside the occurrences per function hash: most nodes call a function that is not on
+    /// the path, and an empty bucket tells so from a table that stays in the first-level cache.
+    struct Bucket {
+        uint32_t Count = 0;
+        uint32_t Outermost = 0; ///< stack index of the outermost frame counted here
+    };
+
+    static uint32_t BucketOf(const CallGraphNode& node)
+    {
+        const uint64_t identity = node.FunctionIndex & ResolvedAddress::kIdentityMask;
+        return static_cast<uint32_t>(((node.FunctionAddress ^ (identity << 34)) * 0x9E3779B97F4A7C15ull) >>
+                                     (64 - kBucketBits));
+    }
+
+    /// The pane node of `node`'s function when the function is on the path inside the
+    /// occurrence, else null. Every frame of one function there maps to the same pane node.
+    CallGraphNode* FindOnPath(const CallGraphNode& node, uint32_t bucket) const
+    {
+        const Bucket& entry = mBuckets[bucket];
+        if (entry.Count == 0)
+            return nullptr;
+        const ResolvedAddress function = node.GetFunction();
+        if (mStack[entry.Outermost].Source->HasFunction(function))
+            return mStack[entry.Outermost].Pane;
+        // Another function shares the bucket: look along the path.
+        for (std::size_t i = mStack.size(); i-- > 0 && mStack[i].Pane != nullptr;)
+            if (mStack[i].Source->HasFunction(function))
+                return mStack[i].Pane;
+        return nullptr;
+    }
+
+    /// Maps `node`, whose parent maps to `parentPane` (null outside the occurrences), and pushes
+    /// it when it has children.
+    void Enter(const CallGraphNode& node, CallGraphNode* parentPane)
+    {
+        if (parentPane == nullptr) {
+            if (!mScope.Counts(node) || !node.HasFunction(mFunction)) {
+                if (!node.Children.empty())
+                    mStack.push_back({&node, nullptr, 0, 0});
+                return;
+            }
+            // An outermost occurrence: all of them share the one top node.
+            if (mTop == nullptr)
+                mTop = mCalls.GetRoot().AddChild(node.GetFunction(), node.CallerAddress);
+            AddFigures(*mTop, node);
+            Push(node, mTop, BucketOf(node));
+            return;
+        }
+
+        const uint32_t bucket = BucketOf(node);
+        if (CallGraphNode* outer = FindOnPath(node, bucket)) {
+            // A re-entry folds onto the outermost occurrence of its function.
+            outer->MergeSamples(node.AddressSamples.Span());
+            if (outer != parentPane)
+                MoveTime(*parentPane, *outer, node.StateTimes);
+            Push(node, outer, bucket);
+            return;
+        }
+        CallGraphNode* pane = mChildren.FindOrCreate(*parentPane, node.GetFunction(), node.CallerAddress);
+        AddFigures(*pane, node);
+        Push(node, pane, bucket);
+    }
+
+    /// A leaf needs no frame: nothing below it looks for its function.
+    void Push(const CallGraphNode& node, CallGraphNode* pane, uint32_t bucket)
+    {
+        if (node.Children.empty())
+            return;
+        Bucket& entry = mBuckets[bucket];
+        if (entry.Count++ == 0)
+            entry.Outermost = static_cast<uint32_t>(mStack.size());
+        mStack.push_back({&node, pane, 0, bucket});
+    }
+
+    static void AddFigures(CallGraphNode& pane, const CallGraphNode& node)
+    {
+        pane.AddTimes(node.StateTimes);
+        pane.MergeSamples(node.AddressSamples.Span());
+    }
+
+    /// Takes `times` off the pane nodes from `from` up to their common ancestor with `to`, and
+    /// adds them to the pane nodes from `to` up to it; the common part keeps them.
+    static void MoveTime(CallGraphNode& from, CallGraphNode& to, const StateTimeArray& times)
+    {
+        CallGraphNode* down = &from;
+        CallGraphNode* up = &to;
+        while (down != up) {
+            if (down->Depth >= up->Depth) {
+                down->SubtractTimes(times);
+                down = down->Parent;
+            } else {
+                up->AddTimes(times);
+                up = up->Parent;
+            }
+        }
+    }
+
+    const ResolvedAddress mFunction;
+    const FunctionScope& mScope;
+    CallGraph& mCalls;
+    const std::atomic<bool>& mCanceled;
+    CallGraphNode* mTop = nullptr;
+    std::array<Bucket, std::size_t{1} << kBucketBits> mBuckets{};
+    ChildIndex mChildren{true}; ///< pane nodes are keyed by function alone
+    std::vector<Frame> mStack;
+    uint64_t mVisited = 0;
+};
+
 } // namespace
 
 bool BuildCalledByGraph(const CallGraphNode& root, const ResolvedAddress& function,
@@ -164,6 +326,16 @@ bool BuildSubgraphBelowFunction(const CallGraphNode& root, const ResolvedAddress
         return false;
     FoldAndMerge(calls.GetRoot(), recursionRoots, folded, merged, false, canceled);
     return !canceled.load(std::memory_order_relaxed);
+}
+
+bool BuildCallsGraph(const CallGraphNode& root, const ResolvedAddress& function, const FunctionScope& scope,
+                     CallGraph& calls, const std::atomic<bool>& canceled)
+{
+    CallsBuilder builder(function, scope, calls, canceled);
+    for (const CallGraphNode* start : FindStartNodes(root, scope.CustomRootPath))
+        if (!builder.Walk(*start))
+            return false;
+    return true;
 }
 
 } // namespace Profiler

@@ -583,7 +583,7 @@ void TopExclusiveWidget::OnButterflyBuilt(uint64_t generation, bool canceled)
             new ButterflyTreeModel(mCurrentButterfly->CalledBy, QStringLiteral("Called By"), totalTime,
                                    mContext.SamplingIntervalMs, mContext.Names, mode, this);
         mCallsModel =
-            new ButterflyTreeModel(mCurrentButterfly->MergedCalls, QStringLiteral("Calls"), totalTime,
+            new ButterflyTreeModel(mCurrentButterfly->Calls, QStringLiteral("Calls"), totalTime,
                                    mContext.SamplingIntervalMs, mContext.Names, mode, this);
         mCalledByProxy = new ButterflySortProxyModel(this);
         mCalledByProxy->setSourceModel(mCalledByModel);
