@@ -43,9 +43,7 @@ void BuildButterflyJob::Run(const std::atomic<bool>& canceled)
     // Large first block: the calls of an entry function are as many nodes as the graph.
     graphs->Calls = mManager.Share(std::make_unique<CallGraph>(CallGraph::kQueryFirstBlockBytes));
     const CallGraphNode& root = mQuery.Graph->GetRoot();
-    if (!BuildCalledByGraph(root, mFunction, mQuery.Scope, *graphs->CalledBy, canceled))
-        return;
-    if (!BuildCallsGraph(root, mFunction, mQuery.Scope, *graphs->Calls, canceled))
+    if (!BuildButterfly(root, mFunction, mQuery.Scope, graphs->CalledBy.get(), graphs->Calls.get(), canceled))
         return;
     mResult = std::move(graphs);
 }

@@ -31,6 +31,12 @@ bool BuildCalledByGraph(const CallGraphNode& root, const ResolvedAddress& functi
                                    const FunctionScope& scope, CallGraph& calls,
                                    const std::atomic<bool>& canceled);
 
+/// Fills both butterfly graphs in one walk over the source graph, as BuildCalledByGraph and
+/// BuildCallsGraph would; either may be null. Returns false when canceled.
+[[nodiscard]] bool BuildButterfly(const CallGraphNode& root, const ResolvedAddress& function,
+                                  const FunctionScope& scope, CalledByGraph* calledBy, CallGraph* calls,
+                                  const std::atomic<bool>& canceled);
+
 /// Copies the subtrees below every occurrence of `function` in scope into the empty `calls`
 /// graph, occurrences with the same call site merged, and collects as recursion roots the
 /// outer occurrences of every function that re-enters itself on a path of the copy.
