@@ -105,6 +105,7 @@ public:
     bool Walk(const CallGraphNode& start)
     {
         mStartDepth = start.IsRoot() ? 0 : start.Depth;
+        mChainParent = nullptr;
         Enter(start, nullptr, false);
         while (!mStack.empty()) {
             Frame& frame = mStack.back();
@@ -249,17 +250,23 @@ private:
 
     void AddToCallers(const CallGraphNode& occurrence, const StateTimeArray& delta)
     {
-        CallGraphNode* target = mCalledByTop;
-        for (const CallGraphNode* caller = &occurrence;;) {
-            target->AddTimes(delta);
-            caller = caller->Parent;
-            if (caller == nullptr || caller->IsRoot())
-                break;
-            target = mCallers.FindOrCreate(*target, caller->GetFunction(), kUnknownCallerAddress);
-            // Callers shallower than the start node lie above the custom root.
-            CalledByGraphNode::From(*target).WithinCustomRoot =
-                mScope.Counts(*caller) && caller->Depth >= mStartDepth;
+        // Occurrences under one parent (one per call site) share their chain of callers.
+        if (occurrence.Parent != mChainParent || mChain.empty()) {
+            mChain.clear();
+            mChainParent = occurrence.Parent;
+            CallGraphNode* target = mCalledByTop;
+            for (const CallGraphNode* caller = occurrence.Parent; caller != nullptr && !caller->IsRoot();
+                 caller = caller->Parent) {
+                target = mCallers.FindOrCreate(*target, caller->GetFunction(), kUnknownCallerAddress);
+                // Callers shallower than the start node lie above the custom root.
+                CalledByGraphNode::From(*target).WithinCustomRoot =
+                    mScope.Counts(*caller) && caller->Depth >= mStartDepth;
+                mChain.push_back(target);
+            }
         }
+        mCalledByTop->AddTimes(delta);
+        for (CallGraphNode* caller : mChain)
+            caller->AddTimes(delta);
     }
 
     static void AddFigures(CallGraphNode& pane, const CallGraphNode& node)
@@ -297,6 +304,8 @@ private:
     ChildIndex mCallers;
     std::vector<Frame> mStack;
     std::vector<OpenOccurrence> mOpen;
+    const CallGraphNode* mChainParent = nullptr;
+    std::vector<CallGraphNode*> mChain; ///< the called-by nodes of mChainParent's callers
     uint64_t mVisited = 0;
 };
 
