@@ -3,8 +3,6 @@
 #include "CallGraphModel/Butterfly.h"
 #include "CallGraphModel/CallGraphManager.h"
 #include "CallGraphModel/CalledByGraph.h"
-#include "CallGraphModel/FoldedCallGraph.h"
-#include "CallGraphModel/MergedCallGraph.h"
 #include "System/JobScheduler.h"
 
 namespace Profiler {
@@ -42,13 +40,10 @@ void BuildButterflyJob::Run(const std::atomic<bool>& canceled)
     // Shared from the start, so that graphs left behind by a cancel are destroyed by the manager.
     auto graphs = std::make_unique<ButterflyGraphs>();
     graphs->CalledBy = mManager.Share(std::make_unique<CalledByGraph>());
-    graphs->FoldedCalls = mManager.Share(std::make_unique<FoldedCallGraph>());
-    graphs->MergedCalls = mManager.Share(std::make_unique<MergedCallGraph>());
+    // Large first block: the calls of an entry function are as many nodes as the graph.
+    graphs->Calls = mManager.Share(std::make_unique<CallGraph>(CallGraph::kQueryFirstBlockBytes));
     const CallGraphNode& root = mQuery.Graph->GetRoot();
-    if (!BuildCalledByGraph(root, mFunction, mQuery.Scope, *graphs->CalledBy, canceled))
-        return;
-    if (!BuildSubgraphBelowFunction(root, mFunction, mQuery.Scope, *graphs->FoldedCalls,
-                                    graphs->MergedCalls.get(), canceled))
+    if (!BuildButterfly(root, mFunction, mQuery.Scope, graphs->CalledBy.get(), graphs->Calls.get(), canceled))
         return;
     mResult = std::move(graphs);
 }

@@ -12,17 +12,15 @@ class JobScheduler;
 
 namespace Profiler {
 
+class CallGraph;
 class CallGraphManager;
 class CalledByGraph;
-class FoldedCallGraph;
-class MergedCallGraph;
 
-/// The butterfly of one function: who calls it, and what it calls (folded and merged). The graphs
-/// are shared; their last owner hands them to the call graph manager.
+/// The butterfly of one function: who calls it, and what it calls (recursion folded, call sites
+/// merged). The graphs are shared; their last owner hands them to the call graph manager.
 struct ButterflyGraphs {
     std::shared_ptr<CalledByGraph> CalledBy;
-    std::shared_ptr<FoldedCallGraph> FoldedCalls;
-    std::shared_ptr<MergedCallGraph> MergedCalls;
+    std::shared_ptr<CallGraph> Calls;
 };
 
 /// Receives the graphs on the job's thread; null when the job was canceled.

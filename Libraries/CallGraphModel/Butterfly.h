@@ -20,6 +20,23 @@ bool BuildCalledByGraph(const CallGraphNode& root, const ResolvedAddress& functi
                         const FunctionScope& scope, CalledByGraph& calledBy,
                         const std::atomic<bool>& canceled);
 
+/// Fills the empty `calls` graph with what `function` calls, as the butterfly's "Calls" pane shows
+/// it: one top node for all occurrences of `function` in scope and below it their call paths,
+/// every recursive re-entry folded onto the outermost occurrence of its function on the path and
+/// the nodes of one function under one parent merged. The same figures as folding and merging
+/// the collected subtrees (BuildSubgraphBelowFunction), made in one pass over the source nodes
+/// without copies; the pane has at most as many nodes as the subtrees below the occurrences.
+/// Returns false when canceled (the graph is then partial).
+[[nodiscard]] bool BuildCallsGraph(const CallGraphNode& root, const ResolvedAddress& function,
+                                   const FunctionScope& scope, CallGraph& calls,
+                                   const std::atomic<bool>& canceled);
+
+/// Fills both butterfly graphs in one walk over the source graph, as BuildCalledByGraph and
+/// BuildCallsGraph would; either may be null. Returns false when canceled.
+[[nodiscard]] bool BuildButterfly(const CallGraphNode& root, const ResolvedAddress& function,
+                                  const FunctionScope& scope, CalledByGraph* calledBy, CallGraph* calls,
+                                  const std::atomic<bool>& canceled);
+
 /// Copies the subtrees below every occurrence of `function` in scope into the empty `calls`
 /// graph, occurrences with the same call site merged, and collects as recursion roots the
 /// outer occurrences of every function that re-enters itself on a path of the copy.

@@ -152,7 +152,7 @@ TEST(Butterfly, CalledByTreeCountsNestedOccurrencesOnce)
                                                                      "    main 2 outside\n");
 }
 
-TEST(Butterfly, CallsGraphsMergeOccurrencesAndFoldRecursion)
+TEST(Butterfly, CallsPaneFoldsRecursionAndMergesCallSites)
 {
     ListRun run(R"(
         main;a;f@0x10 2
@@ -160,26 +160,60 @@ TEST(Butterfly, CallsGraphsMergeOccurrencesAndFoldRecursion)
         main;f@0x20;c;f 1
         main;f@0x20 1 Sleep=1
     )");
-    CallGraph calls;
+    // Function timing folds the collected copies of the subtrees.
+    CallGraph collected;
     RecursionRootSet roots;
-    ASSERT_TRUE(CollectSubtreesBelowFunction(run.graph.GetRoot(), run.names.Get("f"), run.scope, calls, roots,
-                                             kNotCanceled));
-    EXPECT_EQ(Dump(calls.GetRoot(), run.names), "f@0x10 2\n"
-                                                "f@0x20 6 Executing=5 Sleep=1\n"
-                                                "  c 1\n"
-                                                "    f 1\n");
-    EXPECT_EQ(roots, RecursionRootSet{calls.GetRoot().Children[1]});
-
+    ASSERT_TRUE(CollectSubtreesBelowFunction(run.graph.GetRoot(), run.names.Get("f"), run.scope, collected,
+                                             roots, kNotCanceled));
+    EXPECT_EQ(Dump(collected.GetRoot(), run.names), "f@0x10 2\n"
+                                                    "f@0x20 6 Executing=5 Sleep=1\n"
+                                                    "  c 1\n"
+                                                    "    f 1\n");
+    EXPECT_EQ(roots, RecursionRootSet{collected.GetRoot().Children[1]});
     FoldedCallGraph folded;
-    MergedCallGraph merged;
     ASSERT_TRUE(BuildSubgraphBelowFunction(run.graph.GetRoot(), run.names.Get("f"), run.scope, folded,
-                                           &merged, kNotCanceled));
+                                           nullptr, kNotCanceled));
     EXPECT_EQ(Dump(folded.GetRoot(), run.names), "f@0x10 2\n"
                                                  "f@0x20 5 Executing=4 Sleep=1\n"
                                                  "  c 0\n"
                                                  "f@0x20 1\n");
-    EXPECT_EQ(Dump(merged.GetRoot(), run.names), "f@0x10 8 Executing=7 Sleep=1\n"
-                                                 "  c 0\n");
+
+    // The pane: all occurrences in one top node; c's time was all in the re-entry.
+    CallGraph calls;
+    ASSERT_TRUE(BuildCallsGraph(run.graph.GetRoot(), run.names.Get("f"), run.scope, calls, kNotCanceled));
+    EXPECT_EQ(Dump(calls.GetRoot(), run.names), "f@0x10 8 Executing=7 Sleep=1\n"
+                                                "  c 0\n");
+}
+
+TEST(Butterfly, CallsPaneFoldsAReentryOntoTheOutermostOccurrenceOfItsFunction)
+{
+    // In f;g;h;f;h the inner f folds onto the top and the h it calls onto the outer h, so g and h
+    // keep their time outside the inner f, plus the inner h's; f;f;f folds onto the top in place.
+    ListRun run(R"(
+        main;f;g;h;f;h 1 samples=0x10:2
+        main;f;g;h;f 1 samples=0x8:1
+        main;f;g;h 2
+        main;f;g 1
+        main;f 1 Sleep=1
+        main;f;f;f 2
+    )");
+    const std::string expected = "f 9 Executing=8 Sleep=1 {0x8:1}\n"
+                                 "  g 4\n"
+                                 "    h 3 {0x10:2}\n";
+    CallGraph calls;
+    ASSERT_TRUE(BuildCallsGraph(run.graph.GetRoot(), run.names.Get("f"), run.scope, calls, kNotCanceled));
+    EXPECT_EQ(Dump(calls.GetRoot(), run.names), expected);
+    FoldedCallGraph folded;
+    MergedCallGraph merged;
+    ASSERT_TRUE(BuildSubgraphBelowFunction(run.graph.GetRoot(), run.names.Get("f"), run.scope, folded,
+                                           &merged, kNotCanceled));
+    EXPECT_EQ(Dump(merged.GetRoot(), run.names), expected);
+
+    // Below a custom root only the occurrences there count: the inner f of main;f;f is the top.
+    run.SetCustomRoot({"main", "f", "f"});
+    CallGraph scoped;
+    ASSERT_TRUE(BuildCallsGraph(run.graph.GetRoot(), run.names.Get("f"), run.scope, scoped, kNotCanceled));
+    EXPECT_EQ(Dump(scoped.GetRoot(), run.names), "f 2\n");
 }
 
 TEST(Butterfly, AbsentFunctionGivesAnEmptyButterfly)
@@ -189,10 +223,7 @@ TEST(Butterfly, AbsentFunctionGivesAnEmptyButterfly)
     ASSERT_TRUE(
         BuildCalledByGraph(run.graph.GetRoot(), run.names.Get("f"), run.scope, calledBy, kNotCanceled));
     EXPECT_EQ(Dump(calledBy.GetRoot(), run.names), "f 0\n");
-    FoldedCallGraph folded;
-    MergedCallGraph merged;
-    ASSERT_TRUE(BuildSubgraphBelowFunction(run.graph.GetRoot(), run.names.Get("f"), run.scope, folded,
-                                           &merged, kNotCanceled));
-    EXPECT_TRUE(folded.GetRoot().Children.empty());
-    EXPECT_TRUE(merged.GetRoot().Children.empty());
+    CallGraph calls;
+    ASSERT_TRUE(BuildCallsGraph(run.graph.GetRoot(), run.names.Get("f"), run.scope, calls, kNotCanceled));
+    EXPECT_TRUE(calls.GetRoot().Children.empty());
 }

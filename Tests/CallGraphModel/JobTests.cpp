@@ -158,11 +158,10 @@ TEST_F(JobFixture, ButterflyJobHandsOutManagedGraphs)
     BuildButterflyJob::Start(scheduler, query, names.Get("f"), manager, completion.Callback());
     completion.done.wait();
     ASSERT_NE(completion.result, nullptr);
-    EXPECT_EQ(manager.GetLiveCount(), 3);
+    EXPECT_EQ(manager.GetLiveCount(), 2);
     EXPECT_EQ(completion.result->CalledBy->CountNodes(), 6u);
-    EXPECT_EQ(completion.result->FoldedCalls->CountNodes(), 4u);
-    EXPECT_EQ(Dump(completion.result->MergedCalls->GetRoot(), names), "f@0x2000 6 {0x10:1}\n"
-                                                                      "  c@0x3005 1\n");
+    EXPECT_EQ(Dump(completion.result->Calls->GetRoot(), names), "f@0x2000 6 {0x10:1}\n"
+                                                                "  c@0x3005 1\n");
     completion.result.reset();
     EXPECT_EQ(manager.GetLiveCount(), 0);
 }

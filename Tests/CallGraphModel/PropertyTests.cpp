@@ -157,6 +157,58 @@ std::map<std::string, FunctionListItem> BruteForceList(RandomGraph& run, const F
     return items;
 }
 
+/// The tree with every caller address dropped: a merged node keeps whichever call site it met
+/// first, which the calls pane does not show.
+std::string DumpWithoutCallSites(const CallGraphNode& root, const FunctionNames& names)
+{
+    CallGraph copy;
+    const std::function<void(const CallGraphNode&, CallGraphNode&)> copyChildren =
+        [&](const CallGraphNode& from, CallGraphNode& to) {
+            for (const CallGraphNode* child : from.Children) {
+                CallGraphNode* target = to.AddChild(child->GetFunction(), kUnknownCallerAddress);
+                target->CopyFigures(*child);
+                copyChildren(*child, *target);
+            }
+        };
+    copyChildren(root, copy.GetRoot());
+    return SortedDump(copy.GetRoot(), names);
+}
+
+/// The called-by tree the slow way: every counted occurrence adds its time less that of the
+/// nearest counted occurrences below it along its chain of callers.
+void BruteForceCalledBy(RandomGraph& run, const ResolvedAddress& function, const FunctionScope& scope,
+                        CallGraph& calledBy)
+{
+    CallGraphNode* top = calledBy.GetRoot().AddChild(function, kUnknownCallerAddress);
+    const auto occurs = [&](const CallGraphNode& node) {
+        return scope.Counts(node) && node.HasFunction(function);
+    };
+    const std::function<void(const CallGraphNode&, StateTimeArray&)> subtractNested =
+        [&](const CallGraphNode& node, StateTimeArray& times) {
+            for (const CallGraphNode* child : node.Children) {
+                if (!occurs(*child)) {
+                    subtractNested(*child, times);
+                    continue;
+                }
+                for (int i = 0; i < kThreadStateCount; ++i)
+                    times[i] -= child->StateTimes[i];
+            }
+        };
+    for (const CallGraphNode* start : FindStartNodes(run.graph.GetRoot(), scope.CustomRootPath))
+        ForEachNode(*start, [&](const CallGraphNode& node) {
+            if (!occurs(node))
+                return;
+            StateTimeArray times = node.StateTimes;
+            subtractNested(node, times);
+            CallGraphNode* target = top;
+            target->AddTimes(times);
+            for (const CallGraphNode* caller = node.Parent; !caller->IsRoot(); caller = caller->Parent) {
+                target = target->FindOrCreateChild(caller->GetFunction(), kUnknownCallerAddress);
+                target->AddTimes(times);
+            }
+        });
+}
+
 } // namespace
 
 TEST(CallGraphProperties, MergeIntoAnEmptyRootReproducesTheTree)
@@ -300,4 +352,59 @@ TEST(CallGraphProperties, CalledByTopHoldsTheFunctionsInclusiveTime)
         ASSERT_EQ(folded.GetTotalTime(), inclusive) << "seed " << seed;
         ASSERT_EQ(merged.GetTotalTime(), inclusive) << "seed " << seed;
     }
+}
+
+TEST(CallGraphProperties, ButterflyEqualsABruteForceCalledByAndTheFoldedAndMergedSubtrees)
+{
+    for (uint64_t seed = 0; seed < kTrees; ++seed) {
+        RandomGraph run(seed, 40);
+        const FunctionScope scope = RandomScope(run);
+        const ResolvedAddress function = run.names.Get("f" + std::to_string(run.Uniform(0, 5)));
+        CalledByGraph calledBy;
+        CallGraph calls;
+        ASSERT_TRUE(BuildButterfly(run.graph.GetRoot(), function, scope, &calledBy, &calls, kNotCanceled));
+
+        // Whole and half milliseconds add up exactly in any order, so the texts match exactly.
+        CallGraph expectedCalledBy;
+        BruteForceCalledBy(run, function, scope, expectedCalledBy);
+        ASSERT_EQ(SortedDump(calledBy.GetRoot(), run.names),
+                  SortedDump(expectedCalledBy.GetRoot(), run.names))
+            << "seed " << seed;
+        FoldedCallGraph folded;
+        MergedCallGraph merged;
+        ASSERT_TRUE(
+            BuildSubgraphBelowFunction(run.graph.GetRoot(), function, scope, folded, &merged, kNotCanceled));
+        ASSERT_EQ(DumpWithoutCallSites(calls.GetRoot(), run.names),
+                  DumpWithoutCallSites(merged.GetRoot(), run.names))
+            << "seed " << seed;
+        ASSERT_LE(calls.CountNodes(), run.graph.CountNodes());
+    }
+}
+
+TEST(CallGraphProperties, CallsPaneOfAWideGraphEqualsTheFoldedAndMergedSubtrees)
+{
+    // Hundreds of functions below one node: children past the linear search, a path map that
+    // grows while functions are on the path.
+    std::mt19937_64 random(5);
+    FunctionNames names;
+    CallGraph graph;
+    const auto frame = [&](int index) { return Frame{names.Get("w" + std::to_string(index))}; };
+    for (int i = 0; i < 3000; ++i) {
+        std::vector<Frame> frames{{names.Get("main")}, {names.Get("f")}};
+        const int depth = static_cast<int>(random() % 6);
+        for (int level = 0; level < depth; ++level)
+            frames.push_back(random() % 4 == 0 ? frames[1 + random() % (frames.size() - 1)]
+                                               : frame(static_cast<int>(random() % 1500)));
+        StateTimeArray times{};
+        times[static_cast<int>(EThreadState::Executing)] = 0.5 * static_cast<double>(1 + random() % 4);
+        AddStack(graph.GetRoot(), frames, times);
+    }
+    FoldedCallGraph folded;
+    MergedCallGraph merged;
+    ASSERT_TRUE(
+        BuildSubgraphBelowFunction(graph.GetRoot(), names.Get("f"), {}, folded, &merged, kNotCanceled));
+    CallGraph calls;
+    ASSERT_TRUE(BuildCallsGraph(graph.GetRoot(), names.Get("f"), {}, calls, kNotCanceled));
+    ASSERT_GT(calls.GetRoot().Children[0]->Children.size(), 1000u);
+    EXPECT_EQ(DumpWithoutCallSites(calls.GetRoot(), names), DumpWithoutCallSites(merged.GetRoot(), names));
 }

@@ -170,6 +170,11 @@ TEST_F(FunctionListWidgetTest, SelectingAFunctionBuildsItsButterflyAndTellsTheOt
     ASSERT_NE(calls, nullptr);
     EXPECT_EQ(Rows(calls, 0), QStringList{"F"});
     EXPECT_EQ(calls->headerData(0, Qt::Horizontal).toString(), "Calls");
+    // Calls: the recursion through G folds back onto F, which leaves G none of its time.
+    EXPECT_EQ(calls->index(0, 2).data().toString(), "10.00");
+    const QModelIndex callsTop = calls->index(0, 0);
+    EXPECT_EQ(Rows(calls, 0, callsTop), (QStringList{"H", "G"}));
+    EXPECT_EQ(Rows(calls, 2, callsTop), (QStringList{"3.00", "0.00"}));
 
     ASSERT_EQ(source.size(), 1u);
     EXPECT_EQ(source.front().first, ESourceOrigin::FunctionList);

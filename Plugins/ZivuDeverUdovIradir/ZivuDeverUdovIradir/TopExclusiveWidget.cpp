@@ -582,9 +582,8 @@ void TopExclusiveWidget::OnButterflyBuilt(uint64_t generation, bool canceled)
         mCalledByModel =
             new ButterflyTreeModel(mCurrentButterfly->CalledBy, QStringLiteral("Called By"), totalTime,
                                    mContext.SamplingIntervalMs, mContext.Names, mode, this);
-        mCallsModel =
-            new ButterflyTreeModel(mCurrentButterfly->MergedCalls, QStringLiteral("Calls"), totalTime,
-                                   mContext.SamplingIntervalMs, mContext.Names, mode, this);
+        mCallsModel = new ButterflyTreeModel(mCurrentButterfly->Calls, QStringLiteral("Calls"), totalTime,
+                                             mContext.SamplingIntervalMs, mContext.Names, mode, this);
         mCalledByProxy = new ButterflySortProxyModel(this);
         mCalledByProxy->setSourceModel(mCalledByModel);
         mCallsProxy = new ButterflySortProxyModel(this);
