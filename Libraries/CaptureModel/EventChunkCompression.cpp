@@ -124,6 +124,10 @@ bool EventChunkDecompressor::DecompressPrefix(std::size_t frameSize, std::size_t
     constexpr std::size_t kPieceBytes = 64 * 1024;
     mSize = 0;
     mContentSize = 0;
+    if (frameSize == 0) {
+        error = "The compressed frame is damaged or does not record its size";
+        return false;
+    }
     if (mInput.size() < kPieceBytes)
         mInput.resize(kPieceBytes);
     std::size_t readTo = std::min(frameSize, kPieceBytes);
