@@ -1,7 +1,8 @@
 // Feeds damaged chunk data to every decoder that reads stored chunks. The first byte picks the
 // decoder (the unit tests write seeds in this layout):
 //   0: u64 event count, then a decompressed column-wise chunk
-//   1: u64 event count, then a zstd frame holding such a chunk
+//   1: u64 event count, then a zstd frame holding such a chunk; its start is also read alone
+//      (the count's low bits give the length wanted), which must agree with the whole
 //   2: an uncompressed row-wise chunk
 //   3: a broken stack chunk frame
 
@@ -11,6 +12,7 @@
 #include "CaptureModel/EventChunkView.h"
 
 #include <cstring>
+#include <vector>
 
 using namespace Profiler;
 
@@ -58,10 +60,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     }
     case 1: {
         EventChunkDecompressor decompressor;
-        if (decompressor.Decompress(data, size, ~0ull, error)) {
-            std::vector<uint8_t> copy(decompressor.GetData(),
-                                      decompressor.GetData() + decompressor.GetSize());
+        const bool whole = decompressor.Decompress(data, size, ~0ull, error);
+        std::vector<uint8_t> copy;
+        if (whole) {
+            copy.assign(decompressor.GetData(), decompressor.GetData() + decompressor.GetSize());
             DecodeAll(copy.data(), copy.size(), eventCount);
+        }
+        // The frame read in pieces of a copy of exactly its size.
+        const std::vector<uint8_t> frame(data, data + size);
+        auto read = [&frame](uint64_t offset, uint8_t* into, std::size_t bytes, std::string&) {
+            if (offset > frame.size() || frame.size() - offset < bytes)
+                __builtin_trap();
+            if (bytes > 0)
+                std::memcpy(into, frame.data() + offset, bytes);
+            return true;
+        };
+        const std::size_t wanted = static_cast<std::size_t>(eventCount % (1u << 20));
+        if (decompressor.DecompressPrefix(frame.size(), wanted, read, error) && whole) {
+            if (decompressor.GetSize() > copy.size() ||
+                (decompressor.GetSize() > 0 &&
+                 std::memcmp(decompressor.GetData(), copy.data(), decompressor.GetSize()) != 0) ||
+                decompressor.IsWhole() != (decompressor.GetSize() == copy.size()))
+                __builtin_trap();
         }
         break;
     }

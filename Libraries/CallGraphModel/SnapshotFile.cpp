@@ -107,37 +107,62 @@ bool SnapshotFile::Append(const uint8_t* data, std::size_t size, uint64_t& offse
     return true;
 }
 
+bool SnapshotFile::ReadAt(uint64_t offset, uint8_t* into, std::size_t size, std::string& error) const
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t result = ::pread(mDescriptor, into + done, size - done, static_cast<off_t>(offset + done));
+        if (result < 0 && errno == EINTR)
+            continue;
+        if (result <= 0) {
+            error = result < 0 ? System::Platform::GetErrorText(errno) : "The snapshot lies beyond the end of the file";
+            return false;
+        }
+        done += static_cast<std::size_t>(result);
+    }
+    return true;
+}
+
+bool SnapshotFile::CheckReadable(uint64_t size, std::string& error) const
+{
+    if (mDescriptor < 0) {
+        error = System::Platform::GetErrorText(EBADF);
+        return false;
+    }
+    if (size > kMaxRecordBytes || size > std::numeric_limits<std::size_t>::max()) {
+        error = "The snapshot's size is implausible";
+        return false;
+    }
+    return true;
+}
+
 bool SnapshotFile::ReadRecord(uint64_t offset, uint64_t size, ReadBuffer& buffer, std::string& error) const
 {
     {
         std::shared_lock lock(mMutex);
-        if (mDescriptor < 0) {
-            error = System::Platform::GetErrorText(EBADF);
+        if (!CheckReadable(size, error))
             return false;
-        }
-        if (size > kMaxRecordBytes || size > std::numeric_limits<std::size_t>::max()) {
-            error = "The snapshot's size is implausible";
-            return false;
-        }
         if (buffer.compressed.size() < size)
             buffer.compressed.resize(static_cast<std::size_t>(size));
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t result =
-                ::pread(mDescriptor, buffer.compressed.data() + done, static_cast<std::size_t>(size) - done,
-                        static_cast<off_t>(offset + done));
-            if (result < 0 && errno == EINTR)
-                continue;
-            if (result <= 0) {
-                error = result < 0 ? System::Platform::GetErrorText(errno)
-                                   : "The snapshot lies beyond the end of the file";
-                return false;
-            }
-            done += static_cast<std::size_t>(result);
-        }
+        if (!ReadAt(offset, buffer.compressed.data(), static_cast<std::size_t>(size), error))
+            return false;
     }
     return buffer.decompressor.Decompress(buffer.compressed.data(), static_cast<std::size_t>(size),
                                           std::numeric_limits<uint64_t>::max(), error);
+}
+
+bool SnapshotFile::ReadRecordPrefix(uint64_t offset, uint64_t size, std::size_t wanted, ReadBuffer& buffer,
+                                    std::string& error) const
+{
+    std::shared_lock lock(mMutex);
+    if (!CheckReadable(size, error))
+        return false;
+    return buffer.decompressor.DecompressPrefix(
+        static_cast<std::size_t>(size), wanted,
+        [&](uint64_t at, uint8_t* into, std::size_t bytes, std::string& readError) {
+            return ReadAt(offset + at, into, bytes, readError);
+        },
+        error);
 }
 
 } // namespace Profiler

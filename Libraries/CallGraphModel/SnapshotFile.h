@@ -50,8 +50,16 @@ public:
     bool Append(const uint8_t* data, std::size_t size, uint64_t& offset, std::string& error);
     /// Reads and decompresses the record of `size` bytes at `offset` into `buffer`.
     bool ReadRecord(uint64_t offset, uint64_t size, ReadBuffer& buffer, std::string& error) const;
+    /// As ReadRecord, but only the record's first `wanted` bytes (the whole record when it is no
+    /// larger); the buffer's decompressor tells whether it got the whole record.
+    bool ReadRecordPrefix(uint64_t offset, uint64_t size, std::size_t wanted, ReadBuffer& buffer,
+                          std::string& error) const;
 
 private:
+    /// Both under the shared lock.
+    bool CheckReadable(uint64_t size, std::string& error) const;
+    bool ReadAt(uint64_t offset, uint8_t* into, std::size_t size, std::string& error) const;
+
     mutable std::shared_mutex mMutex; ///< exclusive to open and close, shared to read and append
     int mDescriptor = -1;
     EMode mMode = EMode::Closed;

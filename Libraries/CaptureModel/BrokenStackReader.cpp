@@ -1,5 +1,6 @@
 #include "CaptureModel/BrokenStackReader.h"
 
+#include "System/Platform/MappedFile.h"
 #include "Utility/Format.h"
 
 #include <algorithm>
@@ -8,6 +9,10 @@
 namespace Profiler {
 
 using Serialization::EErrorCode;
+
+BrokenStackReader::BrokenStackReader() = default;
+
+BrokenStackReader::~BrokenStackReader() = default;
 
 bool BrokenStackReader::Open(const std::filesystem::path& directory, const RTTI::Registry& registry,
                              Serialization::ErrorList& errors)
@@ -28,33 +33,29 @@ bool BrokenStackReader::Open(const std::filesystem::path& directory, BrokenStack
         return false;
     }
     mIndex = std::move(index);
-    mHoldDecided.store(false, std::memory_order_relaxed);
-    mHeld = false;
-    mContents.clear();
+    mMapDecided.store(false, std::memory_order_relaxed);
+    mMapping.reset();
     return true;
 }
 
-bool BrokenStackReader::HoldContents() const
+const System::Platform::MappedFile* BrokenStackReader::GetMapping() const
 {
     // Processing opens a cursor for each of many threads, and each reads a small chunk, in no
-    // order the file follows: one read of the whole file beats a system call per chunk. The
-    // ranges are a small part of a capture; a file too large to hold is read chunk by chunk.
-    // It is read at the first chunk rather than at opening, which many uses never reach.
-    if (!mHoldDecided.load(std::memory_order_acquire)) {
-        std::lock_guard lock(mHoldMutex);
-        if (!mHoldDecided.load(std::memory_order_relaxed)) {
-            if (mFile.GetSize() > 0 && mFile.GetSize() <= kMaxHeldBytes) {
-                mContents.resize(static_cast<std::size_t>(mFile.GetSize()));
-                std::string error;
-                // On failure the chunks are read one by one, and their reads say what is wrong.
-                mHeld = mFile.ReadAt(0, mContents.data(), mContents.size(), error);
-                if (!mHeld)
-                    mContents = {};
-            }
-            mHoldDecided.store(true, std::memory_order_release);
+    // order the file follows: a mapping saves a system call per chunk, and unlike a copy of the
+    // whole file it costs a query of a few seconds only the chunks it reads. It is made at the
+    // first chunk rather than at opening, which many uses never reach.
+    if (!mMapDecided.load(std::memory_order_acquire)) {
+        std::lock_guard lock(mMapMutex);
+        if (!mMapDecided.load(std::memory_order_relaxed)) {
+            auto mapping = std::make_unique<System::Platform::MappedFile>();
+            std::string error;
+            // On failure the chunks are read one by one, and their reads say what is wrong.
+            if (mapping->Open(mDataPath, error) && mapping->GetSize() == mFile.GetSize())
+                mMapping = std::move(mapping);
+            mMapDecided.store(true, std::memory_order_release);
         }
     }
-    return mHeld;
+    return mMapping.get();
 }
 
 bool BrokenStackReader::ReadChunk(const BrokenStackIndex::Chunk& chunk, std::vector<uint8_t>& stored,
@@ -66,8 +67,8 @@ bool BrokenStackReader::ReadChunk(const BrokenStackIndex::Chunk& chunk, std::vec
         error = "the chunk lies beyond the end of the file";
         return false;
     }
-    if (HoldContents())
-        return DecodeChunk(mContents.data() + chunk.mFileOffset, static_cast<std::size_t>(chunk.mSize),
+    if (const System::Platform::MappedFile* mapping = GetMapping())
+        return DecodeChunk(mapping->GetData() + chunk.mFileOffset, static_cast<std::size_t>(chunk.mSize),
                            decompressor, records, error);
     stored.resize(static_cast<std::size_t>(chunk.mSize));
     return mFile.ReadAt(chunk.mFileOffset, stored.data(), stored.size(), error) &&

@@ -10,6 +10,10 @@ namespace RTTI {
 class Registry;
 }
 
+namespace System::Platform {
+class MappedFile;
+}
+
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -24,15 +28,17 @@ namespace Profiler {
 /// keeps its own buffers.
 class BrokenStackReader {
 public:
-    /// Files up to this size are read whole, at the first chunk read.
-    static constexpr uint64_t kMaxHeldBytes = 64ull << 20;
-
     /// Reads "stacks.index" in `directory` and opens "stacks.dat" for reading.
     bool Open(const std::filesystem::path& directory, const RTTI::Registry& registry,
               Serialization::ErrorList& errors);
     /// Opens "stacks.dat" in `directory` for the chunks that `index` lists.
     bool Open(const std::filesystem::path& directory, BrokenStackIndex index,
               Serialization::ErrorList& errors);
+
+    BrokenStackReader();
+    ~BrokenStackReader();
+    BrokenStackReader(const BrokenStackReader&) = delete;
+    BrokenStackReader& operator=(const BrokenStackReader&) = delete;
 
     const BrokenStackIndex& GetIndex() const { return mIndex; }
     const std::filesystem::path& GetDataPath() const { return mDataPath; }
@@ -48,14 +54,13 @@ public:
 private:
     BrokenStackIndex mIndex;
     std::filesystem::path mDataPath;
-    /// Reads the whole file into mContents once, when it is small enough; whether it did.
-    bool HoldContents() const;
+    /// The file mapped, at the first chunk read; null when it cannot be.
+    const System::Platform::MappedFile* GetMapping() const;
 
     EventChunkFile mFile;
-    mutable std::mutex mHoldMutex;
-    mutable std::atomic<bool> mHoldDecided{false};
-    mutable bool mHeld = false;             ///< written once, before mHoldDecided
-    mutable std::vector<uint8_t> mContents; ///< the whole file when mHeld
+    mutable std::mutex mMapMutex;
+    mutable std::atomic<bool> mMapDecided{false};
+    mutable std::unique_ptr<System::Platform::MappedFile> mMapping; ///< written once, before mMapDecided
 };
 
 /// Answers for one thread, time after time, whether the thread's stacks are unrooted at that

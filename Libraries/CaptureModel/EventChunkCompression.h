@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,12 +53,34 @@ public:
     /// must be known, at most `maxContentSize` and at most kMaxExpansion times the frame size,
     /// and the frame must decompress to exactly that size.
     bool Decompress(const uint8_t* frame, std::size_t frameSize, uint64_t maxContentSize, std::string& error);
-    const uint8_t* GetData() const { return mBuffer.data(); }
+
+    /// Fills `size` bytes from `offset` of a frame that is read in pieces.
+    using FrameReader = std::function<bool(uint64_t offset, uint8_t* into, std::size_t size, std::string& error)>;
+    /// Decompresses the first `wanted` bytes of a frame of `frameSize` bytes, or all of it when it
+    /// holds no more, reading the frame through `read` a piece at a time: a reader that needs only
+    /// the start of a large frame neither reads nor decompresses the rest. The frame's checksum
+    /// is checked only when the whole content is produced; IsWhole() tells which it was.
+    bool DecompressPrefix(std::size_t frameSize, std::size_t wanted, const FrameReader& read, std::string& error);
+
+    const uint8_t* GetData() const { return mBuffer.get(); }
     std::size_t GetSize() const { return mSize; }
+    /// Whether GetData() holds the frame's whole content (always after Decompress).
+    bool IsWhole() const { return mSize == mContentSize; }
 
 private:
-    std::vector<uint8_t> mBuffer;
+    /// Reads the frame's recorded content size; false with `error` when it is unknown or implausible.
+    static bool CheckContentSize(const uint8_t* frame, std::size_t available, std::size_t frameSize,
+                                 uint64_t maxContentSize, uint64_t& contentSize, std::string& error);
+
+    /// Room for `size` bytes of content. Not zeroed: the frame overwrites them, and zeroing a
+    /// fresh buffer cost as much as decompressing into it.
+    void Reserve(std::size_t size);
+
+    std::unique_ptr<uint8_t[]> mBuffer;
+    std::size_t mCapacity = 0;
+    std::vector<uint8_t> mInput; ///< the piece of a frame being decompressed by DecompressPrefix
     std::size_t mSize = 0;
+    uint64_t mContentSize = 0;
 };
 
 } // namespace Profiler

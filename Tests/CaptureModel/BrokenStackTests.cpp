@@ -146,6 +146,16 @@ TEST_F(BrokenStackTest, DamagedChunksCountAsRootedAndAreReported)
     EXPECT_TRUE(cursor.HasFailed());
     EXPECT_NE(cursor.GetErrors().ToString().find("Unable to read broken stack chunk 0"), std::string::npos);
 
+    // A file cut short leaves its chunk beyond the end, whether read through the mapping or not.
+    std::filesystem::resize_file(mDirectory / "stacks.dat", bytes.size() / 2);
+    BrokenStackReader cut;
+    Serialization::ErrorList openErrors;
+    ASSERT_TRUE(cut.Open(mDirectory.GetPath(), TestSupport::CaptureModelRegistry(), openErrors));
+    BrokenStackCursor cutCursor(cut, ThreadID{1});
+    EXPECT_EQ(cutCursor.Find(0.5), nullptr);
+    EXPECT_NE(cutCursor.GetErrors().ToString().find("beyond the end"), std::string::npos)
+        << cutCursor.GetErrors().ToString();
+
     // A frame that decompresses to a record count its size does not match.
     EventChunkCompressor compressor;
     EventChunkDecompressor decompressor;

@@ -7,6 +7,7 @@
 #include "CaptureModel/EventChunkView.h"
 #include "CaptureModelTestSupport.h"
 
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <zstd.h>
@@ -228,4 +229,59 @@ TEST(EventChunk, DecompressorRefusesImplausibleFrames)
     EXPECT_FALSE(decompressor.Decompress(lying.data(), lying.size(), ~0ull, error));
     EXPECT_NE(error.find("implausible"), std::string::npos);
     TestSupport::WriteFuzzSeed("EventChunkFuzzer", "frame-lying-size", Seed(kSeedFrame, 1, lying));
+}
+
+TEST(EventChunk, PrefixOfAFrameReadsOnlyWhatItNeeds)
+{
+    // Varied bytes, so that the frame is many pieces long and not one run-length block.
+    std::vector<uint8_t> data(3 << 20);
+    uint32_t value = 1;
+    for (uint8_t& byte : data) {
+        value = value * 1664525u + 1013904223u;
+        byte = static_cast<uint8_t>(value >> 29);
+    }
+    EventChunkCompressor compressor;
+    std::string error;
+    ASSERT_TRUE(compressor.Compress(data.data(), data.size(), error));
+    const std::vector<uint8_t> frame(compressor.GetFrame(), compressor.GetFrame() + compressor.GetFrameSize());
+    std::size_t readEnd = 0;
+    auto reader = [&](const std::vector<uint8_t>& bytes) {
+        return [&bytes, &readEnd](uint64_t offset, uint8_t* into, std::size_t size, std::string& readError) {
+            if (offset + size > bytes.size()) {
+                readError = "past the end";
+                return false;
+            }
+            std::memcpy(into, bytes.data() + offset, size);
+            readEnd = std::max<std::size_t>(readEnd, offset + size);
+            return true;
+        };
+    };
+    auto same = [&](const EventChunkDecompressor& decompressor, std::size_t size) {
+        return decompressor.GetSize() == size &&
+               std::equal(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(size), decompressor.GetData());
+    };
+
+    EventChunkDecompressor decompressor;
+    ASSERT_TRUE(decompressor.DecompressPrefix(frame.size(), 1000, reader(frame), error)) << error;
+    EXPECT_TRUE(same(decompressor, 1000));
+    EXPECT_FALSE(decompressor.IsWhole());
+    EXPECT_LT(readEnd, frame.size() / 4) << "the rest of the frame is not read";
+
+    // Asking for more than there is gives the whole content, checked to the frame's end.
+    ASSERT_TRUE(decompressor.DecompressPrefix(frame.size(), data.size() * 2, reader(frame), error)) << error;
+    EXPECT_TRUE(same(decompressor, data.size()));
+    EXPECT_TRUE(decompressor.IsWhole());
+
+    // Damage in the part read is found; damage beyond a prefix is not the prefix's business, but
+    // the whole content checks the frame's checksum.
+    std::vector<uint8_t> cut(frame.begin(), frame.end() - 100);
+    EXPECT_FALSE(decompressor.DecompressPrefix(cut.size(), data.size(), reader(cut), error));
+    std::vector<uint8_t> flipped = frame;
+    flipped[flipped.size() - 2] ^= 0x40;
+    EXPECT_TRUE(decompressor.DecompressPrefix(flipped.size(), 1000, reader(flipped), error)) << error;
+    EXPECT_FALSE(decompressor.DecompressPrefix(flipped.size(), data.size(), reader(flipped), error));
+    std::vector<uint8_t> garbage = frame;
+    std::fill(garbage.begin() + 12, garbage.begin() + 4000, uint8_t{0xAB});
+    EXPECT_FALSE(decompressor.DecompressPrefix(garbage.size(), data.size(), reader(garbage), error));
+    EXPECT_FALSE(decompressor.DecompressPrefix(3, 1000, reader(frame), error)) << "no header";
 }

@@ -225,7 +225,7 @@ TEST(CaptureDocument, MissingAndDamagedCaptureFilesGiveOneErrorNamingTheFile)
     const Case cases[] = {
         {"capture.session", true, "Not a capture"}, {"capture.session", false, "capture.session"},
         {"events.dat", true, "events.dat"},         {"events.index", true, "events.index"},
-        {"events.index", false, "events.index"},
+        {"events.index", false, "events.index"},    {"CallstackDatabase.dat", false, "CallstackDatabase.dat"},
     };
     int index = 0;
     for (const Case& c : cases) {
