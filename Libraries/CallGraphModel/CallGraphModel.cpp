@@ -68,13 +68,20 @@ bool CallGraphModel::EndThread(OpenBarProcessor& processor, Serialization::Error
     if (!WaitForWritingJob(errors))
         return false;
     processor.CloseAll();
-    if (const CallGraph* delta = state->mDeltas[state->mCurrentDelta].get())
-        state->mCumulative->GetRoot().MergeFrom(delta->GetRoot());
     std::vector<uint8_t> processorState;
     processor.Serialize(processorState);
-    if (!WriteSnapshot(*state->mThread, ESnapshotType::Full, kEndOfCapture, processorState,
-                       *state->mCumulative, errors))
-        return false;
+    const CallGraph& delta = *state->mDeltas[state->mCurrentDelta];
+    if (!state->mThread->HasSnapshotAt(kEndOfCapture)) {
+        // Before its first snapshot a thread's whole graph is the delta graph.
+        if (state->mCumulative == nullptr) {
+            SerializeRecord(processorState, delta);
+        } else {
+            state->mCumulative->MergeFrom(delta.GetRoot());
+            SerializeRecord(processorState, *state->mCumulative);
+        }
+        if (!StoreRecord(*state->mThread, ESnapshotType::Full, kEndOfCapture, errors))
+            return false;
+    }
     // Swap with the last so that ending each of many threads costs the same.
     const std::size_t index = mStateIndex.at(processor.GetThreadId());
     mStateIndex.erase(processor.GetThreadId());
@@ -115,7 +122,7 @@ bool CallGraphModel::EndThreadEarly(OpenBarProcessor& processor, Serialization::
     PendingSnapshot pending{state->mThread, {}};
     processor.Serialize(pending.record);
     RecordWriter writer(pending.record);
-    state->mCumulative->GetRoot().Serialize(writer);
+    state->mDeltas[state->mCurrentDelta]->GetRoot().Serialize(writer);
     if (!EndThread(processor, errors))
         return false;
     mPendingSnapshots.push_back(std::move(pending));
@@ -221,10 +228,8 @@ bool CallGraphModel::SnapshotTick(double time, Serialization::ErrorList& errors)
         ThreadToWrite entry{state.get(), count == 0, state->mCurrentDelta, {}};
         state->mProcessor->Serialize(entry.processorState);
         batch->push_back(std::move(entry));
-        if (state->mDeltas[0] == nullptr) {
-            state->mDeltas[0] = std::make_unique<CallGraph>();
+        if (state->mDeltas[1] == nullptr)
             state->mDeltas[1] = std::make_unique<CallGraph>();
-        }
         state->mCurrentDelta = 1 - state->mCurrentDelta;
         state->mRouter->SetTarget(*state->mDeltas[state->mCurrentDelta]);
         state->mDirty = false;
@@ -274,7 +279,8 @@ void CallGraphModel::WriteBatch(const ThreadsToWrite& batch, double time)
     for (const ThreadToWrite& entry : batch) {
         CallGraphThreadProcessingState& state = *entry.state;
         CallGraph& delta = *state.mDeltas[entry.deltaIndex];
-        state.mCumulative->GetRoot().MergeFrom(delta.GetRoot());
+        CallGraphThreadGraph& cumulative = state.GetCumulative();
+        cumulative.MergeFrom(delta.GetRoot());
         if (state.mThread->HasSnapshotAt(time)) {
             delta.Clear();
             continue;
@@ -291,7 +297,7 @@ void CallGraphModel::WriteBatch(const ThreadsToWrite& batch, double time)
             }
         }
         if (isFull) {
-            SerializeRecord(entry.processorState, *state.mCumulative);
+            SerializeRecord(entry.processorState, cumulative);
             state.mLastFullBytes = mWriteBuffer.size() + kRecordOverheadBytes;
             state.mDeltaBytesSinceFull = 0;
             if (!StoreRecord(*state.mThread, ESnapshotType::Full, time, mWritingErrors))
@@ -301,21 +307,19 @@ void CallGraphModel::WriteBatch(const ThreadsToWrite& batch, double time)
     }
 }
 
-bool CallGraphModel::WriteSnapshot(CallGraphThread& thread, ESnapshotType type, double time,
-                                   std::span<const uint8_t> processorState, const CallGraph& graph,
-                                   Serialization::ErrorList& errors)
-{
-    if (thread.HasSnapshotAt(time))
-        return true;
-    SerializeRecord(processorState, graph);
-    return StoreRecord(thread, type, time, errors);
-}
-
 void CallGraphModel::SerializeRecord(std::span<const uint8_t> processorState, const CallGraph& graph)
 {
     mWriteBuffer.assign(processorState.begin(), processorState.end());
     RecordWriter writer(mWriteBuffer);
     graph.GetRoot().Serialize(writer);
+}
+
+void CallGraphModel::SerializeRecord(std::span<const uint8_t> processorState,
+                                     const CallGraphThreadGraph& graph)
+{
+    mWriteBuffer.assign(processorState.begin(), processorState.end());
+    RecordWriter writer(mWriteBuffer);
+    graph.Serialize(writer);
 }
 
 bool CallGraphModel::StoreRecord(CallGraphThread& thread, ESnapshotType type, double time,

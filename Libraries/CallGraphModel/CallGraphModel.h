@@ -160,11 +160,9 @@ private:
     /// Waits for the writing job; false (with its errors copied) when it failed.
     bool WaitForWritingJob(Serialization::ErrorList& errors);
     void WriteBatch(const ThreadsToWrite& batch, double time);
-    bool WriteSnapshot(CallGraphThread& thread, ESnapshotType type, double time,
-                       std::span<const uint8_t> processorState, const CallGraph& graph,
-                       Serialization::ErrorList& errors);
     /// Fills the write buffer with a record: the processor state, then the graph.
     void SerializeRecord(std::span<const uint8_t> processorState, const CallGraph& graph);
+    void SerializeRecord(std::span<const uint8_t> processorState, const CallGraphThreadGraph& graph);
     /// Compresses the write buffer, appends it to "Snapshots.dat" and to the thread's table
     /// (before the table's last snapshot with `beforeLast`).
     bool StoreRecord(CallGraphThread& thread, ESnapshotType type, double time,
