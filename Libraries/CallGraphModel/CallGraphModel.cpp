@@ -1,12 +1,14 @@
 #include "CallGraphModel/CallGraphModel.h"
 
 #include "CallGraphModel/OpenBarProcessor.h"
+#include "CallGraphModel/RecordReader.h"
 #include "CallGraphModel/RecordWriter.h"
 #include "System/DirectoryRemoval.h"
 #include "System/JobScheduler.h"
 #include "System/Platform/ErrorText.h"
 #include "Utility/Assert.h"
 
+#include <bit>
 #include <cmath>
 #include <system_error>
 
@@ -371,6 +373,52 @@ void CallGraphModel::AddThread(ThreadID thread, SnapshotTable table)
     if (slot == nullptr)
         slot = std::make_unique<CallGraphThread>(thread);
     slot->SetTable(std::move(table));
+}
+
+bool CallGraphModel::CountWholeCaptureSamples(uint64_t& samples, Serialization::ErrorList& errors) const
+{
+    samples = 0;
+    std::vector<SnapshotTable::SnapshotDescription> records;
+    {
+        std::lock_guard lock(mThreadsMutex);
+        for (const auto& [id, thread] : mThreads)
+            if (auto last = thread->GetLastSnapshot())
+                records.push_back(*last);
+    }
+    SnapshotFile::ReadBuffer buffer;
+    for (const SnapshotTable::SnapshotDescription& record : records) {
+        std::string error;
+        if (!mSnapshots.ReadRecord(record.mOffset, record.mSize, buffer, error)) {
+            errors.Add(Serialization::EErrorCode::Corrupt, error);
+            return false;
+        }
+        RecordReader reader({buffer.GetData(), buffer.GetSize()});
+        if (!OpenBarProcessor::SkipSerialized(reader, errors))
+            return false;
+        // Every node record but the root is counted by its parent's child count.
+        for (uint64_t nodesLeft = 1; nodesLeft > 0; --nodesLeft) {
+            uint8_t mask = 0;
+            uint64_t sampleCount = 0;
+            uint64_t childCount = 0;
+            if (reader.Take(8 + 4 + 8) == nullptr || !reader.Read(mask) ||
+                reader.Take(8 * std::popcount(mask)) == nullptr || !reader.Read(sampleCount) ||
+                sampleCount > reader.GetRemaining() / 12) {
+                errors.Add(Serialization::EErrorCode::Corrupt,
+                           "Call graph record is corrupt: truncated node");
+                return false;
+            }
+            const uint8_t* sample = reader.Take(sampleCount * 12);
+            for (uint64_t i = 0; i < sampleCount; ++i, sample += 12)
+                samples += RecordReader::LoadLittleEndian<uint32_t>(sample + 8);
+            if (!reader.Read(childCount) || childCount > reader.GetRemaining() / kMinimumNodeRecordBytes) {
+                errors.Add(Serialization::EErrorCode::Corrupt,
+                           "Call graph record is corrupt: truncated node");
+                return false;
+            }
+            nodesLeft += childCount;
+        }
+    }
+    return true;
 }
 
 std::shared_ptr<ResolvedStackCache> CallGraphModel::CheckOutStackCache(ThreadID thread) const

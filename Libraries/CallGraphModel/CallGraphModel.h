@@ -131,6 +131,11 @@ class CallGraphModel final : public Model {
     /// Adds a thread with a snapshot table read from a file (loading).
     void AddThread(ThreadID thread, SnapshotTable table);
 
+    /// The samples that a whole-capture request would hold (those of every thread's last
+    /// snapshot), counted from the records without building a graph. False, with the reasons in
+    /// `errors`, when a record cannot be read.
+    bool CountWholeCaptureSamples(uint64_t& samples, Serialization::ErrorList& errors) const;
+
     /// A stack cache for a query over `thread`: one that an earlier query returned, or a new one.
     std::shared_ptr<ResolvedStackCache> CheckOutStackCache(ThreadID thread) const;
     void ReturnStackCache(ThreadID thread, std::shared_ptr<ResolvedStackCache> cache) const;
