@@ -29,7 +29,7 @@ uint64_t HashKey(uint64_t functionAddress, uint32_t functionIndex, uint64_t call
 
 CallGraphThreadGraph::CallGraphThreadGraph()
 {
-    mNodes.push_back({0, kUnknownCallerAddress, kRootResolveIndex, kNone, kNone, 0, kNone, 0});
+    mNodes.push_back({0, kUnknownCallerAddress, kRootResolveIndex, kNone, kNone, 0, 0, 0, 0, 0});
 }
 
 std::size_t CallGraphThreadGraph::GetUsedBytes() const
@@ -43,7 +43,7 @@ uint32_t CallGraphThreadGraph::CreateNode(const CallGraphNode& source)
     QX_ASSERT(mNodes.size() < kCreatedBit, "a thread's graph holds at most 2^31 nodes");
     const auto index = static_cast<uint32_t>(mNodes.size());
     mNodes.push_back(
-        {source.FunctionAddress, source.CallerAddress, source.FunctionIndex, kNone, kNone, 0, kNone, 0});
+        {source.FunctionAddress, source.CallerAddress, source.FunctionIndex, kNone, kNone, 0, 0, 0, 0, 0});
     return index;
 }
 
@@ -61,12 +61,23 @@ void CallGraphThreadGraph::AddTimes(uint32_t index, const StateTimeArray& times)
         const int oldCount = std::popcount(node.TimesMask);
         std::copy_n(mTimes.data() + node.Times, oldCount, old);
         const uint8_t mask = node.TimesMask | missing;
-        const auto offset = static_cast<uint32_t>(mTimes.size());
+        if (oldCount > 0)
+            mFreeTimes[oldCount].push_back(node.Times);
+        std::vector<uint32_t>& free = mFreeTimes[std::popcount(mask)];
+        uint32_t offset = 0;
+        if (!free.empty()) {
+            offset = free.back();
+            free.pop_back();
+        } else {
+            offset = static_cast<uint32_t>(mTimes.size());
+            mTimes.resize(mTimes.size() + std::popcount(mask));
+        }
+        double* slot = mTimes.data() + offset;
         int from = 0;
         for (int i = 0; i < kThreadStateCount; ++i) {
             if ((mask & (1u << i)) == 0)
                 continue;
-            mTimes.push_back((node.TimesMask & (1u << i)) != 0 ? old[from++] : 0.0);
+            *slot++ = (node.TimesMask & (1u << i)) != 0 ? old[from++] : 0.0;
         }
         node.Times = offset;
         node.TimesMask = mask;
@@ -77,17 +88,32 @@ void CallGraphThreadGraph::AddTimes(uint32_t index, const StateTimeArray& times)
             *slot++ += times[i];
 }
 
+uint32_t CallGraphThreadGraph::GetSampleCount(uint32_t node) const
+{
+    const uint16_t count = mNodes[node].SampleCount;
+    return count != kLargeSampleCount ? count : mLargeSampleCounts.at(node);
+}
+
+void CallGraphThreadGraph::SetSampleCount(uint32_t node, uint32_t count)
+{
+    if (count < kLargeSampleCount) {
+        mNodes[node].SampleCount = static_cast<uint16_t>(count);
+        return;
+    }
+    mNodes[node].SampleCount = kLargeSampleCount;
+    mLargeSampleCounts[node] = count;
+}
+
 void CallGraphThreadGraph::MergeSamples(uint32_t index, std::span<const AddressSample> samples)
 {
     if (samples.empty())
         return;
-    uint32_t run = mNodes[index].Samples;
+    const uint32_t size = GetSampleCount(index);
     mMerged.clear();
-    if (run == kNone) {
+    if (size == 0) {
         mMerged.assign(samples.begin(), samples.end());
     } else {
-        const uint32_t size = mSamples[run].AddressLow;
-        const PackedSample* mine = mSamples.data() + run + 1;
+        const PackedSample* mine = mSamples.data() + mNodes[index].Samples;
         const PackedSample* mineEnd = mine + size;
         auto theirs = samples.begin();
         while (mine != mineEnd || theirs != samples.end()) {
@@ -103,18 +129,25 @@ void CallGraphThreadGraph::MergeSamples(uint32_t index, std::span<const AddressS
             }
         }
     }
-    const auto size = static_cast<uint32_t>(mMerged.size());
-    if (run == kNone || mSamples[run].Count < size) {
+    const auto merged = static_cast<uint32_t>(mMerged.size());
+    Node& node = mNodes[index];
+    if (size == 0 || merged > (1u << node.SampleCapacityLog2)) {
         // Most nodes are sampled at one address; a run grows only when an address is added.
-        const uint32_t capacity = run == kNone ? size : std::max(size, 2 * mSamples[run].Count);
-        run = static_cast<uint32_t>(mSamples.size());
-        mSamples.resize(mSamples.size() + 1 + capacity);
-        mSamples[run].Count = capacity;
-        mNodes[index].Samples = run;
+        if (size != 0)
+            mFreeSamples[node.SampleCapacityLog2].push_back(node.Samples);
+        const auto log2 = static_cast<uint8_t>(std::bit_width(std::bit_ceil(merged)) - 1);
+        std::vector<uint32_t>& free = mFreeSamples[log2];
+        if (!free.empty()) {
+            node.Samples = free.back();
+            free.pop_back();
+        } else {
+            node.Samples = static_cast<uint32_t>(mSamples.size());
+            mSamples.resize(mSamples.size() + (std::size_t{1} << log2));
+        }
+        node.SampleCapacityLog2 = log2;
     }
-    mSamples[run].AddressLow = size;
-    mSamples[run].AddressHigh = 0;
-    PackedSample* out = mSamples.data() + run + 1;
+    SetSampleCount(index, merged);
+    PackedSample* out = mSamples.data() + mNodes[index].Samples;
     for (const AddressSample& sample : mMerged)
         *out++ = {static_cast<uint32_t>(sample.Address), static_cast<uint32_t>(sample.Address >> 32),
                   sample.Count};
@@ -250,7 +283,7 @@ void CallGraphThreadGraph::MergeFrom(const CallGraphNode& source)
 
 void CallGraphThreadGraph::WriteNode(RecordWriter& writer, const Node& node) const
 {
-    const uint32_t sampleCount = node.Samples == kNone ? 0 : mSamples[node.Samples].AddressLow;
+    const uint32_t sampleCount = GetSampleCount(static_cast<uint32_t>(&node - mNodes.data()));
     std::size_t childCount = 0;
     for (uint32_t child = node.FirstChild; child != kNone; child = mNodes[child].NextSibling)
         ++childCount;
@@ -277,7 +310,7 @@ void CallGraphThreadGraph::WriteNode(RecordWriter& writer, const Node& node) con
     RecordWriter::StoreLittleEndian(out, uint64_t{sampleCount});
     out += 8;
     if (sampleCount != 0) {
-        const PackedSample* sample = mSamples.data() + node.Samples + 1;
+        const PackedSample* sample = mSamples.data() + node.Samples;
         for (uint32_t i = 0; i < sampleCount; ++i, ++sample) {
             RecordWriter::StoreLittleEndian(out, sample->GetAddress());
             RecordWriter::StoreLittleEndian(out + 8, sample->Count);

@@ -3,6 +3,7 @@
 #include "CallGraphModel/CallGraphNode.h"
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 namespace Profiler {
@@ -13,8 +14,9 @@ class RecordWriter;
 /// (from the delta graphs) and written out (as Full snapshots), never walked by a query, so it
 /// keeps each node in 40 bytes: 32-bit links instead of pointers and child arrays, and the
 /// times and samples in shared pools that hold only the non-zero states and the addresses that
-/// were sampled. A CallGraphNode with its arrays takes about 170 bytes, which on a capture whose
-/// call paths keep growing put most of processing's memory into these graphs.
+/// were sampled (a run that grows leaves its old place to the next run of that size). A CallGraphNode with
+/// its arrays takes about 170 bytes, which on a capture whose call paths keep growing put most of
+/// processing's memory into these graphs.
 ///
 /// Merging and writing give exactly what a CallGraph does: the same sums in the same order, the
 /// children in order of creation, the same record bytes.
@@ -43,13 +45,15 @@ private:
         uint32_t FirstChild;  ///< kNone when there is none
         uint32_t NextSibling; ///< in order of creation; kNone for the last
         uint32_t Times;       ///< first of popcount(TimesMask) doubles in mTimes
-        uint32_t Samples;     ///< header of the node's run in mSamples; kNone for none
-        uint8_t TimesMask;    ///< bit i: state i has a slot (its value may still be 0.0)
+        uint32_t Samples;     ///< the node's run of 2^SampleCapacityLog2 entries in mSamples
+        uint16_t SampleCount; ///< kLargeSampleCount: the count is in mLargeSampleCounts
+        uint8_t SampleCapacityLog2;
+        uint8_t TimesMask; ///< bit i: state i has a slot (its value may still be 0.0)
     };
     static_assert(sizeof(Node) == 40);
+    static constexpr uint16_t kLargeSampleCount = 0xFFFF;
 
-    /// An address sample without the padding of AddressSample; a run's first entry is its
-    /// header (Address: size, Count: capacity).
+    /// An address sample without the padding of AddressSample.
     struct PackedSample {
         uint32_t AddressLow;
         uint32_t AddressHigh;
@@ -72,10 +76,16 @@ private:
     /// (appended in the source's order), into mTargets.
     void MatchChildren(uint32_t target, const CallGraphNode& source, bool targetCreated);
     void WriteNode(RecordWriter& writer, const Node& node) const;
+    uint32_t GetSampleCount(uint32_t node) const;
+    void SetSampleCount(uint32_t node, uint32_t count);
 
     std::vector<Node> mNodes; ///< node 0 is the root
     std::vector<double> mTimes;
     std::vector<PackedSample> mSamples;
+    /// Runs left by nodes that outgrew them: times by size (1 to 8), samples by capacity log2.
+    std::vector<uint32_t> mFreeTimes[kThreadStateCount + 1];
+    std::vector<uint32_t> mFreeSamples[32];
+    std::unordered_map<uint32_t, uint32_t> mLargeSampleCounts;
 
     // Scratch of MergeFrom, kept for the next merge.
     std::vector<uint32_t> mTargets;

@@ -188,6 +188,13 @@ TEST(CallGraphRecord, ThreadGraphWritesWhatACallGraphWrites)
                     samples.push_back({0x100 + 4 * static_cast<uint64_t>(uniform(0, 6)), 1});
                 AddStack(delta.GetRoot(), frames, times, samples);
             }
+            // More addresses than a node counts in place.
+            if (trial == 0 && round == 1) {
+                std::vector<AddressSample> many;
+                for (uint64_t address = 0; address < 70000; ++address)
+                    many.push_back({0x1000 + 4 * address, 1});
+                AddStack(delta.GetRoot(), {{names.Get("f0")}}, {}, many);
+            }
             // A node whose time goes back to exactly zero keeps no time in the record.
             const StateTimeArray solo{0.0, round % 2 == 0 ? 2.5 : -2.5, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
             AddStack(delta.GetRoot(), {{names.Get("solo")}}, solo);

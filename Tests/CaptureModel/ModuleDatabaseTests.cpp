@@ -321,8 +321,9 @@ TEST(StackResolver, ResolvingAfterAnotherStackAgreesWithResolvingAlone)
             EXPECT_EQ(frames[f].FrameAddress, alone[f].FrameAddress);
             EXPECT_EQ(frames[f].CallerAddress, alone[f].CallerAddress);
         }
-        if (!nodes.empty())
+        if (!nodes.empty()) {
             EXPECT_EQ(nodes.back(), stack);
+        }
         previous = std::move(frames);
         previousNodes = std::move(nodes);
     }
