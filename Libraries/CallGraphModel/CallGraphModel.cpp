@@ -319,6 +319,10 @@ void CallGraphModel::SerializeRecord(std::span<const uint8_t> processorState, co
 void CallGraphModel::SerializeRecord(std::span<const uint8_t> processorState,
                                      const CallGraphThreadGraph& graph)
 {
+    // Room for the whole record at once: growing the buffer by doubling would hold the old copy
+    // beside the new one, each as large as the graph's biggest record so far.
+    mWriteBuffer.clear();
+    mWriteBuffer.reserve(processorState.size() + graph.GetRecordBytesBound());
     mWriteBuffer.assign(processorState.begin(), processorState.end());
     RecordWriter writer(mWriteBuffer);
     graph.Serialize(writer);

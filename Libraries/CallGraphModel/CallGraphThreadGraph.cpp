@@ -38,6 +38,12 @@ std::size_t CallGraphThreadGraph::GetUsedBytes() const
            mSamples.size() * sizeof(PackedSample);
 }
 
+std::size_t CallGraphThreadGraph::GetRecordBytesBound() const
+{
+    // Every node's key, mask and two counts; every time and sample slot, used or not.
+    return mNodes.size() * (8 + 4 + 8 + 1 + 8 + 8) + mTimes.size() * 8 + mSamples.size() * kSampleBytes;
+}
+
 uint32_t CallGraphThreadGraph::CreateNode(const CallGraphNode& source)
 {
     QX_ASSERT(mNodes.size() < kCreatedBit, "a thread's graph holds at most 2^31 nodes");

@@ -32,6 +32,8 @@ public:
 
     /// Nodes below the root.
     std::size_t CountNodes() const { return mNodes.size() - 1; }
+    /// At least the bytes that Serialize appends.
+    std::size_t GetRecordBytesBound() const;
     /// Bytes held by the node, time and sample pools (their used parts).
     std::size_t GetUsedBytes() const;
 
