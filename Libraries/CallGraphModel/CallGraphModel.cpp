@@ -1,12 +1,14 @@
 #include "CallGraphModel/CallGraphModel.h"
 
 #include "CallGraphModel/OpenBarProcessor.h"
+#include "CallGraphModel/RecordReader.h"
 #include "CallGraphModel/RecordWriter.h"
 #include "System/DirectoryRemoval.h"
 #include "System/JobScheduler.h"
 #include "System/Platform/ErrorText.h"
 #include "Utility/Assert.h"
 
+#include <bit>
 #include <cmath>
 #include <system_error>
 
@@ -68,13 +70,20 @@ bool CallGraphModel::EndThread(OpenBarProcessor& processor, Serialization::Error
     if (!WaitForWritingJob(errors))
         return false;
     processor.CloseAll();
-    if (const CallGraph* delta = state->mDeltas[state->mCurrentDelta].get())
-        state->mCumulative->GetRoot().MergeFrom(delta->GetRoot());
     std::vector<uint8_t> processorState;
     processor.Serialize(processorState);
-    if (!WriteSnapshot(*state->mThread, ESnapshotType::Full, kEndOfCapture, processorState,
-                       *state->mCumulative, errors))
-        return false;
+    const CallGraph& delta = *state->mDeltas[state->mCurrentDelta];
+    if (!state->mThread->HasSnapshotAt(kEndOfCapture)) {
+        // Before its first snapshot a thread's whole graph is the delta graph.
+        if (state->mCumulative == nullptr) {
+            SerializeRecord(processorState, delta);
+        } else {
+            state->mCumulative->MergeFrom(delta.GetRoot());
+            SerializeRecord(processorState, *state->mCumulative);
+        }
+        if (!StoreRecord(*state->mThread, ESnapshotType::Full, kEndOfCapture, errors))
+            return false;
+    }
     // Swap with the last so that ending each of many threads costs the same.
     const std::size_t index = mStateIndex.at(processor.GetThreadId());
     mStateIndex.erase(processor.GetThreadId());
@@ -115,7 +124,7 @@ bool CallGraphModel::EndThreadEarly(OpenBarProcessor& processor, Serialization::
     PendingSnapshot pending{state->mThread, {}};
     processor.Serialize(pending.record);
     RecordWriter writer(pending.record);
-    state->mCumulative->GetRoot().Serialize(writer);
+    state->mDeltas[state->mCurrentDelta]->GetRoot().Serialize(writer);
     if (!EndThread(processor, errors))
         return false;
     mPendingSnapshots.push_back(std::move(pending));
@@ -221,10 +230,8 @@ bool CallGraphModel::SnapshotTick(double time, Serialization::ErrorList& errors)
         ThreadToWrite entry{state.get(), count == 0, state->mCurrentDelta, {}};
         state->mProcessor->Serialize(entry.processorState);
         batch->push_back(std::move(entry));
-        if (state->mDeltas[0] == nullptr) {
-            state->mDeltas[0] = std::make_unique<CallGraph>();
+        if (state->mDeltas[1] == nullptr)
             state->mDeltas[1] = std::make_unique<CallGraph>();
-        }
         state->mCurrentDelta = 1 - state->mCurrentDelta;
         state->mRouter->SetTarget(*state->mDeltas[state->mCurrentDelta]);
         state->mDirty = false;
@@ -274,7 +281,8 @@ void CallGraphModel::WriteBatch(const ThreadsToWrite& batch, double time)
     for (const ThreadToWrite& entry : batch) {
         CallGraphThreadProcessingState& state = *entry.state;
         CallGraph& delta = *state.mDeltas[entry.deltaIndex];
-        state.mCumulative->GetRoot().MergeFrom(delta.GetRoot());
+        CallGraphThreadGraph& cumulative = state.GetCumulative();
+        cumulative.MergeFrom(delta.GetRoot());
         if (state.mThread->HasSnapshotAt(time)) {
             delta.Clear();
             continue;
@@ -291,7 +299,7 @@ void CallGraphModel::WriteBatch(const ThreadsToWrite& batch, double time)
             }
         }
         if (isFull) {
-            SerializeRecord(entry.processorState, *state.mCumulative);
+            SerializeRecord(entry.processorState, cumulative);
             state.mLastFullBytes = mWriteBuffer.size() + kRecordOverheadBytes;
             state.mDeltaBytesSinceFull = 0;
             if (!StoreRecord(*state.mThread, ESnapshotType::Full, time, mWritingErrors))
@@ -301,21 +309,23 @@ void CallGraphModel::WriteBatch(const ThreadsToWrite& batch, double time)
     }
 }
 
-bool CallGraphModel::WriteSnapshot(CallGraphThread& thread, ESnapshotType type, double time,
-                                   std::span<const uint8_t> processorState, const CallGraph& graph,
-                                   Serialization::ErrorList& errors)
-{
-    if (thread.HasSnapshotAt(time))
-        return true;
-    SerializeRecord(processorState, graph);
-    return StoreRecord(thread, type, time, errors);
-}
-
 void CallGraphModel::SerializeRecord(std::span<const uint8_t> processorState, const CallGraph& graph)
 {
     mWriteBuffer.assign(processorState.begin(), processorState.end());
     RecordWriter writer(mWriteBuffer);
     graph.GetRoot().Serialize(writer);
+}
+
+void CallGraphModel::SerializeRecord(std::span<const uint8_t> processorState,
+                                     const CallGraphThreadGraph& graph)
+{
+    // Room for the whole record at once: growing the buffer by doubling would hold the old copy
+    // beside the new one, each as large as the graph's biggest record so far.
+    mWriteBuffer.clear();
+    mWriteBuffer.reserve(processorState.size() + graph.GetRecordBytesBound());
+    mWriteBuffer.assign(processorState.begin(), processorState.end());
+    RecordWriter writer(mWriteBuffer);
+    graph.Serialize(writer);
 }
 
 bool CallGraphModel::StoreRecord(CallGraphThread& thread, ESnapshotType type, double time,
@@ -367,6 +377,52 @@ void CallGraphModel::AddThread(ThreadID thread, SnapshotTable table)
     if (slot == nullptr)
         slot = std::make_unique<CallGraphThread>(thread);
     slot->SetTable(std::move(table));
+}
+
+bool CallGraphModel::CountWholeCaptureSamples(uint64_t& samples, Serialization::ErrorList& errors) const
+{
+    samples = 0;
+    std::vector<SnapshotTable::SnapshotDescription> records;
+    {
+        std::lock_guard lock(mThreadsMutex);
+        for (const auto& [id, thread] : mThreads)
+            if (auto last = thread->GetLastSnapshot())
+                records.push_back(*last);
+    }
+    SnapshotFile::ReadBuffer buffer;
+    for (const SnapshotTable::SnapshotDescription& record : records) {
+        std::string error;
+        if (!mSnapshots.ReadRecord(record.mOffset, record.mSize, buffer, error)) {
+            errors.Add(Serialization::EErrorCode::Corrupt, error);
+            return false;
+        }
+        RecordReader reader({buffer.GetData(), buffer.GetSize()});
+        if (!OpenBarProcessor::SkipSerialized(reader, errors))
+            return false;
+        // Every node record but the root is counted by its parent's child count.
+        for (uint64_t nodesLeft = 1; nodesLeft > 0; --nodesLeft) {
+            uint8_t mask = 0;
+            uint64_t sampleCount = 0;
+            uint64_t childCount = 0;
+            if (reader.Take(8 + 4 + 8) == nullptr || !reader.Read(mask) ||
+                reader.Take(8 * std::popcount(mask)) == nullptr || !reader.Read(sampleCount) ||
+                sampleCount > reader.GetRemaining() / 12) {
+                errors.Add(Serialization::EErrorCode::Corrupt,
+                           "Call graph record is corrupt: truncated node");
+                return false;
+            }
+            const uint8_t* sample = reader.Take(sampleCount * 12);
+            for (uint64_t i = 0; i < sampleCount; ++i, sample += 12)
+                samples += RecordReader::LoadLittleEndian<uint32_t>(sample + 8);
+            if (!reader.Read(childCount) || childCount > reader.GetRemaining() / kMinimumNodeRecordBytes) {
+                errors.Add(Serialization::EErrorCode::Corrupt,
+                           "Call graph record is corrupt: truncated node");
+                return false;
+            }
+            nodesLeft += childCount;
+        }
+    }
+    return true;
 }
 
 std::shared_ptr<ResolvedStackCache> CallGraphModel::CheckOutStackCache(ThreadID thread) const

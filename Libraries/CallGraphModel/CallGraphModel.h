@@ -131,6 +131,11 @@ class CallGraphModel final : public Model {
     /// Adds a thread with a snapshot table read from a file (loading).
     void AddThread(ThreadID thread, SnapshotTable table);
 
+    /// The samples that a whole-capture request would hold (those of every thread's last
+    /// snapshot), counted from the records without building a graph. False, with the reasons in
+    /// `errors`, when a record cannot be read.
+    bool CountWholeCaptureSamples(uint64_t& samples, Serialization::ErrorList& errors) const;
+
     /// A stack cache for a query over `thread`: one that an earlier query returned, or a new one.
     std::shared_ptr<ResolvedStackCache> CheckOutStackCache(ThreadID thread) const;
     void ReturnStackCache(ThreadID thread, std::shared_ptr<ResolvedStackCache> cache) const;
@@ -160,11 +165,9 @@ private:
     /// Waits for the writing job; false (with its errors copied) when it failed.
     bool WaitForWritingJob(Serialization::ErrorList& errors);
     void WriteBatch(const ThreadsToWrite& batch, double time);
-    bool WriteSnapshot(CallGraphThread& thread, ESnapshotType type, double time,
-                       std::span<const uint8_t> processorState, const CallGraph& graph,
-                       Serialization::ErrorList& errors);
     /// Fills the write buffer with a record: the processor state, then the graph.
     void SerializeRecord(std::span<const uint8_t> processorState, const CallGraph& graph);
+    void SerializeRecord(std::span<const uint8_t> processorState, const CallGraphThreadGraph& graph);
     /// Compresses the write buffer, appends it to "Snapshots.dat" and to the thread's table
     /// (before the table's last snapshot with `beforeLast`).
     bool StoreRecord(CallGraphThread& thread, ESnapshotType type, double time,

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace Profiler {
@@ -36,6 +37,19 @@ public:
     /// stack ID, so a stack resolves the same way for the whole capture.
     virtual bool ResolveStack(ThreadID thread, uint64_t stackId, double time,
                               std::vector<ResolvedFrame>& frames) const = 0;
+    /// As ResolveStack, with the node ID of each frame in `nodes`, taking the outer frames that
+    /// the stack shares with `previous` (an earlier answer for the same thread, with its node
+    /// IDs) from there. An input that knows no node IDs leaves `nodes` empty.
+    virtual bool ResolveStackAfter(ThreadID thread, uint64_t stackId, double time,
+                                   std::span<const ResolvedFrame> previous,
+                                   std::span<const uint64_t> previousNodes,
+                                   std::vector<ResolvedFrame>& frames, std::vector<uint64_t>& nodes) const
+    {
+        (void)previous;
+        (void)previousNodes;
+        nodes.clear();
+        return ResolveStack(thread, stackId, time, frames);
+    }
     /// The function key of the zone that a zone begin event opens; it carries the
     /// instrumentation-zone bit.
     virtual ResolvedAddress ResolveZone(const TraceEvent& event) const = 0;

@@ -11,7 +11,8 @@ namespace Profiler {
 /// Resolved call stacks of one thread by stack ID, so that a stack is resolved once however
 /// often it is sampled. Frames of all stacks share one array; when it holds more than
 /// kMaxFrames the cache starts over, which bounds its memory on captures with many distinct
-/// stacks. Not thread-safe.
+/// stacks. A stack met for the first time is resolved after the last one asked for: the outer
+/// frames they share are taken from it. Not thread-safe.
 class ResolvedStackCache {
 public:
     static constexpr std::size_t kMaxFrames = 1u << 18;
@@ -38,7 +39,10 @@ private:
     std::vector<Slot> mSlots;
     std::size_t mCount = 0;
     std::vector<ResolvedFrame> mFrames;
+    std::vector<uint64_t> mNodes; ///< beside mFrames: each frame's node ID, 0 when unknown
+    Slot mLast;                   ///< the stack asked for last (unused: none)
     std::vector<ResolvedFrame> mScratch;
+    std::vector<uint64_t> mScratchNodes;
 };
 
 } // namespace Profiler

@@ -5,6 +5,7 @@
 #include "CaptureModel/ModuleDatabase.h"
 #include "CaptureModel/Session.h"
 #include "CaptureModel/SharedModel.h"
+#include "CaptureModel/StackResolver.h"
 #include "CaptureModel/TraceEventStream.h"
 
 #include <limits>
@@ -51,6 +52,21 @@ bool SessionOpenBarInput::ResolveStack(ThreadID thread, uint64_t stackId, double
     // and name only modules mapped at absolute addresses.
     const int32_t process = found != mProcessByThread.end() ? found->second : 0;
     return mSession.ResolveStack(process, stackId, time, frames);
+}
+
+bool SessionOpenBarInput::ResolveStackAfter(ThreadID thread, uint64_t stackId, double time,
+                                            std::span<const ResolvedFrame> previous,
+                                            std::span<const uint64_t> previousNodes,
+                                            std::vector<ResolvedFrame>& frames,
+                                            std::vector<uint64_t>& nodes) const
+{
+    const StackResolver* resolver = mSession.GetStackResolver();
+    if (resolver == nullptr)
+        return IOpenBarInput::ResolveStackAfter(thread, stackId, time, previous, previousNodes, frames,
+                                                nodes);
+    auto found = mProcessByThread.find(static_cast<uint32_t>(thread));
+    const int32_t process = found != mProcessByThread.end() ? found->second : 0;
+    return resolver->ResolveAfter(process, stackId, time, previous, previousNodes, frames, nodes);
 }
 
 ResolvedAddress SessionOpenBarInput::ResolveZone(const TraceEvent& event) const

@@ -25,6 +25,9 @@ public:
     double GetThreadStartTime(ThreadID thread) const override;
     bool ResolveStack(ThreadID thread, uint64_t stackId, double time,
                       std::vector<ResolvedFrame>& frames) const override;
+    bool ResolveStackAfter(ThreadID thread, uint64_t stackId, double time,
+                           std::span<const ResolvedFrame> previous, std::span<const uint64_t> previousNodes,
+                           std::vector<ResolvedFrame>& frames, std::vector<uint64_t>& nodes) const override;
     ResolvedAddress ResolveZone(const TraceEvent& event) const override;
     std::unique_ptr<IBrokenStackCursor> CreateBrokenStackCursor(ThreadID thread, double time) const override;
     IOpenBarFiberState* GetFiberState() const override { return &mFibers; }

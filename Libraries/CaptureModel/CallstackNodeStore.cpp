@@ -305,6 +305,41 @@ bool CallstackNodeStore::GetStackNodes(uint64_t stackId, std::vector<uint64_t>& 
     return true;
 }
 
+bool CallstackNodeStore::GetStackNodesBelow(uint64_t stackId, std::span<const uint64_t> knownNodes,
+                                            std::vector<uint64_t>& frames, std::vector<uint64_t>& nodeIds,
+                                            std::size_t& shared) const
+{
+    frames.clear();
+    nodeIds.clear();
+    shared = 0;
+    if (stackId >= GetNodeCount())
+        return false;
+    ScopedLock lock(mMutex, mShared);
+    // Node IDs grow from a stack's outermost frame inwards, so one cursor moving down the known
+    // path meets every ID that the walk up could share with it.
+    std::size_t known = knownNodes.size();
+    uint64_t id = stackId;
+    for (;;) {
+        while (known > 0 && knownNodes[known - 1] > id)
+            --known;
+        if (known > 0 && knownNodes[known - 1] == id) {
+            shared = known;
+            return true;
+        }
+        frames.push_back(GetAddress(id));
+        nodeIds.push_back(id);
+        const uint64_t parent = GetParent(id);
+        if (parent == 0)
+            return true;
+        if (parent >= id) {
+            frames.clear();
+            nodeIds.clear();
+            return false;
+        }
+        id = parent;
+    }
+}
+
 bool CallstackNodeStore::GetOutermostFrame(uint64_t stackId, uint64_t& nodeId, uint64_t& address) const
 {
     if (stackId >= GetNodeCount())

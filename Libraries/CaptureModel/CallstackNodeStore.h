@@ -56,6 +56,12 @@ public:
     /// As GetStack, with the ID of each frame's node beside it (outermost first), so that
     /// callers can remember per node what they derived from a frame.
     bool GetStackNodes(uint64_t stackId, std::vector<uint64_t>& frames, std::vector<uint64_t>& nodeIds) const;
+    /// The frames of the stack that lie below its deepest node among `knownNodes` (the node IDs
+    /// of another stack, outermost first), innermost first, with their node IDs; `shared` is the
+    /// number of outer frames the two stacks share. Walks only the frames that differ.
+    bool GetStackNodesBelow(uint64_t stackId, std::span<const uint64_t> knownNodes,
+                            std::vector<uint64_t>& frames, std::vector<uint64_t>& nodeIds,
+                            std::size_t& shared) const;
     /// The outermost frame of a stack (its node ID and address), following parent links only.
     bool GetOutermostFrame(uint64_t stackId, uint64_t& nodeId, uint64_t& address) const;
 

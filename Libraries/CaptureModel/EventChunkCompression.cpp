@@ -49,9 +49,11 @@ EventChunkCompressor::~EventChunkCompressor()
 bool EventChunkCompressor::Compress(const uint8_t* data, std::size_t size, std::string& error)
 {
     const std::size_t bound = ZSTD_compressBound(size);
-    if (mFrame.size() < bound)
-        mFrame.resize(bound);
-    const std::size_t written = ZSTD_compress2(mContext, mFrame.data(), bound, data, size);
+    if (mFrameCapacity < bound) {
+        mFrame = std::make_unique_for_overwrite<uint8_t[]>(bound);
+        mFrameCapacity = bound;
+    }
+    const std::size_t written = ZSTD_compress2(mContext, mFrame.get(), bound, data, size);
     if (ZSTD_isError(written)) {
         error = Utility::Format("Unable to compress %zu bytes: %s", size, ZSTD_getErrorName(written));
         mFrameSize = 0;

@@ -28,12 +28,15 @@ public:
 
     /// Compresses `size` bytes into one frame held in GetFrame(); false (with `error`) on failure.
     bool Compress(const uint8_t* data, std::size_t size, std::string& error);
-    const uint8_t* GetFrame() const { return mFrame.data(); }
+    const uint8_t* GetFrame() const { return mFrame.get(); }
     std::size_t GetFrameSize() const { return mFrameSize; }
 
 private:
     ZSTD_CCtx* mContext;
-    std::vector<uint8_t> mFrame;
+    /// Room for the compression bound, left uninitialised: only the pages that a frame fills
+    /// become resident, a fraction of the bound for a large record.
+    std::unique_ptr<uint8_t[]> mFrame;
+    std::size_t mFrameCapacity = 0;
     std::size_t mFrameSize = 0;
 };
 

@@ -36,6 +36,7 @@ struct ThreadCache {
     };
     std::array<Entry, kSize> entries;
     std::vector<uint64_t> addresses; ///< scratch for stack walks
+    std::vector<uint64_t> nodes;     ///< the node IDs of a walk
 };
 
 ThreadCache& GetThreadCache()
@@ -158,6 +159,37 @@ bool StackResolver::Resolve(int32_t process, uint64_t stackId, double time,
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         const uint64_t address = addresses[i];
         frames[i] = {ResolveAddress(process, address, time), address, caller};
+        caller = address;
+    }
+    return true;
+}
+
+bool StackResolver::ResolveAfter(int32_t process, uint64_t stackId, double time,
+                                 std::span<const ResolvedFrame> previous,
+                                 std::span<const uint64_t> previousNodes, std::vector<ResolvedFrame>& frames,
+                                 std::vector<uint64_t>& nodes) const
+{
+    frames.clear();
+    nodes.clear();
+    if (stackId == 0)
+        return true;
+    ThreadCache& cache = GetThreadCache();
+    std::vector<uint64_t>& addresses = cache.addresses;
+    std::vector<uint64_t>& walked = cache.nodes;
+    if (previous.size() != previousNodes.size())
+        previousNodes = {};
+    std::size_t shared = 0;
+    if (!mStore.GetStackNodesBelow(stackId, previousNodes, addresses, walked, shared))
+        return false;
+    frames.assign(previous.begin(), previous.begin() + static_cast<std::ptrdiff_t>(shared));
+    nodes.assign(previousNodes.begin(), previousNodes.begin() + static_cast<std::ptrdiff_t>(shared));
+    frames.reserve(shared + addresses.size());
+    nodes.reserve(shared + addresses.size());
+    uint64_t caller = shared > 0 ? previous[shared - 1].FrameAddress : ~0ull;
+    for (std::size_t i = addresses.size(); i-- > 0;) {
+        const uint64_t address = addresses[i];
+        frames.push_back({ResolveAddress(process, address, time), address, caller});
+        nodes.push_back(walked[i]);
         caller = address;
     }
     return true;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <shared_mutex>
+#include <span>
 #include <vector>
 
 namespace Profiler {
@@ -39,6 +40,13 @@ public:
     /// The frames of the stack as seen by `process` at `time`, outermost first. False (and no
     /// frames) when the stack is unknown; stack 0 (the store's root) has no frames.
     bool Resolve(int32_t process, uint64_t stackId, double time, std::vector<ResolvedFrame>& frames) const;
+    /// As Resolve, with the node ID of each frame in `nodes`. The outer frames that the stack
+    /// shares with `previous` (an earlier answer for `process`, with `previousNodes` its node
+    /// IDs) are copied from it rather than walked and resolved again: consecutive samples of a
+    /// thread mostly differ in their innermost frames only.
+    bool ResolveAfter(int32_t process, uint64_t stackId, double time, std::span<const ResolvedFrame> previous,
+                      std::span<const uint64_t> previousNodes, std::vector<ResolvedFrame>& frames,
+                      std::vector<uint64_t>& nodes) const;
     /// The function of one frame address, remembered.
     ResolvedAddress ResolveAddress(int32_t process, uint64_t address, double time) const;
     /// Whether the stack is rooted, asking `decide` once per outermost address and process;

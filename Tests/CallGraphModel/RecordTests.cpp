@@ -1,6 +1,7 @@
 #include "CallGraphText.h"
 
 #include "CallGraphModel/CallGraph.h"
+#include "CallGraphModel/CallGraphThreadGraph.h"
 #include "CallGraphModel/RecordReader.h"
 #include "CallGraphModel/RecordWriter.h"
 #include "Utility/ErrorList.h"
@@ -148,5 +149,62 @@ TEST(CallGraphRecord, RandomBytesNeverCrash)
         Serialization::ErrorList errors;
         const bool ok = DeserializeAdd(target, corrupt, errors);
         EXPECT_EQ(ok, errors.IsEmpty());
+    }
+}
+
+// The processing's compact cumulative graph must write, merge after merge, the very bytes of a
+// CallGraph fed the same deltas: the same sums in the same order (times here are not exact in
+// any order), children in order of creation, zero times left out, keys that differ only in the
+// flag bits taken as one. Forty functions under three call sites make the root wider than a
+// linear scan handles.
+TEST(CallGraphRecord, ThreadGraphWritesWhatACallGraphWrites)
+{
+    std::mt19937_64 random(29);
+    const auto uniform = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    FunctionNames names;
+    for (int trial = 0; trial < 12; ++trial) {
+        CallGraph reference;
+        CallGraphThreadGraph compact;
+        for (int round = 0; round < 6; ++round) {
+            CallGraph delta;
+            for (int stack = 0; stack < 80; ++stack) {
+                std::vector<Frame> frames;
+                const int depth = uniform(1, 6);
+                for (int level = 0; level < depth; ++level) {
+                    Frame frame{names.Get("f" + std::to_string(uniform(0, level == 0 ? 39 : 4))),
+                                static_cast<uint64_t>(0x10 * uniform(0, 2))};
+                    if (uniform(0, 7) == 0)
+                        frame.function.ResolveIndex |= 0x40000000u;
+                    frames.push_back(frame);
+                }
+                StateTimeArray times{};
+                for (double& time : times)
+                    if (uniform(0, 3) == 0)
+                        time = std::uniform_real_distribution<double>(-1.0, 3.0)(random);
+                std::vector<AddressSample> samples;
+                for (int i = uniform(0, 3); i > 0; --i)
+                    samples.push_back({0x100 + 4 * static_cast<uint64_t>(uniform(0, 6)), 1});
+                AddStack(delta.GetRoot(), frames, times, samples);
+            }
+            // More addresses than a node counts in place.
+            if (trial == 0 && round == 1) {
+                std::vector<AddressSample> many;
+                for (uint64_t address = 0; address < 70000; ++address)
+                    many.push_back({0x1000 + 4 * address, 1});
+                AddStack(delta.GetRoot(), {{names.Get("f0")}}, {}, many);
+            }
+            // A node whose time goes back to exactly zero keeps no time in the record.
+            const StateTimeArray solo{0.0, round % 2 == 0 ? 2.5 : -2.5, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+            AddStack(delta.GetRoot(), {{names.Get("solo")}}, solo);
+            reference.GetRoot().MergeFrom(delta.GetRoot());
+            compact.MergeFrom(delta.GetRoot());
+            std::vector<uint8_t> bytes;
+            RecordWriter writer(bytes);
+            compact.Serialize(writer);
+            ASSERT_EQ(bytes, Serialize(reference)) << "trial " << trial << ", round " << round;
+            EXPECT_EQ(compact.CountNodes(), reference.CountNodes());
+        }
     }
 }

@@ -282,6 +282,53 @@ TEST(StackResolver, EachAddressIsLookedUpOncePerProcess)
     EXPECT_EQ(resolver.GetLookupCount(), 7u);
 }
 
+// Resolving each stack after the one before (sharing its outer frames, whatever they share)
+// gives what resolving it alone gives, with each frame's node beside it.
+TEST(StackResolver, ResolvingAfterAnotherStackAgreesWithResolvingAlone)
+{
+    ModuleDatabase modules;
+    const uint32_t lib = AddModule(modules, "lib", 0x1000);
+    for (uint64_t f = 0; f < 8; ++f)
+        AddFunction(modules, lib, 0x100 * (f + 1), 0x100, ("f" + std::to_string(f)).c_str());
+    modules.AddNativeModuleInstance({0x1000, 0.0, kForever, 1, lib});
+    CallstackNodeStore store;
+    store.Initialise();
+    std::mt19937 random(5);
+    std::vector<uint64_t> stacks{0};
+    for (int i = 0; i < 400; ++i) {
+        std::vector<uint64_t> frames(1 + random() % 7);
+        for (uint64_t& frame : frames)
+            frame = 0x1100 + 0x40 * (random() % 28);
+        stacks.push_back(store.InsertStack(frames));
+    }
+    stacks.push_back(store.GetNodeCount()); // unknown
+
+    StackResolver resolver(store, modules);
+    std::vector<ResolvedFrame> previous;
+    std::vector<uint64_t> previousNodes;
+    std::vector<ResolvedFrame> alone;
+    for (int i = 0; i < 2000; ++i) {
+        const uint64_t stack = stacks[random() % stacks.size()];
+        std::vector<ResolvedFrame> frames;
+        std::vector<uint64_t> nodes;
+        const bool known = resolver.Resolve(1, stack, 0.0, alone);
+        ASSERT_EQ(resolver.ResolveAfter(1, stack, 0.0, previous, previousNodes, frames, nodes), known);
+        ASSERT_EQ(frames.size(), alone.size());
+        ASSERT_EQ(nodes.size(), frames.size());
+        for (std::size_t f = 0; f < frames.size(); ++f) {
+            EXPECT_EQ(frames[f].Function.RelativeAddress, alone[f].Function.RelativeAddress);
+            EXPECT_EQ(frames[f].Function.ResolveIndex, alone[f].Function.ResolveIndex);
+            EXPECT_EQ(frames[f].FrameAddress, alone[f].FrameAddress);
+            EXPECT_EQ(frames[f].CallerAddress, alone[f].CallerAddress);
+        }
+        if (!nodes.empty()) {
+            EXPECT_EQ(nodes.back(), stack);
+        }
+        previous = std::move(frames);
+        previousNodes = std::move(nodes);
+    }
+}
+
 TEST(StackResolver, ConcurrentReadersAgreeWhileFunctionsAreAdded)
 {
     ModuleDatabase modules;
