@@ -1,22 +1,16 @@
 #include "CallGraphModel/ChildIndex.h"
 
+#include "Utility/Fnv1a.h"
+
 namespace Profiler {
 
 namespace {
 
-uint64_t Mix(uint64_t value)
-{
-    value ^= value >> 33;
-    value *= 0xff51afd7ed558ccdull;
-    value ^= value >> 33;
-    value *= 0xc4ceb9fe1a85ec53ull;
-    value ^= value >> 33;
-    return value;
-}
+using Utility::MixBits64;
 
 uint64_t HashPointer(const CallGraphNode* node)
 {
-    return Mix(reinterpret_cast<uintptr_t>(node));
+    return MixBits64(reinterpret_cast<uintptr_t>(node));
 }
 
 } // namespace
@@ -25,9 +19,9 @@ uint64_t ChildIndex::Hash(const CallGraphNode* parent, uint64_t address, uint32_
                           uint64_t callerAddress) const
 {
     uint64_t hash =
-        HashPointer(parent) ^ Mix(address + (uint64_t{index & ResolvedAddress::kIdentityMask} << 1));
+        HashPointer(parent) ^ MixBits64(address + (uint64_t{index & ResolvedAddress::kIdentityMask} << 1));
     if (!mIgnoreCallerAddress)
-        hash ^= Mix(callerAddress ^ 0x9e3779b97f4a7c15ull);
+        hash ^= MixBits64(callerAddress ^ 0x9e3779b97f4a7c15ull);
     return hash;
 }
 

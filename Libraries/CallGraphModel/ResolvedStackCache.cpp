@@ -1,5 +1,7 @@
 #include "CallGraphModel/ResolvedStackCache.h"
 
+#include "Utility/Fnv1a.h"
+
 namespace Profiler {
 
 namespace {
@@ -8,11 +10,7 @@ namespace {
 /// so alike that the probe runs grew to hundreds of slots; a full mix spreads them.
 uint64_t MixStackId(uint64_t stackId)
 {
-    stackId ^= stackId >> 33;
-    stackId *= 0xff51afd7ed558ccdull;
-    stackId ^= stackId >> 33;
-    stackId *= 0xc4ceb9fe1a85ec53ull;
-    return stackId ^ (stackId >> 33);
+    return Utility::MixBits64(stackId);
 }
 
 } // namespace
