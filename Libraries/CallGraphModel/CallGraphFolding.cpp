@@ -146,9 +146,14 @@ private:
     FunctionMap<Entry> mPath;
 };
 
+/// Merges a folded graph, or with no recursion to fold the source graph itself (folding it would
+/// copy it unchanged): the walk is the same, and the fold state of a source node, which a folded
+/// copy would carry, is then whether its function recurs on its path, as the merge finds anyway.
 class Merger {
 public:
-    Merger(bool recording, const std::atomic<bool>& canceled) : mRecording(recording), mCanceled(canceled) {}
+    Merger(bool recording, bool fromSource, const std::atomic<bool>& canceled)
+        : mRecording(recording), mFromSource(fromSource), mCanceled(canceled)
+    {}
 
     void Merge(const CallGraphNode& folded, CallGraphNode& merged)
     {
@@ -157,8 +162,11 @@ public:
         merged.AddTimes(folded.StateTimes);
         merged.MergeSamples(folded.AddressSamples.Span());
         MergedCallGraphNode& record = MergedCallGraphNode::From(merged);
-        if (mRecording)
-            record.Sources.PushBack(merged.GetArena(), &folded);
+        uint32_t sourceIndex = 0;
+        if (mRecording) {
+            sourceIndex = record.Sources.size();
+            record.Sources.PushBack(merged.GetArena(), SourceOf(folded));
+        }
 
         uint32_t slot = 0;
         uint32_t generation = 0;
@@ -195,6 +203,8 @@ public:
             entry.onPath = false;
         }
         record.Recursive = record.Recursive || recursive;
+        if (mRecording && mFromSource && recursive)
+            record.Sources[sourceIndex].SetState(EFoldState::Foldable);
     }
 
 private:
@@ -203,7 +213,18 @@ private:
         bool onPath = false;
     };
 
+    MergedSource SourceOf(const CallGraphNode& node) const
+    {
+        if (node.IsRoot())
+            return {nullptr, EFoldState::None};
+        if (mFromSource)
+            return {&node, EFoldState::None}; // Foldable is set on the way out
+        const FoldedCallGraphNode& folded = FoldedCallGraphNode::From(node);
+        return {folded.SourceNode, folded.FoldState};
+    }
+
     const bool mRecording;
+    const bool mFromSource;
     const std::atomic<bool>& mCanceled;
     FunctionMap<Entry> mPath;
     ChildIndex mMergedChildren{true}; ///< merged nodes are keyed by function alone
@@ -218,7 +239,12 @@ void FoldAndMerge(const CallGraphNode& sourceRoot, const RecursionRootSet& recur
     Folder(recursionRoots, recording, canceled).Fold(sourceRoot, folded.GetRoot());
     if (merged == nullptr || canceled.load(std::memory_order_relaxed))
         return;
-    Merger(recording, canceled).Merge(folded.GetRoot(), merged->GetRoot());
+    Merger(recording, false, canceled).Merge(folded.GetRoot(), merged->GetRoot());
+}
+
+void MergeUnfolded(const CallGraphNode& sourceRoot, MergedCallGraph& merged, const std::atomic<bool>& canceled)
+{
+    Merger(true, true, canceled).Merge(sourceRoot, merged.GetRoot());
 }
 
 } // namespace Profiler

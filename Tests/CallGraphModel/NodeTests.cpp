@@ -149,7 +149,7 @@ TEST(CallGraph, DerivedNodesStartWithTheirInitialValuesOnReusedStorage)
     MergedCallGraphNode& node = MergedCallGraphNode::From(*merged.GetRoot().AddChild({0x100, 1}, 0));
     node.Recursive = true;
     node.StateTimes[1] = 1.0;
-    node.Sources.PushBack(merged.GetAllocator().GetArena(), &node);
+    node.Sources.PushBack(merged.GetAllocator().GetArena(), {&node, EFoldState::Folded});
     merged.Clear();
     const MergedCallGraphNode& fresh = MergedCallGraphNode::From(*merged.GetRoot().AddChild({0x100, 1}, 0));
     EXPECT_EQ(&fresh, &node); // the same storage, after the root's

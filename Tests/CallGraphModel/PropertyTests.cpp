@@ -18,6 +18,7 @@
 
 #include <map>
 #include <random>
+#include <sstream>
 
 using namespace Profiler;
 using namespace CallGraphTest;
@@ -299,6 +300,24 @@ TEST(CallGraphProperties, FoldAndMergeKeepTheTotalTime)
         if (roots.empty()) {
             ASSERT_EQ(Dump(folded.GetRoot(), run.names), Dump(run.graph.GetRoot(), run.names));
         }
+
+        // Without recursion roots the panel merges the source graph directly: the same nodes,
+        // flags, sources and fold states as merging its folded copy.
+        FoldedCallGraph copy;
+        MergedCallGraph viaCopy;
+        MergedCallGraph direct;
+        FoldAndMerge(run.graph.GetRoot(), {}, copy, &viaCopy, true, kNotCanceled);
+        MergeUnfolded(run.graph.GetRoot(), direct, kNotCanceled);
+        const auto sources = [](const CallGraphNode& node) {
+            const MergedCallGraphNode& merged = MergedCallGraphNode::From(node);
+            std::ostringstream text;
+            text << (merged.Recursive ? " recursive" : "");
+            for (const MergedSource& source : merged.Sources)
+                text << ' ' << source.Node() << ':' << static_cast<int>(source.State());
+            return text.str();
+        };
+        ASSERT_EQ(Dump(direct.GetRoot(), run.names, sources), Dump(viaCopy.GetRoot(), run.names, sources))
+            << "seed " << seed;
     }
 }
 

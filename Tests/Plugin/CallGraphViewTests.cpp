@@ -75,7 +75,59 @@ protected:
     std::unique_ptr<CallGraphView> mView;
 };
 
+/// Answers only when the test says so, as a query that is still running.
+class HeldRequester final : public ICallGraphRequester {
+public:
+    void Submit(const CallGraphInputParameters& request, std::function<void(CallGraphAnswer)> completion) override
+    {
+        Pending.push_back({request, std::move(completion)});
+    }
+    void CancelAll() override {}
+
+    std::vector<std::pair<CallGraphInputParameters, std::function<void(CallGraphAnswer)>>> Pending;
+};
+
+bool ShowsProgress(QWidget* panel)
+{
+    return !panel->findChild<QWidget*>(QStringLiteral("mProgressBarFrame"))->isHidden();
+}
+
 } // namespace
+
+TEST_F(CallGraphViewTest, ASupersededRequestEndingLeavesThePanelsWaitingForTheNewerOne)
+{
+    auto requester = std::make_unique<HeldRequester>();
+    HeldRequester& held = *requester;
+    mView = std::make_unique<CallGraphView>(&mThreads, nullptr, mManager, mSettings, mSourceSettings, mContext,
+                                            std::move(requester));
+    SendMessage(mListeners, mContext.GetListenerId(), FilterState(-1, 0.0, 10.0, 0));
+    SendMessage(mListeners, mContext.GetListenerId(), FilterState(-1, 0.0, 20.0, 0));
+    ASSERT_EQ(held.Pending.size(), 2u);
+    QWidget* callGraph = mView->GetCallGraphWidget();
+    QWidget* functionList = mView->GetTopExclusiveWidget();
+    ASSERT_TRUE(ShowsProgress(callGraph));
+    ASSERT_TRUE(ShowsProgress(functionList));
+
+    // The older one ends as canceled, or with a graph it had finished before it was superseded:
+    // either way it is dropped, and the panels still wait.
+    held.Pending[0].second({held.Pending[0].first, nullptr, true, {}});
+    held.Pending[0].second({held.Pending[0].first, std::make_shared<CallGraph>(), false, {}});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(mView->GetCurrentCallGraph(), nullptr);
+    EXPECT_TRUE(ShowsProgress(callGraph));
+    EXPECT_TRUE(ShowsProgress(functionList));
+
+    auto graph = std::make_shared<CallGraph>();
+    held.Pending[1].second({held.Pending[1].first, graph, false, {}});
+    EXPECT_EQ(mView->GetCurrentCallGraph(), graph);
+
+    // The newest request canceled on its own (the capture closing): the panels stop waiting.
+    SendMessage(mListeners, mContext.GetListenerId(), FilterState(-1, 0.0, 30.0, 0));
+    held.Pending[2].second({held.Pending[2].first, nullptr, true, {}});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(mView->GetCurrentCallGraph(), graph);
+    EXPECT_FALSE(ShowsProgress(functionList));
+}
 
 TEST_F(CallGraphViewTest, TurnsFilterChangesIntoRequestsAndHandsGraphsToThePanels)
 {

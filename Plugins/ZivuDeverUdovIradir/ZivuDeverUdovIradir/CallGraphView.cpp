@@ -182,8 +182,11 @@ void CallGraphView::RequestCallGraph(const std::vector<ThreadID>& threads, const
     if (mRequester) {
         emit GetCallGraphStart();
         QPointer<CallGraphView> self(this);
-        mRequester->Submit(parameters, [self](CallGraphAnswer answer) {
-            if (!self)
+        const uint64_t serial = ++mRequestSerial;
+        mRequester->Submit(parameters, [self, serial](CallGraphAnswer answer) {
+            // A superseded request completes as canceled while the newer one still runs: the
+            // panels must keep showing that they wait for it.
+            if (!self || serial != self->mRequestSerial)
                 return;
             if (!answer.Error.empty()) {
                 for (CallGraphPanel* panel : std::initializer_list<CallGraphPanel*>{

@@ -85,6 +85,7 @@ private:
     CallGraphSettings& mCallGraphSettings;
     SourceSettings& mSourceSettings;
     std::unique_ptr<ICallGraphRequester> mRequester;
+    uint64_t mRequestSerial = 0; ///< of the newest request; older answers are superseded
     Utility::SignalRegistration mThreadSelectionRegistration;
     // Owned; deleted explicitly in the documented order even when a host re-parented them.
     SourceWidget* mSourceWidget = nullptr;

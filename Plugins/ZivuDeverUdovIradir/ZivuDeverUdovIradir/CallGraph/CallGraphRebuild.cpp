@@ -10,12 +10,19 @@ std::optional<CallGraphRebuildResult> RunRebuild(CallGraphRebuildRequest request
                                                  const std::atomic<bool>& canceled)
 {
     CallGraphRebuildResult result;
-    auto folded = std::make_shared<FoldedCallGraph>();
+    std::shared_ptr<FoldedCallGraph> folded;
     auto merged = std::make_shared<MergedCallGraph>();
     if (request.FullGraph) {
         result.FullNodeCount = request.FullGraph->CountNodes();
-        FoldAndMerge(request.FullGraph->GetRoot(), request.RecursionRoots, *folded, merged.get(), true,
-                     canceled);
+        if (request.RecursionRoots.empty()) {
+            // Nothing folded (always so after a new query): the folded graph would copy the full
+            // one node for node, which on a long capture costs gigabytes, so there is none.
+            MergeUnfolded(request.FullGraph->GetRoot(), *merged, canceled);
+        } else {
+            folded = std::make_shared<FoldedCallGraph>();
+            FoldAndMerge(request.FullGraph->GetRoot(), request.RecursionRoots, *folded, merged.get(), true,
+                         canceled);
+        }
     }
     if (canceled.load(std::memory_order_relaxed))
         return std::nullopt;

@@ -47,7 +47,7 @@ struct CallGraphRebuildRequest {
 
 struct CallGraphRebuildResult {
     CallGraphRebuildRequest Request;
-    std::shared_ptr<FoldedCallGraph> FoldedGraph;
+    std::shared_ptr<FoldedCallGraph> FoldedGraph; ///< null when no recursion is folded
     std::shared_ptr<MergedCallGraph> MergedGraph;
     std::size_t FullNodeCount = 0; ///< counted here so that the user interface thread never walks the graph
     std::shared_ptr<CallGraphFindState> FindState; ///< null without a find text

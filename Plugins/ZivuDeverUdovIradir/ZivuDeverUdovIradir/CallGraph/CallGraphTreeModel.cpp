@@ -305,8 +305,8 @@ void CallGraphTreeModel::SetThemeType(EThemeType theme)
 
 bool MergedCallGraphTreeModel::IsFolded(const CallGraphNode& node)
 {
-    for (const CallGraphNode* source : MergedCallGraphNode::From(node).Sources)
-        if (FoldedCallGraphNode::From(*source).FoldState == EFoldState::Folded)
+    for (const MergedSource& source : MergedCallGraphNode::From(node).Sources)
+        if (source.State() == EFoldState::Folded)
             return true;
     return false;
 }

@@ -302,11 +302,9 @@ void CallGraphWidget::FoldRecursion(const QModelIndex& proxyIndex)
     const CallGraphNode* node = CallGraphTreeModel::NodeOf(proxyIndex);
     if (node == nullptr || !mGraph)
         return;
-    for (const CallGraphNode* source : MergedCallGraphNode::From(*node).Sources) {
-        const FoldedCallGraphNode& folded = FoldedCallGraphNode::From(*source);
-        if (folded.FoldState == EFoldState::Foldable && folded.SourceNode != nullptr)
-            mRecursionRoots.insert(folded.SourceNode);
-    }
+    for (const MergedSource& source : MergedCallGraphNode::From(*node).Sources)
+        if (source.State() == EFoldState::Foldable && source.Node() != nullptr)
+            mRecursionRoots.insert(source.Node());
     Rebuild(mParameters, mCustomRoot, mGraph, false, true, false);
 }
 
@@ -315,11 +313,9 @@ void CallGraphWidget::UnfoldRecursion(const QModelIndex& proxyIndex)
     const CallGraphNode* node = CallGraphTreeModel::NodeOf(proxyIndex);
     if (node == nullptr || !mGraph)
         return;
-    for (const CallGraphNode* source : MergedCallGraphNode::From(*node).Sources) {
-        const FoldedCallGraphNode& folded = FoldedCallGraphNode::From(*source);
-        if (folded.FoldState == EFoldState::Folded)
-            mRecursionRoots.erase(folded.SourceNode);
-    }
+    for (const MergedSource& source : MergedCallGraphNode::From(*node).Sources)
+        if (source.State() == EFoldState::Folded)
+            mRecursionRoots.erase(source.Node());
     Rebuild(mParameters, mCustomRoot, mGraph, false, true, false);
 }
 
