@@ -30,24 +30,11 @@ constexpr double kRelativeTolerance = 1e-11; // per node
 constexpr double kWhole = CallGraphModel::kEndOfCapture;
 
 /// A copy of the shared capture, processed once per test program, for the query tests.
-struct ProcessedCopy {
-    ProcessedCopy()
-    {
-        RuntimeTest::CopyCapture(directory / "capture");
-        CaptureDocument document;
-        Serialization::ErrorList errors;
-        EXPECT_TRUE(document.Open(directory / "capture", errors)) << errors.ToString();
-        EXPECT_EQ(document.Process({}, errors), CaptureDocument::EProcessResult::Processed)
-            << errors.ToString();
-    }
-    std::filesystem::path Path() const { return directory / "capture"; }
-    TestSupport::TempDirectory directory;
-};
-
-const ProcessedCopy& Processed()
+const std::filesystem::path& Processed()
 {
-    static ProcessedCopy copy;
-    return copy;
+    static TestSupport::TempDirectory directory;
+    static const std::filesystem::path path = RuntimeTest::ProcessedCapture(directory / "capture");
+    return path;
 }
 
 std::string FirstError(const Serialization::ErrorList& errors)
@@ -104,7 +91,7 @@ TEST(CaptureDocument, WholeCaptureQueriesEqualAReplayOfEveryEvent)
 {
     CaptureDocument document;
     Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(Processed().Path(), errors)) << errors.ToString();
+    ASSERT_TRUE(document.Open(Processed(), errors)) << errors.ToString();
     ASSERT_TRUE(document.IsProcessed());
     const std::vector<ThreadID> threads = document.GetModelThreads();
     for (const std::vector<ThreadID>& set :
@@ -128,7 +115,7 @@ TEST(CaptureDocument, RangeQueriesEqualAReplayFromTheStart)
 {
     CaptureDocument document;
     Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(Processed().Path(), errors)) << errors.ToString();
+    ASSERT_TRUE(document.Open(Processed(), errors)) << errors.ToString();
     const std::vector<ThreadID> threads = document.GetModelThreads();
     struct Span {
         double from, to;
@@ -159,7 +146,7 @@ TEST(CaptureDocument, FunctionListsNameFunctionsForDisplayAndCountEverySample)
 {
     CaptureDocument document;
     Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(Processed().Path(), errors)) << errors.ToString();
+    ASSERT_TRUE(document.Open(Processed(), errors)) << errors.ToString();
     std::shared_ptr<const CallGraph> graph = Query(document, Range({}, 2000.0, 6000.0)).Graph;
     ASSERT_NE(graph, nullptr);
     CaptureQueries queries(document, MakeInlineExecutor());
@@ -250,7 +237,7 @@ TEST(CaptureDocument, DamagedOrStaleModelsAreProcessedAgain)
 {
     TestSupport::TempDirectory directory;
     const std::filesystem::path capture = directory / "capture";
-    std::filesystem::copy(Processed().Path(), capture, std::filesystem::copy_options::recursive);
+    std::filesystem::copy(Processed(), capture, std::filesystem::copy_options::recursive);
     Serialization::ErrorList errors;
     {
         CaptureDocument document;
@@ -278,7 +265,7 @@ TEST(CaptureDocument, DamagedSnapshotsFailQueriesWithTheSnapshotFile)
 {
     TestSupport::TempDirectory directory;
     const std::filesystem::path capture = directory / "capture";
-    std::filesystem::copy(Processed().Path(), capture, std::filesystem::copy_options::recursive);
+    std::filesystem::copy(Processed(), capture, std::filesystem::copy_options::recursive);
     std::filesystem::resize_file(capture / "CallGraph" / "Snapshots.dat", 100);
     CaptureDocument document;
     Serialization::ErrorList errors;
@@ -296,7 +283,7 @@ TEST(SessionEventSource, ReadsTheChosenThreadsFromAPositionAndClonesWhereItStand
 {
     CaptureDocument document;
     Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(Processed().Path(), errors)) << errors.ToString();
+    ASSERT_TRUE(document.Open(Processed(), errors)) << errors.ToString();
     const ThreadID thread = document.GetModelThreads()[1];
     SessionEventSource source(*document.GetSession().GetTraceEventStream());
     source.SetThreads(std::span<const ThreadID>(&thread, 1));
