@@ -76,7 +76,6 @@ TEST(Registry, RegistersReferencedTypesOnceAndKeepsTheFirstOfAName)
 TEST(Registry, FindsInTheCallersPartitionFirstThenInRegistryOrder)
 {
     const RTTI::ModuleId plugin = RTTI::ModuleIdFromName("ZooPlugin");
-    EXPECT_EQ(RTTI::ModuleIdFromName("123456789"), 0xE9C6D914C4B8D9CAull);
     RTTI::Registry registry;
     registry.Register<Zoo::Mammal>();
     registry.Register<Zoo::Bird>();
