@@ -87,45 +87,23 @@ TEST(CaptureDocument, ProcessesOnceAndLoadsTheStoredModelAfterwards)
     EXPECT_EQ(reopened.GetModelThreads().size(), 3u);
 }
 
-TEST(CaptureDocument, WholeCaptureQueriesEqualAReplayOfEveryEvent)
+TEST(CaptureDocument, QueriesEqualAReplayOfEveryEventFromTheStart)
 {
     CaptureDocument document;
     Serialization::ErrorList errors;
     ASSERT_TRUE(document.Open(Processed(), errors)) << errors.ToString();
     ASSERT_TRUE(document.IsProcessed());
     const std::vector<ThreadID> threads = document.GetModelThreads();
-    for (const std::vector<ThreadID>& set :
-         {threads, std::vector<ThreadID>{threads[1]}, std::vector<ThreadID>{threads[2], threads[0]}}) {
-        // The start is not used for the whole capture.
-        const CallGraphResult result = Query(document, Range(set, 4321.0, kWhole));
-        ASSERT_EQ(result.Outcome, EQueryOutcome::Graph) << result.Errors.ToString();
-        const std::shared_ptr<const CallGraph>& actual = result.Graph;
-        std::unique_ptr<CallGraph> expected = RuntimeTest::ReplayRange(document, set, 0.0, kWhole);
-        EXPECT_GT(expected->GetTotalTime(), 1000.0 * set.size());
-        EXPECT_EQ(CompareGraphs(expected->GetRoot(), actual->GetRoot(), kRelativeTolerance), "");
-    }
-    // No threads given means every thread.
-    const std::shared_ptr<const CallGraph> all = Query(document, {}).Graph;
-    ASSERT_NE(all, nullptr);
-    EXPECT_NEAR(all->GetTotalTime(), RuntimeTest::ReplayRange(document, threads, 0.0, kWhole)->GetTotalTime(),
-                kTolerance);
-}
-
-TEST(CaptureDocument, RangeQueriesEqualAReplayFromTheStart)
-{
-    CaptureDocument document;
-    Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(Processed(), errors)) << errors.ToString();
-    const std::vector<ThreadID> threads = document.GetModelThreads();
     struct Span {
         double from, to;
     };
-    // Inside one snapshot interval, across snapshots, from a snapshot time on, past the end,
-    // before the start, and empty.
-    const Span ranges[] = {{100.25, 900.5},   {1200.0, 4800.0}, {3000.0, 11000.0}, {5000.0, 5000.0 + 0.75},
-                           {9999.0, 13000.0}, {-50.0, 2500.0},  {7000.0, 7000.0}};
+    // The whole capture (whose start is not used), inside one snapshot interval, across
+    // snapshots, from a snapshot time on, past the end, before the start, and empty.
+    const Span ranges[] = {{4321.0, kWhole},  {100.25, 900.5},   {1200.0, 4800.0}, {3000.0, 11000.0},
+                           {5000.0, 5000.75}, {9999.0, 13000.0}, {-50.0, 2500.0},  {7000.0, 7000.0}};
     for (const Span& range : ranges) {
-        for (const std::vector<ThreadID>& set : {threads, std::vector<ThreadID>{threads[0], threads[2]}}) {
+        for (const std::vector<ThreadID>& set :
+             {threads, std::vector<ThreadID>{threads[1]}, std::vector<ThreadID>{threads[2], threads[0]}}) {
             const CallGraphResult result = Query(document, Range(set, range.from, range.to));
             ASSERT_EQ(result.Outcome, EQueryOutcome::Graph) << result.Errors.ToString();
             const std::shared_ptr<const CallGraph>& actual = result.Graph;
@@ -133,13 +111,20 @@ TEST(CaptureDocument, RangeQueriesEqualAReplayFromTheStart)
                 RuntimeTest::ReplayRange(document, set, range.from, range.to);
             EXPECT_EQ(CompareGraphs(expected->GetRoot(), actual->GetRoot(), kRelativeTolerance), "")
                 << "[" << range.from << ", " << range.to << "] over " << set.size() << " threads";
-            if (range.from == range.to) {
+            if (range.to == kWhole) {
+                EXPECT_GT(expected->GetTotalTime(), 1000.0 * set.size());
+            } else if (range.from == range.to) {
                 EXPECT_TRUE(actual->GetRoot().Children.empty());
             } else {
                 EXPECT_NEAR(actual->GetTotalTime(), expected->GetTotalTime(), kTolerance);
             }
         }
     }
+    // No threads given means every thread.
+    const std::shared_ptr<const CallGraph> all = Query(document, {}).Graph;
+    ASSERT_NE(all, nullptr);
+    EXPECT_NEAR(all->GetTotalTime(), RuntimeTest::ReplayRange(document, threads, 0.0, kWhole)->GetTotalTime(),
+                kTolerance);
 }
 
 TEST(CaptureDocument, FunctionListsNameFunctionsForDisplayAndCountEverySample)
