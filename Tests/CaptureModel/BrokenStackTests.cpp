@@ -168,20 +168,7 @@ TEST_F(BrokenStackTest, DamagedChunksCountAsRootedAndAreReported)
     EXPECT_TRUE(records.empty());
 }
 
-TEST(BrokenStackFiles, UnopenableStreamIsReported)
-{
-    TestSupport::TempDirectory directory;
-    std::filesystem::create_directory(directory / "stacks.dat");
-    BrokenStackWriter writer;
-    Serialization::ErrorList errors;
-    EXPECT_FALSE(writer.Open(directory.GetPath(), errors));
-    EXPECT_EQ(errors.GetErrors().at(0).message.rfind("Unable to initialize broken stack processing state" +
-                                                         (directory / "stacks.dat").string() + ". Error: ",
-                                                     0),
-              0u);
-}
-
-TEST(BrokenStackFiles, IndexMustExistAndHoldTheIndexRoot)
+TEST(BrokenStackFiles, AnUnopenableStreamOrAMissingOrForeignIndexIsReported)
 {
     TestSupport::TempDirectory directory;
     const RTTI::Registry& registry = TestSupport::CaptureModelRegistry();
@@ -196,4 +183,13 @@ TEST(BrokenStackFiles, IndexMustExistAndHoldTheIndexRoot)
     EXPECT_TRUE(TestSupport::LastErrorIs(
         errors, Serialization::EErrorCode::Corrupt,
         "The file does not appear to be a BrokenStackIndex file (missing BrokenStackIndex object)"));
+
+    std::filesystem::create_directory(directory / "stacks.dat");
+    BrokenStackWriter writer;
+    errors.Clear();
+    EXPECT_FALSE(writer.Open(directory.GetPath(), errors));
+    EXPECT_EQ(errors.GetErrors().at(0).message.rfind("Unable to initialize broken stack processing state" +
+                                                         (directory / "stacks.dat").string() + ". Error: ",
+                                                     0),
+              0u);
 }

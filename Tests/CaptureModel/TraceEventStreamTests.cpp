@@ -248,7 +248,7 @@ TEST_F(TraceEventStreamTest, ConcurrentReadersSeeTheSameEvents)
     EXPECT_EQ(results[0].front(), 40.5) << "the zone event at 40.0 is left out";
 }
 
-TEST(TraceEventStreamFiles, ChunkEntriesBeyondTheFileAreReportedNotRead)
+TEST(TraceEventStreamFiles, DamagedIndexEntriesAndUnwritableDataFilesAreReported)
 {
     TestSupport::TempDirectory directory;
     auto stream = WriteStream(directory.GetPath(), MakeEvents(50), 100);
@@ -259,11 +259,9 @@ TEST(TraceEventStreamFiles, ChunkEntriesBeyondTheFileAreReportedNotRead)
     TraceEvent event;
     EXPECT_FALSE(reader.Next(event));
     EXPECT_NE(reader.GetErrors().ToString().find("lies beyond the end"), std::string::npos);
-}
 
-TEST(TraceEventStreamFiles, WriterReportsAnUnwritableDataFile)
-{
-    TestSupport::TempDirectory directory;
+    // The writer reports a data file it cannot write.
+    std::filesystem::remove(directory / "events.dat");
     std::filesystem::create_directory(directory / "events.dat");
     TraceEventStreamWriter writer;
     Serialization::ErrorList errors;
