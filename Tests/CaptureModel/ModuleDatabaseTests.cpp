@@ -374,7 +374,7 @@ TEST(StackResolver, ConcurrentReadersAgreeWhileFunctionsAreAdded)
     EXPECT_EQ(mismatches.load(), 0);
 }
 
-TEST(LinuxPlatform, ThreadBaseFunctionsIgnoreVersionsAndOffsets)
+TEST(LinuxPlatform, ThreadBaseFunctionsIgnoreVersionsAndOffsetsAndNamesChangeOverTime)
 {
     for (const char* name :
          {"_start", "__libc_start_main", "__libc_start_call_main", "start_thread", "clone", "clone3",
@@ -382,10 +382,8 @@ TEST(LinuxPlatform, ThreadBaseFunctionsIgnoreVersionsAndOffsets)
         EXPECT_TRUE(LinuxPlatformSession::IsThreadBaseFunction(name)) << name;
     for (const char* name : {"main", "start", "_start_thread", "", "[unknown]", "kthreadd"})
         EXPECT_FALSE(LinuxPlatformSession::IsThreadBaseFunction(name)) << name;
-}
 
-TEST(LinuxPlatform, ThreadNamesChangeOverTime)
-{
+    // Thread names change over time.
     LinuxPlatformSession platform;
     platform.AddThreadName(5, 10.0, "second");
     platform.AddThreadName(5, 0.0, "first");

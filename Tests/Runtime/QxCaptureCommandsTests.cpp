@@ -413,7 +413,7 @@ std::size_t RegisteredTypeCount()
     return count;
 }
 
-TEST(QxPlugins, DescribesTheModuleBuiltBesideItAndCountsTheTypesItRegisters)
+TEST(QxPlugins, DescribesTheModuleBuiltBesideItOrTellsWhyAPathIsNoPlugin)
 {
     TestSupport::TempDirectory directory;
     const CommandResult result = Qx(directory.GetPath(), "plugins");
@@ -429,11 +429,8 @@ TEST(QxPlugins, DescribesTheModuleBuiltBesideItAndCountsTheTypesItRegisters)
     const std::size_t at = result.out.find(label);
     ASSERT_NE(at, std::string::npos);
     EXPECT_EQ(std::stoul(result.out.substr(at + label.size())), RegisteredTypeCount());
-}
 
-TEST(QxPlugins, FailsWithTheLoadersReasonForAPathThatIsNoPlugin)
-{
-    TestSupport::TempDirectory directory;
+    // A path that is no plugin fails with the loader's reason.
     const CommandResult missing = Qx(directory.GetPath(), "plugins /nonexistent/libNothing.so");
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_THAT(missing.err,
