@@ -35,7 +35,7 @@ std::vector<std::string> FunctionNames(const Session& session, int32_t process, 
     return names;
 }
 
-TEST(Session, SmallCaptureReloadsWithItsProcessesThreadsModulesStacksAndEvents)
+TEST(Session, SmallCaptureReloadsWithItsProcessesThreadsModulesStacksEventsAndBrokenStackRanges)
 {
     TestSupport::TempDirectory temp;
     const auto path = TestSupport::WriteSmallCapture(temp / "small");
@@ -108,15 +108,8 @@ TEST(Session, SmallCaptureReloadsWithItsProcessesThreadsModulesStacksAndEvents)
     ASSERT_TRUE(session.GetCallstack(events[3].stackId, frames));
     EXPECT_EQ(frames.back(), A::kAppBase10 + A::kHelper + 2);
     EXPECT_FALSE(session.GetCallstack(session.GetNodeStore()->GetNodeCount(), frames));
-}
 
-TEST(Session, BrokenStackRangesFollowTheLinuxRootedness)
-{
-    TestSupport::TempDirectory temp;
-    auto loaded = LoadSession(TestSupport::WriteSmallCapture(temp / "small"));
-    ASSERT_EQ(loaded.status, 0) << loaded.FirstError();
-    const Session& session = *loaded.session;
-    const std::vector<TraceEvent> events = TestSupport::ReadAllEvents(session);
+    // Broken stack ranges follow the Linux rootedness.
     EXPECT_TRUE(session.IsStackRooted(10, events[0].stackId, 0.0));
     EXPECT_TRUE(session.IsStackRooted(10, events[1].stackId, 0.5)); // start_thread
     EXPECT_FALSE(session.IsStackRooted(10, events[5].stackId, 2.0));

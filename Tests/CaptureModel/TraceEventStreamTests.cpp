@@ -134,7 +134,7 @@ TEST_F(TraceEventStreamTest, ReadsEverythingInOrderWithZonesOnlyWhenEnabled)
     EXPECT_GT(zoneReader.GetIoSeconds(), 0.0);
 }
 
-TEST_F(TraceEventStreamTest, StopsBeforeTheEndTimeAndResumesFromThere)
+TEST_F(TraceEventStreamTest, StopsBeforeTheEndTimeResumesFromThereAndSeeks)
 {
     TraceEventStreamReader reader(*mStream);
     reader.SetZonesEnabled(true);
@@ -147,12 +147,8 @@ TEST_F(TraceEventStreamTest, StopsBeforeTheEndTimeAndResumesFromThere)
     EXPECT_EQ(rest.front().time, 125.0);
     // An end time at a chunk's start does not read that chunk.
     EXPECT_EQ(ReadAll(reader, 150.0).size(), 0u);
-}
 
-TEST_F(TraceEventStreamTest, SeekFindsTheFirstEventAtOrAfterTheTime)
-{
-    TraceEventStreamReader reader(*mStream);
-    reader.SetZonesEnabled(true);
+    // Seek finds the first event at or after the time.
     TraceEvent event;
     struct Case {
         double time;
