@@ -60,7 +60,7 @@ protected:
     uint32_t mLib = 0;
 };
 
-TEST_F(ModuleDatabaseTest, AddressesResolveToTheFunctionThatCoversThem)
+TEST_F(ModuleDatabaseTest, AddressesResolveToTheFunctionThatCoversThemAndEveryEntryHasAName)
 {
     EXPECT_EQ(NameAt(mModules, 1, 5.0, 0x10100), "first");
     EXPECT_EQ(NameAt(mModules, 1, 5.0, 0x1017F), "first");
@@ -92,10 +92,8 @@ TEST_F(ModuleDatabaseTest, AddressesResolveToTheFunctionThatCoversThem)
         EXPECT_EQ(mModules.GetFunctionName(outside.Function), "Unknown");
         EXPECT_EQ(mModules.GetModuleName(outside.Function), "<unknown>");
     }
-}
 
-TEST_F(ModuleDatabaseTest, PseudoEntriesAndInstrumentationHaveNames)
-{
+    // Pseudo entries, instrumentation and JIT functions have names too.
     EXPECT_EQ(mModules.GetFunctionName(ResolvedAddress::UnrootedStacks()), "[Unrooted Stacks]");
     EXPECT_EQ(mModules.GetModuleName(ResolvedAddress::UnrootedStacks()), "[Unrooted Stacks]");
     EXPECT_EQ(mModules.GetFunctionName(ResolvedAddress::Make(0x100, ResolvedAddress::kKindNative, 99)),
