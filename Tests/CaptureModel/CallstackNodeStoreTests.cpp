@@ -184,8 +184,8 @@ TEST(CallstackNodeStore, DamagedFilesAreRejected)
 
     CallstackNodeStore missing;
     EXPECT_FALSE(missing.Load(directory / "absent", errors));
-    EXPECT_EQ(errors.GetErrors().back().message, "Could not read file to memory");
-    EXPECT_EQ(errors.GetErrors().back().code, Serialization::EErrorCode::FileAccess);
+    EXPECT_TRUE(TestSupport::LastErrorIs(errors, Serialization::EErrorCode::FileAccess,
+                                         "Could not read file to memory"));
 
     std::filesystem::create_directory(directory / "dir");
     EXPECT_FALSE(store.Save(directory / "dir", errors));

@@ -3,6 +3,7 @@
 #include "CaptureModel/CaptureWriter.h"
 #include "CaptureModel/Session.h"
 #include "CaptureModel/TraceEvent.h"
+#include "Support/ErrorAssertions.h"
 #include "Utility/ErrorList.h"
 
 #include <filesystem>

@@ -17,7 +17,7 @@ namespace {
 using namespace Profiler;
 using TestSupport::LoadSession;
 
-TEST(CaptureWriter, WritesOnlyIntoNewOrEmptyDirectories)
+TEST(CaptureWriter, WritesOnlyIntoNewOrEmptyDirectoriesAndOnlyEventsInTimeOrder)
 {
     TestSupport::TempDirectory temp;
     Serialization::ErrorList errors;
@@ -50,12 +50,8 @@ TEST(CaptureWriter, WritesOnlyIntoNewOrEmptyDirectories)
     CaptureWriter nested;
     EXPECT_TRUE(nested.Open(temp / "a" / "b" / "c", TestSupport::CaptureModelRegistry(), errors));
     EXPECT_EQ(nested.GetSessionPath(), temp / "a" / "b" / "c" / "c.session");
-}
 
-TEST(CaptureWriter, EventsOutOfTimeOrderAreRefused)
-{
-    TestSupport::TempDirectory temp;
-    Serialization::ErrorList errors;
+    // Events out of time order are refused.
     CaptureWriter writer;
     ASSERT_TRUE(writer.Open(temp / "order", TestSupport::CaptureModelRegistry(), errors));
     EXPECT_TRUE(writer.AddSample(2.0, 1, 1, 0));
@@ -69,7 +65,7 @@ TEST(CaptureWriter, EventsOutOfTimeOrderAreRefused)
     EXPECT_EQ(writer.GetEventCount(), 3u);
     EXPECT_EQ(writer.GetRefusedEventCount(), 3u);
     ASSERT_TRUE(writer.Finish(errors)) << errors.ToString();
-    auto loaded = LoadSession(writer.GetSessionPath());
+    loaded = LoadSession(writer.GetSessionPath());
     ASSERT_EQ(loaded.status, 0) << loaded.FirstError();
     EXPECT_EQ(TestSupport::ReadAllEvents(*loaded.session).size(), 3u);
     // Threads met only through events exist, named by nobody.

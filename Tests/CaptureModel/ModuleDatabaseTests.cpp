@@ -60,7 +60,7 @@ protected:
     uint32_t mLib = 0;
 };
 
-TEST_F(ModuleDatabaseTest, AddressesResolveToTheFunctionThatCoversThem)
+TEST_F(ModuleDatabaseTest, AddressesResolveToTheFunctionThatCoversThemAndEveryEntryHasAName)
 {
     EXPECT_EQ(NameAt(mModules, 1, 5.0, 0x10100), "first");
     EXPECT_EQ(NameAt(mModules, 1, 5.0, 0x1017F), "first");
@@ -92,10 +92,8 @@ TEST_F(ModuleDatabaseTest, AddressesResolveToTheFunctionThatCoversThem)
         EXPECT_EQ(mModules.GetFunctionName(outside.Function), "Unknown");
         EXPECT_EQ(mModules.GetModuleName(outside.Function), "<unknown>");
     }
-}
 
-TEST_F(ModuleDatabaseTest, PseudoEntriesAndInstrumentationHaveNames)
-{
+    // Pseudo entries, instrumentation and JIT functions have names too.
     EXPECT_EQ(mModules.GetFunctionName(ResolvedAddress::UnrootedStacks()), "[Unrooted Stacks]");
     EXPECT_EQ(mModules.GetModuleName(ResolvedAddress::UnrootedStacks()), "[Unrooted Stacks]");
     EXPECT_EQ(mModules.GetFunctionName(ResolvedAddress::Make(0x100, ResolvedAddress::kKindNative, 99)),
@@ -374,7 +372,7 @@ TEST(StackResolver, ConcurrentReadersAgreeWhileFunctionsAreAdded)
     EXPECT_EQ(mismatches.load(), 0);
 }
 
-TEST(LinuxPlatform, ThreadBaseFunctionsIgnoreVersionsAndOffsets)
+TEST(LinuxPlatform, ThreadBaseFunctionsIgnoreVersionsAndOffsetsAndNamesChangeOverTime)
 {
     for (const char* name :
          {"_start", "__libc_start_main", "__libc_start_call_main", "start_thread", "clone", "clone3",
@@ -382,10 +380,8 @@ TEST(LinuxPlatform, ThreadBaseFunctionsIgnoreVersionsAndOffsets)
         EXPECT_TRUE(LinuxPlatformSession::IsThreadBaseFunction(name)) << name;
     for (const char* name : {"main", "start", "_start_thread", "", "[unknown]", "kthreadd"})
         EXPECT_FALSE(LinuxPlatformSession::IsThreadBaseFunction(name)) << name;
-}
 
-TEST(LinuxPlatform, ThreadNamesChangeOverTime)
-{
+    // Thread names change over time.
     LinuxPlatformSession platform;
     platform.AddThreadName(5, 10.0, "second");
     platform.AddThreadName(5, 0.0, "first");

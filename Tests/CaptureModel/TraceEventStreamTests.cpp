@@ -134,7 +134,7 @@ TEST_F(TraceEventStreamTest, ReadsEverythingInOrderWithZonesOnlyWhenEnabled)
     EXPECT_GT(zoneReader.GetIoSeconds(), 0.0);
 }
 
-TEST_F(TraceEventStreamTest, StopsBeforeTheEndTimeAndResumesFromThere)
+TEST_F(TraceEventStreamTest, StopsBeforeTheEndTimeResumesFromThereAndSeeks)
 {
     TraceEventStreamReader reader(*mStream);
     reader.SetZonesEnabled(true);
@@ -147,12 +147,8 @@ TEST_F(TraceEventStreamTest, StopsBeforeTheEndTimeAndResumesFromThere)
     EXPECT_EQ(rest.front().time, 125.0);
     // An end time at a chunk's start does not read that chunk.
     EXPECT_EQ(ReadAll(reader, 150.0).size(), 0u);
-}
 
-TEST_F(TraceEventStreamTest, SeekFindsTheFirstEventAtOrAfterTheTime)
-{
-    TraceEventStreamReader reader(*mStream);
-    reader.SetZonesEnabled(true);
+    // Seek finds the first event at or after the time.
     TraceEvent event;
     struct Case {
         double time;
@@ -248,7 +244,7 @@ TEST_F(TraceEventStreamTest, ConcurrentReadersSeeTheSameEvents)
     EXPECT_EQ(results[0].front(), 40.5) << "the zone event at 40.0 is left out";
 }
 
-TEST(TraceEventStreamFiles, ChunkEntriesBeyondTheFileAreReportedNotRead)
+TEST(TraceEventStreamFiles, DamagedIndexEntriesAndUnwritableDataFilesAreReported)
 {
     TestSupport::TempDirectory directory;
     auto stream = WriteStream(directory.GetPath(), MakeEvents(50), 100);
@@ -259,11 +255,9 @@ TEST(TraceEventStreamFiles, ChunkEntriesBeyondTheFileAreReportedNotRead)
     TraceEvent event;
     EXPECT_FALSE(reader.Next(event));
     EXPECT_NE(reader.GetErrors().ToString().find("lies beyond the end"), std::string::npos);
-}
 
-TEST(TraceEventStreamFiles, WriterReportsAnUnwritableDataFile)
-{
-    TestSupport::TempDirectory directory;
+    // The writer reports a data file it cannot write.
+    std::filesystem::remove(directory / "events.dat");
     std::filesystem::create_directory(directory / "events.dat");
     TraceEventStreamWriter writer;
     Serialization::ErrorList errors;

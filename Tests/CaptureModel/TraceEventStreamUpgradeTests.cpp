@@ -182,20 +182,18 @@ TEST_F(TraceEventStreamUpgradeTest, DamagedOldChunkFailsAndKeepsTheOriginal)
     ExpectOriginalFiles();
 }
 
-TEST_F(TraceEventStreamUpgradeTest, OpenNeedsTheDataFileAndAnIndexRoot)
-{
-    std::filesystem::remove(mDirectory / "events.dat");
-    EXPECT_FALSE(TraceEventStream::Open(mDirectory.GetPath(), mRegistry, mErrors));
-    EXPECT_EQ(mErrors.GetErrors().back().message, "Unable to open events data file " +
-                                                      (mDirectory / "events.dat").string() +
-                                                      ", the file does not exist");
-}
-
-TEST_F(TraceEventStreamUpgradeTest, IndexWithoutTheStreamRootIsRejected)
+TEST_F(TraceEventStreamUpgradeTest, OpenNeedsTheStreamRootInTheIndexAndTheDataFile)
 {
     Profiler::BrokenStackIndex other;
     ASSERT_TRUE(other.Save(mDirectory / "events.index", mErrors));
     EXPECT_FALSE(TraceEventStream::Open(mDirectory.GetPath(), mRegistry, mErrors));
     EXPECT_EQ(mErrors.GetErrors().back().message,
               "The file does not appear to be a TraceEventStream file (missing TraceEventStream object)");
+
+    TestSupport::WriteBytes(mDirectory / "events.index", mOriginalIndex);
+    std::filesystem::remove(mDirectory / "events.dat");
+    EXPECT_FALSE(TraceEventStream::Open(mDirectory.GetPath(), mRegistry, mErrors));
+    EXPECT_EQ(mErrors.GetErrors().back().message, "Unable to open events data file " +
+                                                      (mDirectory / "events.dat").string() +
+                                                      ", the file does not exist");
 }

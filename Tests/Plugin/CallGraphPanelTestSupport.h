@@ -5,12 +5,21 @@
 // that the panel resolves through the usual provider interface.
 
 #include "CallGraphModel/CallGraphFolding.h"
+#include "CallGraphModel/CallGraphManager.h"
 #include "CallGraphModel/CallGraphText.h"
 #include "CallGraphModel/FoldedCallGraph.h"
 #include "CallGraphModel/IFunctionInfoProvider.h"
 #include "CallGraphModel/MergedCallGraph.h"
 #include "PluginApi/MessageListener.h"
+#include "PluginApi/SessionModelContext.h"
+#include "PluginTestSupport.h"
+#include "RTTI/Registry.h"
+#include "Support/TempDirectory.h"
 #include "ZivuDeverUdovIradir/CallGraphRequester.h"
+#include "ZivuDeverUdovIradir/CallGraphSettings.h"
+#include "ZivuDeverUdovIradir/CallGraphView.h"
+#include "ZivuDeverUdovIradir/PluginTypes.h"
+#include "ZivuDeverUdovIradir/SourceSettings.h"
 
 #include <QAbstractItemModel>
 #include <QCoreApplication>
@@ -93,6 +102,32 @@ public:
     {}
     void OnMessage(const Profiler::Message& message) override { Messages.push_back(message); }
     std::vector<Profiler::Message> Messages;
+};
+
+/// What a host hands a call graph view, in a directory of its own that is current while it lives
+/// (the plugin writes its settings files there). The context names no document until a test does.
+struct ViewHost {
+    ViewHost() : Cwd(Directory.GetPath())
+    {
+        Profiler::RegisterPluginTypes(Registry);
+        Context.Listeners = &Listeners;
+    }
+    std::unique_ptr<Profiler::CallGraphView>
+    MakeView(Profiler::ThreadSelectionSource* threads = nullptr, const Profiler::Session* session = nullptr,
+             std::unique_ptr<Profiler::ICallGraphRequester> requester = nullptr)
+    {
+        return std::make_unique<Profiler::CallGraphView>(threads, session, Manager, GraphSettings,
+                                                         SourceOptions, Context, std::move(requester));
+    }
+
+    TestSupport::TempDirectory Directory;
+    CurrentDirectoryScope Cwd;
+    RTTI::Registry Registry;
+    Profiler::CallGraphManager Manager;
+    Profiler::CallGraphSettings GraphSettings;
+    Profiler::SourceSettings SourceOptions;
+    Profiler::MessageListenerList Listeners;
+    Profiler::SessionModelContext Context;
 };
 
 /// The first row below `parent`, depth first, whose first column reads `name`.

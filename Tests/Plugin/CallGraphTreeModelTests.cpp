@@ -112,7 +112,7 @@ TEST_F(CallGraphTreeModelTest, RolesTooltipsAndTheFoldedRecursionSentence)
               "2ms");
 }
 
-TEST_F(CallGraphTreeModelTest, InstrumentationZonesCountAsSelfTimeOfTheirCaller)
+TEST_F(CallGraphTreeModelTest, ZonesCountAsSelfTimeOfTheirCallerAndUnrootedStacksExplainThemselves)
 {
     auto model = MakeModel("main;!zone 2 samples=0x10:1\nmain 0 samples=0x20:1");
     const QModelIndex main = model->index(0, 0);
@@ -122,16 +122,16 @@ TEST_F(CallGraphTreeModelTest, InstrumentationZonesCountAsSelfTimeOfTheirCaller)
             .data(Qt::ToolTipRole)
             .toString()
             .contains(QLatin1String("Self Instrumentation</p></strong></td><td align='right'>100% ")));
-}
 
-TEST_F(CallGraphTreeModelTest, UnrootedStacksExplainThemselves)
-{
+    // Unrooted stacks explain themselves.
     mGraphs = FixtureGraphs{};
     CallGraphTest::AddStack(mGraphs.Full->GetRoot(),
                             {{ResolvedAddress::UnrootedStacks()}, {mNames.Names.Get("f")}}, {0, 1});
-    CallGraphTreeModel model(mGraphs.Full, mCache, EThemeType::Light, {mGraphs.Full->GetRoot().Children[0]},
-                             ECallGraphTimeDisplayMode::Milliseconds, 1.0);
-    EXPECT_EQ(model.index(0, 0).data(Qt::ToolTipRole).toString().toStdString(), UnrootedStacksTooltip(false));
+    CallGraphTreeModel unrooted(mGraphs.Full, mCache, EThemeType::Light,
+                                {mGraphs.Full->GetRoot().Children[0]},
+                                ECallGraphTimeDisplayMode::Milliseconds, 1.0);
+    EXPECT_EQ(unrooted.index(0, 0).data(Qt::ToolTipRole).toString().toStdString(),
+              UnrootedStacksTooltip(false));
     EXPECT_NE(std::string(UnrootedStacksTooltip(true)).find("best estimate"), std::string::npos);
 }
 

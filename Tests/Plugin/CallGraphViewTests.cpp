@@ -1,13 +1,7 @@
 #include "CallGraphPanelTestSupport.h"
 #include "PluginApi/MessageTypes.h"
-#include "PluginApi/SessionModelContext.h"
 #include "PluginApi/ThreadSelectionSource.h"
-#include "PluginTestSupport.h"
-#include "RTTI/Registry.h"
-#include "Support/TempDirectory.h"
-#include "ZivuDeverUdovIradir/CallGraphView.h"
 #include "ZivuDeverUdovIradir/CallGraphWidget.h"
-#include "ZivuDeverUdovIradir/PluginTypes.h"
 #include "ZivuDeverUdovIradir/SourceWidget.h"
 #include "ZivuDeverUdovIradir/TopExclusiveWidget.h"
 #include "ZivuDeverUdovIradir/ZivuDeverUdovIradir.h"
@@ -46,30 +40,18 @@ Message FilterState(int32_t thread, double from, double to, int32_t reason, bool
     return message;
 }
 
-class CallGraphViewTest : public testing::Test {
+class CallGraphViewTest : public testing::Test, protected PluginTests::ViewHost {
 protected:
-    CallGraphViewTest() : mCwd(mDirectory.GetPath())
+    CallGraphViewTest()
     {
-        RegisterPluginTypes(mRegistry);
-        mContext.Listeners = &mListeners;
-        mContext.Model = reinterpret_cast<CaptureDocument*>(uintptr_t{0x1000}); // only an id here
-        mView = MakeView();
+        Context.Model = reinterpret_cast<CaptureDocument*>(uintptr_t{0x1000}); // only an id here
+        mView = MakeThreadView();
     }
-    std::unique_ptr<CallGraphView> MakeView()
+    std::unique_ptr<CallGraphView> MakeThreadView()
     {
-        return std::make_unique<CallGraphView>(&mThreads, nullptr, mManager, mSettings, mSourceSettings,
-                                               mContext,
-                                               std::make_unique<PluginTests::QueuedRequester>(&mRequests));
+        return MakeView(&mThreads, nullptr, std::make_unique<PluginTests::QueuedRequester>(&mRequests));
     }
 
-    TestSupport::TempDirectory mDirectory;
-    PluginTests::CurrentDirectoryScope mCwd;
-    RTTI::Registry mRegistry;
-    CallGraphManager mManager;
-    CallGraphSettings mSettings;
-    SourceSettings mSourceSettings;
-    MessageListenerList mListeners;
-    SessionModelContext mContext;
     ThreadSelectionSource mThreads;
     std::vector<CallGraphInputParameters> mRequests;
     std::unique_ptr<CallGraphView> mView;
@@ -136,7 +118,7 @@ TEST_F(CallGraphViewTest, TurnsFilterChangesIntoRequestsAndHandsGraphsToThePanel
     EXPECT_EQ(mRequests[0].Reason, static_cast<uint8_t>(ERequestReason::ThreadSelectionChanged));
 
     // All bits set keeps the thread selection; the range is requested.
-    SendMessage(mListeners, mContext.GetListenerId(), FilterState(-1, 10.0, 20.0, 0));
+    SendMessage(Listeners, Context.GetListenerId(), FilterState(-1, 10.0, 20.0, 0));
     ASSERT_EQ(mRequests.size(), 2u);
     EXPECT_EQ(Ids(mRequests[1].ThreadIDs), (std::vector<uint32_t>{7, 9}));
     EXPECT_EQ(mRequests[1].StartTime, 10.0);
@@ -144,7 +126,7 @@ TEST_F(CallGraphViewTest, TurnsFilterChangesIntoRequestsAndHandsGraphsToThePanel
     EXPECT_EQ(mRequests[1].Reason, static_cast<uint8_t>(ERequestReason::RangeSelected));
 
     // One thread and a selected bar: the bar's range and depth.
-    SendMessage(mListeners, mContext.GetListenerId(), FilterState(9, 10.0, 20.0, 1, true));
+    SendMessage(Listeners, Context.GetListenerId(), FilterState(9, 10.0, 20.0, 1, true));
     EXPECT_EQ(Ids(mRequests[2].ThreadIDs), (std::vector<uint32_t>{9}));
     EXPECT_TRUE(mRequests[2].HasBar);
     EXPECT_EQ(mRequests[2].Depth, 2);
@@ -152,7 +134,7 @@ TEST_F(CallGraphViewTest, TurnsFilterChangesIntoRequestsAndHandsGraphsToThePanel
     EXPECT_EQ(mView->GetSelectionState()->mCurrentSelectedBarFrame.RelativeAddress, 0x1000u);
 
     // Another session's messages never reach this view.
-    SendMessage(mListeners, 0x2000, FilterState(-1, 0.0, 1.0, 0));
+    SendMessage(Listeners, 0x2000, FilterState(-1, 0.0, 1.0, 0));
     EXPECT_EQ(mRequests.size(), 3u);
 
     QCoreApplication::processEvents();
@@ -163,24 +145,24 @@ TEST_F(CallGraphViewTest, TurnsFilterChangesIntoRequestsAndHandsGraphsToThePanel
 
 TEST_F(CallGraphViewTest, PersistsTheSelectionAndRestoresItWithoutASecondRequest)
 {
-    SendMessage(mListeners, mContext.GetListenerId(), FilterState(5, 1.0, 2.0, 0));
-    mView->SaveState(mDirectory.GetPath());
-    ASSERT_TRUE(std::filesystem::exists(mDirectory / "CallGraph.dat"));
+    SendMessage(Listeners, Context.GetListenerId(), FilterState(5, 1.0, 2.0, 0));
+    mView->SaveState(Directory.GetPath());
+    ASSERT_TRUE(std::filesystem::exists(Directory / "CallGraph.dat"));
 
     mRequests.clear();
-    mView = MakeView();
-    mView->LoadState(mDirectory.GetPath(), 0, &mRegistry);
+    mView = MakeThreadView();
+    mView->LoadState(Directory.GetPath(), 0, &Registry);
     ASSERT_EQ(mRequests.size(), 1u);
     EXPECT_EQ(Ids(mRequests[0].ThreadIDs), (std::vector<uint32_t>{5}));
     EXPECT_EQ(mRequests[0].StartTime, 1.0);
-    SendMessage(mListeners, mContext.GetListenerId(), Message(MessageTypes::SessionOpened()));
+    SendMessage(Listeners, Context.GetListenerId(), Message(MessageTypes::SessionOpened()));
     EXPECT_EQ(mRequests.size(), 1u); // the restored threads stand
 
     // A missing state file: defaults, no request, and the failure logged.
     PluginTests::LogCollector log;
     mRequests.clear();
-    mView = MakeView();
-    mView->LoadState(mDirectory / "missing", 0, &mRegistry);
+    mView = MakeThreadView();
+    mView->LoadState(Directory / "missing", 0, &Registry);
     EXPECT_TRUE(mRequests.empty());
     ASSERT_NE(mView->GetSelectionState(), nullptr);
     ASSERT_FALSE(log.GetLines().empty());
@@ -189,7 +171,7 @@ TEST_F(CallGraphViewTest, PersistsTheSelectionAndRestoresItWithoutASecondRequest
 
 TEST_F(CallGraphViewTest, ClearingTheFilterAnnouncesItAndRaisesDocksByReason)
 {
-    PluginTests::MessageRecorder listener(&mListeners);
+    PluginTests::MessageRecorder listener(&Listeners);
     mView->ClearFilter();
     EXPECT_EQ(mRequests.back().Reason, static_cast<uint8_t>(ERequestReason::FilterCleared));
     ASSERT_EQ(listener.Messages.size(), 1u);
@@ -204,7 +186,7 @@ TEST_F(CallGraphViewTest, ClearingTheFilterAnnouncesItAndRaisesDocksByReason)
     window.tabifyDockWidget(callGraphDock, listDock);
     window.show();
     listDock->raise();
-    SendMessage(mListeners, mContext.GetListenerId(), FilterState(-1, 0.0, 1.0, 4));
+    SendMessage(Listeners, Context.GetListenerId(), FilterState(-1, 0.0, 1.0, 4));
     EXPECT_EQ(mRequests.back().Reason, static_cast<uint8_t>(ERequestReason::ShowPanel));
     EXPECT_FALSE(mView->GetCallGraphWidget()->visibleRegion().isEmpty());
     // The view deletes its panels even when a host docked them.

@@ -1,16 +1,9 @@
-#include "CallGraphModel/CallGraphManager.h"
 #include "CallGraphPanelTestSupport.h"
 #include "PluginApi/MessageTypes.h"
-#include "PluginApi/SessionModelContext.h"
-#include "PluginTestSupport.h"
-#include "Support/TempDirectory.h"
 #include "ZivuDeverUdovIradir/CallGraph/CallGraphFilterModel.h"
 #include "ZivuDeverUdovIradir/CallGraph/CallGraphTreeModel.h"
 #include "ZivuDeverUdovIradir/CallGraph/TimeSlicePieChart.h"
-#include "ZivuDeverUdovIradir/CallGraphSettings.h"
-#include "ZivuDeverUdovIradir/CallGraphView.h"
 #include "ZivuDeverUdovIradir/CallGraphWidget.h"
-#include "ZivuDeverUdovIradir/SourceSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -47,16 +40,14 @@ bool Contains(const std::vector<std::string>& texts, const std::string& text)
     return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
-class CallGraphWidgetTest : public testing::Test {
+class CallGraphWidgetTest : public testing::Test, protected PluginTests::ViewHost {
 protected:
-    CallGraphWidgetTest() : mCwd(mDirectory.GetPath())
+    CallGraphWidgetTest()
     {
-        mContext.Listeners = &mListeners;
-        mContext.Model = reinterpret_cast<CaptureDocument*>(uintptr_t{0x1000}); // only an id here
+        Context.Model = reinterpret_cast<CaptureDocument*>(uintptr_t{0x1000}); // only an id here
         auto requester = std::make_unique<PluginTests::QueuedRequester>(nullptr, mNames);
         mRequester = requester.get();
-        mView = std::make_unique<CallGraphView>(nullptr, nullptr, mManager, mSettings, mSourceSettings,
-                                                mContext, std::move(requester));
+        mView = MakeView(nullptr, nullptr, std::move(requester));
         mWidget = mView->GetCallGraphWidget();
         mWidget->resize(1200, 600);
     }
@@ -100,13 +91,6 @@ protected:
         return mWidget->findChild<QAction*>(QString::fromLatin1(name));
     }
 
-    TestSupport::TempDirectory mDirectory;
-    PluginTests::CurrentDirectoryScope mCwd;
-    CallGraphManager mManager;
-    CallGraphSettings mSettings;
-    SourceSettings mSourceSettings;
-    MessageListenerList mListeners;
-    SessionModelContext mContext;
     std::shared_ptr<FixtureNames> mNames = std::make_shared<FixtureNames>();
     PluginTests::QueuedRequester* mRequester;
     std::unique_ptr<CallGraphView> mView;
@@ -123,7 +107,7 @@ main;idle 1
 
 TEST_F(CallGraphWidgetTest, ShowsANewGraphExpandedAndSelectedAndAnnouncesTheSelection)
 {
-    PluginTests::MessageRecorder capture(&mListeners);
+    PluginTests::MessageRecorder capture(&Listeners);
     std::vector<std::pair<ESourceOrigin, ResolvedAddress>> shown;
     QObject::connect(
         mWidget, &CallGraphPanel::ShowSourceRequested, mWidget,
@@ -270,8 +254,8 @@ TEST_F(CallGraphWidgetTest, SecondsModeIsSavedAtOnceAndRelabelsTheTimeColumns)
 {
     ShowGraph(kFixture);
     mWidget->findChild<QComboBox*>("mTimeModeComboBox")->setCurrentIndex(1);
-    EXPECT_EQ(mSettings.GetCallGraphTimeDisplayMode(), ECallGraphTimeDisplayMode::Seconds);
-    EXPECT_TRUE(std::filesystem::exists(mDirectory.GetPath() / kCallGraphSettingsFileName));
+    EXPECT_EQ(GraphSettings.GetCallGraphTimeDisplayMode(), ECallGraphTimeDisplayMode::Seconds);
+    EXPECT_TRUE(std::filesystem::exists(Directory.GetPath() / kCallGraphSettingsFileName));
     EXPECT_EQ(mWidget->GetProxy()->headerData(2, Qt::Horizontal).toString(), "Inclusive (s)");
     EXPECT_EQ(Row("main").siblingAtColumn(2).data().toString(), "0.01");
 }
@@ -327,6 +311,6 @@ TEST_F(CallGraphWidgetTest, PieChartNavigatesIntoACalleeAndBack)
 
     // Hiding the chart is remembered.
     Action("mActionChangePieChartVisibility")->trigger();
-    EXPECT_FALSE(mSettings.IsPieChartVisible());
+    EXPECT_FALSE(GraphSettings.IsPieChartVisible());
     EXPECT_FALSE(chart->isVisible());
 }

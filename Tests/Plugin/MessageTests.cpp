@@ -28,7 +28,7 @@ struct Recorder : MessageListener {
 
 } // namespace
 
-TEST(Messages, EncodeEachFieldTypeByteForByte)
+TEST(Messages, EncodeEachFieldTypeByteForByteAndReadItBack)
 {
     Message message(MessageTypes::CallGraphSelected());
     message.WriteStringArray("ResolvedFunctionNames", {"ab", "c"});
@@ -50,32 +50,30 @@ TEST(Messages, EncodeEachFieldTypeByteForByte)
     EXPECT_EQ(frames.GetPayload(), Bytes({7, 1, 0, 0, 0, 0, 0, 0, 0,             // one path
                                           6, 1, 0, 0, 0, 0, 0, 0, 0,             // of one frame
                                           2, 1, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0})); // address, index
-}
 
-TEST(Messages, ReadBackWhatWasWritten)
-{
-    Message message(MessageTypes::TopExclusiveSelected());
-    message.WriteInt32Array("ThreadIDs", {7, 9});
-    message.WriteDouble("EndTime", 12.5);
-    message.WriteInt32("Depth", 3);
-    message.WriteFrameArray("Frames", {{1, 2}, {3, 4}});
-    message.WriteStringArray("ModuleNames", {"", "libc.so.6"});
-    EXPECT_EQ(message.ReadInt32Array("ThreadIDs"), (std::vector<int32_t>{7, 9}));
-    EXPECT_EQ(message.ReadDouble("EndTime"), 12.5);
-    EXPECT_EQ(message.ReadInt32("Depth"), 3);
-    const auto frames = message.ReadFrameArray("Frames");
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[1].RelativeAddress, 3u);
-    EXPECT_EQ(frames[1].ResolveIndex, 4u);
-    EXPECT_EQ(message.ReadStringArray("ModuleNames"), (std::vector<std::string>{"", "libc.so.6"}));
+    // Reading gives back what was written.
+    Message written(MessageTypes::TopExclusiveSelected());
+    written.WriteInt32Array("ThreadIDs", {7, 9});
+    written.WriteDouble("EndTime", 12.5);
+    written.WriteInt32("Depth", 3);
+    written.WriteFrameArray("Frames", {{1, 2}, {3, 4}});
+    written.WriteStringArray("ModuleNames", {"", "libc.so.6"});
+    EXPECT_EQ(written.ReadInt32Array("ThreadIDs"), (std::vector<int32_t>{7, 9}));
+    EXPECT_EQ(written.ReadDouble("EndTime"), 12.5);
+    EXPECT_EQ(written.ReadInt32("Depth"), 3);
+    const auto read = written.ReadFrameArray("Frames");
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(read[1].RelativeAddress, 3u);
+    EXPECT_EQ(read[1].ResolveIndex, 4u);
+    EXPECT_EQ(written.ReadStringArray("ModuleNames"), (std::vector<std::string>{"", "libc.so.6"}));
     // Unwritten or unknown fields read as empty, never past the payload.
-    EXPECT_TRUE(message.ReadFrameArray("CustomRoot").empty());
-    EXPECT_EQ(message.ReadDouble("Nope"), 0.0);
+    EXPECT_TRUE(written.ReadFrameArray("CustomRoot").empty());
+    EXPECT_EQ(written.ReadDouble("Nope"), 0.0);
 
-    Message filter(MessageTypes::FilterStateChanged());
-    filter.WriteFrame("SelectedBarFrame", {0xffffffffffffffffull, 5});
-    EXPECT_EQ(filter.ReadFrame("SelectedBarFrame").RelativeAddress, 0xffffffffffffffffull);
-    EXPECT_EQ(filter.GetPayload().size(), 12u);
+    Message bar(MessageTypes::FilterStateChanged());
+    bar.WriteFrame("SelectedBarFrame", {0xffffffffffffffffull, 5});
+    EXPECT_EQ(bar.ReadFrame("SelectedBarFrame").RelativeAddress, 0xffffffffffffffffull);
+    EXPECT_EQ(bar.GetPayload().size(), 12u);
 }
 
 TEST(Messages, SendReachesTheTargetSessionAndBroadcastListenersInOrder)

@@ -1,6 +1,7 @@
 #include "PluginTestSupport.h"
 
 #include "RTTI/Registry.h"
+#include "Support/ErrorAssertions.h"
 #include "Support/TempDirectory.h"
 #include "ZivuDeverUdovIradir/CallGraphSettings.h"
 #include "ZivuDeverUdovIradir/PluginTypes.h"
@@ -117,9 +118,7 @@ TEST_F(SettingsTest, MissingFilesAndFilesWithoutTheRecordAreReportedAndReplacedB
 {
     ErrorList errors;
     EXPECT_EQ(LoadCallGraph(errors), nullptr);
-    ASSERT_EQ(errors.GetCount(), 1u);
-    EXPECT_EQ(errors.GetErrors()[0].code, EErrorCode::FileNotFound);
-    EXPECT_EQ(errors.GetErrors()[0].message, "Unable to open file");
+    ASSERT_TRUE(TestSupport::HasOnlyError(errors, EErrorCode::FileNotFound, "Unable to open file"));
     EXPECT_EQ(errors.GetErrors()[0].context, "CallGraphPlugin.json");
 
     // A file whose only object is of another class.
@@ -128,10 +127,9 @@ TEST_F(SettingsTest, MissingFilesAndFilesWithoutTheRecordAreReportedAndReplacedB
                                File(Profiler::kCallGraphSettingsFileName));
     errors.Clear();
     EXPECT_EQ(LoadCallGraph(errors), nullptr);
-    ASSERT_EQ(errors.GetCount(), 1u);
-    EXPECT_EQ(errors.GetErrors()[0].code, EErrorCode::Corrupt);
-    EXPECT_EQ(errors.GetErrors()[0].message,
-              "The file does not appear to be a CallGraphSettings file (missing CallGraphSettings object)");
+    EXPECT_TRUE(TestSupport::HasOnlyError(
+        errors, EErrorCode::Corrupt,
+        "The file does not appear to be a CallGraphSettings file (missing CallGraphSettings object)"));
 
     TestSupport::WriteFile(File(Profiler::kSourceSettingsFileName), "{ \"Objects\": [ { \"Type\": ");
     errors.Clear();

@@ -1,16 +1,8 @@
-#include "CallGraphModel/CallGraphManager.h"
 #include "CallGraphModel/FunctionTimingProcessor.h"
+#include "CallGraphPanelTestSupport.h"
 #include "PluginApi/MessageTypes.h"
-#include "PluginApi/SessionModelContext.h"
-#include "PluginTestSupport.h"
-#include "RTTI/Registry.h"
-#include "Support/TempDirectory.h"
-#include "ZivuDeverUdovIradir/CallGraphSettings.h"
-#include "ZivuDeverUdovIradir/CallGraphView.h"
-#include "ZivuDeverUdovIradir/PluginTypes.h"
 #include "ZivuDeverUdovIradir/Source/SourceStatus.h"
 #include "ZivuDeverUdovIradir/Source/SourceTextEdit.h"
-#include "ZivuDeverUdovIradir/SourceSettings.h"
 #include "ZivuDeverUdovIradir/SourceWidget.h"
 
 #include <gtest/gtest.h>
@@ -156,10 +148,6 @@ TEST(SourceTiming, LinesAndInstructionsCarryTheirShareCalleesAndStates)
     EXPECT_TRUE(BuildFunctionTooltip(table, EThemeType::Light)
                     .contains(QStringLiteral("<br><br><b>19.95% (19ms 950µs)</b> unattributed time<br/>")));
 
-    // The least time still tints a fifth of the way; the hottest line gets the full hot colour.
-    EXPECT_EQ(BlendHeat(Qt::white, QColor(196, 223, 255), 0.0005), QColor(243, 249, 255));
-    EXPECT_EQ(BlendHeat(Qt::white, QColor(196, 223, 255), 1.0), QColor(196, 223, 255));
-
     // Instructions: the call carries its callee, the interleaved source lines their line's time.
     const SourceDocument mixed = BuildSourceDocument(ESourceViewMode::DisassemblyWithSource, *fixture.Data,
                                                      fixture.Info.LineData.get(), fixture.Source);
@@ -225,16 +213,9 @@ TEST(SourceTextEdit, TooltipsCopyingAndFindFollowTheLines)
 
 TEST(SourceWidget, ShowsEachStateAndKeepsTheCapturesMappings)
 {
-    TestSupport::TempDirectory directory;
-    PluginTests::CurrentDirectoryScope cwd(directory.GetPath());
-    RTTI::Registry registry;
-    RegisterPluginTypes(registry);
-    CallGraphManager manager;
-    CallGraphSettings settings;
-    SourceSettings sourceSettings;
-    MessageListenerList listeners;
-    SessionModelContext context{0, &listeners, nullptr};
-    CallGraphView view(nullptr, nullptr, manager, settings, sourceSettings, context);
+    PluginTests::ViewHost host;
+    const std::unique_ptr<CallGraphView> made = host.MakeView();
+    CallGraphView& view = *made;
     SourceWidget& source = *view.GetSourceWidget();
     auto* empty = source.findChild<QLabel*>(QStringLiteral("mEmptySourceLabel"));
     auto* error0 = source.findChild<QLabel*>(QStringLiteral("mErrorLabel0"));
@@ -272,15 +253,17 @@ TEST(SourceWidget, ShowsEachStateAndKeepsTheCapturesMappings)
 
     // Mappings learned for this capture are written with the view's state and read back.
     AdditionalSourceLocations mappings;
-    mappings.AddLocation("/build/src/a.cpp", (directory / "src" / "a.cpp").string());
-    ASSERT_TRUE(SaveLocalSourceLocations(directory / AdditionalSourceLocations::kLocalFileName, mappings));
-    source.LoadState(directory.GetPath(), &registry);
+    mappings.AddLocation("/build/src/a.cpp", (host.Directory / "src" / "a.cpp").string());
+    ASSERT_TRUE(
+        SaveLocalSourceLocations(host.Directory / AdditionalSourceLocations::kLocalFileName, mappings));
+    source.LoadState(host.Directory.GetPath(), &host.Registry);
     ASSERT_EQ(source.GetLocalSourceLocations().mLocations.size(), 1u);
     EXPECT_EQ(source.GetLocalSourceLocations().mLocations[0].mOriginalPathPrefix, "/build");
 
-    std::ofstream(directory / "other.json") << R"({"Objects": []})";
+    std::ofstream(host.Directory / "other.json") << R"({"Objects": []})";
     Serialization::ErrorList errors;
-    EXPECT_TRUE(LoadLocalSourceLocations(directory / "other.json", registry, errors).mLocations.empty());
+    EXPECT_TRUE(
+        LoadLocalSourceLocations(host.Directory / "other.json", host.Registry, errors).mLocations.empty());
     EXPECT_NE(errors.ToString().find("The file does not appear to be a SourceViewMappings file (missing "
                                      "AdditionalSourceLocations object)"),
               std::string::npos);

@@ -1,18 +1,12 @@
-#include "CallGraphModel/CallGraphManager.h"
 #include "CallGraphModel/Document/CaptureDocument.h"
 #include "CallGraphModel/Document/CaptureQueries.h"
+#include "CallGraphPanelTestSupport.h"
 #include "Importers/PerfCaptureImporter.h"
 #include "PluginApi/MessageTypes.h"
-#include "PluginApi/SessionModelContext.h"
-#include "PluginTestSupport.h"
 #include "Support/Paths.h"
-#include "Support/TempDirectory.h"
 #include "Theming/ApplicationTheme.h"
-#include "ZivuDeverUdovIradir/CallGraphSettings.h"
-#include "ZivuDeverUdovIradir/CallGraphView.h"
 #include "ZivuDeverUdovIradir/CallGraphWidget.h"
 #include "ZivuDeverUdovIradir/Source/SourceTextEdit.h"
-#include "ZivuDeverUdovIradir/SourceSettings.h"
 #include "ZivuDeverUdovIradir/SourceWidget.h"
 
 #include <gtest/gtest.h>
@@ -56,9 +50,8 @@ TEST(SourceViewApp, TheDemosHottestFunctionShowsItsSourceWithPerLineTime)
     // demo has other code at them, so its lines cannot stand in.
     GTEST_SKIP() << "the demo recording matches only a build without sanitizers";
 #endif
-    TestSupport::TempDirectory directory;
-    PluginTests::CurrentDirectoryScope cwd(directory.GetPath());
-    const std::filesystem::path capture = directory / "demo";
+    PluginTests::ViewHost host;
+    const std::filesystem::path capture = host.Directory / "demo";
     PerfImportStats stats;
     std::string problems;
     Serialization::ErrorList errors;
@@ -70,12 +63,9 @@ TEST(SourceViewApp, TheDemosHottestFunctionShowsItsSourceWithPerLineTime)
     ASSERT_TRUE(document.Open(capture, errors)) << errors.ToString();
     ASSERT_NE(document.Process([](double) { return true; }, errors), CaptureDocument::EProcessResult::Failed);
 
-    CallGraphManager manager;
-    CallGraphSettings settings;
-    SourceSettings sourceSettings;
-    MessageListenerList listeners;
-    SessionModelContext context{0, &listeners, &document};
-    CallGraphView view(nullptr, &document.GetSession(), manager, settings, sourceSettings, context);
+    host.Context.Model = &document;
+    const std::unique_ptr<CallGraphView> made = host.MakeView(nullptr, &document.GetSession());
+    CallGraphView& view = *made;
     view.OnMessage(Message(MessageTypes::SessionOpened()));
     QTRY_VERIFY_WITH_TIMEOUT(view.GetCurrentCallGraph() != nullptr, 60000);
     const ResolvedAddress hottest = HottestDemoFunction(document, view.GetCurrentCallGraph());

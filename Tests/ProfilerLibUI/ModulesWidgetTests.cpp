@@ -267,7 +267,7 @@ TEST_F(ModulesViewTest, LocatingADebugFileByHandChecksTheBuildAndAsksToReprocess
     EXPECT_EQ(reprocess.count(), 3);
 }
 
-TEST_F(ModulesViewTest, AddressLookupAnswersInTheView)
+TEST_F(ModulesViewTest, AddressLookupAnswersInTheViewEscapedAndParsesLeniently)
 {
     auto view = MakeView();
     ModulesAddressLookupWidget* lookup = view->GetAddressLookup();
@@ -293,10 +293,8 @@ TEST_F(ModulesViewTest, AddressLookupAnswersInTheView)
         "<b>0x1004</b> in module <b>libgone.so</b> was resolved to function <b>libgone.so_function</b>");
     lookup->LookUp("xyz", false);
     EXPECT_EQ(lookup->GetResultText(), "<b>xyz</b> is not a hexadecimal address");
-}
 
-TEST(ModulesAddressLookup, AnswersEscapeNamesAndAddressesParseLeniently)
-{
+    // Answers escape names; addresses parse leniently.
     AddressLookupResult result;
     result.Address = 0x10;
     result.Outcome = AddressLookupResult::EOutcome::Resolved;

@@ -87,7 +87,7 @@ protected:
 
 } // namespace
 
-TEST_F(QuasarixApp, SelectingARangeHandsThePluginTheGraphOfExactlyThatRange)
+TEST_F(QuasarixApp, SelectingARangeHandsThePluginTheGraphOfExactlyThatRangeAndBadCapturesAreReported)
 {
     ApplicationTheme theme;
     MainWindow window(theme, PluginPath());
@@ -145,12 +145,8 @@ TEST_F(QuasarixApp, SelectingARangeHandsThePluginTheGraphOfExactlyThatRange)
     window.CloseCapture();
     EXPECT_TRUE(std::filesystem::exists(DemoCapture() / "ViewState" / "CallGraph.dat"));
     EXPECT_EQ(window.findChild<QWidget*>(QStringLiteral("Call Graph")), nullptr);
-}
 
-TEST_F(QuasarixApp, ReportsACaptureThatCannotBeOpened)
-{
-    ApplicationTheme theme;
-    MainWindow window(theme, PluginPath());
+    // A capture that cannot be opened is reported and leaves no session.
     QSignalSpy failed(&window, &MainWindow::LoadFailed);
     window.OpenCapture(QString::fromStdString((mDirectory / "no-such-capture").string()));
     ASSERT_TRUE(failed.wait(30000));

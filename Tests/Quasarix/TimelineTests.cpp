@@ -86,7 +86,7 @@ TEST(TimelineIndex, LongLanesSummariseFromBucketsThatAgreeWithTheRuns)
     EXPECT_EQ(total, 40000u); // every sample in exactly one column
 }
 
-TEST(TimelineWidget, DragSelectsARangeAndClickSelectsAThread)
+TEST(TimelineWidget, DragSelectsARangeClickSelectsAThreadAndTheWheelZooms)
 {
     TimelineWidget timeline;
     timeline.resize(TimelineWidget::kLabelWidth + 1000, 200);
@@ -131,13 +131,8 @@ TEST(TimelineWidget, DragSelectsARangeAndClickSelectsAThread)
     QTest::keyClick(&timeline, Qt::Key_Escape);
     EXPECT_EQ(cleared.count(), 1);
     EXPECT_FALSE(timeline.GetSelection());
-}
 
-TEST(TimelineWidget, WheelZoomsAroundThePointer)
-{
-    TimelineWidget timeline;
-    timeline.resize(TimelineWidget::kLabelWidth + 1000, 200);
-    timeline.SetIndex(MakeIndex());
+    // The wheel zooms around the pointer.
     const QPointF at(timeline.XOf(25.0), 50);
     QWheelEvent wheel(at, timeline.mapToGlobal(at.toPoint()), {}, QPoint(0, 240), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);

@@ -30,24 +30,11 @@ constexpr double kRelativeTolerance = 1e-11; // per node
 constexpr double kWhole = CallGraphModel::kEndOfCapture;
 
 /// A copy of the shared capture, processed once per test program, for the query tests.
-struct ProcessedCopy {
-    ProcessedCopy()
-    {
-        RuntimeTest::CopyCapture(directory / "capture");
-        CaptureDocument document;
-        Serialization::ErrorList errors;
-        EXPECT_TRUE(document.Open(directory / "capture", errors)) << errors.ToString();
-        EXPECT_EQ(document.Process({}, errors), CaptureDocument::EProcessResult::Processed)
-            << errors.ToString();
-    }
-    std::filesystem::path Path() const { return directory / "capture"; }
-    TestSupport::TempDirectory directory;
-};
-
-const ProcessedCopy& Processed()
+const std::filesystem::path& Processed()
 {
-    static ProcessedCopy copy;
-    return copy;
+    static TestSupport::TempDirectory directory;
+    static const std::filesystem::path path = RuntimeTest::ProcessedCapture(directory / "capture");
+    return path;
 }
 
 std::string FirstError(const Serialization::ErrorList& errors)
@@ -100,22 +87,38 @@ TEST(CaptureDocument, ProcessesOnceAndLoadsTheStoredModelAfterwards)
     EXPECT_EQ(reopened.GetModelThreads().size(), 3u);
 }
 
-TEST(CaptureDocument, WholeCaptureQueriesEqualAReplayOfEveryEvent)
+TEST(CaptureDocument, QueriesEqualAReplayOfEveryEventFromTheStart)
 {
     CaptureDocument document;
     Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(Processed().Path(), errors)) << errors.ToString();
+    ASSERT_TRUE(document.Open(Processed(), errors)) << errors.ToString();
     ASSERT_TRUE(document.IsProcessed());
     const std::vector<ThreadID> threads = document.GetModelThreads();
-    for (const std::vector<ThreadID>& set :
-         {threads, std::vector<ThreadID>{threads[1]}, std::vector<ThreadID>{threads[2], threads[0]}}) {
-        // The start is not used for the whole capture.
-        const CallGraphResult result = Query(document, Range(set, 4321.0, kWhole));
-        ASSERT_EQ(result.Outcome, EQueryOutcome::Graph) << result.Errors.ToString();
-        const std::shared_ptr<const CallGraph>& actual = result.Graph;
-        std::unique_ptr<CallGraph> expected = RuntimeTest::ReplayRange(document, set, 0.0, kWhole);
-        EXPECT_GT(expected->GetTotalTime(), 1000.0 * set.size());
-        EXPECT_EQ(CompareGraphs(expected->GetRoot(), actual->GetRoot(), kRelativeTolerance), "");
+    struct Span {
+        double from, to;
+    };
+    // The whole capture (whose start is not used), inside one snapshot interval, across
+    // snapshots, from a snapshot time on, past the end, before the start, and empty.
+    const Span ranges[] = {{4321.0, kWhole},  {100.25, 900.5},   {1200.0, 4800.0}, {3000.0, 11000.0},
+                           {5000.0, 5000.75}, {9999.0, 13000.0}, {-50.0, 2500.0},  {7000.0, 7000.0}};
+    for (const Span& range : ranges) {
+        for (const std::vector<ThreadID>& set :
+             {threads, std::vector<ThreadID>{threads[1]}, std::vector<ThreadID>{threads[2], threads[0]}}) {
+            const CallGraphResult result = Query(document, Range(set, range.from, range.to));
+            ASSERT_EQ(result.Outcome, EQueryOutcome::Graph) << result.Errors.ToString();
+            const std::shared_ptr<const CallGraph>& actual = result.Graph;
+            std::unique_ptr<CallGraph> expected =
+                RuntimeTest::ReplayRange(document, set, range.from, range.to);
+            EXPECT_EQ(CompareGraphs(expected->GetRoot(), actual->GetRoot(), kRelativeTolerance), "")
+                << "[" << range.from << ", " << range.to << "] over " << set.size() << " threads";
+            if (range.to == kWhole) {
+                EXPECT_GT(expected->GetTotalTime(), 1000.0 * set.size());
+            } else if (range.from == range.to) {
+                EXPECT_TRUE(actual->GetRoot().Children.empty());
+            } else {
+                EXPECT_NEAR(actual->GetTotalTime(), expected->GetTotalTime(), kTolerance);
+            }
+        }
     }
     // No threads given means every thread.
     const std::shared_ptr<const CallGraph> all = Query(document, {}).Graph;
@@ -124,42 +127,11 @@ TEST(CaptureDocument, WholeCaptureQueriesEqualAReplayOfEveryEvent)
                 kTolerance);
 }
 
-TEST(CaptureDocument, RangeQueriesEqualAReplayFromTheStart)
-{
-    CaptureDocument document;
-    Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(Processed().Path(), errors)) << errors.ToString();
-    const std::vector<ThreadID> threads = document.GetModelThreads();
-    struct Span {
-        double from, to;
-    };
-    // Inside one snapshot interval, across snapshots, from a snapshot time on, past the end,
-    // before the start, and empty.
-    const Span ranges[] = {{100.25, 900.5},   {1200.0, 4800.0}, {3000.0, 11000.0}, {5000.0, 5000.0 + 0.75},
-                           {9999.0, 13000.0}, {-50.0, 2500.0},  {7000.0, 7000.0}};
-    for (const Span& range : ranges) {
-        for (const std::vector<ThreadID>& set : {threads, std::vector<ThreadID>{threads[0], threads[2]}}) {
-            const CallGraphResult result = Query(document, Range(set, range.from, range.to));
-            ASSERT_EQ(result.Outcome, EQueryOutcome::Graph) << result.Errors.ToString();
-            const std::shared_ptr<const CallGraph>& actual = result.Graph;
-            std::unique_ptr<CallGraph> expected =
-                RuntimeTest::ReplayRange(document, set, range.from, range.to);
-            EXPECT_EQ(CompareGraphs(expected->GetRoot(), actual->GetRoot(), kRelativeTolerance), "")
-                << "[" << range.from << ", " << range.to << "] over " << set.size() << " threads";
-            if (range.from == range.to) {
-                EXPECT_TRUE(actual->GetRoot().Children.empty());
-            } else {
-                EXPECT_NEAR(actual->GetTotalTime(), expected->GetTotalTime(), kTolerance);
-            }
-        }
-    }
-}
-
 TEST(CaptureDocument, FunctionListsNameFunctionsForDisplayAndCountEverySample)
 {
     CaptureDocument document;
     Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(Processed().Path(), errors)) << errors.ToString();
+    ASSERT_TRUE(document.Open(Processed(), errors)) << errors.ToString();
     std::shared_ptr<const CallGraph> graph = Query(document, Range({}, 2000.0, 6000.0)).Graph;
     ASSERT_NE(graph, nullptr);
     CaptureQueries queries(document, MakeInlineExecutor());
@@ -250,7 +222,7 @@ TEST(CaptureDocument, DamagedOrStaleModelsAreProcessedAgain)
 {
     TestSupport::TempDirectory directory;
     const std::filesystem::path capture = directory / "capture";
-    std::filesystem::copy(Processed().Path(), capture, std::filesystem::copy_options::recursive);
+    std::filesystem::copy(Processed(), capture, std::filesystem::copy_options::recursive);
     Serialization::ErrorList errors;
     {
         CaptureDocument document;
@@ -278,7 +250,7 @@ TEST(CaptureDocument, DamagedSnapshotsFailQueriesWithTheSnapshotFile)
 {
     TestSupport::TempDirectory directory;
     const std::filesystem::path capture = directory / "capture";
-    std::filesystem::copy(Processed().Path(), capture, std::filesystem::copy_options::recursive);
+    std::filesystem::copy(Processed(), capture, std::filesystem::copy_options::recursive);
     std::filesystem::resize_file(capture / "CallGraph" / "Snapshots.dat", 100);
     CaptureDocument document;
     Serialization::ErrorList errors;
@@ -296,7 +268,7 @@ TEST(SessionEventSource, ReadsTheChosenThreadsFromAPositionAndClonesWhereItStand
 {
     CaptureDocument document;
     Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(Processed().Path(), errors)) << errors.ToString();
+    ASSERT_TRUE(document.Open(Processed(), errors)) << errors.ToString();
     const ThreadID thread = document.GetModelThreads()[1];
     SessionEventSource source(*document.GetSession().GetTraceEventStream());
     source.SetThreads(std::span<const ThreadID>(&thread, 1));

@@ -28,18 +28,6 @@ namespace {
 
 constexpr double kWhole = CallGraphModel::kEndOfCapture;
 
-/// A processed copy of the shared capture in its own directory.
-std::filesystem::path ProcessedCapture(const TestSupport::TempDirectory& directory)
-{
-    const std::filesystem::path capture = directory / "capture";
-    RuntimeTest::CopyCapture(capture);
-    CaptureDocument document;
-    Serialization::ErrorList errors;
-    EXPECT_TRUE(document.Open(capture, errors)) << errors.ToString();
-    EXPECT_EQ(document.Process({}, errors), CaptureDocument::EProcessResult::Processed) << errors.ToString();
-    return capture;
-}
-
 /// An executor that queues its tasks, as a user interface thread's event loop does, until the
 /// test runs them.
 class QueuedExecutor {
@@ -79,7 +67,7 @@ TEST(CaptureQueries, ANewerRequestSupersedesTheOlderWhoseLateResultIsDropped)
     TestSupport::TempDirectory directory;
     CaptureDocument document;
     Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(ProcessedCapture(directory), errors));
+    ASSERT_TRUE(document.Open(RuntimeTest::ProcessedCapture(directory / "capture"), errors));
     QueuedExecutor executor;
     CaptureQueries queries(document, executor.Get());
     std::vector<CallGraphResult> results;
@@ -143,7 +131,7 @@ TEST(CaptureQueries, AThreadNamedTwiceCountsOnce)
     TestSupport::TempDirectory directory;
     CaptureDocument document;
     Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(ProcessedCapture(directory), errors));
+    ASSERT_TRUE(document.Open(RuntimeTest::ProcessedCapture(directory / "capture"), errors));
     const ThreadID thread = document.GetModelThreads()[1];
     for (const double to : {kWhole, 7000.0}) {
         const CallGraphResult once = Query(document, Range({thread}, 1000.0, to));
@@ -158,7 +146,7 @@ TEST(CaptureQueries, AThreadNamedTwiceCountsOnce)
 TEST(CaptureDocument, FailedReprocessingKeepsTheModelThatAnsweredAndNamesTheDamagedFile)
 {
     TestSupport::TempDirectory directory;
-    const std::filesystem::path capture = ProcessedCapture(directory);
+    const std::filesystem::path capture = RuntimeTest::ProcessedCapture(directory / "capture");
     const CallGraphResult before = [&] {
         CaptureDocument document;
         Serialization::ErrorList errors;
@@ -186,7 +174,7 @@ TEST(CaptureDocument, FailedReprocessingKeepsTheModelThatAnsweredAndNamesTheDama
 TEST(CaptureDocument, MissingBrokenStackFilesRefuseRangesButNotTheWholeCapture)
 {
     TestSupport::TempDirectory directory;
-    const std::filesystem::path processed = ProcessedCapture(directory);
+    const std::filesystem::path processed = RuntimeTest::ProcessedCapture(directory / "capture");
     for (const char* file : {"stacks.dat", "stacks.index"}) {
         const std::filesystem::path capture = directory / file;
         std::filesystem::copy(processed, capture, std::filesystem::copy_options::recursive);

@@ -42,6 +42,16 @@ void CopyCapture(const std::filesystem::path& target)
     std::filesystem::copy(SharedCapture(), target, std::filesystem::copy_options::recursive);
 }
 
+std::filesystem::path ProcessedCapture(const std::filesystem::path& target)
+{
+    CopyCapture(target);
+    CaptureDocument document;
+    Serialization::ErrorList errors;
+    EXPECT_TRUE(document.Open(target, errors)) << errors.ToString();
+    EXPECT_EQ(document.Process({}, errors), CaptureDocument::EProcessResult::Processed) << errors.ToString();
+    return target;
+}
+
 std::unique_ptr<CallGraph> ReplayRange(const CaptureDocument& document, const std::vector<ThreadID>& threads,
                                        double start, double end)
 {

@@ -24,6 +24,8 @@ namespace RuntimeTest {
 const std::filesystem::path& SharedCapture();
 /// A copy of the shared capture at `target` (without any processed model).
 void CopyCapture(const std::filesystem::path& target);
+/// A copy of the shared capture at `target`, processed; returns `target`.
+std::filesystem::path ProcessedCapture(const std::filesystem::path& target);
 
 /// G(end) - G(start) of the threads, by replaying every event from the capture's start;
 /// the whole capture when `end` is the end of capture.
@@ -38,8 +40,8 @@ Profiler::CallGraphRequest Range(std::vector<Profiler::ThreadID> threads, double
 
 /// The first difference between two graphs ("" when none): children matched by function and call
 /// site, times within `tolerance` relative to the figures, samples exactly.
-inline std::string CompareGraphs(const Profiler::CallGraphNode& expected, const Profiler::CallGraphNode& actual,
-                                 double tolerance)
+inline std::string CompareGraphs(const Profiler::CallGraphNode& expected,
+                                 const Profiler::CallGraphNode& actual, double tolerance)
 {
     static const CallGraphTest::FunctionNames kUnnamed;
     return CallGraphTest::CompareGraphs(expected, actual, nullptr, tolerance, kUnnamed);

@@ -44,10 +44,8 @@ TEST(PluginLoader, RefusesModulesItCannotUseWithAClearReason)
     ExpectLoadFailure(QX_FAKE_MODULE_OLD_VERSION, EErrorCode::NewerVersion,
                       "has descriptor version 8; this host reads version 9");
     ExpectLoadFailure(QX_FAKE_MODULE_TWO_PLUGINS, EErrorCode::Corrupt, "a plugin count other than 1");
-}
 
-TEST(PluginLoader, ReportsAFactoryThatMakesNoPlugin)
-{
+    // A module that loads but whose factory makes no plugin.
     PluginLoader loader;
     ErrorList errors;
     ASSERT_TRUE(loader.Load(QX_FAKE_MODULE_NULL_FACTORY, errors)) << errors.ToString();

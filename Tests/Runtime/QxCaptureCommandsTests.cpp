@@ -41,6 +41,16 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
+/// Standard error without the progress lines that commands needing the model print first.
+std::vector<std::string> ErrorLines(const std::string& err)
+{
+    std::vector<std::string> lines;
+    for (const std::string& line : Lines(err))
+        if (line.rfind("Processing", 0) != 0 && line.rfind("Processed ", 0) != 0)
+            lines.push_back(line);
+    return lines;
+}
+
 /// A capture generated through qx once per test program, processed by the first test that needs it.
 struct GeneratedCapture {
     GeneratedCapture()
@@ -243,31 +253,25 @@ TEST(QxCaptureCommands, UsageErrorsExitOneWithTheReason)
     for (const Case& c : cases) {
         const CommandResult result = Qx(directory, c.arguments);
         EXPECT_EQ(result.exitCode, 1) << c.arguments << "\n" << result.err;
-        // Commands that need the model process the capture first, with progress lines.
-        std::vector<std::string> lines;
-        for (const std::string& line : Lines(result.err))
-            if (line.rfind("Processing", 0) != 0 && line.rfind("Processed ", 0) != 0)
-                lines.push_back(line);
+        const std::vector<std::string> lines = ErrorLines(result.err);
         ASSERT_FALSE(lines.empty()) << c.arguments;
         EXPECT_THAT(lines.front(), HasSubstr(c.message)) << c.arguments;
         EXPECT_THAT(result.err, HasSubstr("Usage: qx ")) << c.arguments;
         EXPECT_EQ(result.out, "") << c.arguments;
     }
-    for (const char* command : {"info", "process", "callgraph", "functions", "generate"}) {
-        const CommandResult help = Qx(directory, std::string(command) + " --help");
-        EXPECT_EQ(help.exitCode, 0) << command;
-        EXPECT_THAT(help.out, HasSubstr(std::string("Usage: qx ") + command)) << command;
-        EXPECT_THAT(help.out, HasSubstr("Exit status:")) << command;
-    }
-    for (const char* command : {"plugins", "import", "record", "folded"}) {
-        const CommandResult help = Qx(directory, std::string(command) + " --help");
-        EXPECT_EQ(help.exitCode, 0) << command << "\n" << help.err;
-        EXPECT_THAT(help.out, HasSubstr(std::string("Usage: qx ") + command)) << command;
-    }
+    // Every command has its help; the capture commands (the first five) tell their exit statuses.
     const CommandResult list = Qx(directory, "--help");
-    for (const char* command :
-         {"plugins", "import", "record", "folded", "info", "process", "callgraph", "functions", "generate"})
-        EXPECT_THAT(list.out, HasSubstr(std::string("  ") + command + " ")) << command;
+    const std::string commands[] = {"info",    "process", "callgraph", "functions", "generate",
+                                    "plugins", "import",  "record",    "folded"};
+    for (const std::string& command : commands) {
+        const CommandResult help = Qx(directory, command + " --help");
+        EXPECT_EQ(help.exitCode, 0) << command << "\n" << help.err;
+        EXPECT_THAT(help.out, HasSubstr("Usage: qx " + command)) << command;
+        if (&command < commands + 5) {
+            EXPECT_THAT(help.out, HasSubstr("Exit status:")) << command;
+        }
+        EXPECT_THAT(list.out, HasSubstr("  " + command + " ")) << command;
+    }
 }
 
 TEST(QxCaptureCommands, BadCapturesExitTwoWithOneLineNamingTheFile)
@@ -303,11 +307,8 @@ TEST(QxCaptureCommands, BadCapturesExitTwoWithOneLineNamingTheFile)
     for (const Case& c : cases) {
         const CommandResult result = Qx(directory.GetPath(), c.arguments);
         EXPECT_EQ(result.exitCode, 2) << c.arguments << "\n" << result.err;
-        // Progress lines may come first; the error is one line of its own.
-        std::vector<std::string> errorLines;
-        for (const std::string& line : Lines(result.err))
-            if (line.rfind("Processing: ", 0) != 0)
-                errorLines.push_back(line);
+        // The error is one line of its own.
+        const std::vector<std::string> errorLines = ErrorLines(result.err);
         ASSERT_EQ(errorLines.size(), 1u) << c.arguments << "\n" << result.err;
         EXPECT_THAT(errorLines[0], HasSubstr(c.message)) << c.arguments;
     }
@@ -412,7 +413,7 @@ std::size_t RegisteredTypeCount()
     return count;
 }
 
-TEST(QxPlugins, DescribesTheModuleBuiltBesideItAndCountsTheTypesItRegisters)
+TEST(QxPlugins, DescribesTheModuleBuiltBesideItOrTellsWhyAPathIsNoPlugin)
 {
     TestSupport::TempDirectory directory;
     const CommandResult result = Qx(directory.GetPath(), "plugins");
@@ -428,11 +429,8 @@ TEST(QxPlugins, DescribesTheModuleBuiltBesideItAndCountsTheTypesItRegisters)
     const std::size_t at = result.out.find(label);
     ASSERT_NE(at, std::string::npos);
     EXPECT_EQ(std::stoul(result.out.substr(at + label.size())), RegisteredTypeCount());
-}
 
-TEST(QxPlugins, FailsWithTheLoadersReasonForAPathThatIsNoPlugin)
-{
-    TestSupport::TempDirectory directory;
+    // A path that is no plugin fails with the loader's reason.
     const CommandResult missing = Qx(directory.GetPath(), "plugins /nonexistent/libNothing.so");
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_THAT(missing.err,

@@ -174,7 +174,7 @@ TEST_F(BinaryFormat, RoundTripsEveryKindOfValueThroughBuffersAndFiles)
     EXPECT_TRUE(errors.IsEmpty()) << errors.ToString();
 }
 
-TEST_F(BinaryFormat, RejectsBadFileHeadersWithTheFileAsContext)
+TEST_F(BinaryFormat, RejectsBadHeadersNamingTheFileOrBuffer)
 {
     const std::vector<uint8_t> good = WriteImage({});
     auto withHeader = [&](uint32_t magic, uint32_t version, std::size_t size) {
@@ -224,10 +224,8 @@ TEST_F(BinaryFormat, RejectsBadFileHeadersWithTheFileAsContext)
     EXPECT_TRUE(
         HasOnlyError(errors, EErrorCode::FileAccess,
                      Utility::Format("Unable to determine size of file %s", mDirectory.GetPath().c_str())));
-}
 
-TEST_F(BinaryFormat, BuffersNameThemselvesAndNeverTrustABlockSize)
-{
+    // Buffers name themselves, and a block size is never trusted.
     std::vector<uint8_t> hugeBlock = WriteImage({});
     TestSupport::Patch<uint64_t>(hugeBlock, 8, ~0ull >> 1);
     EXPECT_TRUE(HasOnlyError(ReadImage({0x5D, 0xC2, 0x50, 0xF4, 4, 0, 0}, mRegistry).errors,

@@ -412,7 +412,7 @@ TEST_F(Compatibility, NewerVersionsRetypedPropertiesAndFormerBasesFail)
                      "Compat::Shape"));
 }
 
-TEST_F(Compatibility, EnumsAreMatchedByName)
+TEST_F(Compatibility, EnumsAndFormerClassNamesAreMatchedByName)
 {
     const auto renamed = ReadImage(WriteImage({MakeV2(CompatOld::EColor::Olive).get()}), mRegistry,
                                    EReadMode::Strict, mHandlers);
@@ -425,10 +425,8 @@ TEST_F(Compatibility, EnumsAreMatchedByName)
         HasOnlyError(unnamed.errors, EErrorCode::Compatibility,
                      "Compatibility issue: enum Compat::EColor does not contain the value <invalid enum "
                      "value> anymore."));
-}
 
-TEST_F(Compatibility, FormerClassNamesLoadThroughAliases)
-{
+    // Former class names load through aliases.
     CompatOld::Gadget gadget;
     gadget.mWidth = 3;
     gadget.mLabel = "old name";

@@ -52,7 +52,7 @@ protected:
     std::string mJsonBefore;
 };
 
-TEST_F(SafeWrites, ASaveThatFailsWhileWritingKeepsThePreviousFile)
+TEST_F(SafeWrites, ASaveThatFailsWhileOrBeforeWritingKeepsThePreviousFile)
 {
     // A file size limit makes the operating system refuse the write half-way through.
     struct rlimit previous {};
@@ -76,10 +76,8 @@ TEST_F(SafeWrites, ASaveThatFailsWhileWritingKeepsThePreviousFile)
     EXPECT_TRUE(HasOnlyError(jsonErrors, EErrorCode::WriteFailed,
                              Utility::Format("Unable to write file %s", JsonPath().c_str())));
     ExpectPreviousFilesOnly();
-}
 
-TEST_F(SafeWrites, ASaveThatFailsBeforeWritingLeavesTheFileAlone)
-{
+    // A save that fails before writing leaves the file alone too.
     mCapture->mModules.push_back(std::make_unique<Sample::UnregisteredModule>()); // a class no registry holds
     ErrorList errors;
     EXPECT_FALSE(WriteBinaryFile(BinaryPath(), {mCapture.get()}, errors));

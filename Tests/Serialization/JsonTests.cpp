@@ -246,7 +246,7 @@ TEST_F(Json, ObjectsAreMadeByTheCallersFactory)
         HasOnlyError(mErrors, EErrorCode::Corrupt, "Failed to create object of type Sample::NativeModule"));
 }
 
-TEST_F(Json, ConvertsNumbersTheWayTheAccessorsDo)
+TEST_F(Json, ConvertsNumbersTheWayTheAccessorsDoAndDoublesReadBackExactly)
 {
     ASSERT_TRUE(
         Read(R"({"Type": "Sample::Settings", "Small": 300, "Medium": -1.9e30, "Port": 65537.5, "Scale": 1e300,
@@ -260,10 +260,8 @@ TEST_F(Json, ConvertsNumbersTheWayTheAccessorsDo)
     EXPECT_FALSE(settings.mEnabled);
     EXPECT_FALSE(Read(R"({"Type": "Sample::Settings", "Enabled": 1})"));
     EXPECT_TRUE(HasOnlyError(mErrors, EErrorCode::Corrupt, "Invalid value for primitive bool"));
-}
 
-TEST_F(Json, DoublesReadBackExactly)
-{
+    // Doubles read back exactly.
     // Random bit patterns (fixed seed) cover denormals and every exponent.
     std::mt19937_64 random(7);
     Sample::Capture capture;

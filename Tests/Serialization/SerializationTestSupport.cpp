@@ -24,18 +24,6 @@ std::vector<uint8_t> WriteImage(const std::vector<const RTTI::Object*>& roots)
     return image;
 }
 
-testing::AssertionResult HasOnlyError(const Serialization::ErrorList& errors, Serialization::EErrorCode code,
-                                      const std::string& message)
-{
-    if (errors.GetCount() != 1)
-        return testing::AssertionFailure() << errors.GetCount() << " error records: " << errors.ToString();
-    const Serialization::ErrorRecord& record = errors.GetErrors().front();
-    if (record.code != code || record.message != message)
-        return testing::AssertionFailure()
-               << "code " << static_cast<int>(record.code) << ": " << record.message;
-    return testing::AssertionSuccess();
-}
-
 ImageLayout ParseLayout(const std::vector<uint8_t>& image)
 {
     ImageLayout layout;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Serialization/Binary.h"
+#include "Support/ErrorAssertions.h"
 
 #include <gtest/gtest.h>
 
@@ -22,10 +23,6 @@ ReadResult ReadImage(const std::vector<uint8_t>& image, const RTTI::Registry& re
                      const Serialization::CompatibilityHandlerMap& handlers = {});
 /// WriteBinaryBuffer that fails the test on error.
 std::vector<uint8_t> WriteImage(const std::vector<const RTTI::Object*>& roots);
-
-/// Exactly one error record, with this code and message.
-testing::AssertionResult HasOnlyError(const Serialization::ErrorList& errors, Serialization::EErrorCode code,
-                                      const std::string& message);
 
 /// Where the parts of a current-layout image lie.
 struct ImageLayout {

@@ -34,7 +34,7 @@ TEST(SourceLocations, SplitsAndJoinsPathsOfBothSeparators)
     EXPECT_FALSE(PathComponentsEqual("build", "builds"));
 }
 
-TEST(SourceLocations, LearnsThePrefixesBeforeTheCommonTail)
+TEST(SourceLocations, LearnsThePrefixesBeforeTheCommonTailMostRecentlyUsedFirst)
 {
     SourcePathMappings locations;
     AddSourceLocation(locations, "C:\\build\\src\\a\\x.cpp", "/work/src/a/x.cpp");
@@ -55,27 +55,25 @@ TEST(SourceLocations, LearnsThePrefixesBeforeTheCommonTail)
     SourcePathMappings same;
     AddSourceLocation(same, "/src/x.cpp", "/src/x.cpp");
     EXPECT_TRUE(same.empty());
-}
 
-TEST(SourceLocations, KeepsTheMostRecentlyUsedFirst)
-{
-    SourcePathMappings locations;
-    AddSourceLocation(locations, "/build/src/a.cpp", "/one/src/a.cpp");
-    AddSourceLocation(locations, "/build/src/b.cpp", "/two/src/b.cpp");
-    ASSERT_EQ(locations.size(), 1u);
-    EXPECT_EQ(locations[0].NewPathPrefixes, (std::vector<std::string>{"/two", "/one"}));
+    // The most recently used comes first.
+    SourcePathMappings recent;
+    AddSourceLocation(recent, "/build/src/a.cpp", "/one/src/a.cpp");
+    AddSourceLocation(recent, "/build/src/b.cpp", "/two/src/b.cpp");
+    ASSERT_EQ(recent.size(), 1u);
+    EXPECT_EQ(recent[0].NewPathPrefixes, (std::vector<std::string>{"/two", "/one"}));
 
     // A tree already known moves to the front instead of being added again.
-    AddSourceLocation(locations, "/build/src/c.cpp", "/one/src/c.cpp");
-    EXPECT_EQ(locations[0].NewPathPrefixes, (std::vector<std::string>{"/one", "/two"}));
+    AddSourceLocation(recent, "/build/src/c.cpp", "/one/src/c.cpp");
+    EXPECT_EQ(recent[0].NewPathPrefixes, (std::vector<std::string>{"/one", "/two"}));
 
     // Another recorded prefix comes first; using the old one again moves it back to the front.
-    AddSourceLocation(locations, "/ci/lib/d.cpp", "/three/lib/d.cpp");
-    ASSERT_EQ(locations.size(), 2u);
-    EXPECT_EQ(locations[0].OriginalPathPrefix, "/ci");
-    AddSourceLocation(locations, "/build/x/e.cpp", "/two/x/e.cpp");
-    EXPECT_EQ(locations[0].OriginalPathPrefix, "/build");
-    EXPECT_EQ(locations[0].NewPathPrefixes, (std::vector<std::string>{"/two", "/one"}));
+    AddSourceLocation(recent, "/ci/lib/d.cpp", "/three/lib/d.cpp");
+    ASSERT_EQ(recent.size(), 2u);
+    EXPECT_EQ(recent[0].OriginalPathPrefix, "/ci");
+    AddSourceLocation(recent, "/build/x/e.cpp", "/two/x/e.cpp");
+    EXPECT_EQ(recent[0].OriginalPathPrefix, "/build");
+    EXPECT_EQ(recent[0].NewPathPrefixes, (std::vector<std::string>{"/two", "/one"}));
 }
 
 TEST(SourceLocations, CandidatesFollowTheMappingsAndExistOnly)

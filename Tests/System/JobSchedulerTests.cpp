@@ -239,7 +239,7 @@ TEST(JobScheduler, SchedulingFromACanceledJobIsRefusedUnlessDetached)
     EXPECT_EQ(detached.Get(), kCompleted);
 }
 
-TEST(JobScheduler, WaitingRunsThePendingJobInline)
+TEST(JobScheduler, WaitingRunsThePendingJobInlineOnTheTestThreadOrAWorker)
 {
     // No worker could run the job: there are none, or the only one is blocked.
     for (uint32_t threads : {0u, 1u}) {
@@ -260,10 +260,8 @@ TEST(JobScheduler, WaitingRunsThePendingJobInline)
         EXPECT_NE(current, nullptr);
         EXPECT_EQ(JobScheduler::GetCurrentJob(), nullptr);
     }
-}
 
-TEST(JobScheduler, AWorkerWaitingOnItsOwnChildRunsIt)
-{
+    // A worker waiting on its own child runs it.
     Record child;
     Job* outerJob = nullptr;
     Job* afterWait = nullptr;

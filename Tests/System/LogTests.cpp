@@ -1,3 +1,4 @@
+#include "Plugin/PluginTestSupport.h"
 #include "Support/AssertionCapture.h"
 #include "System/Log.h"
 #include "System/LogBuffer.h"
@@ -7,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,20 +16,6 @@ namespace {
 
 using System::LogSink;
 using testing::MatchesRegex;
-
-/// A sink that keeps every line it receives.
-struct Collector {
-    std::mutex mutex;
-    std::vector<std::string> lines;
-
-    static void Receive(const char* line, void* self)
-    {
-        auto* collector = static_cast<Collector*>(self);
-        std::lock_guard lock(collector->mutex);
-        collector->lines.emplace_back(line);
-    }
-    LogSink Sink() { return {&Collector::Receive, this}; }
-};
 
 void LogToSinks(const std::vector<LogSink>& sinks, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
@@ -44,40 +30,34 @@ void LogToSinks(const std::vector<LogSink>& sinks, const char* format, ...)
 constexpr std::size_t kPrefixLength = 12; // "[HH:MM:SS]: "
 constexpr const char* kPrefix = R"(\[[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\]: )";
 
-/// Installs sinks process-wide for one test and restores the former list afterwards.
-class LogTest : public testing::Test {
-protected:
-    void SetUp() override { mSaved = System::GetLogSinks(); }
-    void TearDown() override { System::InitializeTracing(mSaved); }
+// Each test's collector is the process's only sink while it lives, and puts the former ones back.
+using PluginTests::LogCollector;
 
-private:
-    std::vector<LogSink> mSaved;
-};
-
-TEST_F(LogTest, LinesCarryTheTimePrefixAndALineFeedUnlessTextIsRaw)
+TEST(Log, LinesCarryTheTimePrefixAndALineFeedUnlessTextIsRaw)
 {
-    Collector collector;
-    System::InitializeTracing({collector.Sink()});
+    LogCollector log;
     System::Log("%s", "");
     System::Log("loaded %d of %s", 3, "files");
     System::LogText("plain text");
     System::LogText("no prefix, no line feed", false);
     // In the "C" locale a non-ASCII wide character cannot be converted: the formatter fails.
     System::Log("%ls", L"\u00e9t\u00e9");
-    ASSERT_EQ(collector.lines.size(), 5u);
-    EXPECT_THAT(collector.lines[0], MatchesRegex(std::string(kPrefix) + "\n"));
-    EXPECT_THAT(collector.lines[1], MatchesRegex(std::string(kPrefix) + "loaded 3 of files\n"));
-    EXPECT_THAT(collector.lines[2], MatchesRegex(std::string(kPrefix) + "plain text\n"));
-    EXPECT_EQ(collector.lines[3], "no prefix, no line feed");
-    EXPECT_THAT(collector.lines[4], MatchesRegex(std::string(kPrefix) + "\n"));
+    const std::vector<std::string> lines = log.GetLines();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_THAT(lines[0], MatchesRegex(std::string(kPrefix) + "\n"));
+    EXPECT_THAT(lines[1], MatchesRegex(std::string(kPrefix) + "loaded 3 of files\n"));
+    EXPECT_THAT(lines[2], MatchesRegex(std::string(kPrefix) + "plain text\n"));
+    EXPECT_EQ(lines[3], "no prefix, no line feed");
+    EXPECT_THAT(lines[4], MatchesRegex(std::string(kPrefix) + "\n"));
 }
 
-TEST_F(LogTest, SinksAreCalledInOrderAndReplacedByACopy)
+TEST(Log, SinksAreCalledInOrderAndReplacedByACopy)
 {
     struct Named {
         std::string name;
         std::vector<std::string>* calls;
     };
+    LogCollector restoresTheSinks;
     std::vector<std::string> calls;
     Named first{"first", &calls}, second{"second", &calls};
     const auto record = [](const char* line, void* self) {
@@ -105,10 +85,9 @@ TEST_F(LogTest, SinksAreCalledInOrderAndReplacedByACopy)
     EXPECT_EQ(calls.size(), 3u);
 }
 
-TEST_F(LogTest, ALongerMessageGrowsTheThreadBufferOnceAndArrivesWhole)
+TEST(Log, ALongerMessageGrowsTheThreadBufferOnceAndArrivesWhole)
 {
-    Collector collector;
-    System::InitializeTracing({collector.Sink()});
+    LogCollector log;
     // A fresh thread starts with an empty buffer.
     std::thread([&] {
         EXPECT_EQ(System::GetThreadLogBuffer().GetSize(), 0u);
@@ -121,16 +100,16 @@ TEST_F(LogTest, ALongerMessageGrowsTheThreadBufferOnceAndArrivesWhole)
         System::Log("short again");
         EXPECT_EQ(System::GetThreadLogBuffer().GetSize(), 5000u + 258u);
     }).join();
-    ASSERT_EQ(collector.lines.size(), 4u);
-    EXPECT_EQ(collector.lines[1].size(), kPrefixLength + 5000u + 1u);
-    EXPECT_EQ(collector.lines[1].substr(kPrefixLength), std::string(5000, 'y') + "\n");
-    EXPECT_EQ(collector.lines[2], collector.lines[1]);
+    const std::vector<std::string> lines = log.GetLines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1].size(), kPrefixLength + 5000u + 1u);
+    EXPECT_EQ(lines[1].substr(kPrefixLength), std::string(5000, 'y') + "\n");
+    EXPECT_EQ(lines[2], lines[1]);
 }
 
-TEST_F(LogTest, ThreadsLogConcurrentlyWithoutMixingLines)
+TEST(Log, ThreadsLogConcurrentlyWithoutMixingLines)
 {
-    Collector collector;
-    System::InitializeTracing({collector.Sink()});
+    LogCollector log;
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([t] {
@@ -140,15 +119,15 @@ TEST_F(LogTest, ThreadsLogConcurrentlyWithoutMixingLines)
         });
     for (std::thread& thread : threads)
         thread.join();
-    ASSERT_EQ(collector.lines.size(), 800u);
-    for (const std::string& line : collector.lines)
+    const std::vector<std::string> lines = log.GetLines();
+    ASSERT_EQ(lines.size(), 800u);
+    for (const std::string& line : lines)
         EXPECT_THAT(line, MatchesRegex(std::string(kPrefix) + "thread [0-3] line [0-9]+ z*\n"));
 }
 
-TEST_F(LogTest, FailedChecksAreLoggedAsTwoLines)
+TEST(Log, FailedChecksAreLoggedAsTwoLines)
 {
-    Collector collector;
-    System::InitializeTracing({collector.Sink()});
+    LogCollector log;
     System::InstallAssertionLogging();
     const int expectedLine = __LINE__ + 1;
     const bool held = QX_ASSERT(1 + 1 == 3, "%d connections left on %s signal", 2, "ThemeChanged");
@@ -156,14 +135,15 @@ TEST_F(LogTest, FailedChecksAreLoggedAsTwoLines)
     TestSupport::InstallFailingAssertionHandler();
 
     EXPECT_FALSE(held);
-    ASSERT_EQ(collector.lines.size(), 4u);
+    const std::vector<std::string> lines = log.GetLines();
+    ASSERT_EQ(lines.size(), 4u);
     const std::string where = std::string(" assertion failed at ") + __FILE__ + " (";
-    EXPECT_EQ(collector.lines[0].substr(kPrefixLength),
+    EXPECT_EQ(lines[0].substr(kPrefixLength),
               "\"1 + 1 == 3\"" + where + std::to_string(expectedLine) + "):\n");
-    EXPECT_EQ(collector.lines[1].substr(kPrefixLength), "2 connections left on ThemeChanged signal\n");
-    EXPECT_EQ(collector.lines[2].substr(kPrefixLength),
+    EXPECT_EQ(lines[1].substr(kPrefixLength), "2 connections left on ThemeChanged signal\n");
+    EXPECT_EQ(lines[2].substr(kPrefixLength),
               "\"false\"" + where + std::to_string(expectedLine + 1) + "):\n");
-    EXPECT_EQ(collector.lines[3].substr(kPrefixLength), "Could not move registration\n");
+    EXPECT_EQ(lines[3].substr(kPrefixLength), "Could not move registration\n");
 }
 
 } // namespace

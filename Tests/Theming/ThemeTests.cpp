@@ -9,7 +9,7 @@
 
 using namespace Profiler;
 
-TEST(Theme, AnnouncesChangesInConnectionOrderAfterApplying)
+TEST(Theme, AnnouncesChangesInConnectionOrderAfterApplyingAndFollowsTheSystem)
 {
     struct Recording : Theme {
         std::vector<std::string>* log;
@@ -23,21 +23,19 @@ TEST(Theme, AnnouncesChangesInConnectionOrderAfterApplying)
     auto second = theme.ConnectThemeChanged([&](Theme&) { log.push_back("2"); });
     theme.SetChoice(EThemeChoice::Dark);
     EXPECT_EQ(log, (std::vector<std::string>{"apply", "1:dark", "2"}));
-}
 
-TEST(Theme, FollowsTheSystemPreference)
-{
-    Theme theme;
+    // It can follow the system preference.
+    Theme following;
     qputenv("QX_COLOR_SCHEME", "prefer-dark");
-    theme.SetChoice(EThemeChoice::FollowSystem);
-    EXPECT_EQ(theme.GetType(), EThemeType::Dark);
+    following.SetChoice(EThemeChoice::FollowSystem);
+    EXPECT_EQ(following.GetType(), EThemeType::Dark);
     int announced = 0;
-    auto registration = theme.ConnectThemeChanged([&](Theme&) { ++announced; });
-    theme.RefreshFromSystem(); // unchanged: nothing announced
+    auto registration = following.ConnectThemeChanged([&](Theme&) { ++announced; });
+    following.RefreshFromSystem(); // unchanged: nothing announced
     EXPECT_EQ(announced, 0);
     qputenv("QX_COLOR_SCHEME", "prefer-light");
-    theme.RefreshFromSystem();
-    EXPECT_EQ(theme.GetType(), EThemeType::Light);
+    following.RefreshFromSystem();
+    EXPECT_EQ(following.GetType(), EThemeType::Light);
     EXPECT_EQ(announced, 1);
     qunsetenv("QX_COLOR_SCHEME");
 

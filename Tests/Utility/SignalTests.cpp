@@ -32,7 +32,15 @@ TEST(Signal, CallsConnectedCallbacksInConnectionOrderUntilDisconnected)
     EXPECT_EQ(signal.GetNumConnections(), 0);
 }
 
-TEST(Signal, MovedRegistrationKeepsTheConnectionAlive)
+// A signal that has lost the connection behind a registration (as a buggy owner might).
+class ForgetfulSignal final : public Utility::ISignalConnections {
+public:
+    void Disconnect(uint32_t) override {}
+    bool Rebind(uint32_t, Utility::SignalRegistration*) override { return mKnows; }
+    bool mKnows = true;
+};
+
+TEST(Signal, MovedRegistrationKeepsTheConnectionAliveOrReportsThatItIsGone)
 {
     IntSignal signal("Test");
     int calls = 0;
@@ -54,6 +62,15 @@ TEST(Signal, MovedRegistrationKeepsTheConnectionAlive)
     holder.reset();
     second.Reset();
     EXPECT_EQ(signal.GetNumConnections(), 0);
+
+    // Moving a registration whose connection is gone reports it.
+    ForgetfulSignal forgetful;
+    Utility::SignalRegistration lost(&forgetful, 7);
+    forgetful.mKnows = false;
+    AssertionCapture capture;
+    Utility::SignalRegistration moved(std::move(lost));
+    EXPECT_EQ(capture.GetMessages(), (std::vector<std::string>{"Could not move registration"}));
+    EXPECT_FALSE(moved.IsConnected());
 }
 
 TEST(Signal, DyingWithConnectionsLogsAndDetachesRegistrations)
@@ -68,25 +85,6 @@ TEST(Signal, DyingWithConnectionsLogsAndDetachesRegistrations)
     EXPECT_EQ(capture.GetMessages()[0], "1 connections left on ThemeChanged signal");
     EXPECT_FALSE(registration.IsConnected());
     registration.Reset(); // must not touch the destroyed signal (ASan would catch it)
-}
-
-// A signal that has lost the connection behind a registration (as a buggy owner might).
-class ForgetfulSignal final : public Utility::ISignalConnections {
-public:
-    void Disconnect(uint32_t) override {}
-    bool Rebind(uint32_t, Utility::SignalRegistration*) override { return mKnows; }
-    bool mKnows = true;
-};
-
-TEST(Signal, MovingARegistrationWhoseConnectionIsGoneReportsIt)
-{
-    ForgetfulSignal signal;
-    Utility::SignalRegistration registration(&signal, 7);
-    signal.mKnows = false;
-    AssertionCapture capture;
-    Utility::SignalRegistration moved(std::move(registration));
-    EXPECT_EQ(capture.GetMessages(), (std::vector<std::string>{"Could not move registration"}));
-    EXPECT_FALSE(moved.IsConnected());
 }
 
 } // namespace
