@@ -80,10 +80,9 @@ TEST_F(CallGraphViewTest, ASupersededRequestEndingLeavesThePanelsWaitingForTheNe
 {
     auto requester = std::make_unique<HeldRequester>();
     HeldRequester& held = *requester;
-    mView = std::make_unique<CallGraphView>(&mThreads, nullptr, mManager, mSettings, mSourceSettings, mContext,
-                                            std::move(requester));
-    SendMessage(mListeners, mContext.GetListenerId(), FilterState(-1, 0.0, 10.0, 0));
-    SendMessage(mListeners, mContext.GetListenerId(), FilterState(-1, 0.0, 20.0, 0));
+    mView = MakeView(&mThreads, nullptr, std::move(requester));
+    SendMessage(Listeners, Context.GetListenerId(), FilterState(-1, 0.0, 10.0, 0));
+    SendMessage(Listeners, Context.GetListenerId(), FilterState(-1, 0.0, 20.0, 0));
     ASSERT_EQ(held.Pending.size(), 2u);
     QWidget* callGraph = mView->GetCallGraphWidget();
     QWidget* functionList = mView->GetTopExclusiveWidget();
@@ -104,7 +103,7 @@ TEST_F(CallGraphViewTest, ASupersededRequestEndingLeavesThePanelsWaitingForTheNe
     EXPECT_EQ(mView->GetCurrentCallGraph(), graph);
 
     // The newest request canceled on its own (the capture closing): the panels stop waiting.
-    SendMessage(mListeners, mContext.GetListenerId(), FilterState(-1, 0.0, 30.0, 0));
+    SendMessage(Listeners, Context.GetListenerId(), FilterState(-1, 0.0, 30.0, 0));
     held.Pending[2].second({held.Pending[2].first, nullptr, true, {}});
     QCoreApplication::processEvents();
     EXPECT_EQ(mView->GetCurrentCallGraph(), graph);
