@@ -54,8 +54,8 @@ private:
     void Insert(CallGraphNode* child);
     uint64_t Hash(const CallGraphNode* parent, uint64_t address, uint32_t index,
                   uint64_t callerAddress) const;
-    bool Matches(const Slot& slot, const CallGraphNode* parent, uint64_t hash, const ResolvedAddress& function,
-                 uint64_t callerAddress) const;
+    bool Matches(const Slot& slot, const CallGraphNode* parent, uint64_t hash,
+                 const ResolvedAddress& function, uint64_t callerAddress) const;
     void Grow();
 
     const bool mIgnoreCallerAddress;
