@@ -18,7 +18,8 @@ class NodeArena {
 public:
     static constexpr float kGrowthFactor = 1.5f;
     static constexpr std::size_t kAlignment = 8;
-    static constexpr std::size_t kPoolBytes = std::size_t(256) << 20;
+    /// Holds both panes of a butterfly over a graph of a million nodes (about 300 MB).
+    static constexpr std::size_t kPoolBytes = std::size_t(384) << 20;
 
     explicit NodeArena(std::size_t firstBlockBytes = 1024, bool zeroFill = false);
     ~NodeArena();
