@@ -25,10 +25,10 @@ uint64_t ChildIndex::Hash(const CallGraphNode* parent, uint64_t address, uint32_
     return hash;
 }
 
-bool ChildIndex::Matches(const Slot& slot, const CallGraphNode* parent, const ResolvedAddress& function,
-                         uint64_t callerAddress) const
+bool ChildIndex::Matches(const Slot& slot, const CallGraphNode* parent, uint64_t hash,
+                         const ResolvedAddress& function, uint64_t callerAddress) const
 {
-    return slot.parent == parent && slot.child->HasFunction(function) &&
+    return slot.hash == hash && slot.parent == parent && slot.child->HasFunction(function) &&
            (mIgnoreCallerAddress || slot.child->CallerAddress == callerAddress);
 }
 
@@ -36,8 +36,8 @@ CallGraphNode* ChildIndex::FindIndexed(const CallGraphNode& parent, const Resolv
                                        uint64_t callerAddress)
 {
     // Is the parent indexed yet?
-    bool indexed = false;
-    if (!mIndexedParents.empty()) {
+    bool indexed = &parent == mLastIndexed;
+    if (!indexed && !mIndexedParents.empty()) {
         const std::size_t mask = mIndexedParents.size() - 1;
         for (std::size_t i = HashPointer(&parent) & mask; mIndexedParents[i] != nullptr; i = (i + 1) & mask)
             if (mIndexedParents[i] == &parent) {
@@ -47,11 +47,12 @@ CallGraphNode* ChildIndex::FindIndexed(const CallGraphNode& parent, const Resolv
     }
     if (!indexed)
         IndexChildren(parent);
+    mLastIndexed = &parent;
 
     const std::size_t mask = mSlots.size() - 1;
     const uint64_t hash = Hash(&parent, function.RelativeAddress, function.ResolveIndex, callerAddress);
     for (std::size_t i = hash & mask; mSlots[i].parent != nullptr; i = (i + 1) & mask)
-        if (Matches(mSlots[i], &parent, function, callerAddress))
+        if (Matches(mSlots[i], &parent, hash, function, callerAddress))
             return mSlots[i].child;
     return nullptr;
 }
@@ -88,12 +89,13 @@ void ChildIndex::Insert(CallGraphNode* child)
         Grow();
     const std::size_t mask = mSlots.size() - 1;
     const ResolvedAddress function = child->GetFunction();
-    std::size_t i =
-        Hash(child->Parent, function.RelativeAddress, function.ResolveIndex, child->CallerAddress) & mask;
+    const uint64_t hash =
+        Hash(child->Parent, function.RelativeAddress, function.ResolveIndex, child->CallerAddress);
+    std::size_t i = hash & mask;
     for (; mSlots[i].parent != nullptr; i = (i + 1) & mask)
-        if (Matches(mSlots[i], child->Parent, function, child->CallerAddress))
+        if (Matches(mSlots[i], child->Parent, hash, function, child->CallerAddress))
             return; // an earlier child with this key stays the one found
-    mSlots[i] = {child->Parent, child};
+    mSlots[i] = {child->Parent, child, hash};
     ++mCount;
 }
 
@@ -105,10 +107,7 @@ void ChildIndex::Grow()
     for (const Slot& slot : old) {
         if (slot.parent == nullptr)
             continue;
-        const ResolvedAddress function = slot.child->GetFunction();
-        std::size_t i =
-            Hash(slot.parent, function.RelativeAddress, function.ResolveIndex, slot.child->CallerAddress) &
-            mask;
+        std::size_t i = slot.hash & mask;
         while (mSlots[i].parent != nullptr)
             i = (i + 1) & mask;
         mSlots[i] = slot;

@@ -44,6 +44,8 @@ private:
     struct Slot {
         const CallGraphNode* parent = nullptr; ///< null for an empty slot
         CallGraphNode* child = nullptr;
+        /// The key's hash: probes and growing then read the child only when it may match.
+        uint64_t hash = 0;
     };
 
     CallGraphNode* FindIndexed(const CallGraphNode& parent, const ResolvedAddress& function,
@@ -52,8 +54,8 @@ private:
     void Insert(CallGraphNode* child);
     uint64_t Hash(const CallGraphNode* parent, uint64_t address, uint32_t index,
                   uint64_t callerAddress) const;
-    bool Matches(const Slot& slot, const CallGraphNode* parent, const ResolvedAddress& function,
-                 uint64_t callerAddress) const;
+    bool Matches(const Slot& slot, const CallGraphNode* parent, uint64_t hash,
+                 const ResolvedAddress& function, uint64_t callerAddress) const;
     void Grow();
 
     const bool mIgnoreCallerAddress;
@@ -61,6 +63,7 @@ private:
     std::size_t mCount = 0;
     std::vector<const CallGraphNode*> mIndexedParents; ///< open-addressed set, null for empty
     std::size_t mIndexedCount = 0;
+    const CallGraphNode* mLastIndexed = nullptr; ///< lookups come in runs on one parent
 };
 
 } // namespace Profiler

@@ -18,6 +18,8 @@ class NodeArena {
 public:
     static constexpr float kGrowthFactor = 1.5f;
     static constexpr std::size_t kAlignment = 8;
+    /// Holds both panes of a butterfly over a graph of a million nodes (about 300 MB).
+    static constexpr std::size_t kPoolBytes = std::size_t(384) << 20;
 
     explicit NodeArena(std::size_t firstBlockBytes = 1024, bool zeroFill = false);
     ~NodeArena();
@@ -48,6 +50,11 @@ public:
     /// Sum of all block capacities.
     std::size_t GetBytesReserved() const;
 
+    /// Bytes of destroyed arenas' blocks waiting in the pool for reuse.
+    static std::size_t GetPooledBytes();
+    /// Returns every pooled block to the system.
+    static void ReleasePool();
+
 private:
     struct Block {
         std::byte* start;
@@ -56,7 +63,9 @@ private:
     };
 
     void* AllocateSlow(std::size_t bytes);
-    void AppendBlock(std::size_t capacity);
+    /// A block of about `capacity` bytes (a pooled one may be larger or smaller) and at least
+    /// `needed`.
+    void AppendBlock(std::size_t capacity, std::size_t needed);
 
     static constexpr int kArrayClassCount = 48;
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace Profiler;
@@ -156,6 +157,52 @@ TEST(CallGraph, DerivedNodesStartWithTheirInitialValuesOnReusedStorage)
     EXPECT_FALSE(fresh.Recursive);
     EXPECT_TRUE(fresh.Sources.empty());
     EXPECT_EQ(fresh.InclusiveTime(), 0.0);
+}
+
+TEST(NodeArena, DestroyedLargeBlocksServeLaterArenasUpToTheBound)
+{
+    NodeArena::ReleasePool();
+    constexpr std::size_t kLarge = std::size_t(4) << 20;
+    void* first = nullptr;
+    {
+        CallGraph graph(kLarge);
+        CallGraphNode* node = graph.GetRoot().AddChild({0x100, 1}, 0);
+        node->StateTimes[1] = 1.0;
+        node->AddSample(0x104, 2);
+        first = &graph.GetRoot();
+    }
+    EXPECT_EQ(NodeArena::GetPooledBytes(), kLarge);
+
+    // The next graph writes into the same block; its nodes start empty all the same.
+    {
+        CallGraph graph(kLarge);
+        EXPECT_EQ(&graph.GetRoot(), first);
+        const CallGraphNode* node = graph.GetRoot().AddChild({0x100, 1}, 0);
+        EXPECT_EQ(node->InclusiveTime(), 0.0);
+        EXPECT_TRUE(node->AddressSamples.empty());
+        EXPECT_TRUE(node->Children.empty());
+        EXPECT_EQ(NodeArena::GetPooledBytes(), 0u);
+    }
+    {
+        NodeArena zeroed(kLarge, true);
+        const auto* bytes = static_cast<const unsigned char*>(zeroed.Allocate(kLarge));
+        EXPECT_TRUE(std::all_of(bytes, bytes + kLarge, [](unsigned char byte) { return byte == 0; }));
+    }
+
+    // A small arena leaves a far larger block for a larger graph; blocks past the bound go back
+    // to the system. Untouched pages cost nothing here.
+    {
+        NodeArena large(NodeArena::kPoolBytes / 2);
+    }
+    {
+        NodeArena small(kLarge);
+        EXPECT_EQ(NodeArena::GetPooledBytes(), NodeArena::kPoolBytes / 2);
+        NodeArena a(NodeArena::kPoolBytes / 2);
+        NodeArena b(NodeArena::kPoolBytes / 2);
+    }
+    EXPECT_EQ(NodeArena::GetPooledBytes(), NodeArena::kPoolBytes);
+    NodeArena::ReleasePool();
+    EXPECT_EQ(NodeArena::GetPooledBytes(), 0u);
 }
 
 TEST(CallGraphNode, WideNodesMatchChildrenThroughTheIndex)
