@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -61,6 +62,7 @@ public:
 
 private:
     struct Held;
+    class Arena;
     struct Later {
         bool operator()(const Held* left, const Held* right) const;
     };
@@ -77,8 +79,9 @@ private:
     IPerfScriptHandler& mDownstream; // not owned
     PerfReorderStats mStats;
     std::vector<Held*> mHeap; ///< min-heap by time, then input order
-    std::vector<std::unique_ptr<Held>> mPool;
-    std::vector<Held*> mFree; ///< records handed on, kept for their buffers
+    std::unique_ptr<Arena> mArena; ///< the text and frames of the held records
+    std::deque<Held> mPool;
+    std::vector<Held*> mFree; ///< records handed on, kept for reuse
     Held* mSuspect = nullptr;
     std::size_t mHeldBytes = 0;
     uint64_t mSequence = 0;
