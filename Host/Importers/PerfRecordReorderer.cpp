@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -87,6 +88,35 @@ private:
     std::size_t mBytes = 0;
 };
 
+/// Copies of the DSO names that frames named: a recording names few, each in many frames, so
+/// frames point at one copy rather than each holding its own. Bounded: once full, further names
+/// are copied with their records.
+class PerfRecordReorderer::DsoNames {
+public:
+    static constexpr std::size_t kMaxNames = 64;
+
+    /// The kept copy of `name`, or an empty view when there is none (and no room for one when
+    /// `add` is false).
+    std::string_view Find(std::string_view name, bool add)
+    {
+        if (mLast < mNames.size() && mNames[mLast] == name)
+            return mNames[mLast];
+        for (std::size_t i = 0; i < mNames.size(); ++i)
+            if (mNames[i] == name) {
+                mLast = i;
+                return mNames[i];
+            }
+        if (!add || mNames.size() >= kMaxNames || name.empty())
+            return {};
+        mLast = mNames.size();
+        return mNames.emplace_back(name);
+    }
+
+private:
+    std::deque<std::string> mNames; ///< never move, so views of them stay valid
+    std::size_t mLast = 0;
+};
+
 /// A record copied out of the parser's buffers: its views and frames point into the arena.
 struct PerfRecordReorderer::Held {
     enum class EKind : uint8_t { Sample, SchedSwitch, Task, Mmap };
@@ -145,20 +175,24 @@ struct PerfRecordReorderer::Held {
         }
     }
 
-    /// Copies the frames and the text that the views point to into the arena, and points the
-    /// views at the copies.
-    void Keep(Arena& arena)
+    /// Copies the frames and the text that the views point to into the arena (DSO names into
+    /// `dsoNames`), and points the views at the copies.
+    void Keep(Arena& arena, DsoNames& dsoNames)
     {
         const std::span<const PerfFrame> source =
             kind == EKind::Sample || kind == EKind::SchedSwitch ? record.sample.frames
                                                                 : std::span<const PerfFrame>();
         std::size_t textBytes = 0;
         ForEachView([&textBytes](std::string_view& view) { textBytes += view.size(); });
-        for (const PerfFrame& frame : source)
+        std::size_t sharedBytes = 0;
+        for (const PerfFrame& frame : source) {
             textBytes += frame.symbol.size() + frame.dso.size();
+            sharedBytes += dsoNames.Find(frame.dso, true).size();
+        }
         const std::size_t frameBytes = source.size() * sizeof(PerfFrame);
+        // The memory bound counts the text as if each record held all of it.
         bytes = frameBytes + textBytes;
-        char* at = arena.Allocate(bytes, block);
+        char* at = arena.Allocate(bytes - sharedBytes, block);
         PerfFrame* frames = reinterpret_cast<PerfFrame*>(at);
         char* text = at + frameBytes;
         auto copy = [&text](std::string_view& view) {
@@ -173,7 +207,10 @@ struct PerfRecordReorderer::Held {
         for (std::size_t i = 0; i < source.size(); ++i) {
             PerfFrame& frame = *new (frames + i) PerfFrame(source[i]);
             copy(frame.symbol);
-            copy(frame.dso);
+            if (const std::string_view shared = dsoNames.Find(frame.dso, false); !shared.empty())
+                frame.dso = shared;
+            else
+                copy(frame.dso);
         }
         ForEachView(copy);
         if (kind == EKind::Sample || kind == EKind::SchedSwitch)
@@ -187,7 +224,7 @@ bool PerfRecordReorderer::Later::operator()(const Held* left, const Held* right)
 }
 
 PerfRecordReorderer::PerfRecordReorderer(IPerfScriptHandler& downstream)
-    : mDownstream(downstream), mArena(std::make_unique<Arena>())
+    : mDownstream(downstream), mArena(std::make_unique<Arena>()), mDsoNames(std::make_unique<DsoNames>())
 {
 }
 
@@ -208,7 +245,7 @@ void PerfRecordReorderer::OnSample(const PerfSample& sample)
     Held& held = Acquire();
     held.kind = Held::EKind::Sample;
     held.record.sample = sample;
-    held.Keep(*mArena);
+    held.Keep(*mArena, *mDsoNames);
     Hold(held, sample.header, true);
 }
 
@@ -217,7 +254,7 @@ void PerfRecordReorderer::OnSchedSwitch(const PerfSchedSwitch& record)
     Held& held = Acquire();
     held.kind = Held::EKind::SchedSwitch;
     held.record = record;
-    held.Keep(*mArena);
+    held.Keep(*mArena, *mDsoNames);
     Hold(held, record.sample.header, false);
 }
 
@@ -226,7 +263,7 @@ void PerfRecordReorderer::OnTaskEvent(const PerfTaskEvent& event)
     Held& held = Acquire();
     held.kind = Held::EKind::Task;
     held.task = event;
-    held.Keep(*mArena);
+    held.Keep(*mArena, *mDsoNames);
     Hold(held, event.header, false);
 }
 
@@ -235,7 +272,7 @@ void PerfRecordReorderer::OnMmapEvent(const PerfMmapEvent& event)
     Held& held = Acquire();
     held.kind = Held::EKind::Mmap;
     held.mmap = event;
-    held.Keep(*mArena);
+    held.Keep(*mArena, *mDsoNames);
     Hold(held, event.header, false);
 }
 

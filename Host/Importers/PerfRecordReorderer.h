@@ -63,6 +63,7 @@ public:
 private:
     struct Held;
     class Arena;
+    class DsoNames;
     struct Later {
         bool operator()(const Held* left, const Held* right) const;
     };
@@ -80,6 +81,7 @@ private:
     PerfReorderStats mStats;
     std::vector<Held*> mHeap; ///< min-heap by time, then input order
     std::unique_ptr<Arena> mArena; ///< the text and frames of the held records
+    std::unique_ptr<DsoNames> mDsoNames;
     std::deque<Held> mPool;
     std::vector<Held*> mFree; ///< records handed on, kept for reuse
     Held* mSuspect = nullptr;
