@@ -153,10 +153,15 @@ public:
                        const PerfImportOptions& options, PerfImportStats& stats, std::string& problems,
                        Serialization::ErrorList& errors);
     /// The same for a parser fed by someone else (perf's own output): `feed` must feed and
-    /// finish the parser and say whether the input was read completely.
+    /// finish the parser and say whether the input was read completely. `pipelined`: the
+    /// records are imported on a second thread while `feed` parses (for large inputs; the
+    /// capture is the same either way).
     static bool Import(const std::function<bool(PerfScriptParser&, Serialization::ErrorList&)>& feed,
                        const std::filesystem::path& directory, const PerfImportOptions& options,
-                       PerfImportStats& stats, std::string& problems, Serialization::ErrorList& errors);
+                       PerfImportStats& stats, std::string& problems, Serialization::ErrorList& errors,
+                       bool pipelined = false);
+    /// Inputs from this size up are read on one thread and imported on another.
+    static constexpr uint64_t kPipelineMinBytes = 8u << 20;
 
     /// Why an input gave no sample to import, with what it held instead.
     static std::string DescribeMissingSamples(const PerfImportStats& stats,
