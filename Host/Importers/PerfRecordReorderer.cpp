@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <string>
 #include <string_view>
@@ -218,9 +219,9 @@ struct PerfRecordReorderer::Held {
     }
 };
 
-bool PerfRecordReorderer::Later::operator()(const Held* left, const Held* right) const
+bool PerfRecordReorderer::NextIsInOrder() const
 {
-    return left->key != right->key ? left->key > right->key : left->sequence > right->sequence;
+    return mHeap.empty() || (!mInOrder.empty() && mHeap.front() > mInOrder.front());
 }
 
 PerfRecordReorderer::PerfRecordReorderer(IPerfScriptHandler& downstream)
@@ -284,7 +285,7 @@ void PerfRecordReorderer::Hold(Held& record, const PerfRecordHeader& header, boo
     record.timed = header.timeNs && (isSample || *header.timeNs != 0);
     if (!record.timed) {
         // Keeps its place among the records around it.
-        if (!mHaveTime && mHeap.empty())
+        if (!mHaveTime && IsEmpty())
             Deliver(record);
         else
             Push(record, mLatestNs);
@@ -357,26 +358,38 @@ void PerfRecordReorderer::ResolveSuspect(uint64_t nextTimeNs, bool nextIsTimed)
 void PerfRecordReorderer::Push(Held& record, uint64_t key)
 {
     record.key = key;
-    mHeap.push_back(&record);
-    std::push_heap(mHeap.begin(), mHeap.end(), Later{});
+    const Queued queued{key, record.sequence, &record};
+    if (mInOrder.empty() || queued > mInOrder.back()) {
+        mInOrder.push_back(queued);
+    } else {
+        mHeap.push_back(queued);
+        std::push_heap(mHeap.begin(), mHeap.end(), std::greater<>{});
+    }
     mHeldBytes += record.Bytes();
     // The arena's blocks hold more than the records in them when a few records that stay long
     // keep otherwise empty blocks alive; they count against the bound too.
-    while ((mHeldBytes > kMaxHeldBytes || mArena->GetBytes() > 2 * kMaxHeldBytes) && !mHeap.empty())
+    while ((mHeldBytes > kMaxHeldBytes || mArena->GetBytes() > 2 * kMaxHeldBytes) && !IsEmpty())
         ReleaseFirst();
 }
 
 void PerfRecordReorderer::ReleaseUpTo(uint64_t key)
 {
-    while (!mHeap.empty() && mHeap.front()->key <= key)
+    while (!IsEmpty() && (NextIsInOrder() ? mInOrder.front() : mHeap.front()).key <= key)
         ReleaseFirst();
 }
 
 void PerfRecordReorderer::ReleaseFirst()
 {
-    std::pop_heap(mHeap.begin(), mHeap.end(), Later{});
-    Held& record = *mHeap.back();
-    mHeap.pop_back();
+    Held* next;
+    if (NextIsInOrder()) {
+        next = mInOrder.front().record;
+        mInOrder.pop_front();
+    } else {
+        std::pop_heap(mHeap.begin(), mHeap.end(), std::greater<>{});
+        next = mHeap.back().record;
+        mHeap.pop_back();
+    }
+    Held& record = *next;
     mHeldBytes -= record.Bytes();
     mReleasedNs = std::max(mReleasedNs, record.key);
     Deliver(record);

@@ -64,8 +64,15 @@ private:
     struct Held;
     class Arena;
     class DsoNames;
-    struct Later {
-        bool operator()(const Held* left, const Held* right) const;
+    /// A held record with its place in the output order: by time, then input order.
+    struct Queued {
+        uint64_t key;
+        uint64_t sequence;
+        Held* record;
+        bool operator>(const Queued& other) const
+        {
+            return key != other.key ? key > other.key : sequence > other.sequence;
+        }
     };
 
     Held& Acquire();
@@ -79,7 +86,14 @@ private:
 
     IPerfScriptHandler& mDownstream; // not owned
     PerfReorderStats mStats;
-    std::vector<Held*> mHeap; ///< min-heap by time, then input order
+    bool IsEmpty() const { return mInOrder.empty() && mHeap.empty(); }
+    /// The queue that holds the next record to hand on.
+    bool NextIsInOrder() const;
+
+    // Most records come in output order already: they queue in mInOrder at no cost, and only
+    // those that come earlier than the last one queued go to the heap.
+    std::deque<Queued> mInOrder; ///< in output order
+    std::vector<Queued> mHeap;   ///< min-heap in output order
     std::unique_ptr<Arena> mArena; ///< the text and frames of the held records
     std::unique_ptr<DsoNames> mDsoNames;
     std::deque<Held> mPool;
