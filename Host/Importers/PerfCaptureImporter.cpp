@@ -5,6 +5,7 @@
 #include "SymbolResolution/SymbolResolver.h"
 
 #include "Importers/FoldedStackNamer.h"
+#include "Importers/PerfRecordPipe.h"
 #include "Importers/PerfScriptParser.h"
 #include "Importers/PerfScriptReader.h"
 #include "Importers/PerfWaitReasonMapper.h"
@@ -17,6 +18,7 @@
 #include <cmath>
 #include <cstring>
 #include <system_error>
+#include <thread>
 
 namespace Profiler {
 
@@ -397,13 +399,27 @@ void PerfCaptureImporter::ImportTaskEvent(const PerfTaskEvent& event)
     }
 }
 
-PerfCaptureImporter::ModuleState& PerfCaptureImporter::FindOrAddModule(char kind, int32_t processId,
-                                                                       std::string_view dso)
+const std::string& PerfCaptureImporter::ModuleKey(char kind, int32_t processId, std::string_view dso)
 {
     mKey.assign(reinterpret_cast<const char*>(&processId), sizeof(processId));
     mKey += kind;
     mKey += dso;
-    auto [found, inserted] = mModuleByKey.try_emplace(mKey, static_cast<uint32_t>(mModules.size()));
+    return mKey;
+}
+
+PerfCaptureImporter::ModuleState& PerfCaptureImporter::FindOrAddModule(char kind, int32_t processId,
+                                                                       std::string_view dso)
+{
+    for (const RecentModule& recent : mRecentModules)
+        if (recent.processId == processId && recent.kind == kind && recent.index != ~0u && recent.dso == dso)
+            return *mModules[recent.index];
+    auto [found, inserted] =
+        mModuleByKey.try_emplace(ModuleKey(kind, processId, dso), static_cast<uint32_t>(mModules.size()));
+    RecentModule& recent = mRecentModules[mNextRecentModule++ % mRecentModules.size()];
+    recent.dso.assign(dso);
+    recent.processId = processId;
+    recent.kind = kind;
+    recent.index = found->second;
     if (!inserted)
         return *mModules[found->second];
     auto module = std::make_unique<ModuleState>();
@@ -429,7 +445,11 @@ uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& pri
     // kept as it is (the folding tools keep it too), unlike "[unknown]".
     const bool unknownSymbol = frame.symbol == kUnknown;
     if (unknownSymbol && IsUnknownName(frame.dso)) {
-        mUnknownFrames[processId].insert(frame.address);
+        if (mLastUnknownFrames == nullptr || mLastUnknownProcess != processId) {
+            mLastUnknownFrames = &mUnknownFrames[processId];
+            mLastUnknownProcess = processId;
+        }
+        mLastUnknownFrames->Insert(frame.address);
         return frame.address;
     }
     const bool relative = frame.address < kRelativeAddressLimit;
@@ -448,8 +468,8 @@ uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& pri
         return frame.address; // outside the renamed block: left unresolved rather than misnamed
     uint64_t address = *moduleAddress;
     const std::size_t nameHash = std::hash<std::string_view>{}(frame.symbol);
-    auto [seen, firstTime] = module->seenAddresses.try_emplace(address, nameHash);
-    if (!firstTime && seen->second != nameHash && !unknownSymbol && timeMs > module->loadTimeMs) {
+    auto [seen, firstTime] = module->seenAddresses.TryEmplace(address, nameHash);
+    if (!firstTime && *seen != nameHash && !unknownSymbol && timeMs > module->loadTimeMs) {
         // The code at this address has a new name: a JIT reused the region (perf reads the
         // names of such code from /tmp/perf-PID.map as they are at each sample). From now on
         // the module is a new instance that learns its names afresh; earlier samples keep the
@@ -471,20 +491,23 @@ uint64_t PerfCaptureImporter::StoreFrame(int32_t processId, const PerfFrame& pri
                                : (module->relative ? 0 : frame.address & ~(kRelativeAddressLimit - 1));
             next->loadTimeMs = timeMs;
             next->base = mWriter.AllocateModuleBase(processId);
-            mModuleByKey[mKey] = static_cast<uint32_t>(mModules.size());
+            mModuleByKey[ModuleKey(relative ? 'r' : 'a', processId, frame.dso)] =
+                static_cast<uint32_t>(mModules.size());
+            for (RecentModule& recent : mRecentModules)
+                recent.index = ~0u;
             mModules.push_back(std::move(next));
             module = mModules.back().get();
             address = *toModuleAddress(*module, frame.address);
-            module->seenAddresses.emplace(address, nameHash);
+            module->seenAddresses.TryEmplace(address, nameHash);
             firstTime = true;
             ++mStats.codeChanges;
         } else {
-            seen->second = nameHash;
+            *seen = nameHash;
         }
     }
     if (firstTime) {
         if (unknownSymbol) {
-            module->unknownAddresses.insert(address);
+            module->unknownAddresses.Insert(address);
         } else {
             const uint64_t start = frame.hasSymbolOffset && frame.symbolOffset <= address
                                        ? address - frame.symbolOffset
@@ -544,12 +567,12 @@ void PerfCaptureImporter::AddFunctions()
     std::unordered_map<int32_t, std::vector<uint64_t>> barriers;
     for (const auto& [process, addresses] : mUnknownFrames) {
         std::vector<uint64_t>& sorted = barriers[process];
-        sorted.assign(addresses.begin(), addresses.end());
+        sorted = addresses.Addresses();
         std::sort(sorted.begin(), sorted.end());
     }
     const std::vector<uint64_t> noBarriers;
     for (const auto& module : mModules) {
-        if (!module->inlineFunctions.empty() || module->seenAddresses.empty()) {
+        if (!module->inlineFunctions.empty() || module->seenAddresses.Empty()) {
             if (module->inlineFunctions.empty())
                 continue;
             // Inline modules: one byte per inlined function at its synthetic address.
@@ -579,7 +602,7 @@ void PerfCaptureImporter::AddFunctions()
 
         // Unknown addresses that follow each other with no named function and, for absolute
         // addresses, no frame outside the module between them form one unknown range.
-        std::vector<uint64_t> unknown(module->unknownAddresses.begin(), module->unknownAddresses.end());
+        std::vector<uint64_t> unknown = module->unknownAddresses.Addresses();
         std::sort(unknown.begin(), unknown.end());
         std::erase_if(unknown, [&](uint64_t address) { return module->functions.contains(address); });
         auto barrierList = barriers.find(module->processId);
@@ -649,17 +672,22 @@ bool PerfCaptureImporter::Import(const std::string& input, const std::filesystem
                                  const PerfImportOptions& options, PerfImportStats& stats,
                                  std::string& problems, Serialization::ErrorList& errors)
 {
+    // Reading and tokenising the text is about half the work: on a large input, with a core to
+    // spare, the records are imported on a second thread while the text is read.
+    std::error_code sizeError;
+    const bool large = input != "-" && std::filesystem::file_size(input, sizeError) >= kPipelineMinBytes &&
+                       !sizeError && std::thread::hardware_concurrency() >= 2;
     return Import(
         [&input](PerfScriptParser& parser, Serialization::ErrorList& readErrors) {
             return PerfScriptReader::Read(input, parser, readErrors);
         },
-        directory, options, stats, problems, errors);
+        directory, options, stats, problems, errors, large);
 }
 
 bool PerfCaptureImporter::Import(
     const std::function<bool(PerfScriptParser&, Serialization::ErrorList&)>& feed,
     const std::filesystem::path& directory, const PerfImportOptions& options, PerfImportStats& stats,
-    std::string& problems, Serialization::ErrorList& errors)
+    std::string& problems, Serialization::ErrorList& errors, bool pipelined)
 {
     std::error_code error;
     const bool existedBefore = std::filesystem::exists(directory, error);
@@ -687,8 +715,18 @@ bool PerfCaptureImporter::Import(
         handler = &expander.emplace(importer, *resolver);
         importer.SetSymbolResolver(&*resolver);
     }
+    std::optional<PerfRecordPipe> pipe;
+    if (pipelined) {
+        try {
+            handler = &pipe.emplace(*handler);
+        } catch (const std::system_error&) {
+            // No thread to be had: the records are imported as they are read.
+        }
+    }
     PerfScriptParser parser(*handler);
     const bool complete = feed(parser, errors);
+    if (pipe)
+        pipe->Close(); // the importer is this thread's again
     problems = PerfScriptReader::DescribeProblems(parser);
     // An input that could not be read at all leaves no capture behind.
     if (!complete && parser.GetStats().bytes == 0) {

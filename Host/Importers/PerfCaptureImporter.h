@@ -1,10 +1,12 @@
 #pragma once
 
+#include "Importers/AddressMap.h"
 #include "Importers/PerfRecordReorderer.h"
 #include "Importers/PerfScriptRecords.h"
 
 #include "Utility/ErrorList.h"
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -151,10 +153,15 @@ public:
                        const PerfImportOptions& options, PerfImportStats& stats, std::string& problems,
                        Serialization::ErrorList& errors);
     /// The same for a parser fed by someone else (perf's own output): `feed` must feed and
-    /// finish the parser and say whether the input was read completely.
+    /// finish the parser and say whether the input was read completely. `pipelined`: the
+    /// records are imported on a second thread while `feed` parses (for large inputs; the
+    /// capture is the same either way).
     static bool Import(const std::function<bool(PerfScriptParser&, Serialization::ErrorList&)>& feed,
                        const std::filesystem::path& directory, const PerfImportOptions& options,
-                       PerfImportStats& stats, std::string& problems, Serialization::ErrorList& errors);
+                       PerfImportStats& stats, std::string& problems, Serialization::ErrorList& errors,
+                       bool pipelined = false);
+    /// Inputs from this size up are read on one thread and imported on another.
+    static constexpr uint64_t kPipelineMinBytes = 8u << 20;
 
     /// Why an input gave no sample to import, with what it held instead.
     static std::string DescribeMissingSamples(const PerfImportStats& stats,
@@ -203,9 +210,9 @@ private:
         bool relative = false;
         uint64_t base = 0; ///< relative modules: where the module sits in its process
         std::map<uint64_t, KnownFunction> functions; ///< by start, in module addresses
-        std::unordered_set<uint64_t> unknownAddresses;
+        AddressMap<bool> unknownAddresses;
         /// Frames handled already, with a hash of the name they had, to notice reused code.
-        std::unordered_map<uint64_t, std::size_t> seenAddresses;
+        AddressMap<std::size_t> seenAddresses;
         bool rebased = false; ///< an absolute module renamed over time, now relative to `anchor`
         uint64_t anchor = 0;
         double loadTimeMs = 0.0;
@@ -229,6 +236,7 @@ private:
     uint64_t StoreFrame(int32_t processId, const PerfFrame& frame, double timeMs);
     uint64_t StoreInlineFrame(int32_t processId, std::string_view symbol, std::string_view ownerDso);
     ModuleState& FindOrAddModule(char kind, int32_t processId, std::string_view dso);
+    const std::string& ModuleKey(char kind, int32_t processId, std::string_view dso);
     uint64_t AddStack(int32_t processId, std::span<const PerfFrame> innermostFirst, double timeMs);
     void SwitchIn(double timeMs, int32_t threadId, ThreadState& thread);
     void EnsureRunning(double timeMs, int32_t threadId, ThreadState& thread, double earliestMs);
@@ -255,8 +263,19 @@ private:
     std::unordered_map<int32_t, ThreadState> mThreads;
     std::vector<std::unique_ptr<ModuleState>> mModules;
     std::unordered_map<std::string, uint32_t> mModuleByKey; ///< pid, relative flag, DSO → index
+    /// The modules that frames named last: a stack names few, each many times over.
+    struct RecentModule {
+        std::string dso;
+        int32_t processId = 0;
+        char kind = 0;
+        uint32_t index = ~0u;
+    };
+    std::array<RecentModule, 8> mRecentModules;
+    std::size_t mNextRecentModule = 0;
     /// Per process, the addresses of frames in no module: unknown ranges of modules end there.
-    std::unordered_map<int32_t, std::unordered_set<uint64_t>> mUnknownFrames;
+    std::unordered_map<int32_t, AddressMap<bool>> mUnknownFrames;
+    AddressMap<bool>* mLastUnknownFrames = nullptr; ///< those of mLastUnknownProcess
+    int32_t mLastUnknownProcess = 0;
     std::string mKey;                 // reused
     std::vector<uint64_t> mAddresses; // reused
 

@@ -4,6 +4,7 @@
 #include "Utility/Format.h"
 
 #include <charconv>
+#include <fcntl.h>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -232,9 +233,14 @@ std::vector<std::string> PerfRecordCommand::BuildScriptArguments(const std::stri
 bool PerfRecordCommand::IsPerfDataFile(const std::string& path)
 {
     // perf.data files start with this magic (version 2 of the format, the only one perf writes).
-    std::ifstream file(path, std::ios::binary);
+    // Read without a stream: every import asks, and a first stream sets up its locale.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
     char magic[8] = {};
-    return file.read(magic, sizeof magic) && std::string_view(magic, sizeof magic) == "PERFILE2";
+    const bool read = ::read(fd, magic, sizeof magic) == static_cast<ssize_t>(sizeof magic);
+    ::close(fd);
+    return read && std::string_view(magic, sizeof magic) == "PERFILE2";
 }
 
 std::string PerfRecordCommand::DescribeAccessProblem(const PerfAccess& access, bool contextSwitches)

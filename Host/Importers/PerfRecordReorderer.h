@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -61,8 +62,17 @@ public:
 
 private:
     struct Held;
-    struct Later {
-        bool operator()(const Held* left, const Held* right) const;
+    class Arena;
+    class DsoNames;
+    /// A held record with its place in the output order: by time, then input order.
+    struct Queued {
+        uint64_t key;
+        uint64_t sequence;
+        Held* record;
+        bool operator>(const Queued& other) const
+        {
+            return key != other.key ? key > other.key : sequence > other.sequence;
+        }
     };
 
     Held& Acquire();
@@ -76,9 +86,18 @@ private:
 
     IPerfScriptHandler& mDownstream; // not owned
     PerfReorderStats mStats;
-    std::vector<Held*> mHeap; ///< min-heap by time, then input order
-    std::vector<std::unique_ptr<Held>> mPool;
-    std::vector<Held*> mFree; ///< records handed on, kept for their buffers
+    bool IsEmpty() const { return mInOrder.empty() && mHeap.empty(); }
+    /// The queue that holds the next record to hand on.
+    bool NextIsInOrder() const;
+
+    // Most records come in output order already: they queue in mInOrder at no cost, and only
+    // those that come earlier than the last one queued go to the heap.
+    std::deque<Queued> mInOrder; ///< in output order
+    std::vector<Queued> mHeap;   ///< min-heap in output order
+    std::unique_ptr<Arena> mArena; ///< the text and frames of the held records
+    std::unique_ptr<DsoNames> mDsoNames;
+    std::deque<Held> mPool;
+    std::vector<Held*> mFree; ///< records handed on, kept for reuse
     Held* mSuspect = nullptr;
     std::size_t mHeldBytes = 0;
     uint64_t mSequence = 0;

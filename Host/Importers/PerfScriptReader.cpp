@@ -43,23 +43,15 @@ bool PerfScriptReader::Read(const std::string& path, PerfScriptParser& parser,
         parser.Finish();
         return false;
     }
-    gzbuffer(file.get(), kFirstChunkSize);
-
-    // Small inputs are the common case: start with a small buffer and grow it while reads fill
-    // it, up to kChunkSize. Its bytes are always written by the read before they are used.
-    std::size_t capacity = kFirstChunkSize;
-    auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    // Reads of at least zlib's own buffer size go straight into ours, without a copy.
+    gzbuffer(file.get(), 64 << 10);
+    auto buffer = std::make_unique_for_overwrite<char[]>(kChunkSize);
     bool ok = true;
     while (true) {
-        int count = gzread(file.get(), buffer.get(), static_cast<unsigned>(capacity));
+        int count = gzread(file.get(), buffer.get(), static_cast<unsigned>(kChunkSize));
         if (count > 0)
             parser.Feed(std::string_view(buffer.get(), static_cast<std::size_t>(count)));
-        if (count == static_cast<int>(capacity) && capacity < kChunkSize) {
-            capacity *= 2;
-            buffer = std::make_unique_for_overwrite<char[]>(capacity);
-            continue;
-        }
-        if (count < static_cast<int>(capacity)) {
+        if (count < static_cast<int>(kChunkSize)) {
             int code = Z_OK;
             const char* message = gzerror(file.get(), &code);
             if (count < 0 || (code != Z_OK && code != Z_STREAM_END)) {

@@ -14,8 +14,9 @@ namespace Profiler {
 /// reads standard input.
 class PerfScriptReader {
 public:
-    static constexpr std::size_t kChunkSize = 1 << 20;
-    static constexpr std::size_t kFirstChunkSize = 64 << 10;
+    /// One buffer of this size is filled again and again: its pages are faulted in once, and
+    /// a small input touches only the few that it fills.
+    static constexpr std::size_t kChunkSize = 256 << 10;
 
     /// Feeds the whole input and finishes the parser, also after a read error (whatever was read
     /// until then still counts). False with one error record when the input cannot be opened or

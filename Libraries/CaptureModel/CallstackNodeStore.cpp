@@ -6,7 +6,10 @@
 #include "Utility/Assert.h"
 #include "Utility/ErrorList.h"
 
+#include "Utility/Fnv1a.h"
+
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <xxhash.h>
 
@@ -125,9 +128,9 @@ void CallstackNodeStore::WriteParent(Block& block, uint32_t slot, uint64_t paren
     }
 }
 
-uint64_t CallstackNodeStore::HashSlot(uint64_t address, uint64_t parent)
+uint64_t CallstackNodeStore::HashNode(uint64_t address, uint64_t parent)
 {
-    return ((parent << 6) + 0x9E3779B97F4A7C15ull + (parent >> 2) + address) ^ parent;
+    return Utility::MixBits64(address ^ (parent * 0x9E3779B97F4A7C15ull));
 }
 
 void CallstackNodeStore::Clear()
@@ -145,7 +148,7 @@ void CallstackNodeStore::Clear()
 void CallstackNodeStore::Initialise()
 {
     Clear();
-    mIndex.assign(kInitialIndexCapacity, 0);
+    ResetIndex(kInitialIndexCapacity);
     mIndexBuilt = true;
     AppendNode(kRootAddress, 0);
     mValid = true;
@@ -176,18 +179,38 @@ uint64_t CallstackNodeStore::AppendNode(uint64_t address, uint64_t parent)
     return id;
 }
 
+uint64_t CallstackNodeStore::IndexSlot(uint64_t hash) const
+{
+    return hash >> mIndexShift;
+}
+
+void CallstackNodeStore::ResetIndex(std::size_t capacity)
+{
+    mIndex.assign(capacity, 0);
+    mIndexEntries = 0;
+    mIndexShift = 64 - std::countr_zero(capacity);
+}
+
 void CallstackNodeStore::GrowIndex()
 {
-    std::vector<uint64_t> old(mIndex.size() * 2, 0);
+    std::vector<uint64_t> old;
     old.swap(mIndex);
+    const uint64_t entries = mIndexEntries;
+    ResetIndex(old.size() * 2);
+    mIndexEntries = entries;
     const uint64_t mask = mIndex.size() - 1;
-    for (uint64_t id : old) {
-        if (id == 0)
+    // While the index has no more slots than the tag has values, the tag (the hash's top bits)
+    // gives each entry's new slot without reading its node.
+    const bool tagGivesSlot = mIndexShift >= 64 - kIndexTagBits;
+    for (uint64_t entry : old) {
+        if (entry == 0)
             continue;
-        uint64_t slot = HashSlot(GetAddress(id), GetParent(id)) & mask;
+        const uint64_t id = entry & kIndexIdMask;
+        uint64_t slot = tagGivesSlot ? (entry >> kIndexIdBits) >> (mIndexShift - (64 - kIndexTagBits))
+                                     : IndexSlot(HashNode(GetAddress(id), GetParent(id)));
         while (mIndex[slot] != 0)
             slot = (slot + 1) & mask;
-        mIndex[slot] = id;
+        mIndex[slot] = entry;
     }
 }
 
@@ -197,21 +220,23 @@ void CallstackNodeStore::RebuildIndex()
     std::size_t capacity = kInitialIndexCapacity;
     while (capacity <= 2 * count)
         capacity *= 2;
-    mIndex.assign(capacity, 0);
-    mIndexEntries = 0;
+    ResetIndex(capacity);
     const uint64_t mask = capacity - 1;
     for (uint64_t id = 1; id < count; ++id) {
         const uint64_t address = GetAddress(id);
         const uint64_t parent = GetParent(id);
-        uint64_t slot = HashSlot(address, parent) & mask;
+        const uint64_t hash = HashNode(address, parent);
+        const uint64_t tag = hash >> (64 - kIndexTagBits);
+        uint64_t slot = IndexSlot(hash);
         bool duplicate = false;
         while (mIndex[slot] != 0 && !duplicate) {
-            const uint64_t other = mIndex[slot];
-            duplicate = GetAddress(other) == address && GetParent(other) == parent;
+            const uint64_t entry = mIndex[slot];
+            const uint64_t other = entry & kIndexIdMask;
+            duplicate = (entry >> kIndexIdBits) == tag && GetAddress(other) == address && GetParent(other) == parent;
             slot = (slot + 1) & mask;
         }
         if (!duplicate) {
-            mIndex[slot] = id;
+            mIndex[slot] = id | (tag << kIndexIdBits);
             ++mIndexEntries;
         }
     }
@@ -231,17 +256,21 @@ std::pair<uint64_t, bool> CallstackNodeStore::Insert(uint64_t address, uint64_t 
     if (2 * mIndexEntries >= mIndex.size())
         GrowIndex();
     const uint64_t mask = mIndex.size() - 1;
-    uint64_t slot = HashSlot(address, parent) & mask;
+    const uint64_t hash = HashNode(address, parent);
+    const uint64_t tag = hash >> (64 - kIndexTagBits);
+    uint64_t slot = IndexSlot(hash);
     for (;;) {
-        const uint64_t id = mIndex[slot];
-        if (id == 0)
+        const uint64_t entry = mIndex[slot];
+        if (entry == 0)
             break;
-        if (GetAddress(id) == address && GetParent(id) == parent)
+        const uint64_t id = entry & kIndexIdMask;
+        // The tag rules out nearly every other node without reading it.
+        if ((entry >> kIndexIdBits) == tag && GetAddress(id) == address && GetParent(id) == parent)
             return {id, false};
         slot = (slot + 1) & mask;
     }
     const uint64_t id = AppendNode(address, parent);
-    mIndex[slot] = id;
+    mIndex[slot] = id | (tag << kIndexIdBits);
     ++mIndexEntries;
     return {id, true};
 }

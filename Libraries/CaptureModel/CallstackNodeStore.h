@@ -96,7 +96,9 @@ private:
     static uint64_t ReadParent(const Block& block, uint32_t slot);
     static void WriteParent(Block& block, uint32_t slot, uint64_t parent);
     static Block MakeBlock(uint32_t width);
-    static uint64_t HashSlot(uint64_t address, uint64_t parent);
+    static uint64_t HashNode(uint64_t address, uint64_t parent);
+    uint64_t IndexSlot(uint64_t hash) const;
+    void ResetIndex(std::size_t capacity);
 
     void Clear();
     void AppendBlock();
@@ -123,7 +125,15 @@ private:
     std::atomic<uint64_t> mNodeCount{0};
     bool mValid = false;
 
-    std::vector<uint64_t> mIndex; ///< node IDs, 0 = empty slot; capacity a power of two
+    /// Index entries hold a node's ID in their low bits and the top bits of its hash above: far
+    /// more IDs than any store can have, and enough hash to tell nearly all nodes apart.
+    static constexpr unsigned kIndexIdBits = 40;
+    static constexpr unsigned kIndexTagBits = 64 - kIndexIdBits;
+    static constexpr uint64_t kIndexIdMask = (uint64_t{1} << kIndexIdBits) - 1;
+    /// Node IDs with their hash tags, 0 = empty slot; capacity a power of two. A node's slot is
+    /// the top bits of its hash, so that growing can take it from the tag.
+    std::vector<uint64_t> mIndex;
+    unsigned mIndexShift = 64; ///< 64 minus log2 of the capacity
     uint64_t mIndexEntries = 0;
     bool mIndexBuilt = false; ///< a loaded store builds its index on the first insert
 };

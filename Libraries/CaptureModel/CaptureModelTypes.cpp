@@ -68,6 +68,7 @@ void RegisterFunctionDataTypes(RTTI::Registry& registry)
 
 void RegisterAllCaptureTypes(RTTI::Registry& registry)
 {
+    RTTI::Registry::BatchScope batch(registry);
     registry.RegisterPrimitives();
     Serialization::RegisterSchemaTypes(registry);
     RegisterCaptureModelTypes(registry);

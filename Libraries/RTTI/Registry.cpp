@@ -9,6 +9,7 @@
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 namespace RTTI {
 namespace {
@@ -129,6 +130,17 @@ Registry::ModuleScope::~ModuleScope()
     mRegistry.SetCurrentModule(mPrevious);
 }
 
+Registry::BatchScope::BatchScope(Registry& registry) : mRegistry(registry)
+{
+    ++mRegistry.mBatchDepth;
+}
+
+Registry::BatchScope::~BatchScope()
+{
+    if (--mRegistry.mBatchDepth == 0 && std::exchange(mRegistry.mRenumberPending, false))
+        mRegistry.Renumber();
+}
+
 Registry::Partition& Registry::GetOrCreatePartition(ModuleId module)
 {
     for (const auto& partition : mPartitions)
@@ -158,7 +170,10 @@ void Registry::Register(const Type& type)
         // Reversed so that referenced types are registered in declaration order.
         pending.insert(pending.end(), referenced.rbegin(), referenced.rend());
     }
-    Renumber();
+    if (mBatchDepth > 0)
+        mRenumberPending = true;
+    else
+        Renumber();
 }
 
 void Registry::RegisterPrimitives()

@@ -62,9 +62,23 @@ public:
         ModuleId mPrevious;
     };
 
+    /// Renumbers the classes once, when the scope ends, instead of after each registration in
+    /// it: registering a program's types one by one costs a renumbering of all classes each.
+    /// Class numbers (IsA) must not be used inside the scope.
+    class BatchScope {
+    public:
+        explicit BatchScope(Registry& registry);
+        ~BatchScope();
+        BatchScope(const BatchScope&) = delete;
+        BatchScope& operator=(const BatchScope&) = delete;
+
+    private:
+        Registry& mRegistry;
+    };
+
     /// Adds the type to the current module's partition unless a type of that name is already
     /// there, then every type it refers to (bases, properties, elements, keys, values,
-    /// pointees, enum size types), and renumbers the classes.
+    /// pointees, enum size types), and renumbers the classes (see BatchScope).
     void Register(const Type& type);
     template <class T> void Register() { Register(TypeOf<T>()); }
     /// The twelve built-in primitives, in their canonical order.
@@ -109,6 +123,8 @@ private:
 
     ModuleId mCurrentModule = kNoModule;
     std::vector<std::unique_ptr<Partition>> mPartitions;
+    uint32_t mBatchDepth = 0;
+    bool mRenumberPending = false;
 };
 
 /// True when `type` is `base` or derived from it. Classes are compared by their registry

@@ -1,4 +1,5 @@
 #include "CaptureReading.h"
+#include "SharedRecordings.h"
 #include "Importers/CaptureStackFolder.h"
 #include "Importers/PerfCaptureImporter.h"
 #include "Importers/PerfScriptParser.h"
@@ -14,6 +15,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -576,6 +580,48 @@ TEST_F(PerfCaptureImporterTest, FarOutOfOrderRecordsNeverMoveTheClock)
     EXPECT_EQ(concatenated.stats.order.concatenatedRecordings, 1u);
     EXPECT_THAT(PerfCaptureImporter::DescribeStats(concatenated.stats),
                 testing::HasSubstr("several recordings"));
+}
+
+TEST_F(PerfCaptureImporterTest, ImportingOnASecondThreadWritesTheSameCapture)
+{
+    // Two recordings one after another (context switches, task records, many batches of
+    // records), then a stack larger than a batch.
+    std::string text = SharedRecordings::ReadText(SharedRecordings::Recording("linux-python-switches")) +
+                       SharedRecordings::ReadText(SharedRecordings::Recording("linux-systemwide-memfd"));
+    text += "app 1/1 [000] 99999.000000: 1000000 cpu-clock:\n";
+    for (int i = 0; i < 400; ++i)
+        text += "\t" + std::to_string(0x1000 + i) + " f" + std::to_string(i) + std::string(1000, 'x') + " (/bin/app)\n";
+    text += "\n";
+
+    auto import = [&](bool pipelined) {
+        const std::filesystem::path capture = mDirectory / (pipelined ? "pipelined" : "direct") / "capture";
+        PerfImportStats stats;
+        std::string problems;
+        Serialization::ErrorList errors;
+        EXPECT_TRUE(PerfCaptureImporter::Import(
+            [&text](PerfScriptParser& parser, Serialization::ErrorList&) {
+                // Slices of any size, as a reader hands them on.
+                for (std::size_t at = 0; at < text.size(); at += 100000)
+                    parser.Feed(std::string_view(text).substr(at, 100000));
+                parser.Finish();
+                return true;
+            },
+            capture, {}, stats, problems, errors, pipelined))
+            << errors.ToString();
+        std::map<std::string, std::string> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(capture))
+            if (entry.is_regular_file()) {
+                std::ostringstream bytes;
+                bytes << std::ifstream(entry.path(), std::ios::binary).rdbuf();
+                files[std::filesystem::relative(entry.path(), capture).string()] = bytes.str();
+            }
+        return std::pair(files, PerfCaptureImporter::DescribeStats(stats));
+    };
+    const auto direct = import(false);
+    const auto pipelined = import(true);
+    EXPECT_GE(direct.first.size(), 5u);
+    EXPECT_TRUE(direct.first == pipelined.first) << "the captures differ";
+    EXPECT_EQ(direct.second, pipelined.second);
 }
 
 } // namespace

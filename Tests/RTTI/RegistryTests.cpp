@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <vector>
+
 namespace {
 
 using RTTI::TypeOf;
@@ -261,6 +264,34 @@ TEST(Registry, ADyingRegistryHandsNumberingBack)
     EXPECT_FALSE(Zoo::Bat::StaticType().IsIndexed());
     EXPECT_TRUE(Zoo::Bird::StaticType().IsIndexed());
     EXPECT_EQ(Zoo::Bird::StaticType().GetIndex(), index);
+}
+
+TEST(Registry, ABatchNumbersClassesAsRegisteringThemOneByOneDoes)
+{
+    const std::vector<const RTTI::CompoundType*> classes = {
+        &RTTI::Object::StaticType(), &Zoo::Animal::StaticType(), &Zoo::Mammal::StaticType(),
+        &Zoo::Bat::StaticType(),     &Zoo::Bird::StaticType(),   &Zoo::Tagged::StaticType()};
+    auto numbers = [&classes]() {
+        std::vector<std::tuple<uint32_t, uint32_t, uint64_t>> result;
+        for (const RTTI::CompoundType* type : classes)
+            result.emplace_back(type->GetIndex(), type->GetDescendantCount(), type->GetFullVersion());
+        return result;
+    };
+    std::vector<std::tuple<uint32_t, uint32_t, uint64_t>> oneByOne;
+    {
+        RTTI::Registry registry;
+        registry.Register<Zoo::Bat>();
+        registry.Register<Zoo::Bird>();
+        oneByOne = numbers();
+    }
+    RTTI::Registry registry;
+    {
+        RTTI::Registry::BatchScope batch(registry);
+        registry.Register<Zoo::Bat>();
+        registry.Register<Zoo::Bird>();
+    }
+    EXPECT_TRUE(Zoo::Bird::StaticType().IsIndexed());
+    EXPECT_EQ(numbers(), oneByOne);
 }
 
 } // namespace
