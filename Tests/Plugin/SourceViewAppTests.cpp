@@ -107,6 +107,18 @@ TEST(SourceViewApp, TheDemosHottestFunctionShowsItsSourceWithPerLineTime)
     EXPECT_EQ(editor.textCursor().blockNumber(), 0);
     EXPECT_GT(editor.GetTimingTable().GetTimeOnLines(), 0.0);
 
+    // Behind another panel of a shown window, the panel times nothing until it is shown.
+    QWidget* const parent = source.parentWidget();
+    QWidget window;
+    source.setParent(&window);
+    window.show();
+    source.hide();
+    source.SetCallGraph(view.GetCallGraphWidget()->GetParameters(), view.GetCurrentCallGraph());
+    EXPECT_FALSE(shown.wait(300));
+    source.show();
+    ASSERT_TRUE(shown.wait(60000));
+    source.setParent(parent);
+
     // In the disassembly the calls carry their callees' time.
     source.SetViewMode(ESourceViewMode::DisassemblyWithSource);
     double calleeTimeOnCalls = 0.0;

@@ -32,6 +32,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace Profiler {
 
 namespace {
@@ -359,8 +361,24 @@ void SourceWidget::SetCallGraph(const CallGraphInputParameters& parameters,
     StartRequest(true);
 }
 
+void SourceWidget::showEvent(QShowEvent* event)
+{
+    CallGraphPanel::showEvent(event);
+    if (const std::optional<bool> refresh = std::exchange(mDeferredRequest, std::nullopt))
+        StartRequest(*refresh);
+}
+
 void SourceWidget::StartRequest(bool refresh)
 {
+    // Behind another tab the panel would time a function nobody looks at: for a row that holds
+    // most of a long capture that costs as much as the query did, in time and memory. It waits
+    // until it is shown. A window that is not shown at all (scripted use) gets its answer now.
+    if (window()->isVisible() && !isVisible()) {
+        // A refresh cannot stand in for a whole request that still waits.
+        mDeferredRequest = mDeferredRequest.value_or(true) && refresh;
+        return;
+    }
+    mDeferredRequest.reset();
     if (!EnsureSources()) {
         ClearForSelectionStateReceivedHandler(static_cast<int>(ESourceSelectionState::NothingToShow));
         return;

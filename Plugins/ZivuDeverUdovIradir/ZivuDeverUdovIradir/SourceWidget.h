@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QFrame;
@@ -91,6 +92,7 @@ signals:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void BuildLayout();
@@ -142,6 +144,8 @@ private:
     ESourceViewMode mMode = ESourceViewMode::Source;
     ResolvedAddress mFunction;
     uint64_t mRequest = 0;
+    /// A request held back while the panel is hidden in a shown window (`refresh` as given).
+    std::optional<bool> mDeferredRequest;
     std::shared_ptr<const FunctionData> mData;
     std::shared_ptr<const RetrievedSource> mSource;
     std::shared_ptr<const FunctionTimingInfo> mTiming;
