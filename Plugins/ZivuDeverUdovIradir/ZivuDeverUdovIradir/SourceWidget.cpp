@@ -18,6 +18,7 @@
 #include "ZivuDeverUdovIradir/SourceSettings.h"
 
 #include <QDir>
+#include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -364,18 +365,37 @@ void SourceWidget::SetCallGraph(const CallGraphInputParameters& parameters,
 void SourceWidget::showEvent(QShowEvent* event)
 {
     CallGraphPanel::showEvent(event);
-    if (const std::optional<bool> refresh = std::exchange(mDeferredRequest, std::nullopt))
-        StartRequest(*refresh);
+    StartDeferredRequest();
 }
 
-void SourceWidget::StartRequest(bool refresh)
+void SourceWidget::OnDockVisibilityChanged(bool visible)
 {
-    // Behind another tab the panel would time a function nobody looks at: for a row that holds
-    // most of a long capture that costs as much as the query did, in time and memory. It waits
-    // until it is shown. A window that is not shown at all (scripted use) gets its answer now.
-    if (window()->isVisible() && !isVisible()) {
+    if (visible)
+        StartDeferredRequest();
+}
+
+void SourceWidget::StartDeferredRequest()
+{
+    if (const std::optional<bool> refresh = std::exchange(mDeferredRequest, std::nullopt))
+        StartRequest(*refresh, true);
+}
+
+void SourceWidget::StartRequest(bool refresh, bool inSight)
+{
+    // Out of sight (hidden, or a dock behind another dock's tab, which Qt keeps "visible") the
+    // panel would time a function nobody looks at: for a row that holds most of a long capture
+    // that costs as much as the query did, in time and memory. It waits until it is shown or
+    // its tab comes to the front. A window that is not shown at all (scripted use) gets its
+    // answer now.
+    if (!inSight && window()->isVisible() && visibleRegion().isEmpty()) {
         // A refresh cannot stand in for a whole request that still waits.
         mDeferredRequest = mDeferredRequest.value_or(true) && refresh;
+        for (QWidget* at = parentWidget(); at != nullptr; at = at->parentWidget())
+            if (auto* dock = qobject_cast<QDockWidget*>(at)) {
+                connect(dock, &QDockWidget::visibilityChanged, this, &SourceWidget::OnDockVisibilityChanged,
+                        Qt::UniqueConnection);
+                break;
+            }
         return;
     }
     mDeferredRequest.reset();

@@ -97,8 +97,11 @@ protected:
 private:
     void BuildLayout();
     void BuildActions();
-    /// `refresh`: the same function under a new graph; the text stays where it is.
-    void StartRequest(bool refresh = false);
+    /// `refresh`: the same function under a new graph; the text stays where it is. `inSight`:
+    /// the panel was just shown, so it is not held back.
+    void StartRequest(bool refresh = false, bool inSight = false);
+    void StartDeferredRequest();
+    void OnDockVisibilityChanged(bool visible);
     void ShowDocument();
     void UpdateStatus();
     void ApplyTheme();
