@@ -279,14 +279,20 @@ void CallGraphView::ClearFilter()
         Profiler::SendMessage(*listeners, listenerId, Message(MessageTypes::CallGraphFilterCleared()));
 }
 
-void CallGraphView::RaiseDock(QWidget* widget)
+QDockWidget* CallGraphView::DockOf(QWidget* widget)
 {
     for (QWidget* at = widget; at; at = at->parentWidget())
-        if (auto* dock = qobject_cast<QDockWidget*>(at)) {
-            dock->show();
-            dock->raise();
-            return;
-        }
+        if (auto* dock = qobject_cast<QDockWidget*>(at))
+            return dock;
+    return nullptr;
+}
+
+void CallGraphView::RaiseDock(QWidget* widget)
+{
+    if (QDockWidget* dock = DockOf(widget)) {
+        dock->show();
+        dock->raise();
+    }
 }
 
 void CallGraphView::SetActiveWidget(QWidget* widget)

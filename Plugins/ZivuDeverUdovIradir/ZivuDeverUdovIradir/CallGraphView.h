@@ -12,6 +12,8 @@
 #include <set>
 #include <vector>
 
+class QDockWidget;
+
 namespace Profiler {
 
 class CallGraphManager;
@@ -48,6 +50,8 @@ public:
     void ClearFilter();
     /// Raises the dock that holds `widget`; nothing when it is not docked.
     static void RaiseDock(QWidget* widget);
+    /// The dock that holds `widget`, or null when it is not docked.
+    static QDockWidget* DockOf(QWidget* widget);
     void SetActiveWidget(QWidget* widget);
 
     /// Null until LoadState.

@@ -390,12 +390,9 @@ void SourceWidget::StartRequest(bool refresh, bool inSight)
     if (!inSight && window()->isVisible() && visibleRegion().isEmpty()) {
         // A refresh cannot stand in for a whole request that still waits.
         mDeferredRequest = mDeferredRequest.value_or(true) && refresh;
-        for (QWidget* at = parentWidget(); at != nullptr; at = at->parentWidget())
-            if (auto* dock = qobject_cast<QDockWidget*>(at)) {
-                connect(dock, &QDockWidget::visibilityChanged, this, &SourceWidget::OnDockVisibilityChanged,
-                        Qt::UniqueConnection);
-                break;
-            }
+        if (QDockWidget* dock = CallGraphView::DockOf(this))
+            connect(dock, &QDockWidget::visibilityChanged, this, &SourceWidget::OnDockVisibilityChanged,
+                    Qt::UniqueConnection);
         return;
     }
     mDeferredRequest.reset();
