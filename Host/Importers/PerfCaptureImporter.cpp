@@ -711,9 +711,9 @@ bool PerfCaptureImporter::Import(
     std::optional<InlineFrameExpander> expander;
     IPerfScriptHandler* handler = &importer;
     if (options.inlineFramesFromDebugInfo) {
-        resolver.emplace();
-        handler = &expander.emplace(importer, *resolver);
-        importer.SetSymbolResolver(&*resolver);
+        SymbolResolver* symbols = options.symbols != nullptr ? options.symbols : &resolver.emplace();
+        handler = &expander.emplace(importer, *symbols);
+        importer.SetSymbolResolver(symbols);
     }
     std::optional<PerfRecordPipe> pipe;
     if (pipelined) {

@@ -40,6 +40,9 @@ struct PerfImportOptions {
     /// Adds inlined functions to the frames from the modules' debug information, for text that
     /// perf script printed with --no-inline (frames perf marked inlined are kept as they are).
     bool inlineFramesFromDebugInfo = false;
+    /// Where modules' symbols are looked up (not owned); null: the import makes its own. Whoever
+    /// else names frames of the same input passes the same one, so each module is read once.
+    SymbolResolver* symbols = nullptr;
 };
 
 struct PerfImportStats {

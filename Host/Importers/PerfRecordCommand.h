@@ -38,6 +38,8 @@ struct PerfRecordPlan {
     /// How many perf script processes print the file, each a slice of its time; 0: chosen by
     /// the file's size and the machine's cores.
     unsigned scriptSlices = 0;
+    /// Prints the data file with `perf script` even where the file could be read directly.
+    bool viaPerfScript = false;
 };
 
 /// Whether perf can be used here, as far as can be told without running it.

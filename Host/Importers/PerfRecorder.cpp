@@ -1,5 +1,9 @@
 #include "Importers/PerfRecorder.h"
 
+#include "Importers/PerfDataReader.h"
+
+#include "SymbolResolution/SymbolResolver.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -371,8 +375,29 @@ bool PerfRecorder::Import(const PerfRecordPlan& plan, const std::filesystem::pat
                           Serialization::ErrorList& errors)
 {
     options.inlineFramesFromDebugInfo = true;
+    std::optional<SymbolResolver> resolver;
+    if (options.symbols == nullptr)
+        options.symbols = &resolver.emplace();
     return PerfCaptureImporter::Import(
-        [&plan](PerfScriptParser& parser, Serialization::ErrorList& scriptErrors) {
+        [&plan, &options](PerfScriptParser& parser, Serialization::ErrorList& scriptErrors) {
+            // The file is read here when it can be: perf script unwinds DWARF stacks one after
+            // another and prints them as text to be parsed again.
+            if (!plan.viaPerfScript && !plan.dataFile.empty()) {
+                PerfDataReader::Options readOptions;
+                readOptions.Symbols = options.symbols;
+                gStopSignal = 0;
+                StopSignalForwarding forwarding;
+                readOptions.StopRequested = [] { return gStopSignal != 0; };
+                std::string reason;
+                switch (PerfDataReader::Read(plan.dataFile, parser, readOptions, reason, scriptErrors)) {
+                case PerfDataReader::EResult::Read:
+                    return true;
+                case PerfDataReader::EResult::Failed:
+                    return false;
+                case PerfDataReader::EResult::Unsupported:
+                    break; // perf script reads what this reader does not
+                }
+            }
             return Script(plan, parser, scriptErrors);
         },
         directory, options, stats, problems, errors);

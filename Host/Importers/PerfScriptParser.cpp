@@ -365,4 +365,16 @@ void PerfScriptParser::ReportBadLine(const char* what, std::string_view line)
     mFirstError = std::move(error);
 }
 
+void PerfScriptParser::AddDecodedRecords(const PerfScriptParseStats& stats)
+{
+    mStats.bytes += stats.bytes;
+    mStats.samples += stats.samples;
+    mStats.schedSwitches += stats.schedSwitches;
+    mStats.taskEvents += stats.taskEvents;
+    mStats.switchRecords += stats.switchRecords;
+    mStats.mmapEvents += stats.mmapEvents;
+    mStats.otherRecords += stats.otherRecords;
+    mStats.truncatedStacks += stats.truncatedStacks;
+}
+
 } // namespace Profiler

@@ -67,6 +67,11 @@ public:
     }
 
     const PerfScriptParseStats& GetStats() const { return mStats; }
+
+    /// For readers of perf's binary file, which decode the records themselves: where the
+    /// records go, and the counts of what they handed on.
+    IPerfScriptHandler& GetHandler() { return mHandler; }
+    void AddDecodedRecords(const PerfScriptParseStats& stats);
     /// The first bad line, if any.
     const std::optional<PerfScriptParseError>& GetFirstError() const { return mFirstError; }
 

@@ -14,8 +14,10 @@ namespace Profiler {
 namespace {
 
 constexpr const char* kImportUsage =
-    "Usage: qx import FILE|- -o CAPTURE_DIR [--event NAME] [--interval-ms MS]\n"
-    "FILE is perf script text (plain or gzip) or a perf.data file, which is read through perf script.\n";
+    "Usage: qx import FILE|- -o CAPTURE_DIR [--event NAME] [--interval-ms MS] [--via-perf-script]\n"
+    "FILE is perf script text (plain or gzip) or a perf.data file. A perf.data file is read\n"
+    "directly, its DWARF stacks unwound on all cores; --via-perf-script has perf script print it\n"
+    "instead (files the direct reader does not handle, such as compressed ones, always are).\n";
 
 int ImportUsageError(const std::string& message)
 {
@@ -30,6 +32,7 @@ int RunImportCommand(const std::vector<std::string>& arguments)
     std::string input;
     std::string output;
     PerfImportOptions options;
+    bool viaPerfScript = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         auto value = [&]() -> const std::string* {
@@ -52,6 +55,8 @@ int RunImportCommand(const std::vector<std::string>& arguments)
             if (!text || text->empty() || *end != '\0' || !(interval > 0.0) || interval > 1e9)
                 return ImportUsageError("--interval-ms needs a positive number of milliseconds");
             options.intervalMs = interval;
+        } else if (argument == "--via-perf-script") {
+            viaPerfScript = true;
         } else if (argument == "-h" || argument == "--help") {
             std::fputs(kImportUsage, stdout);
             return 0;
@@ -81,12 +86,15 @@ int RunImportCommand(const std::vector<std::string>& arguments)
     PerfImportStats stats;
     std::string problems;
     Serialization::ErrorList errors;
-    // A perf data file is read through perf script, as `qx record` does.
+    // A perf data file is imported the way `qx record` imports its recording.
     const bool perfData = input != "-" && PerfRecordCommand::IsPerfDataFile(input);
-    const bool imported = perfData
-                              ? PerfRecorder::Import(PerfRecorder::PlanForDataFile(input), output, options,
-                                                     stats, problems, errors)
-                              : PerfCaptureImporter::Import(input, output, options, stats, problems, errors);
+    PerfRecordPlan plan;
+    if (perfData) {
+        plan = PerfRecorder::PlanForDataFile(input);
+        plan.viaPerfScript = viaPerfScript;
+    }
+    const bool imported = perfData ? PerfRecorder::Import(plan, output, options, stats, problems, errors)
+                                   : PerfCaptureImporter::Import(input, output, options, stats, problems, errors);
     const std::string inputName = input == "-" ? std::string("standard input") : input;
     if (!problems.empty())
         std::fprintf(stderr, "qx import: %s: %s\n", inputName.c_str(), problems.c_str());

@@ -3,6 +3,8 @@
 #include "SymbolResolution/Demangle.h"
 
 #include <algorithm>
+#include <tuple>
+#include <unordered_map>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -135,7 +137,22 @@ void ElfImage::ReadIdentity()
 
 std::vector<ElfSymbol> ElfImage::ReadFunctionSymbols() const
 {
-    std::vector<ElfSymbol> symbols;
+    std::unordered_map<std::size_t, bool> codeSections;
+    auto IsCodeSection = [&](std::size_t index) {
+        auto [found, added] = codeSections.try_emplace(index, false);
+        GElf_Shdr header;
+        if (added) {
+            Elf_Scn* section = elf_getscn(mElf, index);
+            found->second = section != nullptr && gelf_getshdr(section, &header) != nullptr &&
+                            (header.sh_flags & SHF_EXECINSTR) != 0; // NOBITS in a debug file
+        }
+        return found->second;
+    };
+    struct Candidate {
+        ElfSymbol Symbol;
+        int Binding;
+    };
+    std::vector<Candidate> candidates;
     for (const uint32_t type : {SHT_SYMTAB, SHT_DYNSYM}) {
         Elf_Scn* section = nullptr;
         while ((section = elf_nextscn(mElf, section)) != nullptr) {
@@ -151,25 +168,97 @@ std::vector<ElfSymbol> ElfImage::ReadFunctionSymbols() const
                 if (gelf_getsym(data, static_cast<int>(i), &symbol) == nullptr)
                     break;
                 const int kind = GELF_ST_TYPE(symbol.st_info);
-                if ((kind != STT_FUNC && kind != STT_GNU_IFUNC) || symbol.st_shndx == SHN_UNDEF ||
-                    symbol.st_value == 0)
+                if (symbol.st_shndx == SHN_UNDEF || symbol.st_shndx >= SHN_LORESERVE || symbol.st_value == 0)
+                    continue;
+                // Untyped labels in code name entry points written in assembly (_start and
+                // the like); other untyped symbols mark data or section bounds.
+                if (kind != STT_FUNC && kind != STT_GNU_IFUNC && (kind != STT_NOTYPE || !IsCodeSection(symbol.st_shndx)))
                     continue;
                 const char* name = elf_strptr(mElf, header.sh_link, symbol.st_name);
                 if (name == nullptr || *name == '\0')
                     continue;
-                symbols.push_back({symbol.st_value, symbol.st_size, Demangle(name)});
+                candidates.push_back({{symbol.st_value, symbol.st_size, Demangle(name)}, GELF_ST_BIND(symbol.st_info)});
             }
         }
-        if (!symbols.empty())
+        if (!candidates.empty())
             break;
     }
-    // Aliases share an address; the first with a size stays.
-    std::stable_sort(symbols.begin(), symbols.end(), [](const ElfSymbol& a, const ElfSymbol& b) {
-        return a.Address != b.Address ? a.Address < b.Address : (a.Size != 0) > (b.Size != 0);
+    // Aliases share an address; one name stands for them all, chosen as the usual Linux tools
+    // choose so that a stack reads the same here as in their output: one with a size, then a
+    // global one over a local one over a weak one, then the fewest leading underscores, then
+    // the longest name.
+    auto rank = [](const Candidate& c) {
+        const std::string& name = c.Symbol.Name;
+        const int binding = c.Binding == STB_GLOBAL ? 2 : c.Binding == STB_WEAK ? 0 : 1;
+        const auto underscores = static_cast<int>(name.find_first_not_of('_'));
+        return std::make_tuple(c.Symbol.Size != 0, binding, -underscores, name.size());
+    };
+    std::stable_sort(candidates.begin(), candidates.end(), [&](const Candidate& a, const Candidate& b) {
+        return a.Symbol.Address != b.Symbol.Address ? a.Symbol.Address < b.Symbol.Address : rank(a) > rank(b);
     });
-    symbols.erase(std::unique(symbols.begin(), symbols.end(),
-                              [](const ElfSymbol& a, const ElfSymbol& b) { return a.Address == b.Address; }),
-                  symbols.end());
+    std::vector<ElfSymbol> symbols;
+    symbols.reserve(candidates.size());
+    for (Candidate& candidate : candidates)
+        if (symbols.empty() || symbols.back().Address != candidate.Symbol.Address)
+            symbols.push_back(std::move(candidate.Symbol));
+    return symbols;
+}
+
+std::vector<ElfSymbol> ElfImage::ReadPltSymbols() const
+{
+    std::vector<ElfSymbol> symbols;
+    std::size_t namesIndex = 0;
+    if (mElf == nullptr || mMachine != EM_X86_64 || elf_getshdrstrndx(mElf, &namesIndex) != 0)
+        return symbols;
+    Elf_Scn* relocations = nullptr;
+    GElf_Shdr relocationHeader = {}, pltHeader = {}, pltSecHeader = {};
+    bool havePlt = false, havePltSec = false;
+    Elf_Scn* section = nullptr;
+    while ((section = elf_nextscn(mElf, section)) != nullptr) {
+        GElf_Shdr header;
+        if (gelf_getshdr(section, &header) == nullptr)
+            continue;
+        const char* name = elf_strptr(mElf, namesIndex, header.sh_name);
+        if (name == nullptr)
+            continue;
+        if (std::strcmp(name, ".rela.plt") == 0 && header.sh_type == SHT_RELA) {
+            relocations = section;
+            relocationHeader = header;
+        } else if (std::strcmp(name, ".plt") == 0 && header.sh_type == SHT_PROGBITS) {
+            pltHeader = header;
+            havePlt = true;
+        } else if (std::strcmp(name, ".plt.sec") == 0 && header.sh_type == SHT_PROGBITS) {
+            pltSecHeader = header;
+            havePltSec = true;
+        }
+    }
+    if (relocations == nullptr || !havePlt || relocationHeader.sh_entsize == 0)
+        return symbols;
+    Elf_Data* data = elf_getdata(relocations, nullptr);
+    Elf_Scn* symbolSection = elf_getscn(mElf, relocationHeader.sh_link);
+    GElf_Shdr symbolHeader;
+    Elf_Data* symbolData = symbolSection ? elf_getdata(symbolSection, nullptr) : nullptr;
+    if (data == nullptr || symbolData == nullptr || gelf_getshdr(symbolSection, &symbolHeader) == nullptr)
+        return symbols;
+    // x86-64 entries are 16 bytes; .plt starts with a 16-byte header unless the entries were
+    // moved to .plt.sec (indirect branch tracking), which has none.
+    constexpr uint64_t kEntryBytes = 16;
+    const uint64_t first = havePltSec ? pltSecHeader.sh_addr : pltHeader.sh_addr + kEntryBytes;
+    const uint64_t limit = havePltSec ? pltSecHeader.sh_addr + pltSecHeader.sh_size : pltHeader.sh_addr + pltHeader.sh_size;
+    const std::size_t count = relocationHeader.sh_size / relocationHeader.sh_entsize;
+    for (std::size_t i = 0; i < count; ++i) {
+        GElf_Rela relocation;
+        const uint64_t address = first + i * kEntryBytes;
+        if (gelf_getrela(data, static_cast<int>(i), &relocation) == nullptr || address + kEntryBytes > limit)
+            break;
+        const char* name = "";
+        GElf_Sym symbol;
+        if (GELF_R_SYM(relocation.r_info) != 0 &&
+            gelf_getsym(symbolData, static_cast<int>(GELF_R_SYM(relocation.r_info)), &symbol) != nullptr)
+            if (const char* text = elf_strptr(mElf, symbolHeader.sh_link, symbol.st_name))
+                name = text;
+        symbols.push_back({address, kEntryBytes, Demangle(name) + "@plt"});
+    }
     return symbols;
 }
 

@@ -40,6 +40,9 @@ public:
 
     /// Function symbols, .symtab preferred over .dynsym, sorted by address, one per address.
     std::vector<ElfSymbol> ReadFunctionSymbols() const;
+    /// One "NAME@plt" symbol per entry of the procedure linkage table (x86-64 layouts, with or
+    /// without a separate .plt.sec), sorted by address: calls into other modules pass there.
+    std::vector<ElfSymbol> ReadPltSymbols() const;
     /// The bytes of [address, address + size) from the executable section that holds them.
     bool ReadCode(uint64_t address, uint64_t size, std::vector<uint8_t>& bytes) const;
 

@@ -10,6 +10,8 @@
 #include <elf.h>
 #include <elfutils/libdw.h>
 #include <filesystem>
+#include <gelf.h>
+#include <iterator>
 
 namespace Profiler {
 
@@ -219,11 +221,25 @@ std::shared_ptr<ModuleSymbols> ModuleSymbols::Load(const std::string& imagePath,
          module->mImagePath,
          {},
          module->mSymbols.empty() ? EResolveStepOutcome::NotFound : EResolveStepOutcome::Found});
-    if (module->mSymbols.empty() && files.DebugFile != nullptr) {
-        // A fully stripped image still has its symbols in the debug file.
-        module->mSymbols = files.DebugFile->ReadFunctionSymbols();
+    if (files.DebugFile != nullptr) {
+        // A stripped image keeps only its exported symbols (if any); the debug file has the
+        // whole symbol table, local functions included.
+        std::vector<ElfSymbol> debugSymbols = files.DebugFile->ReadFunctionSymbols();
+        if (debugSymbols.size() > module->mSymbols.size())
+            module->mSymbols = std::move(debugSymbols);
+    }
+    if (std::vector<ElfSymbol> plt = module->mImage->ReadPltSymbols(); !plt.empty()) {
+        // The entries lie in sections of their own, apart from every function.
+        std::vector<ElfSymbol> merged;
+        merged.reserve(module->mSymbols.size() + plt.size());
+        std::merge(std::make_move_iterator(module->mSymbols.begin()), std::make_move_iterator(module->mSymbols.end()),
+                   std::make_move_iterator(plt.begin()), std::make_move_iterator(plt.end()), std::back_inserter(merged),
+                   [](const ElfSymbol& a, const ElfSymbol& b) { return a.Address < b.Address; });
+        module->mSymbols = std::move(merged);
+        module->mPltSymbolCount = plt.size();
     }
     module->mUnwindTable = dwarf_getcfi_elf(module->mImage->GetElf());
+    module->ReadLoadSegments();
 
     ElfImage* debugFile = files.ImageHasDebugInfo ? module->mImage.get() : files.DebugFile.get();
     if (debugFile == nullptr) {
@@ -421,6 +437,27 @@ const ElfSymbol* ModuleSymbols::FindSymbol(uint64_t address) const
     if (symbol.Size != 0 && address >= symbol.Address + symbol.Size)
         return nullptr;
     return &symbol;
+}
+
+void ModuleSymbols::ReadLoadSegments()
+{
+    Elf* elf = mImage->GetElf();
+    std::size_t count = 0;
+    if (elf == nullptr || elf_getphdrnum(elf, &count) != 0)
+        return;
+    for (std::size_t i = 0; i < count; ++i) {
+        GElf_Phdr header;
+        if (gelf_getphdr(elf, static_cast<int>(i), &header) != nullptr && header.p_type == PT_LOAD)
+            mSegments.push_back({header.p_offset, header.p_filesz, header.p_vaddr});
+    }
+}
+
+std::optional<uint64_t> ModuleSymbols::FileOffsetToAddress(uint64_t offset) const
+{
+    for (const LoadSegment& segment : mSegments)
+        if (offset >= segment.Offset && offset - segment.Offset < segment.FileSize)
+            return segment.Address + (offset - segment.Offset);
+    return std::nullopt;
 }
 
 bool ModuleSymbols::FindUnwindRange(uint64_t address, uint64_t& start, uint64_t& end) const

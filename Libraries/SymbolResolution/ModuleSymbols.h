@@ -9,6 +9,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -78,7 +79,8 @@ public:
     EDebugInfoSource GetDebugSource() const { return mDebugSource; }
     /// The image's architecture ("x86-64", "AArch64", ...); empty when no image was read.
     std::string GetArchitectureText() const;
-    std::size_t GetFunctionSymbolCount() const { return mSymbols.size(); }
+    /// Symbols of functions, not counting the entries of the linkage table named after them.
+    std::size_t GetFunctionSymbolCount() const { return mSymbols.size() - mPltSymbolCount; }
     /// Compile units with code, and the line rows of those read so far (units are read on
     /// first use).
     std::size_t GetUnitCount() const { return mUnits.size(); }
@@ -87,6 +89,13 @@ public:
     /// False when no function covers the address; `info.Frames` then still names the code by a
     /// stable name made from the module and the address.
     bool Resolve(uint64_t address, AddressInfo& info) const;
+    /// The function symbol that covers `address` (a symbol without a size reaches to the next
+    /// one); null when none does.
+    const ElfSymbol* FindSymbol(uint64_t address) const;
+    /// The image's virtual address of a byte at `offset` in the file, through the loadable
+    /// segment that holds it (mappings give file offsets; symbols and lines use addresses).
+    std::optional<uint64_t> FileOffsetToAddress(uint64_t offset) const;
+
     /// The source lines of the function that holds `address`; false without line information.
     bool GetFunctionLines(uint64_t address, FunctionLines& lines) const;
     /// The instructions of [start, end), call instructions marked.
@@ -143,9 +152,9 @@ private:
     friend class DwarfIndexer;
 
     void OpenDwarf(ElfImage& file);
+    void ReadLoadSegments();
     /// The unit whose code holds the address, indexed; null outside every unit.
     const Unit* FindUnit(uint64_t address) const;
-    const ElfSymbol* FindSymbol(uint64_t address) const;
     bool FindUnwindRange(uint64_t address, uint64_t& start, uint64_t& end) const;
 
     EModuleResolveStatus mStatus = EModuleResolveStatus::ImageNotFound;
@@ -159,6 +168,13 @@ private:
     uint16_t mMachine = 0;
 
     std::vector<ElfSymbol> mSymbols;
+    struct LoadSegment {
+        uint64_t Offset = 0;
+        uint64_t FileSize = 0;
+        uint64_t Address = 0;
+    };
+    std::vector<LoadSegment> mSegments;
+    std::size_t mPltSymbolCount = 0;
     std::vector<std::unique_ptr<Unit>> mUnits;
     std::vector<UnitRange> mUnitRanges; ///< by start
     mutable std::atomic<std::size_t> mIndexedRows{0};

@@ -235,6 +235,7 @@ TEST(QxRecordCommand, TimeSlicedPerfScriptImportsTheSameCapture)
     auto import = [&](unsigned slices, const char* name, PerfImportStats& stats) {
         PerfRecordPlan plan = PerfRecorder::PlanForDataFile(data);
         plan.scriptSlices = slices;
+        plan.viaPerfScript = true;
         std::string problems;
         Serialization::ErrorList errors;
         EXPECT_TRUE(PerfRecorder::Import(plan, directory / name, {}, stats, problems, errors))
