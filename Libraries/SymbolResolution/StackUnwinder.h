@@ -51,6 +51,7 @@ public:
     /// AX=0 BX=1 CX=2 DX=3 SI=4 DI=5 BP=6 SP=7 IP=8 FLAGS=9 CS..GS=10..15 R8..R15=16..23).
     /// `stack` is the copy of the stack memory from the sampled SP upwards. Returns the number
     /// of frames appended (0 when the registers lack IP or SP).
+    /// Pass only the dyn_size bytes of perf's copy: the rest of its buffer is not stack.
     std::size_t Unwind(int32_t processId, const std::shared_ptr<const UnwindAddressSpace>& space,
                        uint64_t regsMask, std::span<const uint64_t> regs, std::span<const std::byte> stack,
                        std::vector<uint64_t>& ips, std::size_t maxFrames = 512);
