@@ -103,7 +103,12 @@ const Programs& GetPrograms()
 
 uint64_t SymbolAddress(const std::string& name)
 {
-    const std::string output = RunCommand("nm " + GetPrograms().Full.string() + " | grep ' " + name + "$'");
+    return SymbolAddress(GetPrograms().Full, name);
+}
+
+uint64_t SymbolAddress(const fs::path& image, const std::string& name)
+{
+    const std::string output = RunCommand("nm " + image.string() + " | grep ' " + name + "$'");
     return std::strtoull(output.c_str(), nullptr, 16);
 }
 
@@ -124,6 +129,15 @@ Profiler::SymbolSearchOptions IsolatedOptions()
     Profiler::SymbolSearchOptions options;
     options.DebugRoot = (GetPrograms().Folder / "empty-root").string();
     return options;
+}
+
+fs::path CompileCpp(const std::string& name, const std::string& source, const std::string& flags)
+{
+    const fs::path folder = GetPrograms().Folder;
+    std::ofstream(folder / (name + ".cpp")) << source;
+    if (!Shell("cd " + folder.string() + " && g++ " + flags + " " + name + ".cpp -o " + name))
+        return {};
+    return folder / name;
 }
 
 std::string RunCommand(const std::string& command)

@@ -33,8 +33,9 @@ struct Programs {
 /// The programs; fails the running test (and returns empty paths) when they cannot be built.
 const Programs& GetPrograms();
 
-/// The address of a function symbol of the full program (from nm).
+/// The address of a function symbol of the full program, or of `image` (from nm).
 uint64_t SymbolAddress(const std::string& name);
+uint64_t SymbolAddress(const std::filesystem::path& image, const std::string& name);
 
 /// The first address of Sum (full program) where the inlined Square runs, as addr2line sees it;
 /// 0 when the compiler inlined it nowhere.
@@ -42,6 +43,11 @@ uint64_t AddressInInlinedSquare();
 
 /// Search options that look only where a test puts files, never in the system's debug root.
 Profiler::SymbolSearchOptions IsolatedOptions();
+
+/// Compiles a C++ program into the tests' folder with g++ and `flags`; an empty path (and a
+/// failed test) when it does not compile.
+std::filesystem::path CompileCpp(const std::string& name, const std::string& source,
+                                 const std::string& flags);
 
 /// Runs a shell command and returns its standard output.
 std::string RunCommand(const std::string& command);
