@@ -674,7 +674,8 @@ public:
         const bool unwinds = std::any_of(mAttrs.begin(), mAttrs.end(), [](const EventAttr& a) { return a.Unwinds(); });
         if (workers == 0)
             workers = unwinds ? std::clamp(std::thread::hardware_concurrency(), 1u, 4u) : 0u;
-        if (std::any_of(mAttrs.begin(), mAttrs.end(), [](const EventAttr& a) { return a.SampleKernel; })) {
+        if (mOptions.KernelSymbols &&
+            std::any_of(mAttrs.begin(), mAttrs.end(), [](const EventAttr& a) { return a.SampleKernel; })) {
             FindKernelText();
             mKernel.Load(mKernelText);
         }
@@ -1194,8 +1195,10 @@ private:
             item.Task.pid = static_cast<int32_t>(Load<uint32_t>(body));
             item.Task.tid = static_cast<int32_t>(Load<uint32_t>(body + 4));
             item.Task.isExec = (misc & kMiscCommExec) != 0;
-            const std::string_view comm = TextAt(body + 8, static_cast<std::size_t>(end - body - 8));
-            mComms[item.Task.tid] = Intern(comm);
+            std::string_view comm = TextAt(body + 8, static_cast<std::size_t>(end - body - 8));
+            // A thread always has a name to show; an empty one reads as unknown.
+            comm = Intern(comm.empty() ? ":" + std::to_string(item.Task.tid) : std::string(comm));
+            mComms[item.Task.tid] = comm;
             mPids[item.Task.tid] = item.Task.pid;
             item.Task.newComm = comm;
             header.comm = CommOf(item.Task.tid);

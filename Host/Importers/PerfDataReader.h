@@ -34,6 +34,8 @@ public:
     struct Options {
         SymbolResolver* Symbols = nullptr; ///< where frames are named; null: the reader's own
         unsigned Workers = 0; ///< unwinding threads; 0: one per core, up to four
+        /// Names kernel frames from /proc/kallsyms when the running kernel is the recording's.
+        bool KernelSymbols = true;
         /// Asked between records; true ends the read as failed (a stop signal).
         std::function<bool()> StopRequested;
     };

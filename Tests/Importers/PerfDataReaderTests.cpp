@@ -1,5 +1,6 @@
 #include "Importers/PerfDataReader.h"
 #include "Support/ErrorAssertions.h"
+#include "Support/Paths.h"
 #include "Support/TempDirectory.h"
 
 #include "../SymbolResolution/TestPrograms.h"
@@ -270,6 +271,8 @@ TEST(PerfDataReader, HandsOnEveryRecordInTimeOrderWithNamedFrames)
         ForkOrExit(4, 100, 100, 101, 100, 60);
     RecordLog log;
     ReadResult read = Read(PerfData(records), log);
+    TestSupport::WriteFile(TestSupport::FuzzCorpusDirectory("PerfDataReaderFuzzer") / "records.data",
+                           PerfData(records));
     ASSERT_EQ(read.Result, PerfDataReader::EResult::Read) << read.Reason << read.Errors.ToString();
     EXPECT_THAT(log.Lines, ElementsAre("comm 100/100 5 app exec", "mmap 100 r-xp " + image,
                                        "sample app 10 cpu-clock:pppH", "fork 100/101 20", "out 100/101 25 preempt",
