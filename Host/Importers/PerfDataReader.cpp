@@ -78,7 +78,6 @@ constexpr uint16_t kMiscCommExec = 1u << 13;
 constexpr uint16_t kMiscSwitchOut = 1u << 13;
 constexpr uint16_t kMiscSwitchOutPreempt = 1u << 14;
 constexpr uint16_t kMiscMmapData = 1u << 13;
-constexpr uint16_t kMiscMmapBuildId = 1u << 14;
 constexpr uint64_t kContextKernel = static_cast<uint64_t>(-128);
 constexpr uint64_t kContextUser = static_cast<uint64_t>(-512);
 constexpr uint64_t kContextHypervisor = static_cast<uint64_t>(-32);
@@ -149,7 +148,6 @@ struct EventAttr {
     uint64_t BranchSampleType = 0;
     uint64_t RegsUserMask = 0;
     bool SampleIdAll = false;
-    bool ExcludeCallchainUser = false;
     std::string Name;
     bool IsSchedSwitch = false;
     bool SampleKernel = false; ///< kernel frames can appear: call chains or kernel samples
@@ -453,7 +451,6 @@ private:
         const EventAttr& attr = *item.Attr;
         const bool unwinds = attr.Unwinds() && item.RegsAbi != 0 && item.Regs != nullptr;
         bool kernel = (item.Misc & kMiscCpuModeMask) == kMiscKernel;
-        bool any = false;
         for (uint64_t i = 0; i < item.CallchainCount; ++i) {
             const uint64_t address = Load<uint64_t>(item.Callchain + i * 8);
             if (address >= kContextMax) {
@@ -466,8 +463,7 @@ private:
             }
             if (!kernel && unwinds)
                 continue; // the unwound stack stands for the user part
-            Push(frames, item, address, kernel, any);
-            any = true;
+            Push(frames, item, address, kernel);
             if (frames.size() - item.FrameBegin >= PerfScriptParser::kMaxFrames) {
                 item.Truncated = true;
                 return;
@@ -492,17 +488,16 @@ private:
             }
             for (std::size_t i = 0; i < mIps.size(); ++i) {
                 // perf names a caller by its call instruction, the byte before its return address.
-                Push(frames, item, i == 0 ? mIps[i] : mIps[i] - 1, false, any);
-                any = true;
+                Push(frames, item, i == 0 ? mIps[i] : mIps[i] - 1, false);
             }
             if (mIps.size() >= left && left > 0)
                 item.Truncated = true;
         }
         if (frames.size() == item.FrameBegin && (item.Attr->SampleType & kSampleIp))
-            Push(frames, item, item.Ip, (item.Misc & kMiscCpuModeMask) == kMiscKernel, false);
+            Push(frames, item, item.Ip, (item.Misc & kMiscCpuModeMask) == kMiscKernel);
     }
 
-    void Push(std::vector<PerfFrame>& frames, const Item& item, uint64_t address, bool kernel, bool)
+    void Push(std::vector<PerfFrame>& frames, const Item& item, uint64_t address, bool kernel)
     {
         static constexpr std::string_view kUnknown = "[unknown]";
         PerfFrame frame;
@@ -781,7 +776,6 @@ private:
             event.ReadFormat = Load<uint64_t>(attr + 32);
             const uint64_t flags = Load<uint64_t>(attr + 40);
             event.SampleIdAll = flags >> 18 & 1;
-            event.ExcludeCallchainUser = flags >> 22 & 1;
             event.SampleKernel = (event.SampleType & kSampleCallchain) || !(flags >> 5 & 1);
             event.BranchSampleType = Load<uint64_t>(attr + 72);
             event.RegsUserMask = Load<uint64_t>(attr + 80);
@@ -1199,7 +1193,6 @@ private:
             // A thread always has a name to show; an empty one reads as unknown.
             comm = Intern(comm.empty() ? ":" + std::to_string(item.Task.tid) : std::string(comm));
             mComms[item.Task.tid] = comm;
-            mPids[item.Task.tid] = item.Task.pid;
             item.Task.newComm = comm;
             header.comm = CommOf(item.Task.tid);
             if (!header.pid) {
@@ -1227,7 +1220,6 @@ private:
                 // parent's mappings.
                 if (auto parent = mComms.find(item.Task.parentTid); parent != mComms.end())
                     mComms[item.Task.tid] = parent->second;
-                mPids[item.Task.tid] = item.Task.pid;
                 if (item.Task.pid != item.Task.parentPid) {
                     auto parentSpace = mSpaces.find(item.Task.parentPid);
                     if (parentSpace != mSpaces.end())
@@ -1267,7 +1259,6 @@ private:
             } else {
                 mmap.protection = executable ? "x" : "";
             }
-            (void)kMiscMmapBuildId; // MMAP2 with a build id has the same size as one without
             const std::string_view file = TextAt(body + fixed, static_cast<std::size_t>(end - body) - fixed);
             mmap.fileName = Intern(file);
             header.comm = CommOf(mmap.tid);
@@ -1424,8 +1415,6 @@ private:
         if (item.Kind == Item::EKind::SchedSwitch && item.Raw == nullptr)
             return Damaged("a sched_switch sample has no raw data");
         header.comm = CommOf(header.tid);
-        if (header.pid)
-            mPids.try_emplace(header.tid, *header.pid);
         const int32_t pid = header.pid.value_or(header.tid);
         auto space = mSpaces.find(pid);
         if (space != mSpaces.end())
@@ -1467,7 +1456,6 @@ private:
     std::vector<Queued> mQueue;
     uint64_t mRecordNumber = 0;
     std::unordered_map<int32_t, std::string_view> mComms;
-    std::unordered_map<int32_t, int32_t> mPids;
     std::unordered_map<int32_t, std::shared_ptr<const ProcessSpace>> mSpaces;
     uint64_t mVersion = 0;
     std::set<std::string, std::less<>> mTexts;

@@ -61,14 +61,14 @@ int RunRecordCommand(const std::vector<std::string>& arguments)
             std::fputs(PerfRecordCommand::kUsage, stdout);
             std::fputs(
                 "\nRuns the program (or attaches to PID for SECONDS) under perf record with call\n"
-                "graphs and context switches, then imports perf script's text into CAPTURE_DIR.\n"
+                "graphs and context switches, then imports the recording into CAPTURE_DIR.\n"
                 "Needs perf and permission to use it (root, or kernel.perf_event_paranoid <= 1;\n"
                 "context switches need -1 or root).\n"
                 "\n"
                 "--call-graph dwarf (the default) copies 8 KB of stack with every sample and unwinds it\n"
                 "  afterwards: complete stacks through libraries built without frame pointers (most of a\n"
-                "  stock Debian system), at about 8 MB of perf data per busy thread and second and about\n"
-                "  a second of perf script per second recorded.\n"
+                "  stock Debian system), at about 8 MB of perf data per busy thread and second; the\n"
+                "  import unwinds it on all cores, in well under a second per second recorded.\n"
                 "--call-graph fp follows frame pointers: tiny samples and a fast import, but a stack\n"
                 "  ends at the first function built without them (libc, libstdc++, ...).\n"
                 "Inlined functions and source lines come from the programs' debug information.\n",
