@@ -1,6 +1,7 @@
 // The function list panel's targets: a list of 100,000 functions shown and sorted by any column
 // on the UI thread, and the butterfly of a function in a graph of 1,000,000 nodes.
 
+#include "CallGraphModel/BuildButterflyJob.h"
 #include "CallGraphModel/Butterfly.h"
 #include "CallGraphModel/CalledByGraph.h"
 #include "CallGraphModel/FoldedCallGraph.h"
@@ -14,6 +15,8 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+
+#include <sys/resource.h>
 
 #include <chrono>
 #include <random>
@@ -131,7 +134,8 @@ const LargeGraph& GetLargeGraph()
     return graph;
 }
 
-/// The butterfly job's work: the called-by tree and the calls pane in one walk over the graph.
+/// The butterfly job's work: the called-by tree and the calls pane in one walk over the graph, as
+/// many levels as the job builds.
 void BM_ButterflyInMillionNodeGraph(benchmark::State& state)
 {
     const LargeGraph& large = GetLargeGraph();
@@ -141,21 +145,31 @@ void BM_ButterflyInMillionNodeGraph(benchmark::State& state)
         entry ? (*large.Graph->GetRoot().Children.begin())->GetFunction() : large.Hottest;
     std::size_t calledByNodes = 0;
     std::size_t callsNodes = 0;
+    std::size_t paneBytes = 0;
     double firstMs = -1.0;
+    long firstFaults = 0;
     for (auto _ : state) {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        const long faultsBefore = usage.ru_minflt;
         const auto start = std::chrono::steady_clock::now();
         auto calledBy = std::make_unique<CalledByGraph>();
         auto calls = std::make_unique<CallGraph>(CallGraph::kQueryFirstBlockBytes);
         benchmark::DoNotOptimize(BuildButterfly(large.Graph->GetRoot(), function, FunctionScope{},
-                                                calledBy.get(), calls.get(), canceled));
+                                                calledBy.get(), calls.get(), canceled,
+                                                BuildButterflyJob::kFirstLimits));
         // The first butterfly gets fresh pages; later ones reuse the blocks of the ones before.
-        if (firstMs < 0.0)
+        if (firstMs < 0.0) {
             firstMs =
                 std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            getrusage(RUSAGE_SELF, &usage);
+            firstFaults = usage.ru_minflt - faultsBefore;
+        }
         // The graphs are destroyed on the manager's thread, not the job's.
         state.PauseTiming();
         calledByNodes = calledBy->CountNodes();
         callsNodes = calls->CountNodes();
+        paneBytes = calledBy->GetRoot().GetArena().GetBytesAllocated() + calls->GetRoot().GetArena().GetBytesAllocated();
         calledBy.reset();
         calls.reset();
         state.ResumeTiming();
@@ -164,9 +178,58 @@ void BM_ButterflyInMillionNodeGraph(benchmark::State& state)
     state.counters["calledByNodes"] = static_cast<double>(calledByNodes);
     state.counters["callsNodes"] = static_cast<double>(callsNodes);
     state.counters["firstMs"] = firstMs;
+    state.counters["firstFaults"] = static_cast<double>(firstFaults);
+    state.counters["paneMB"] = static_cast<double>(paneBytes) / (1 << 20);
     state.SetLabel(entry ? "the entry function (whole graph below it)" : "a hot inner function");
 }
 BENCHMARK(BM_ButterflyInMillionNodeGraph)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+/// The heaviest row of `node` other than a stand-in, or null.
+CallGraphNode* HeaviestChild(const CallGraphNode& node)
+{
+    CallGraphNode* heaviest = nullptr;
+    for (CallGraphNode* child : node.Children)
+        if (!IsUnbuiltLevels(*child) && (heaviest == nullptr || child->InclusiveTime() > heaviest->InclusiveTime()))
+            heaviest = child;
+    return heaviest;
+}
+
+/// Opening a row whose children the job left out (UI thread): the entry function's calls pane
+/// and called-by tree, each down its heaviest path to the first row left out.
+void BM_ButterflyLevelsInMillionNodeGraph(benchmark::State& state)
+{
+    const LargeGraph& large = GetLargeGraph();
+    std::atomic<bool> canceled{false};
+    const bool calledByPane = state.range(0) == 1;
+    const ResolvedAddress function = (*large.Graph->GetRoot().Children.begin())->GetFunction();
+    std::size_t added = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto calledBy = std::make_unique<CalledByGraph>();
+        auto calls = std::make_unique<CallGraph>(CallGraph::kQueryFirstBlockBytes);
+        benchmark::DoNotOptimize(BuildButterfly(large.Graph->GetRoot(), function, FunctionScope{},
+                                                calledBy.get(), calls.get(), canceled,
+                                                BuildButterflyJob::kFirstLimits));
+        CallGraph& pane = calledByPane ? *calledBy : *calls;
+        CallGraphNode* node = HeaviestChild(pane.GetRoot());
+        while (node != nullptr && FindUnbuiltLevels(*node) == nullptr)
+            node = HeaviestChild(*node);
+        const std::size_t before = pane.CountNodes();
+        state.ResumeTiming();
+        if (node != nullptr)
+            benchmark::DoNotOptimize(BuildButterflyLevels(large.Graph->GetRoot(), function, FunctionScope{},
+                                                          pane, calledByPane, *node,
+                                                          BuildButterflyJob::kLevelLimits, canceled));
+        state.PauseTiming();
+        added = pane.CountNodes() - before;
+        calledBy.reset();
+        calls.reset();
+        state.ResumeTiming();
+    }
+    state.counters["addedNodes"] = static_cast<double>(added);
+    state.SetLabel(calledByPane ? "called-by tree" : "calls pane");
+}
+BENCHMARK(BM_ButterflyLevelsInMillionNodeGraph)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 /// The called-by tree alone.
 void BM_CalledByInMillionNodeGraph(benchmark::State& state)

@@ -40,11 +40,14 @@ void BuildButterflyJob::Run(const std::atomic<bool>& canceled)
     // Shared from the start, so that graphs left behind by a cancel are destroyed by the manager.
     auto graphs = std::make_unique<ButterflyGraphs>();
     graphs->CalledBy = mManager.Share(std::make_unique<CalledByGraph>());
-    // Large first block: the calls of an entry function are as many nodes as the graph.
+    // Large first block: the calls pane of an entry function fills its budget.
     graphs->Calls = mManager.Share(std::make_unique<CallGraph>(CallGraph::kQueryFirstBlockBytes));
     const CallGraphNode& root = mQuery.Graph->GetRoot();
-    if (!BuildButterfly(root, mFunction, mQuery.Scope, graphs->CalledBy.get(), graphs->Calls.get(), canceled))
+    if (!BuildButterfly(root, mFunction, mQuery.Scope, graphs->CalledBy.get(), graphs->Calls.get(), canceled,
+                        kFirstLimits))
         return;
+    graphs->Levels =
+        std::make_shared<ButterflyLevelBuilder>(mQuery, mFunction, graphs->CalledBy, graphs->Calls, kLevelLimits);
     mResult = std::move(graphs);
 }
 

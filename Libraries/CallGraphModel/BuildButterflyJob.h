@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CallGraphModel/Butterfly.h"
 #include "CallGraphModel/FunctionScope.h"
 #include "System/Job.h"
 
@@ -21,6 +22,8 @@ class CalledByGraph;
 struct ButterflyGraphs {
     std::shared_ptr<CalledByGraph> CalledBy;
     std::shared_ptr<CallGraph> Calls;
+    /// Builds the levels that the job left out of large panes, as a view opens them.
+    std::shared_ptr<ButterflyLevelBuilder> Levels;
 };
 
 /// Receives the graphs on the job's thread; null when the job was canceled.
@@ -29,6 +32,16 @@ using BuildButterflyCompletion = std::function<void(std::unique_ptr<ButterflyGra
 /// Builds the called-by and calls graphs of a selected function on the job scheduler.
 class BuildButterflyJob : public System::Job {
 public:
+    /// What the job builds: the top node and its children whole (the view opens the top node at
+    /// once), then what the budget allows; panes of up to the budget are built whole. The pane of
+    /// a function that calls into most of a large graph would otherwise be as large as the graph,
+    /// and the first one of a process would wait for the system to hand out hundreds of megabytes
+    /// of fresh pages.
+    static constexpr ButterflyLimits kFirstLimits{1, 32 * 1024};
+    /// What opening a node builds below it: its children and theirs, so that opening one of them
+    /// next needs no walk, then what the budget allows.
+    static constexpr ButterflyLimits kLevelLimits{2, 32 * 1024};
+
     /// The manager (not owned) must outlive the graphs.
     BuildButterflyJob(FunctionQuery query, const ResolvedAddress& function, CallGraphManager& manager);
     ~BuildButterflyJob() override;

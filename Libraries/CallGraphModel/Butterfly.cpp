@@ -6,7 +6,9 @@
 #include "CallGraphModel/FunctionMap.h"
 #include "CallGraphModel/MergedCallGraph.h"
 
+#include <algorithm>
 #include <array>
+#include <unordered_map>
 #include <vector>
 
 namespace Profiler {
@@ -73,6 +75,100 @@ private:
     ChildIndex mCopies;
 };
 
+/// The key of the stand-in child that holds the figures of a pane node's children not built yet.
+constexpr ResolvedAddress kUnbuiltFunction =
+    ResolvedAddress::Make(~uint64_t{2}, ResolvedAddress::kKindPseudo, 0);
+constexpr uint64_t kUnbuiltCallerAddress = ~uint64_t{2};
+
+/// A pane node as one walk sees it. Only nodes created by the walk get figures: on a walk that
+/// builds left-out levels the nodes built before already hold theirs.
+struct PaneTarget {
+    CallGraphNode* Node = nullptr;
+    bool New = false;
+};
+
+/// Which nodes of one pane a walk creates. A pane node maps the source nodes of one path; a node
+/// that is not created is stood for by the stand-in child of its deepest created ancestor, which
+/// takes the figures of all the left-out children of that ancestor. Every figure of a created node
+/// then comes out as in a whole build: the stand-in of a node equals the sum of its left-out
+/// children, and a time moved between two left-out nodes changes created nodes only through their
+/// stand-ins, which the move reaches as it would the left-out nodes they stand for.
+class PaneLevels {
+public:
+    /// `building`: the node whose left-out children this walk builds; null on a first build, where
+    /// every node is new.
+    PaneLevels(bool keyByFunction, const ButterflyLimits& limits, CallGraphNode* building)
+        : mIndex(keyByFunction), mBuilding(building), mBudget(limits.NodeBudget)
+    {
+        const uint32_t base = building != nullptr ? building->Depth : 0;
+        const uint32_t levels = building != nullptr ? std::max<uint32_t>(limits.WholeLevels, 1) : limits.WholeLevels;
+        mWholeDepth = levels > ButterflyLimits::kAllLevels - base ? ButterflyLimits::kAllLevels : base + levels;
+        mUnlimited = building == nullptr && limits.WholeLevels == ButterflyLimits::kAllLevels;
+        if (building != nullptr) {
+            mBuiltBefore.assign(building->Children.begin(), building->Children.end());
+            std::sort(mBuiltBefore.begin(), mBuiltBefore.end());
+        }
+    }
+
+    /// The node of `parent`'s child with this key, created when the limits allow; else the
+    /// stand-in of the left-out levels it lies in.
+    PaneTarget Child(PaneTarget parent, const ResolvedAddress& function, uint64_t callerAddress)
+    {
+        if (mUnlimited)
+            return {mIndex.FindOrCreate(*parent.Node, function, callerAddress), true};
+        if (IsUnbuiltLevels(*parent.Node))
+            return parent;
+        const bool building = parent.Node == mBuilding;
+        const uint32_t depth = parent.Node->Depth + 1;
+        if ((parent.New || building) && (depth <= mWholeDepth || mCreated < mBudget)) {
+            const uint32_t before = parent.Node->Children.size();
+            CallGraphNode* child = mIndex.FindOrCreate(*parent.Node, function, callerAddress);
+            const bool created = parent.Node->Children.size() != before;
+            if (created && depth > mWholeDepth)
+                ++mCreated;
+            return {child, parent.New || created || !WasBuiltBefore(child)};
+        }
+        if (CallGraphNode* child = mIndex.Find(*parent.Node, function, callerAddress))
+            return {child, parent.New};
+        return {Unbuilt(parent), parent.New};
+    }
+
+    /// The node above `node` on a path up from a node of this walk: new while below the node
+    /// being built on.
+    bool ParentIsNew(const CallGraphNode& node, bool isNew) const { return isNew && node.Parent != mBuilding; }
+
+private:
+    bool WasBuiltBefore(const CallGraphNode* child) const
+    {
+        return std::binary_search(mBuiltBefore.begin(), mBuiltBefore.end(), child);
+    }
+
+    CallGraphNode* Unbuilt(PaneTarget parent)
+    {
+        auto [at, inserted] = mUnbuilt.try_emplace(parent.Node, nullptr);
+        if (!inserted)
+            return at->second;
+        if (parent.New) {
+            at->second = parent.Node->AddChild(kUnbuiltFunction, kUnbuiltCallerAddress);
+        } else {
+            // A node built before holds all its children or a stand-in for them; should it have
+            // neither, the node itself stands for them (it gets no figures from this walk).
+            CallGraphNode* unbuilt = const_cast<CallGraphNode*>(FindUnbuiltLevels(*parent.Node));
+            at->second = unbuilt != nullptr ? unbuilt : parent.Node;
+        }
+        return at->second;
+    }
+
+    ChildIndex mIndex;
+    CallGraphNode* mBuilding;
+    std::size_t mBudget;
+    std::size_t mCreated = 0;
+    uint32_t mWholeDepth = 0;
+    bool mUnlimited = false;
+    std::vector<const CallGraphNode*> mBuiltBefore;
+    std::unordered_map<const CallGraphNode*, CallGraphNode*> mUnbuilt;
+};
+
 /// Builds the two panes of a butterfly in one walk over the source graph.
 ///
 /// Called by: each occurrence of the function adds its time, less what nested occurrences
@@ -89,15 +185,27 @@ private:
 /// parent's pane path adds its time to its pane node; a re-entry's pane node may lie elsewhere on
 /// the pane (not only above its parent's), so its time moves from the pane path of its parent to
 /// its own, which changes only the nodes below their common ancestor.
+///
+/// Either pane may be limited (PaneLevels); a later walk builds the children of one node left out.
 class ButterflyBuilder {
 public:
-    /// Either graph may be null when only the other one is wanted.
+    /// Either graph may be null when only the other one is wanted. `building`, when set, is a node
+    /// of the one pane given whose left-out children this walk builds.
     ButterflyBuilder(const ResolvedAddress& function, const FunctionScope& scope, CalledByGraph* calledBy,
-                     CallGraph* calls, const std::atomic<bool>& canceled)
-        : mFunction(function), mScope(scope), mCalls(calls), mCanceled(canceled)
+                     CallGraph* calls, const std::atomic<bool>& canceled, const ButterflyLimits& limits,
+                     CallGraphNode* building = nullptr)
+        : mFunction(function), mScope(scope), mCalls(calls), mCanceled(canceled),
+          mCallsLevels(true, limits, building), mCallers(false, limits, building)
     {
-        if (calledBy != nullptr)
-            mCalledByTop = calledBy->GetRoot().AddChild(function, kUnknownCallerAddress);
+        if (calledBy != nullptr) {
+            if (building == nullptr) {
+                mCalledByTop = {calledBy->GetRoot().AddChild(function, kUnknownCallerAddress), true};
+            } else if (!calledBy->GetRoot().Children.empty()) {
+                mCalledByTop = {calledBy->GetRoot().Children[0], false};
+            }
+        }
+        if (calls != nullptr && building != nullptr && !calls->GetRoot().Children.empty())
+            mCallsTop = {calls->GetRoot().Children[0], false};
         mStack.reserve(256);
     }
 
@@ -106,7 +214,7 @@ public:
     {
         mStartDepth = start.IsRoot() ? 0 : start.Depth;
         mChainParent = nullptr;
-        Enter(start, nullptr, false);
+        Enter(start, {}, false);
         while (!mStack.empty()) {
             Frame& frame = mStack.back();
             if (frame.Next == frame.Source->Children.size()) {
@@ -119,7 +227,8 @@ public:
             const CallGraphNode& child = *frame.Source->Children[frame.Next++];
             if ((++mVisited & kCancelCheckMask) == 0 && mCanceled.load(std::memory_order_relaxed))
                 return false;
-            Enter(child, frame.Pane, frame.Inside); // may grow the stack: `frame` is not used after
+            // May grow the stack: `frame` is not used after.
+            Enter(child, {frame.Pane, frame.PaneNew}, frame.Inside);
         }
         return !mCanceled.load(std::memory_order_relaxed);
     }
@@ -133,7 +242,8 @@ private:
         CallGraphNode* Pane; ///< null outside the occurrences or without a calls graph
         uint32_t Next;       ///< index of the next child to visit
         uint32_t Bucket;
-        bool Inside; ///< below (or at) an occurrence
+        bool Inside;  ///< below (or at) an occurrence
+        bool PaneNew; ///< Pane was created by this walk
     };
 
     /// Frames inside the occurrences per function hash: most nodes call a function that is not on
@@ -169,62 +279,66 @@ private:
         }
     }
 
-    /// The pane node of `node`'s function when the function is on the path inside the
-    /// occurrence, else null. Every frame of one function there maps to the same pane node.
-    CallGraphNode* FindOnPath(const CallGraphNode& node, uint32_t bucket) const
+    /// The frame of `node`'s function when the function is on the path inside the occurrence,
+    /// else null. Every frame of one function there maps to the same pane node.
+    const Frame* FindOnPath(const CallGraphNode& node, uint32_t bucket) const
     {
         const Bucket& entry = mBuckets[bucket];
         if (entry.Count == 0)
             return nullptr;
         const ResolvedAddress function = node.GetFunction();
         if (mStack[entry.Outermost].Source->HasFunction(function))
-            return mStack[entry.Outermost].Pane;
+            return &mStack[entry.Outermost];
         // Another function shares the bucket: look along the path.
         for (std::size_t i = mStack.size(); i-- > 0 && mStack[i].Inside;)
             if (mStack[i].Source->HasFunction(function))
-                return mStack[i].Pane;
+                return &mStack[i];
         return nullptr;
     }
 
     /// Maps `node`, whose parent maps to `parentPane`, and pushes it when it has children.
-    void Enter(const CallGraphNode& node, CallGraphNode* parentPane, bool parentInside)
+    void Enter(const CallGraphNode& node, PaneTarget parentPane, bool parentInside)
     {
         const bool occurrence = mScope.Counts(node) && node.HasFunction(mFunction);
         if (!parentInside && !occurrence) {
             if (!node.Children.empty())
-                mStack.push_back({&node, nullptr, 0, 0, false});
+                mStack.push_back({&node, nullptr, 0, 0, false, false});
             return;
         }
-        if (occurrence && mCalledByTop != nullptr)
+        if (occurrence && mCalledByTop.Node != nullptr)
             Open(node);
         if (mCalls == nullptr) {
-            Push(node, nullptr, 0);
+            Push(node, {}, 0);
             return;
         }
         const uint32_t bucket = BucketOf(node);
         if (!parentInside) {
             // An outermost occurrence: all of them share the one top node.
-            if (mCallsTop == nullptr)
-                mCallsTop = mCalls->GetRoot().AddChild(node.GetFunction(), node.CallerAddress);
-            AddFigures(*mCallsTop, node);
+            if (mCallsTop.Node == nullptr)
+                mCallsTop = {mCalls->GetRoot().AddChild(node.GetFunction(), node.CallerAddress), true};
+            AddFigures(mCallsTop, node);
             Push(node, mCallsTop, bucket);
             return;
         }
-        if (CallGraphNode* outer = FindOnPath(node, bucket)) {
+        if (const Frame* outerFrame = FindOnPath(node, bucket)) {
             // A re-entry folds onto the outermost occurrence of its function.
-            outer->MergeSamples(node.AddressSamples.Span());
-            if (outer != parentPane)
-                MoveTime(*parentPane, *outer, node.StateTimes);
+            const PaneTarget outer{outerFrame->Pane, outerFrame->PaneNew};
+            if (outer.New && !IsUnbuiltLevels(*outer.Node))
+                outer.Node->MergeSamples(node.AddressSamples.Span());
+            if (outer.Node != parentPane.Node)
+                MoveTime(parentPane, outer, node.StateTimes);
             Push(node, outer, bucket);
             return;
         }
-        CallGraphNode* pane = mChildren.FindOrCreate(*parentPane, node.GetFunction(), node.CallerAddress);
-        AddFigures(*pane, node);
+        const PaneTarget pane = mCallsLevels.Child(parentPane, node.GetFunction(), node.CallerAddress);
+        // Within left-out levels the stand-in holds this node's time already.
+        if (pane.Node != parentPane.Node)
+            AddFigures(pane, node);
         Push(node, pane, bucket);
     }
 
     /// A node inside the occurrences. A leaf needs no frame: nothing below it looks for its function.
-    void Push(const CallGraphNode& node, CallGraphNode* pane, uint32_t bucket)
+    void Push(const CallGraphNode& node, PaneTarget pane, uint32_t bucket)
     {
         if (node.Children.empty())
             return;
@@ -233,7 +347,7 @@ private:
             if (entry.Count++ == 0)
                 entry.Outermost = static_cast<uint32_t>(mStack.size());
         }
-        mStack.push_back({&node, pane, 0, bucket, true});
+        mStack.push_back({&node, pane.Node, 0, bucket, true, pane.New});
     }
 
     void Leave(const Frame& frame)
@@ -269,39 +383,56 @@ private:
         if (occurrence.Parent != mChainParent || mChain.empty()) {
             mChain.clear();
             mChainParent = occurrence.Parent;
-            CallGraphNode* target = mCalledByTop;
+            PaneTarget target = mCalledByTop;
             for (const CallGraphNode* caller = occurrence.Parent; caller != nullptr && !caller->IsRoot();
                  caller = caller->Parent) {
-                target = mCallers.FindOrCreate(*target, caller->GetFunction(), kUnknownCallerAddress);
+                const PaneTarget next = mCallers.Child(target, caller->GetFunction(), kUnknownCallerAddress);
+                if (next.Node == target.Node)
+                    break; // the rest of the chain lies in left-out levels
                 // Callers shallower than the start node lie above the custom root.
-                CalledByGraphNode::From(*target).WithinCustomRoot =
-                    mScope.Counts(*caller) && caller->Depth >= mStartDepth;
-                mChain.push_back(target);
+                if (next.New)
+                    CalledByGraphNode::From(*next.Node).WithinCustomRoot =
+                        mScope.Counts(*caller) && caller->Depth >= mStartDepth;
+                mChain.push_back(next);
+                target = next;
             }
         }
-        mCalledByTop->AddTimes(delta);
-        for (CallGraphNode* caller : mChain)
-            caller->AddTimes(delta);
+        if (mCalledByTop.New)
+            mCalledByTop.Node->AddTimes(delta);
+        for (const PaneTarget& caller : mChain)
+            if (caller.New)
+                caller.Node->AddTimes(delta);
     }
 
-    static void AddFigures(CallGraphNode& pane, const CallGraphNode& node)
+    static void AddFigures(PaneTarget pane, const CallGraphNode& node)
     {
-        pane.AddTimes(node.StateTimes);
-        pane.MergeSamples(node.AddressSamples.Span());
+        if (!pane.New)
+            return;
+        pane.Node->AddTimes(node.StateTimes);
+        // A stand-in's samples would never be shown.
+        if (!IsUnbuiltLevels(*pane.Node))
+            pane.Node->MergeSamples(node.AddressSamples.Span());
     }
 
     /// Takes `times` off the pane nodes from `from` up to their common ancestor with `to`, and
-    /// adds them to the pane nodes from `to` up to it; the common part keeps them.
-    static void MoveTime(CallGraphNode& from, CallGraphNode& to, const StateTimeArray& times)
+    /// adds them to the pane nodes from `to` up to it; the common part keeps them. Nodes built
+    /// before this walk keep their figures.
+    void MoveTime(PaneTarget from, PaneTarget to, const StateTimeArray& times)
     {
-        CallGraphNode* down = &from;
-        CallGraphNode* up = &to;
+        CallGraphNode* down = from.Node;
+        CallGraphNode* up = to.Node;
+        bool downNew = from.New;
+        bool upNew = to.New;
         while (down != up) {
             if (down->Depth >= up->Depth) {
-                down->SubtractTimes(times);
+                if (downNew)
+                    down->SubtractTimes(times);
+                downNew = mCallsLevels.ParentIsNew(*down, downNew);
                 down = down->Parent;
             } else {
-                up->AddTimes(times);
+                if (upNew)
+                    up->AddTimes(times);
+                upNew = mCallsLevels.ParentIsNew(*up, upNew);
                 up = up->Parent;
             }
         }
@@ -311,16 +442,16 @@ private:
     const FunctionScope& mScope;
     CallGraph* mCalls;
     const std::atomic<bool>& mCanceled;
-    CallGraphNode* mCalledByTop = nullptr;
-    CallGraphNode* mCallsTop = nullptr;
+    PaneTarget mCalledByTop;
+    PaneTarget mCallsTop;
     uint32_t mStartDepth = 0;
     std::array<Bucket, std::size_t{1} << kBucketBits> mBuckets{};
-    ChildIndex mChildren{true}; ///< pane nodes are keyed by function alone
-    ChildIndex mCallers;
+    PaneLevels mCallsLevels; ///< pane nodes are keyed by function alone
+    PaneLevels mCallers;
     std::vector<Frame> mStack;
     std::vector<OpenOccurrence> mOpen;
     const CallGraphNode* mChainParent = nullptr;
-    std::vector<CallGraphNode*> mChain; ///< the called-by nodes of mChainParent's callers
+    std::vector<PaneTarget> mChain; ///< the called-by nodes of mChainParent's callers
     uint64_t mVisited = 0;
 };
 
@@ -339,14 +470,67 @@ bool BuildCallsGraph(const CallGraphNode& root, const ResolvedAddress& function,
     return BuildButterfly(root, function, scope, nullptr, &calls, canceled);
 }
 
-bool BuildButterfly(const CallGraphNode& root, const ResolvedAddress& function, const FunctionScope& scope,
-                    CalledByGraph* calledBy, CallGraph* calls, const std::atomic<bool>& canceled)
+bool IsUnbuiltLevels(const CallGraphNode& node)
 {
-    ButterflyBuilder builder(function, scope, calledBy, calls, canceled);
+    return node.HasKey(kUnbuiltFunction, kUnbuiltCallerAddress);
+}
+
+const CallGraphNode* FindUnbuiltLevels(const CallGraphNode& node)
+{
+    // Left-out children come after the ones built, so the stand-in is mostly the last child.
+    for (uint32_t i = node.Children.size(); i-- > 0;)
+        if (IsUnbuiltLevels(*node.Children[i]))
+            return node.Children[i];
+    return nullptr;
+}
+
+bool BuildButterfly(const CallGraphNode& root, const ResolvedAddress& function, const FunctionScope& scope,
+                    CalledByGraph* calledBy, CallGraph* calls, const std::atomic<bool>& canceled,
+                    const ButterflyLimits& limits)
+{
+    ButterflyBuilder builder(function, scope, calledBy, calls, canceled, limits);
     for (const CallGraphNode* start : FindStartNodes(root, scope.CustomRootPath))
         if (!builder.Walk(*start))
             return false;
     return true;
+}
+
+bool BuildButterflyLevels(const CallGraphNode& root, const ResolvedAddress& function,
+                          const FunctionScope& scope, CallGraph& pane, bool calledBy, CallGraphNode& node,
+                          const ButterflyLimits& limits, const std::atomic<bool>& canceled)
+{
+    CallGraphNode* unbuilt = const_cast<CallGraphNode*>(FindUnbuiltLevels(node));
+    if (unbuilt == nullptr)
+        return true;
+    // The children now built take the stand-in's figures.
+    node.RemoveChild(unbuilt);
+    ButterflyBuilder builder(function, scope, calledBy ? static_cast<CalledByGraph*>(&pane) : nullptr,
+                             calledBy ? nullptr : &pane, canceled, limits, &node);
+    for (const CallGraphNode* start : FindStartNodes(root, scope.CustomRootPath))
+        if (!builder.Walk(*start))
+            return false;
+    return true;
+}
+
+ButterflyLevelBuilder::ButterflyLevelBuilder(FunctionQuery source, const ResolvedAddress& function,
+                                             std::shared_ptr<CalledByGraph> calledBy,
+                                             std::shared_ptr<CallGraph> calls, const ButterflyLimits& limits)
+    : mSource(std::move(source)), mFunction(function), mCalledBy(std::move(calledBy)), mCalls(std::move(calls)),
+      mLimits(limits)
+{}
+
+void ButterflyLevelBuilder::Build(const CallGraphNode& node)
+{
+    if (mSource.Graph == nullptr || FindUnbuiltLevels(node) == nullptr)
+        return;
+    const bool calledBy = mCalledBy != nullptr && node.Allocator == &mCalledBy->GetAllocator();
+    CallGraph* pane = calledBy ? static_cast<CallGraph*>(mCalledBy.get()) : mCalls.get();
+    if (pane == nullptr || node.Allocator != &pane->GetAllocator())
+        return;
+    const std::atomic<bool> notCanceled{false};
+    // The panes are this object's to change: views only read them, on this thread.
+    (void)BuildButterflyLevels(mSource.Graph->GetRoot(), mFunction, mSource.Scope, *pane, calledBy,
+                               const_cast<CallGraphNode&>(node), mLimits, notCanceled);
 }
 
 bool CollectSubtreesBelowFunction(const CallGraphNode& root, const ResolvedAddress& function,

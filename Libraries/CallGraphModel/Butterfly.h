@@ -4,6 +4,9 @@
 #include "CallGraphModel/FunctionScope.h"
 
 #include <atomic>
+#include <cstddef>
+#include <limits>
+#include <memory>
 
 namespace Profiler {
 
@@ -11,6 +14,24 @@ class CallGraph;
 class CalledByGraph;
 class FoldedCallGraph;
 class MergedCallGraph;
+
+/// How much of a butterfly pane one walk builds. Figures are exact whatever is left out: a node
+/// whose children were not built has one stand-in child (IsUnbuiltLevels) that holds their summed
+/// figures, so the node's exclusive time reads right, and ButterflyLevelBuilder builds them when
+/// they are wanted.
+struct ButterflyLimits {
+    static constexpr uint32_t kAllLevels = std::numeric_limits<uint32_t>::max();
+
+    /// Levels built whole below the top node (first build) or below the node being built on.
+    uint32_t WholeLevels = kAllLevels;
+    /// Nodes created below the whole levels, wherever the walk meets them first.
+    std::size_t NodeBudget = 0;
+};
+
+/// True for the stand-in child of a pane node whose children are not built yet.
+bool IsUnbuiltLevels(const CallGraphNode& node);
+/// The stand-in child of `node`, or null when its children are built.
+const CallGraphNode* FindUnbuiltLevels(const CallGraphNode& node);
 
 /// Fills the empty `calledBy` graph with `function` at the top (a child of the root) and its
 /// callers below it, out to the outermost frames; every node holds the time of `function`
@@ -32,10 +53,40 @@ bool BuildCalledByGraph(const CallGraphNode& root, const ResolvedAddress& functi
                                    const std::atomic<bool>& canceled);
 
 /// Fills both butterfly graphs in one walk over the source graph, as BuildCalledByGraph and
-/// BuildCallsGraph would; either may be null. Returns false when canceled.
+/// BuildCallsGraph would; either may be null. Each pane is built within `limits`. Returns false
+/// when canceled.
 [[nodiscard]] bool BuildButterfly(const CallGraphNode& root, const ResolvedAddress& function,
                                   const FunctionScope& scope, CalledByGraph* calledBy, CallGraph* calls,
-                                  const std::atomic<bool>& canceled);
+                                  const std::atomic<bool>& canceled, const ButterflyLimits& limits = {});
+
+/// Builds the children of `node`, a node of `pane` whose children BuildButterfly left out, and
+/// below them as much as `limits` allow, with the figures a whole build gives them; the nodes built
+/// before are not changed. `pane` is the called-by graph when `calledBy` is set, else the calls
+/// graph, made by BuildButterfly from the same arguments. Nothing happens when the children are
+/// built. Returns false when canceled (the pane is then partial).
+[[nodiscard]] bool BuildButterflyLevels(const CallGraphNode& root, const ResolvedAddress& function,
+                                        const FunctionScope& scope, CallGraph& pane, bool calledBy,
+                                        CallGraphNode& node, const ButterflyLimits& limits,
+                                        const std::atomic<bool>& canceled);
+
+/// Builds a butterfly's left-out levels when a view first shows them. Keeps the source graph
+/// alive; used on one thread (the one that reads the panes).
+class ButterflyLevelBuilder {
+public:
+    ButterflyLevelBuilder(FunctionQuery source, const ResolvedAddress& function,
+                          std::shared_ptr<CalledByGraph> calledBy, std::shared_ptr<CallGraph> calls,
+                          const ButterflyLimits& limits);
+
+    /// Builds the children of `node` (a node of either pane) when they were left out.
+    void Build(const CallGraphNode& node);
+
+private:
+    FunctionQuery mSource;
+    ResolvedAddress mFunction;
+    std::shared_ptr<CalledByGraph> mCalledBy;
+    std::shared_ptr<CallGraph> mCalls;
+    ButterflyLimits mLimits;
+};
 
 /// Copies the subtrees below every occurrence of `function` in scope into the empty `calls`
 /// graph, occurrences with the same call site merged, and collects as recursion roots the

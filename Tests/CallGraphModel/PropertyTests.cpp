@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <sstream>
@@ -397,6 +398,85 @@ TEST(CallGraphProperties, ButterflyEqualsABruteForceCalledByAndTheFoldedAndMerge
                   DumpWithoutCallSites(merged.GetRoot(), run.names))
             << "seed " << seed;
         ASSERT_LE(calls.CountNodes(), run.graph.CountNodes());
+    }
+}
+
+/// Fails the test unless every node built below `built` holds the figures of the node at its path
+/// in the whole pane, and each stand-in the summed times of the children left out there.
+void ExpectBuiltLevelsExact(const CallGraphNode& built, const CallGraphNode& whole, bool calledBy,
+                            const FunctionNames& names, uint64_t seed)
+{
+    StateTimeArray leftOut = {};
+    for (const CallGraphNode* child : whole.Children)
+        for (int i = 0; i < kThreadStateCount; ++i)
+            leftOut[i] += child->StateTimes[i];
+    for (const CallGraphNode* child : built.Children) {
+        if (IsUnbuiltLevels(*child))
+            continue;
+        const CallGraphNode* match = whole.FindChild(child->GetFunction());
+        ASSERT_NE(match, nullptr) << names.GetName(child->GetFunction()) << ", seed " << seed;
+        const std::string at = names.GetName(child->GetFunction()) + ", seed " + std::to_string(seed);
+        ASSERT_EQ(child->StateTimes, match->StateTimes) << at;
+        ASSERT_TRUE(std::ranges::equal(child->AddressSamples.Span(), match->AddressSamples.Span(),
+                                       [](const AddressSample& a, const AddressSample& b) {
+                                           return a.Address == b.Address && a.Count == b.Count;
+                                       }))
+            << at;
+        if (calledBy) {
+            ASSERT_EQ(CalledByGraphNode::From(*child).WithinCustomRoot,
+                      CalledByGraphNode::From(*match).WithinCustomRoot)
+                << at;
+        }
+        for (int i = 0; i < kThreadStateCount; ++i)
+            leftOut[i] -= child->StateTimes[i];
+        ExpectBuiltLevelsExact(*child, *match, calledBy, names, seed);
+    }
+    const CallGraphNode* unbuilt = FindUnbuiltLevels(built);
+    ASSERT_EQ(unbuilt ? unbuilt->StateTimes : StateTimeArray{}, leftOut) << "seed " << seed;
+}
+
+/// Builds every left-out level of `pane`, node by node as a view opens them.
+void BuildAllLevels(RandomGraph& run, const ResolvedAddress& function, const FunctionScope& scope,
+                    CallGraph& pane, bool calledBy, const ButterflyLimits& limits)
+{
+    std::vector<CallGraphNode*> pending{&pane.GetRoot()};
+    while (!pending.empty()) {
+        CallGraphNode* node = pending.back();
+        pending.pop_back();
+        ASSERT_TRUE(BuildButterflyLevels(run.graph.GetRoot(), function, scope, pane, calledBy, *node, limits,
+                                         kNotCanceled));
+        pending.insert(pending.end(), node->Children.begin(), node->Children.end());
+    }
+}
+
+TEST(CallGraphProperties, ButterflyBuiltInLevelsHoldsTheWholeFigures)
+{
+    for (uint64_t seed = 0; seed < kTrees; ++seed) {
+        RandomGraph run(seed, 40);
+        const FunctionScope scope = RandomScope(run);
+        const ResolvedAddress function = run.names.Get("f" + std::to_string(run.Uniform(0, 5)));
+        CalledByGraph wholeCalledBy;
+        CallGraph wholeCalls;
+        ASSERT_TRUE(
+            BuildButterfly(run.graph.GetRoot(), function, scope, &wholeCalledBy, &wholeCalls, kNotCanceled));
+        ButterflyLimits limits;
+        limits.WholeLevels = static_cast<uint32_t>(run.Uniform(0, 2));
+        limits.NodeBudget = static_cast<std::size_t>(run.Uniform(0, 12));
+        CalledByGraph calledBy;
+        CallGraph calls;
+        ASSERT_TRUE(
+            BuildButterfly(run.graph.GetRoot(), function, scope, &calledBy, &calls, kNotCanceled, limits));
+        ExpectBuiltLevelsExact(calledBy.GetRoot(), wholeCalledBy.GetRoot(), true, run.names, seed);
+        ExpectBuiltLevelsExact(calls.GetRoot(), wholeCalls.GetRoot(), false, run.names, seed);
+
+        // Built out node by node, the panes are the whole ones.
+        limits.WholeLevels = static_cast<uint32_t>(run.Uniform(1, 2));
+        BuildAllLevels(run, function, scope, calledBy, true, limits);
+        BuildAllLevels(run, function, scope, calls, false, limits);
+        ASSERT_EQ(calledBy.CountNodes(), wholeCalledBy.CountNodes()) << "seed " << seed;
+        ASSERT_EQ(calls.CountNodes(), wholeCalls.CountNodes()) << "seed " << seed;
+        ExpectBuiltLevelsExact(calledBy.GetRoot(), wholeCalledBy.GetRoot(), true, run.names, seed);
+        ExpectBuiltLevelsExact(calls.GetRoot(), wholeCalls.GetRoot(), false, run.names, seed);
     }
 }
 

@@ -584,6 +584,8 @@ void TopExclusiveWidget::OnButterflyBuilt(uint64_t generation, bool canceled)
                                    mContext.SamplingIntervalMs, mContext.Names, mode, this);
         mCallsModel = new ButterflyTreeModel(mCurrentButterfly->Calls, QStringLiteral("Calls"), totalTime,
                                              mContext.SamplingIntervalMs, mContext.Names, mode, this);
+        mCalledByModel->SetLevelBuilder(mCurrentButterfly->Levels);
+        mCallsModel->SetLevelBuilder(mCurrentButterfly->Levels);
         mCalledByProxy = new ButterflySortProxyModel(this);
         mCalledByProxy->setSourceModel(mCalledByModel);
         mCallsProxy = new ButterflySortProxyModel(this);

@@ -1,5 +1,6 @@
 #include "ZivuDeverUdovIradir/FunctionList/ButterflyTreeModel.h"
 
+#include "CallGraphModel/Butterfly.h"
 #include "CallGraphModel/FunctionScope.h"
 #include "CallGraphModel/IFunctionInfoProvider.h"
 #include "ProfilerLibUI/FunctionList/FunctionListFormat.h"
@@ -62,9 +63,13 @@ void ButterflyTreeModel::Populate(Item& item) const
     item.Populated = true;
     if (item.Node == nullptr)
         return;
+    if (mLevels)
+        mLevels->Build(*item.Node);
     item.Children.reserve(item.Node->Children.size());
     int row = 0;
     for (const CallGraphNode* child : item.Node->Children) {
+        if (IsUnbuiltLevels(*child))
+            continue;
         auto childItem = std::make_unique<Item>();
         childItem->Node = child;
         childItem->Parent = &item;

@@ -12,12 +12,13 @@
 
 namespace Profiler {
 
+class ButterflyLevelBuilder;
 class IFunctionInfoProvider;
 
 /// A lazy tree over one butterfly graph (the called-by graph or the merged calls graph): the
 /// root's children are the top rows, and a node's rows are made when a view first asks for them,
-/// so a graph of a million nodes costs nothing until it is expanded. The graph is shared and
-/// never changed.
+/// so a graph of a million nodes costs nothing until it is expanded. The graph is shared; only the
+/// level builder adds to it, the levels it left out, when a row first shows its children.
 class ButterflyTreeModel final : public QAbstractItemModel {
     Q_OBJECT
 public:
@@ -44,6 +45,9 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+    /// Builds the children that the butterfly job left out of a node when the node is opened.
+    void SetLevelBuilder(std::shared_ptr<ButterflyLevelBuilder> levels) { mLevels = std::move(levels); }
+
     /// The caller emits layoutChanged.
     void SetTimeDisplayMode(ECallGraphTimeDisplayMode mode) { mMode = mode; }
     /// The node that `index` shows (null for an invalid index).
@@ -61,6 +65,7 @@ private:
     double mTotalTime;
     double mSamplingIntervalMs;
     std::shared_ptr<const IFunctionInfoProvider> mNames;
+    std::shared_ptr<ButterflyLevelBuilder> mLevels;
     ECallGraphTimeDisplayMode mMode;
     std::unique_ptr<Item> mRoot;
 };
