@@ -169,7 +169,8 @@ void BM_ButterflyInMillionNodeGraph(benchmark::State& state)
         state.PauseTiming();
         calledByNodes = calledBy->CountNodes();
         callsNodes = calls->CountNodes();
-        paneBytes = calledBy->GetRoot().GetArena().GetBytesAllocated() + calls->GetRoot().GetArena().GetBytesAllocated();
+        paneBytes = calledBy->GetRoot().GetArena().GetBytesAllocated() +
+                    calls->GetRoot().GetArena().GetBytesAllocated();
         calledBy.reset();
         calls.reset();
         state.ResumeTiming();
@@ -189,7 +190,8 @@ CallGraphNode* HeaviestChild(const CallGraphNode& node)
 {
     CallGraphNode* heaviest = nullptr;
     for (CallGraphNode* child : node.Children)
-        if (!IsUnbuiltLevels(*child) && (heaviest == nullptr || child->InclusiveTime() > heaviest->InclusiveTime()))
+        if (!IsUnbuiltLevels(*child) &&
+            (heaviest == nullptr || child->InclusiveTime() > heaviest->InclusiveTime()))
             heaviest = child;
     return heaviest;
 }

@@ -46,8 +46,8 @@ void BuildButterflyJob::Run(const std::atomic<bool>& canceled)
     if (!BuildButterfly(root, mFunction, mQuery.Scope, graphs->CalledBy.get(), graphs->Calls.get(), canceled,
                         kFirstLimits))
         return;
-    graphs->Levels =
-        std::make_shared<ButterflyLevelBuilder>(mQuery, mFunction, graphs->CalledBy, graphs->Calls, kLevelLimits);
+    graphs->Levels = std::make_shared<ButterflyLevelBuilder>(mQuery, mFunction, graphs->CalledBy,
+                                                             graphs->Calls, kLevelLimits);
     mResult = std::move(graphs);
 }
 

@@ -101,8 +101,10 @@ public:
         : mIndex(keyByFunction), mBuilding(building), mBudget(limits.NodeBudget)
     {
         const uint32_t base = building != nullptr ? building->Depth : 0;
-        const uint32_t levels = building != nullptr ? std::max<uint32_t>(limits.WholeLevels, 1) : limits.WholeLevels;
-        mWholeDepth = levels > ButterflyLimits::kAllLevels - base ? ButterflyLimits::kAllLevels : base + levels;
+        const uint32_t levels =
+            building != nullptr ? std::max<uint32_t>(limits.WholeLevels, 1) : limits.WholeLevels;
+        mWholeDepth =
+            levels > ButterflyLimits::kAllLevels - base ? ButterflyLimits::kAllLevels : base + levels;
         mUnlimited = building == nullptr && limits.WholeLevels == ButterflyLimits::kAllLevels;
         if (building != nullptr) {
             mBuiltBefore.assign(building->Children.begin(), building->Children.end());
@@ -135,7 +137,10 @@ public:
 
     /// The node above `node` on a path up from a node of this walk: new while below the node
     /// being built on.
-    bool ParentIsNew(const CallGraphNode& node, bool isNew) const { return isNew && node.Parent != mBuilding; }
+    bool ParentIsNew(const CallGraphNode& node, bool isNew) const
+    {
+        return isNew && node.Parent != mBuilding;
+    }
 
 private:
     bool WasBuiltBefore(const CallGraphNode* child) const
@@ -515,8 +520,8 @@ bool BuildButterflyLevels(const CallGraphNode& root, const ResolvedAddress& func
 ButterflyLevelBuilder::ButterflyLevelBuilder(FunctionQuery source, const ResolvedAddress& function,
                                              std::shared_ptr<CalledByGraph> calledBy,
                                              std::shared_ptr<CallGraph> calls, const ButterflyLimits& limits)
-    : mSource(std::move(source)), mFunction(function), mCalledBy(std::move(calledBy)), mCalls(std::move(calls)),
-      mLimits(limits)
+    : mSource(std::move(source)), mFunction(function), mCalledBy(std::move(calledBy)),
+      mCalls(std::move(calls)), mLimits(limits)
 {}
 
 void ButterflyLevelBuilder::Build(const CallGraphNode& node)

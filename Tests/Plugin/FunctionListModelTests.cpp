@@ -213,17 +213,19 @@ TEST(ButterflyTreeModel, OpensTheRowsThatTheJobLeftOutWithTheWholeFigures)
     const auto build = [&](const ButterflyLimits& limits) {
         auto calledBy = std::make_shared<CalledByGraph>();
         auto calls = std::make_shared<CallGraph>();
-        EXPECT_TRUE(BuildButterfly(graph->GetRoot(), function, {}, calledBy.get(), calls.get(), canceled, limits));
+        EXPECT_TRUE(
+            BuildButterfly(graph->GetRoot(), function, {}, calledBy.get(), calls.get(), canceled, limits));
         return std::pair{calledBy, calls};
     };
     const auto [wholeCalledBy, wholeCalls] = build({});
     const auto [calledBy, calls] = build({0, 0});
     ASSERT_EQ(calls->CountNodes(), 2u); // F and its stand-in
     const ButterflyLimits opening{1, 0};
-    auto levels = std::make_shared<ButterflyLevelBuilder>(FunctionQuery{graph, {}}, function, calledBy, calls, opening);
-    for (const auto& [whole, limited] : {std::pair<std::shared_ptr<CallGraph>, std::shared_ptr<CallGraph>>{
-                                             wholeCalledBy, calledBy},
-                                         {wholeCalls, calls}}) {
+    auto levels =
+        std::make_shared<ButterflyLevelBuilder>(FunctionQuery{graph, {}}, function, calledBy, calls, opening);
+    for (const auto& [whole, limited] :
+         {std::pair<std::shared_ptr<CallGraph>, std::shared_ptr<CallGraph>>{wholeCalledBy, calledBy},
+          {wholeCalls, calls}}) {
         auto provider = std::make_shared<TestNames>();
         ButterflyTreeModel expected(whole, QStringLiteral("Calls"), 11.0, 1.0, provider,
                                     ECallGraphTimeDisplayMode::Milliseconds);
