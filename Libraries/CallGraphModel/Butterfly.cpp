@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -84,6 +85,7 @@ constexpr uint64_t kUnbuiltCallerAddress = ~uint64_t{2};
 /// builds left-out levels the nodes built before already hold theirs.
 struct PaneTarget {
     CallGraphNode* Node = nullptr;
+    uint32_t WholeDepth = 0; ///< for a new node: down to which depth its region is built whole
     bool New = false;
 };
 
@@ -95,54 +97,69 @@ struct PaneTarget {
 /// stand-ins, which the move reaches as it would the left-out nodes they stand for.
 class PaneLevels {
 public:
-    /// `building`: the node whose left-out children this walk builds; null on a first build, where
-    /// every node is new.
-    PaneLevels(bool keyByFunction, const ButterflyLimits& limits, CallGraphNode* building)
-        : mIndex(keyByFunction), mBuilding(building), mBudget(limits.NodeBudget)
+    /// `building`: the nodes whose left-out children this walk builds, in address order, and
+    /// `opened` among them the one built `limits.WholeLevels` deep (the others one level); none on
+    /// a first build, where every node is new.
+    PaneLevels(bool keyByFunction, const ButterflyLimits& limits,
+               std::span<const CallGraphNode* const> building, const CallGraphNode* opened)
+        : mIndex(keyByFunction), mBuilding(building), mOpened(opened), mBudget(limits.NodeBudget)
     {
-        const uint32_t base = building != nullptr ? building->Depth : 0;
+        const uint32_t base = opened != nullptr ? opened->Depth : 0;
         const uint32_t levels =
-            building != nullptr ? std::max<uint32_t>(limits.WholeLevels, 1) : limits.WholeLevels;
+            opened != nullptr ? std::max<uint32_t>(limits.WholeLevels, 1) : limits.WholeLevels;
         mWholeDepth =
             levels > ButterflyLimits::kAllLevels - base ? ButterflyLimits::kAllLevels : base + levels;
-        mUnlimited = building == nullptr && limits.WholeLevels == ButterflyLimits::kAllLevels;
-        if (building != nullptr) {
-            mBuiltBefore.assign(building->Children.begin(), building->Children.end());
-            std::sort(mBuiltBefore.begin(), mBuiltBefore.end());
-        }
+        mSiblingWholeDepth = base + 1;
+        mUnlimited = opened == nullptr && limits.WholeLevels == ButterflyLimits::kAllLevels;
+        for (const CallGraphNode* node : building)
+            mBuiltBefore.insert(mBuiltBefore.end(), node->Children.begin(), node->Children.end());
+        std::sort(mBuiltBefore.begin(), mBuiltBefore.end());
     }
+
+    /// The top node; new on a first build.
+    PaneTarget Top(CallGraphNode* top, bool isNew) const { return {top, isNew ? mWholeDepth : 0, isNew}; }
 
     /// The node of `parent`'s child with this key, created when the limits allow; else the
     /// stand-in of the left-out levels it lies in.
     PaneTarget Child(PaneTarget parent, const ResolvedAddress& function, uint64_t callerAddress)
     {
         if (mUnlimited)
-            return {mIndex.FindOrCreate(*parent.Node, function, callerAddress), true};
+            return {mIndex.FindOrCreate(*parent.Node, function, callerAddress), mWholeDepth, true};
         if (IsUnbuiltLevels(*parent.Node))
             return parent;
-        const bool building = parent.Node == mBuilding;
+        bool mayCreate = parent.New;
+        uint32_t wholeDepth = parent.WholeDepth;
+        if (!parent.New && IsBuilding(parent.Node)) {
+            mayCreate = true;
+            wholeDepth = parent.Node == mOpened ? mWholeDepth : mSiblingWholeDepth;
+        }
         const uint32_t depth = parent.Node->Depth + 1;
-        if ((parent.New || building) && (depth <= mWholeDepth || mCreated < mBudget)) {
+        if (mayCreate && (depth <= wholeDepth || mCreated < mBudget)) {
             const uint32_t before = parent.Node->Children.size();
             CallGraphNode* child = mIndex.FindOrCreate(*parent.Node, function, callerAddress);
             const bool created = parent.Node->Children.size() != before;
-            if (created && depth > mWholeDepth)
+            if (created && depth > wholeDepth)
                 ++mCreated;
-            return {child, parent.New || created || !WasBuiltBefore(child)};
+            return {child, wholeDepth, parent.New || created || !WasBuiltBefore(child)};
         }
         if (CallGraphNode* child = mIndex.Find(*parent.Node, function, callerAddress))
-            return {child, parent.New};
-        return {Unbuilt(parent), parent.New};
+            return {child, parent.WholeDepth, parent.New};
+        return {Unbuilt(parent), parent.WholeDepth, parent.New};
     }
 
-    /// The node above `node` on a path up from a node of this walk: new while below the node
+    /// The node above `node` on a path up from a node of this walk: new while below the nodes
     /// being built on.
     bool ParentIsNew(const CallGraphNode& node, bool isNew) const
     {
-        return isNew && node.Parent != mBuilding;
+        return isNew && !IsBuilding(node.Parent);
     }
 
 private:
+    bool IsBuilding(const CallGraphNode* node) const
+    {
+        return !mBuilding.empty() && std::binary_search(mBuilding.begin(), mBuilding.end(), node);
+    }
+
     bool WasBuiltBefore(const CallGraphNode* child) const
     {
         return std::binary_search(mBuiltBefore.begin(), mBuiltBefore.end(), child);
@@ -165,10 +182,12 @@ private:
     }
 
     ChildIndex mIndex;
-    CallGraphNode* mBuilding;
+    std::span<const CallGraphNode* const> mBuilding;
+    const CallGraphNode* mOpened;
     std::size_t mBudget;
     std::size_t mCreated = 0;
     uint32_t mWholeDepth = 0;
+    uint32_t mSiblingWholeDepth = 0;
     bool mUnlimited = false;
     std::vector<const CallGraphNode*> mBuiltBefore;
     std::unordered_map<const CallGraphNode*, CallGraphNode*> mUnbuilt;
@@ -194,23 +213,24 @@ private:
 /// Either pane may be limited (PaneLevels); a later walk builds the children of one node left out.
 class ButterflyBuilder {
 public:
-    /// Either graph may be null when only the other one is wanted. `building`, when set, is a node
-    /// of the one pane given whose left-out children this walk builds.
+    /// Either graph may be null when only the other one is wanted. `building` and `opened`, when
+    /// given, are nodes of the one pane given whose left-out children this walk builds (PaneLevels).
     ButterflyBuilder(const ResolvedAddress& function, const FunctionScope& scope, CalledByGraph* calledBy,
                      CallGraph* calls, const std::atomic<bool>& canceled, const ButterflyLimits& limits,
-                     CallGraphNode* building = nullptr)
+                     std::span<const CallGraphNode* const> building = {},
+                     const CallGraphNode* opened = nullptr)
         : mFunction(function), mScope(scope), mCalls(calls), mCanceled(canceled),
-          mCallsLevels(true, limits, building), mCallers(false, limits, building)
+          mCallsLevels(true, limits, building, opened), mCallers(false, limits, building, opened)
     {
         if (calledBy != nullptr) {
-            if (building == nullptr) {
-                mCalledByTop = {calledBy->GetRoot().AddChild(function, kUnknownCallerAddress), true};
-            } else if (!calledBy->GetRoot().Children.empty()) {
-                mCalledByTop = {calledBy->GetRoot().Children[0], false};
-            }
+            if (opened == nullptr)
+                mCalledByTop =
+                    mCallers.Top(calledBy->GetRoot().AddChild(function, kUnknownCallerAddress), true);
+            else if (!calledBy->GetRoot().Children.empty())
+                mCalledByTop = mCallers.Top(calledBy->GetRoot().Children[0], false);
         }
-        if (calls != nullptr && building != nullptr && !calls->GetRoot().Children.empty())
-            mCallsTop = {calls->GetRoot().Children[0], false};
+        if (calls != nullptr && opened != nullptr && !calls->GetRoot().Children.empty())
+            mCallsTop = mCallsLevels.Top(calls->GetRoot().Children[0], false);
         mStack.reserve(256);
     }
 
@@ -233,7 +253,7 @@ public:
             if ((++mVisited & kCancelCheckMask) == 0 && mCanceled.load(std::memory_order_relaxed))
                 return false;
             // May grow the stack: `frame` is not used after.
-            Enter(child, {frame.Pane, frame.PaneNew}, frame.Inside);
+            Enter(child, {frame.Pane, frame.PaneWholeDepth, frame.PaneNew}, frame.Inside);
         }
         return !mCanceled.load(std::memory_order_relaxed);
     }
@@ -247,6 +267,7 @@ private:
         CallGraphNode* Pane; ///< null outside the occurrences or without a calls graph
         uint32_t Next;       ///< index of the next child to visit
         uint32_t Bucket;
+        uint32_t PaneWholeDepth;
         bool Inside;  ///< below (or at) an occurrence
         bool PaneNew; ///< Pane was created by this walk
     };
@@ -307,7 +328,7 @@ private:
         const bool occurrence = mScope.Counts(node) && node.HasFunction(mFunction);
         if (!parentInside && !occurrence) {
             if (!node.Children.empty())
-                mStack.push_back({&node, nullptr, 0, 0, false, false});
+                mStack.push_back({&node, nullptr, 0, 0, 0, false, false});
             return;
         }
         if (occurrence && mCalledByTop.Node != nullptr)
@@ -320,14 +341,15 @@ private:
         if (!parentInside) {
             // An outermost occurrence: all of them share the one top node.
             if (mCallsTop.Node == nullptr)
-                mCallsTop = {mCalls->GetRoot().AddChild(node.GetFunction(), node.CallerAddress), true};
+                mCallsTop = mCallsLevels.Top(
+                    mCalls->GetRoot().AddChild(node.GetFunction(), node.CallerAddress), true);
             AddFigures(mCallsTop, node);
             Push(node, mCallsTop, bucket);
             return;
         }
         if (const Frame* outerFrame = FindOnPath(node, bucket)) {
             // A re-entry folds onto the outermost occurrence of its function.
-            const PaneTarget outer{outerFrame->Pane, outerFrame->PaneNew};
+            const PaneTarget outer{outerFrame->Pane, outerFrame->PaneWholeDepth, outerFrame->PaneNew};
             if (outer.New && !IsUnbuiltLevels(*outer.Node))
                 outer.Node->MergeSamples(node.AddressSamples.Span());
             if (outer.Node != parentPane.Node)
@@ -352,7 +374,7 @@ private:
             if (entry.Count++ == 0)
                 entry.Outermost = static_cast<uint32_t>(mStack.size());
         }
-        mStack.push_back({&node, pane.Node, 0, bucket, true, pane.New});
+        mStack.push_back({&node, pane.Node, 0, bucket, pane.WholeDepth, true, pane.New});
     }
 
     void Leave(const Frame& frame)
@@ -504,13 +526,20 @@ bool BuildButterflyLevels(const CallGraphNode& root, const ResolvedAddress& func
                           const FunctionScope& scope, CallGraph& pane, bool calledBy, CallGraphNode& node,
                           const ButterflyLimits& limits, const std::atomic<bool>& canceled)
 {
-    CallGraphNode* unbuilt = const_cast<CallGraphNode*>(FindUnbuiltLevels(node));
-    if (unbuilt == nullptr)
+    if (FindUnbuiltLevels(node) == nullptr || node.Parent == nullptr)
         return true;
-    // The children now built take the stand-in's figures.
-    node.RemoveChild(unbuilt);
+    // The siblings' children come with the same walk: opening all rows under one (as "expand all
+    // children" does) then costs one walk, not one per row.
+    std::vector<const CallGraphNode*> building;
+    for (CallGraphNode* sibling : node.Parent->Children)
+        if (const CallGraphNode* unbuilt = FindUnbuiltLevels(*sibling)) {
+            // The children now built take the stand-in's figures.
+            sibling->RemoveChild(const_cast<CallGraphNode*>(unbuilt));
+            building.push_back(sibling);
+        }
+    std::sort(building.begin(), building.end());
     ButterflyBuilder builder(function, scope, calledBy ? static_cast<CalledByGraph*>(&pane) : nullptr,
-                             calledBy ? nullptr : &pane, canceled, limits, &node);
+                             calledBy ? nullptr : &pane, canceled, limits, building, &node);
     for (const CallGraphNode* start : FindStartNodes(root, scope.CustomRootPath))
         if (!builder.Walk(*start))
             return false;

@@ -22,7 +22,8 @@ class MergedCallGraph;
 struct ButterflyLimits {
     static constexpr uint32_t kAllLevels = std::numeric_limits<uint32_t>::max();
 
-    /// Levels built whole below the top node (first build) or below the node being built on.
+    /// Levels built whole below the top node (first build) or below the node opened (its siblings'
+    /// left-out children are built with it, one level).
     uint32_t WholeLevels = kAllLevels;
     /// Nodes created below the whole levels, wherever the walk meets them first.
     std::size_t NodeBudget = 0;
@@ -60,10 +61,11 @@ bool BuildCalledByGraph(const CallGraphNode& root, const ResolvedAddress& functi
                                   const std::atomic<bool>& canceled, const ButterflyLimits& limits = {});
 
 /// Builds the children of `node`, a node of `pane` whose children BuildButterfly left out, and
-/// below them as much as `limits` allow, with the figures a whole build gives them; the nodes built
-/// before are not changed. `pane` is the called-by graph when `calledBy` is set, else the calls
-/// graph, made by BuildButterfly from the same arguments. Nothing happens when the children are
-/// built. Returns false when canceled (the pane is then partial).
+/// below them as much as `limits` allow, with the figures a whole build gives them; the left-out
+/// children of `node`'s siblings come with them. The nodes built before are not changed. `pane` is the
+/// called-by graph when `calledBy` is set, else the calls graph, made by BuildButterfly from the same
+/// arguments. Nothing happens when the children are built. Returns false when canceled (the pane is then
+/// partial).
 [[nodiscard]] bool BuildButterflyLevels(const CallGraphNode& root, const ResolvedAddress& function,
                                         const FunctionScope& scope, CallGraph& pane, bool calledBy,
                                         CallGraphNode& node, const ButterflyLimits& limits,

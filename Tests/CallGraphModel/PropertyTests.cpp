@@ -469,8 +469,23 @@ TEST(CallGraphProperties, ButterflyBuiltInLevelsHoldsTheWholeFigures)
         ExpectBuiltLevelsExact(calledBy.GetRoot(), wholeCalledBy.GetRoot(), true, run.names, seed);
         ExpectBuiltLevelsExact(calls.GetRoot(), wholeCalls.GetRoot(), false, run.names, seed);
 
-        // Built out node by node, the panes are the whole ones.
+        // Opening one row builds its children and its siblings' without changing the rest.
         limits.WholeLevels = static_cast<uint32_t>(run.Uniform(1, 2));
+        for (CallGraph* pane : {static_cast<CallGraph*>(&calledBy), &calls}) {
+            CallGraphNode* opened = nullptr;
+            ForEachNode(pane->GetRoot(), [&](const CallGraphNode& node) {
+                if (opened == nullptr && FindUnbuiltLevels(node) != nullptr)
+                    opened = const_cast<CallGraphNode*>(&node);
+            });
+            if (opened != nullptr) {
+                ASSERT_TRUE(BuildButterflyLevels(run.graph.GetRoot(), function, scope, *pane,
+                                                 pane == &calledBy, *opened, limits, kNotCanceled));
+            }
+        }
+        ExpectBuiltLevelsExact(calledBy.GetRoot(), wholeCalledBy.GetRoot(), true, run.names, seed);
+        ExpectBuiltLevelsExact(calls.GetRoot(), wholeCalls.GetRoot(), false, run.names, seed);
+
+        // Built out row by row, the panes are the whole ones.
         BuildAllLevels(run, function, scope, calledBy, true, limits);
         BuildAllLevels(run, function, scope, calls, false, limits);
         ASSERT_EQ(calledBy.CountNodes(), wholeCalledBy.CountNodes()) << "seed " << seed;
