@@ -39,8 +39,9 @@ public:
     /// of fresh pages.
     static constexpr ButterflyLimits kFirstLimits{1, 32 * 1024};
     /// What opening a node builds below it: its children and theirs, so that opening one of them
-    /// next needs no walk, then what the budget allows.
-    static constexpr ButterflyLimits kLevelLimits{2, 32 * 1024};
+    /// next needs no walk (its siblings' children come with them). Each opening walks the whole
+    /// source graph on the UI thread, so it builds no more than that.
+    static constexpr ButterflyLimits kLevelLimits{2, 0};
 
     /// The manager (not owned) must outlive the graphs.
     BuildButterflyJob(FunctionQuery query, const ResolvedAddress& function, CallGraphManager& manager);
