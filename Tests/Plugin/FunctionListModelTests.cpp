@@ -1,10 +1,7 @@
-#include "CallGraphModel/Butterfly.h"
-#include "CallGraphModel/CalledByGraph.h"
 #include "CallGraphModel/FunctionList.h"
 #include "FunctionListTestSupport.h"
 #include "ProfilerLibUI/FunctionList/FunctionListFormat.h"
 #include "ProfilerLibUI/FunctionList/TextTable.h"
-#include "ZivuDeverUdovIradir/FunctionList/ButterflyTreeModel.h"
 #include "ZivuDeverUdovIradir/FunctionList/TopExclusiveViewModel.h"
 #include "ZivuDeverUdovIradir/ResultMailbox.h"
 
@@ -37,19 +34,6 @@ QStringList Column(const QAbstractItemModel& model, int column, int role = Qt::D
     for (int row = 0; row < model.rowCount(); ++row)
         texts << model.index(row, column).data(role).toString();
     return texts;
-}
-
-/// Every row below `parent`, depth first, one line each: indent, name, inclusive, exclusive, samples.
-QString Tree(const QAbstractItemModel& model, const QModelIndex& parent = {}, int level = 0)
-{
-    QString text;
-    for (int row = 0; row < model.rowCount(parent); ++row) {
-        text += QString(level * 2, QLatin1Char(' '));
-        for (int column : {0, 2, 3, 4})
-            text += model.index(row, column, parent).data().toString() + QLatin1Char(' ');
-        text += QLatin1Char('\n') + Tree(model, model.index(row, 0, parent), level + 1);
-    }
-    return text;
 }
 
 } // namespace
@@ -199,43 +183,4 @@ TEST(ResultMailbox, KeepsOnlyTheCurrentRequestsResultAndDropsTheRestAtOnce)
     std::unique_ptr<Result> taken = mailbox.Take(third);
     EXPECT_NE(taken, nullptr);
     EXPECT_EQ(mailbox.Take(third), nullptr); // taken once
-}
-
-TEST(ButterflyTreeModel, OpensTheRowsThatTheJobLeftOutWithTheWholeFigures)
-{
-    // F recurses through G; the callers and callees reach three levels past F.
-    const std::shared_ptr<CallGraph> graph = MakeGraph("M;A;F;G;F;H 5\n"
-                                                       "M;B;F;H;K 2\n"
-                                                       "N;A;F;G;K 3\n"
-                                                       "N;F 1\n");
-    const ResolvedAddress function = FunctionOf("F");
-    const std::atomic<bool> canceled{false};
-    const auto build = [&](const ButterflyLimits& limits) {
-        auto calledBy = std::make_shared<CalledByGraph>();
-        auto calls = std::make_shared<CallGraph>();
-        EXPECT_TRUE(
-            BuildButterfly(graph->GetRoot(), function, {}, calledBy.get(), calls.get(), canceled, limits));
-        return std::pair{calledBy, calls};
-    };
-    const auto [wholeCalledBy, wholeCalls] = build({});
-    const auto [calledBy, calls] = build({0, 0});
-    ASSERT_EQ(calls->CountNodes(), 2u); // F and its stand-in
-    const ButterflyLimits opening{1, 0};
-    auto levels =
-        std::make_shared<ButterflyLevelBuilder>(FunctionQuery{graph, {}}, function, calledBy, calls, opening);
-    for (const auto& [whole, limited] :
-         {std::pair<std::shared_ptr<CallGraph>, std::shared_ptr<CallGraph>>{wholeCalledBy, calledBy},
-          {wholeCalls, calls}}) {
-        auto provider = std::make_shared<TestNames>();
-        ButterflyTreeModel expected(whole, QStringLiteral("Calls"), 11.0, 1.0, provider,
-                                    ECallGraphTimeDisplayMode::Milliseconds);
-        ButterflyTreeModel model(limited, QStringLiteral("Calls"), 11.0, 1.0, provider,
-                                 ECallGraphTimeDisplayMode::Milliseconds);
-        model.SetLevelBuilder(levels);
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-        // The top row reads the whole figures before its children are built.
-        ASSERT_TRUE(model.hasChildren(model.index(0, 0)));
-        EXPECT_EQ(model.index(0, 3).data().toString(), expected.index(0, 3).data().toString());
-        EXPECT_EQ(Tree(model), Tree(expected));
-    }
 }
