@@ -18,7 +18,8 @@ class IFunctionInfoProvider;
 /// A lazy tree over one butterfly graph (the called-by graph or the merged calls graph): the
 /// root's children are the top rows, and a node's rows are made when a view first asks for them,
 /// so a graph of a million nodes costs nothing until it is expanded. The graph is shared; only the
-/// level builder adds to it, the levels it left out, when a row first shows its children.
+/// level builder adds to it (the levels the butterfly job left out, when a row first shows its
+/// children).
 class ButterflyTreeModel final : public QAbstractItemModel {
     Q_OBJECT
 public:
