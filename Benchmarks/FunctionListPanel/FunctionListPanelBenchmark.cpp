@@ -186,9 +186,9 @@ void BM_ButterflyInMillionNodeGraph(benchmark::State& state)
 BENCHMARK(BM_ButterflyInMillionNodeGraph)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 /// The heaviest row of `node` other than a stand-in, or null.
-CallGraphNode* HeaviestChild(const CallGraphNode& node)
+const CallGraphNode* HeaviestChild(const CallGraphNode& node)
 {
-    CallGraphNode* heaviest = nullptr;
+    const CallGraphNode* heaviest = nullptr;
     for (CallGraphNode* child : node.Children)
         if (!IsUnbuiltLevels(*child) &&
             (heaviest == nullptr || child->InclusiveTime() > heaviest->InclusiveTime()))
@@ -196,39 +196,52 @@ CallGraphNode* HeaviestChild(const CallGraphNode& node)
     return heaviest;
 }
 
-/// Opening a row whose children the job left out (UI thread): the entry function's calls pane
-/// and called-by tree, each down its heaviest path to the first row left out.
+/// Opening a row whose children the butterfly job left out: the levels job's work, for the entry
+/// function's calls pane and called-by tree, each down its heaviest path to the first row left out.
 void BM_ButterflyLevelsInMillionNodeGraph(benchmark::State& state)
 {
     const LargeGraph& large = GetLargeGraph();
     std::atomic<bool> canceled{false};
     const bool calledByPane = state.range(0) == 1;
     const ResolvedAddress function = (*large.Graph->GetRoot().Children.begin())->GetFunction();
-    std::size_t added = 0;
+    auto calledBy = std::make_unique<CalledByGraph>();
+    auto calls = std::make_unique<CallGraph>(CallGraph::kQueryFirstBlockBytes);
+    if (!BuildButterfly(large.Graph->GetRoot(), function, FunctionScope{}, calledBy.get(), calls.get(),
+                        canceled, BuildButterflyJob::kFirstLimits)) {
+        state.SkipWithError("canceled");
+        return;
+    }
+    const CallGraph& pane = calledByPane ? *calledBy : *calls;
+    const CallGraphNode* node = HeaviestChild(pane.GetRoot());
+    while (node != nullptr && FindUnbuiltLevels(*node) == nullptr)
+        node = HeaviestChild(*node);
+    if (node == nullptr) {
+        state.SkipWithError("no row was left out");
+        return;
+    }
+    const std::vector<ResolvedAddress> path = GetButterflyPath(*node);
+    std::size_t rows = 0;
+    std::size_t built = 0;
     for (auto _ : state) {
+        std::unique_ptr<CallGraph> levels;
+        if (calledByPane)
+            levels = std::make_unique<CalledByGraph>();
+        else
+            levels = std::make_unique<CallGraph>();
+        benchmark::DoNotOptimize(BuildButterflyLevels(
+            large.Graph->GetRoot(), function, FunctionScope{}, path,
+            calledByPane ? static_cast<CalledByGraph*>(levels.get()) : nullptr,
+            calledByPane ? nullptr : levels.get(), BuildButterflyLevelsJob::kLimits, canceled));
+        // The graph is destroyed on the manager's thread, not the job's.
         state.PauseTiming();
-        auto calledBy = std::make_unique<CalledByGraph>();
-        auto calls = std::make_unique<CallGraph>(CallGraph::kQueryFirstBlockBytes);
-        benchmark::DoNotOptimize(BuildButterfly(large.Graph->GetRoot(), function, FunctionScope{},
-                                                calledBy.get(), calls.get(), canceled,
-                                                BuildButterflyJob::kFirstLimits));
-        CallGraph& pane = calledByPane ? *calledBy : *calls;
-        CallGraphNode* node = HeaviestChild(pane.GetRoot());
-        while (node != nullptr && FindUnbuiltLevels(*node) == nullptr)
-            node = HeaviestChild(*node);
-        const std::size_t before = pane.CountNodes();
-        state.ResumeTiming();
-        if (node != nullptr)
-            benchmark::DoNotOptimize(BuildButterflyLevels(large.Graph->GetRoot(), function, FunctionScope{},
-                                                          pane, calledByPane, *node,
-                                                          BuildButterflyJob::kLevelLimits, canceled));
-        state.PauseTiming();
-        added = pane.CountNodes() - before;
-        calledBy.reset();
-        calls.reset();
+        const CallGraphNode* opened = FindButterflyPath(levels->GetRoot(), path);
+        rows = opened != nullptr ? opened->Children.size() : 0;
+        built = levels->CountNodes();
+        levels.reset();
         state.ResumeTiming();
     }
-    state.counters["addedNodes"] = static_cast<double>(added);
+    state.counters["rows"] = static_cast<double>(rows);
+    state.counters["builtNodes"] = static_cast<double>(built);
     state.SetLabel(calledByPane ? "called-by tree" : "calls pane");
 }
 BENCHMARK(BM_ButterflyLevelsInMillionNodeGraph)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(5);

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace System {
 class JobScheduler;
@@ -22,8 +23,6 @@ class CalledByGraph;
 struct ButterflyGraphs {
     std::shared_ptr<CalledByGraph> CalledBy;
     std::shared_ptr<CallGraph> Calls;
-    /// Builds the levels that the job left out of large panes, as a view opens them.
-    std::shared_ptr<ButterflyLevelBuilder> Levels;
 };
 
 /// Receives the graphs on the job's thread; null when the job was canceled.
@@ -38,10 +37,6 @@ public:
     /// and the first one of a process would wait for the system to hand out hundreds of megabytes
     /// of fresh pages.
     static constexpr ButterflyLimits kFirstLimits{1, 32 * 1024};
-    /// What opening a node builds below it: its children and theirs, so that opening one of them
-    /// next needs no walk (its siblings' children come with them). Each opening walks the whole
-    /// source graph on the UI thread, so it builds no more than that.
-    static constexpr ButterflyLimits kLevelLimits{2, 0};
 
     /// The manager (not owned) must outlive the graphs.
     BuildButterflyJob(FunctionQuery query, const ResolvedAddress& function, CallGraphManager& manager);
@@ -61,6 +56,49 @@ private:
     ResolvedAddress mFunction;
     CallGraphManager& mManager;
     std::unique_ptr<ButterflyGraphs> mResult;
+};
+
+/// The levels below one butterfly row that the butterfly job left out, in a graph of their own
+/// (see BuildButterflyLevels); shared like the butterfly's graphs.
+struct ButterflyLevels {
+    std::shared_ptr<CallGraph> Graph;    ///< a CalledByGraph below a called-by row
+    const CallGraphNode* Node = nullptr; ///< the row's node in Graph
+};
+
+/// Receives the levels on the job's thread; null when the job was canceled.
+using BuildButterflyLevelsCompletion = std::function<void(std::unique_ptr<ButterflyLevels>)>;
+
+/// Builds the left-out children of one butterfly row on the job scheduler: each build walks the
+/// whole source graph.
+class BuildButterflyLevelsJob : public System::Job {
+public:
+    /// The row's children whole, then what the budget allows below them, so that the rows opened
+    /// next mostly need no job.
+    static constexpr ButterflyLimits kLimits{1, 32 * 1024};
+
+    /// `path`: the row's node and its ancestors (GetButterflyPath); `calledBy`: the row is in the
+    /// called-by pane. The manager (not owned) must outlive the graph.
+    BuildButterflyLevelsJob(FunctionQuery query, const ResolvedAddress& function, bool calledBy,
+                            std::vector<ResolvedAddress> path, CallGraphManager& manager);
+    ~BuildButterflyLevelsJob() override;
+
+    /// Schedules a levels job; `completion` runs once, when the job completes or is canceled.
+    static System::JobHandle Start(System::JobScheduler& scheduler, FunctionQuery query,
+                                   const ResolvedAddress& function, bool calledBy,
+                                   std::vector<ResolvedAddress> path, CallGraphManager& manager,
+                                   BuildButterflyLevelsCompletion completion);
+
+    std::unique_ptr<ButterflyLevels> TakeResult() { return std::move(mResult); }
+
+private:
+    void Run(const std::atomic<bool>& canceled);
+
+    FunctionQuery mQuery;
+    ResolvedAddress mFunction;
+    bool mCalledBy;
+    std::vector<ResolvedAddress> mPath;
+    CallGraphManager& mManager;
+    std::unique_ptr<ButterflyLevels> mResult;
 };
 
 } // namespace Profiler

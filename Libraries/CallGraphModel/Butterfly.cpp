@@ -81,13 +81,11 @@ constexpr ResolvedAddress kUnbuiltFunction =
     ResolvedAddress::Make(~uint64_t{2}, ResolvedAddress::kKindPseudo, 0);
 constexpr uint64_t kUnbuiltCallerAddress = ~uint64_t{2};
 
-/// A pane node as one walk sees it. Only nodes created by the walk get figures: on a walk that
-/// builds left-out levels the nodes built before already hold theirs.
-struct PaneTarget {
-    CallGraphNode* Node = nullptr;
-    uint32_t WholeDepth = 0; ///< for a new node: down to which depth its region is built whole
-    bool New = false;
-};
+bool SameFunction(const ResolvedAddress& a, const ResolvedAddress& b)
+{
+    return a.RelativeAddress == b.RelativeAddress &&
+           ((a.ResolveIndex ^ b.ResolveIndex) & ResolvedAddress::kIdentityMask) == 0;
+}
 
 /// Which nodes of one pane a walk creates. A pane node maps the source nodes of one path; a node
 /// that is not created is stood for by the stand-in child of its deepest created ancestor, which
@@ -95,101 +93,64 @@ struct PaneTarget {
 /// then comes out as in a whole build: the stand-in of a node equals the sum of its left-out
 /// children, and a time moved between two left-out nodes changes created nodes only through their
 /// stand-ins, which the move reaches as it would the left-out nodes they stand for.
+///
+/// A walk that builds below one node of a pane built before (`path`, from the top node down to
+/// it) creates only that node's ancestors and what lies below it; all else goes to the stand-ins
+/// of the ancestors.
 class PaneLevels {
 public:
-    /// `building`: the nodes whose left-out children this walk builds, in address order, and
-    /// `opened` among them the one built `limits.WholeLevels` deep (the others one level); none on
-    /// a first build, where every node is new.
-    PaneLevels(bool keyByFunction, const ButterflyLimits& limits,
-               std::span<const CallGraphNode* const> building, const CallGraphNode* opened)
-        : mIndex(keyByFunction), mBuilding(building), mOpened(opened), mBudget(limits.NodeBudget)
+    PaneLevels(bool keyByFunction, const ButterflyLimits& limits, std::span<const ResolvedAddress> path)
+        : mIndex(keyByFunction), mPath(path), mBudget(limits.NodeBudget),
+          mUnlimited(path.empty() && limits.WholeLevels == ButterflyLimits::kAllLevels)
     {
-        const uint32_t base = opened != nullptr ? opened->Depth : 0;
-        const uint32_t levels =
-            opened != nullptr ? std::max<uint32_t>(limits.WholeLevels, 1) : limits.WholeLevels;
+        // The top node has depth 0.
+        const uint32_t base = path.empty() ? 0 : static_cast<uint32_t>(path.size() - 1);
+        const uint32_t levels = path.empty() ? limits.WholeLevels : std::max<uint32_t>(limits.WholeLevels, 1);
         mWholeDepth =
             levels > ButterflyLimits::kAllLevels - base ? ButterflyLimits::kAllLevels : base + levels;
-        mSiblingWholeDepth = base + 1;
-        mUnlimited = opened == nullptr && limits.WholeLevels == ButterflyLimits::kAllLevels;
-        for (const CallGraphNode* node : building)
-            mBuiltBefore.insert(mBuiltBefore.end(), node->Children.begin(), node->Children.end());
-        std::sort(mBuiltBefore.begin(), mBuiltBefore.end());
     }
-
-    /// The top node; new on a first build.
-    PaneTarget Top(CallGraphNode* top, bool isNew) const { return {top, isNew ? mWholeDepth : 0, isNew}; }
 
     /// The node of `parent`'s child with this key, created when the limits allow; else the
     /// stand-in of the left-out levels it lies in.
-    PaneTarget Child(PaneTarget parent, const ResolvedAddress& function, uint64_t callerAddress)
+    CallGraphNode* Child(CallGraphNode& parent, const ResolvedAddress& function, uint64_t callerAddress)
     {
         if (mUnlimited)
-            return {mIndex.FindOrCreate(*parent.Node, function, callerAddress), mWholeDepth, true};
-        if (IsUnbuiltLevels(*parent.Node))
-            return parent;
-        bool mayCreate = parent.New;
-        uint32_t wholeDepth = parent.WholeDepth;
-        if (!parent.New && IsBuilding(parent.Node)) {
-            mayCreate = true;
-            wholeDepth = parent.Node == mOpened ? mWholeDepth : mSiblingWholeDepth;
+            return mIndex.FindOrCreate(parent, function, callerAddress);
+        if (IsUnbuiltLevels(parent))
+            return &parent;
+        const uint32_t depth = parent.Depth + 1;
+        if (depth < mPath.size()) {
+            if (SameFunction(function, mPath[depth]))
+                return mIndex.FindOrCreate(parent, function, callerAddress);
+            return Unbuilt(parent);
         }
-        const uint32_t depth = parent.Node->Depth + 1;
-        if (mayCreate && (depth <= wholeDepth || mCreated < mBudget)) {
-            const uint32_t before = parent.Node->Children.size();
-            CallGraphNode* child = mIndex.FindOrCreate(*parent.Node, function, callerAddress);
-            const bool created = parent.Node->Children.size() != before;
-            if (created && depth > wholeDepth)
+        if (depth <= mWholeDepth || mCreated < mBudget) {
+            const uint32_t before = parent.Children.size();
+            CallGraphNode* child = mIndex.FindOrCreate(parent, function, callerAddress);
+            if (depth > mWholeDepth && parent.Children.size() != before)
                 ++mCreated;
-            return {child, wholeDepth, parent.New || created || !WasBuiltBefore(child)};
+            return child;
         }
-        if (CallGraphNode* child = mIndex.Find(*parent.Node, function, callerAddress))
-            return {child, parent.WholeDepth, parent.New};
-        return {Unbuilt(parent), parent.WholeDepth, parent.New};
-    }
-
-    /// The node above `node` on a path up from a node of this walk: new while below the nodes
-    /// being built on.
-    bool ParentIsNew(const CallGraphNode& node, bool isNew) const
-    {
-        return isNew && !IsBuilding(node.Parent);
+        if (CallGraphNode* child = mIndex.Find(parent, function, callerAddress))
+            return child;
+        return Unbuilt(parent);
     }
 
 private:
-    bool IsBuilding(const CallGraphNode* node) const
+    CallGraphNode* Unbuilt(CallGraphNode& parent)
     {
-        return !mBuilding.empty() && std::binary_search(mBuilding.begin(), mBuilding.end(), node);
-    }
-
-    bool WasBuiltBefore(const CallGraphNode* child) const
-    {
-        return std::binary_search(mBuiltBefore.begin(), mBuiltBefore.end(), child);
-    }
-
-    CallGraphNode* Unbuilt(PaneTarget parent)
-    {
-        auto [at, inserted] = mUnbuilt.try_emplace(parent.Node, nullptr);
-        if (!inserted)
-            return at->second;
-        if (parent.New) {
-            at->second = parent.Node->AddChild(kUnbuiltFunction, kUnbuiltCallerAddress);
-        } else {
-            // A node built before holds all its children or a stand-in for them; should it have
-            // neither, the node itself stands for them (it gets no figures from this walk).
-            CallGraphNode* unbuilt = const_cast<CallGraphNode*>(FindUnbuiltLevels(*parent.Node));
-            at->second = unbuilt != nullptr ? unbuilt : parent.Node;
-        }
+        auto [at, inserted] = mUnbuilt.try_emplace(&parent, nullptr);
+        if (inserted)
+            at->second = parent.AddChild(kUnbuiltFunction, kUnbuiltCallerAddress);
         return at->second;
     }
 
     ChildIndex mIndex;
-    std::span<const CallGraphNode* const> mBuilding;
-    const CallGraphNode* mOpened;
+    std::span<const ResolvedAddress> mPath;
     std::size_t mBudget;
     std::size_t mCreated = 0;
     uint32_t mWholeDepth = 0;
-    uint32_t mSiblingWholeDepth = 0;
-    bool mUnlimited = false;
-    std::vector<const CallGraphNode*> mBuiltBefore;
+    bool mUnlimited;
     std::unordered_map<const CallGraphNode*, CallGraphNode*> mUnbuilt;
 };
 
@@ -210,27 +171,19 @@ private:
 /// the pane (not only above its parent's), so its time moves from the pane path of its parent to
 /// its own, which changes only the nodes below their common ancestor.
 ///
-/// Either pane may be limited (PaneLevels); a later walk builds the children of one node left out.
+/// Either pane may be limited (PaneLevels), and a later walk builds below one node left out into
+/// a graph of its own, with the same figures.
 class ButterflyBuilder {
 public:
-    /// Either graph may be null when only the other one is wanted. `building` and `opened`, when
-    /// given, are nodes of the one pane given whose left-out children this walk builds (PaneLevels).
+    /// Either graph may be null when only the other one is wanted. `path`: see PaneLevels.
     ButterflyBuilder(const ResolvedAddress& function, const FunctionScope& scope, CalledByGraph* calledBy,
                      CallGraph* calls, const std::atomic<bool>& canceled, const ButterflyLimits& limits,
-                     std::span<const CallGraphNode* const> building = {},
-                     const CallGraphNode* opened = nullptr)
+                     std::span<const ResolvedAddress> path = {})
         : mFunction(function), mScope(scope), mCalls(calls), mCanceled(canceled),
-          mCallsLevels(true, limits, building, opened), mCallers(false, limits, building, opened)
+          mCallsLevels(true, limits, path), mCallers(false, limits, path)
     {
-        if (calledBy != nullptr) {
-            if (opened == nullptr)
-                mCalledByTop =
-                    mCallers.Top(calledBy->GetRoot().AddChild(function, kUnknownCallerAddress), true);
-            else if (!calledBy->GetRoot().Children.empty())
-                mCalledByTop = mCallers.Top(calledBy->GetRoot().Children[0], false);
-        }
-        if (calls != nullptr && opened != nullptr && !calls->GetRoot().Children.empty())
-            mCallsTop = mCallsLevels.Top(calls->GetRoot().Children[0], false);
+        if (calledBy != nullptr)
+            mCalledByTop = calledBy->GetRoot().AddChild(function, kUnknownCallerAddress);
         mStack.reserve(256);
     }
 
@@ -253,7 +206,7 @@ public:
             if ((++mVisited & kCancelCheckMask) == 0 && mCanceled.load(std::memory_order_relaxed))
                 return false;
             // May grow the stack: `frame` is not used after.
-            Enter(child, {frame.Pane, frame.PaneWholeDepth, frame.PaneNew}, frame.Inside);
+            Enter(child, frame.Pane, frame.Inside);
         }
         return !mCanceled.load(std::memory_order_relaxed);
     }
@@ -267,9 +220,7 @@ private:
         CallGraphNode* Pane; ///< null outside the occurrences or without a calls graph
         uint32_t Next;       ///< index of the next child to visit
         uint32_t Bucket;
-        uint32_t PaneWholeDepth;
-        bool Inside;  ///< below (or at) an occurrence
-        bool PaneNew; ///< Pane was created by this walk
+        bool Inside; ///< below (or at) an occurrence
     };
 
     /// Frames inside the occurrences per function hash: most nodes call a function that is not on
@@ -323,49 +274,48 @@ private:
     }
 
     /// Maps `node`, whose parent maps to `parentPane`, and pushes it when it has children.
-    void Enter(const CallGraphNode& node, PaneTarget parentPane, bool parentInside)
+    void Enter(const CallGraphNode& node, CallGraphNode* parentPane, bool parentInside)
     {
         const bool occurrence = mScope.Counts(node) && node.HasFunction(mFunction);
         if (!parentInside && !occurrence) {
             if (!node.Children.empty())
-                mStack.push_back({&node, nullptr, 0, 0, 0, false, false});
+                mStack.push_back({&node, nullptr, 0, 0, false});
             return;
         }
-        if (occurrence && mCalledByTop.Node != nullptr)
+        if (occurrence && mCalledByTop != nullptr)
             Open(node);
         if (mCalls == nullptr) {
-            Push(node, {}, 0);
+            Push(node, nullptr, 0);
             return;
         }
         const uint32_t bucket = BucketOf(node);
         if (!parentInside) {
             // An outermost occurrence: all of them share the one top node.
-            if (mCallsTop.Node == nullptr)
-                mCallsTop = mCallsLevels.Top(
-                    mCalls->GetRoot().AddChild(node.GetFunction(), node.CallerAddress), true);
-            AddFigures(mCallsTop, node);
+            if (mCallsTop == nullptr)
+                mCallsTop = mCalls->GetRoot().AddChild(node.GetFunction(), node.CallerAddress);
+            AddFigures(*mCallsTop, node);
             Push(node, mCallsTop, bucket);
             return;
         }
         if (const Frame* outerFrame = FindOnPath(node, bucket)) {
             // A re-entry folds onto the outermost occurrence of its function.
-            const PaneTarget outer{outerFrame->Pane, outerFrame->PaneWholeDepth, outerFrame->PaneNew};
-            if (outer.New && !IsUnbuiltLevels(*outer.Node))
-                outer.Node->MergeSamples(node.AddressSamples.Span());
-            if (outer.Node != parentPane.Node)
-                MoveTime(parentPane, outer, node.StateTimes);
+            CallGraphNode* outer = outerFrame->Pane;
+            if (!IsUnbuiltLevels(*outer))
+                outer->MergeSamples(node.AddressSamples.Span());
+            if (outer != parentPane)
+                MoveTime(*parentPane, *outer, node.StateTimes);
             Push(node, outer, bucket);
             return;
         }
-        const PaneTarget pane = mCallsLevels.Child(parentPane, node.GetFunction(), node.CallerAddress);
+        CallGraphNode* pane = mCallsLevels.Child(*parentPane, node.GetFunction(), node.CallerAddress);
         // Within left-out levels the stand-in holds this node's time already.
-        if (pane.Node != parentPane.Node)
-            AddFigures(pane, node);
+        if (pane != parentPane)
+            AddFigures(*pane, node);
         Push(node, pane, bucket);
     }
 
     /// A node inside the occurrences. A leaf needs no frame: nothing below it looks for its function.
-    void Push(const CallGraphNode& node, PaneTarget pane, uint32_t bucket)
+    void Push(const CallGraphNode& node, CallGraphNode* pane, uint32_t bucket)
     {
         if (node.Children.empty())
             return;
@@ -374,7 +324,7 @@ private:
             if (entry.Count++ == 0)
                 entry.Outermost = static_cast<uint32_t>(mStack.size());
         }
-        mStack.push_back({&node, pane.Node, 0, bucket, pane.WholeDepth, true, pane.New});
+        mStack.push_back({&node, pane, 0, bucket, true});
     }
 
     void Leave(const Frame& frame)
@@ -410,56 +360,44 @@ private:
         if (occurrence.Parent != mChainParent || mChain.empty()) {
             mChain.clear();
             mChainParent = occurrence.Parent;
-            PaneTarget target = mCalledByTop;
+            CallGraphNode* target = mCalledByTop;
             for (const CallGraphNode* caller = occurrence.Parent; caller != nullptr && !caller->IsRoot();
                  caller = caller->Parent) {
-                const PaneTarget next = mCallers.Child(target, caller->GetFunction(), kUnknownCallerAddress);
-                if (next.Node == target.Node)
+                CallGraphNode* next = mCallers.Child(*target, caller->GetFunction(), kUnknownCallerAddress);
+                if (next == target)
                     break; // the rest of the chain lies in left-out levels
                 // Callers shallower than the start node lie above the custom root.
-                if (next.New)
-                    CalledByGraphNode::From(*next.Node).WithinCustomRoot =
-                        mScope.Counts(*caller) && caller->Depth >= mStartDepth;
+                CalledByGraphNode::From(*next).WithinCustomRoot =
+                    mScope.Counts(*caller) && caller->Depth >= mStartDepth;
                 mChain.push_back(next);
                 target = next;
             }
         }
-        if (mCalledByTop.New)
-            mCalledByTop.Node->AddTimes(delta);
-        for (const PaneTarget& caller : mChain)
-            if (caller.New)
-                caller.Node->AddTimes(delta);
+        mCalledByTop->AddTimes(delta);
+        for (CallGraphNode* caller : mChain)
+            caller->AddTimes(delta);
     }
 
-    static void AddFigures(PaneTarget pane, const CallGraphNode& node)
+    static void AddFigures(CallGraphNode& pane, const CallGraphNode& node)
     {
-        if (!pane.New)
-            return;
-        pane.Node->AddTimes(node.StateTimes);
+        pane.AddTimes(node.StateTimes);
         // A stand-in's samples would never be shown.
-        if (!IsUnbuiltLevels(*pane.Node))
-            pane.Node->MergeSamples(node.AddressSamples.Span());
+        if (!IsUnbuiltLevels(pane))
+            pane.MergeSamples(node.AddressSamples.Span());
     }
 
     /// Takes `times` off the pane nodes from `from` up to their common ancestor with `to`, and
-    /// adds them to the pane nodes from `to` up to it; the common part keeps them. Nodes built
-    /// before this walk keep their figures.
-    void MoveTime(PaneTarget from, PaneTarget to, const StateTimeArray& times)
+    /// adds them to the pane nodes from `to` up to it; the common part keeps them.
+    static void MoveTime(CallGraphNode& from, CallGraphNode& to, const StateTimeArray& times)
     {
-        CallGraphNode* down = from.Node;
-        CallGraphNode* up = to.Node;
-        bool downNew = from.New;
-        bool upNew = to.New;
+        CallGraphNode* down = &from;
+        CallGraphNode* up = &to;
         while (down != up) {
             if (down->Depth >= up->Depth) {
-                if (downNew)
-                    down->SubtractTimes(times);
-                downNew = mCallsLevels.ParentIsNew(*down, downNew);
+                down->SubtractTimes(times);
                 down = down->Parent;
             } else {
-                if (upNew)
-                    up->AddTimes(times);
-                upNew = mCallsLevels.ParentIsNew(*up, upNew);
+                up->AddTimes(times);
                 up = up->Parent;
             }
         }
@@ -469,8 +407,8 @@ private:
     const FunctionScope& mScope;
     CallGraph* mCalls;
     const std::atomic<bool>& mCanceled;
-    PaneTarget mCalledByTop;
-    PaneTarget mCallsTop;
+    CallGraphNode* mCalledByTop = nullptr;
+    CallGraphNode* mCallsTop = nullptr;
     uint32_t mStartDepth = 0;
     std::array<Bucket, std::size_t{1} << kBucketBits> mBuckets{};
     PaneLevels mCallsLevels; ///< pane nodes are keyed by function alone
@@ -478,7 +416,7 @@ private:
     std::vector<Frame> mStack;
     std::vector<OpenOccurrence> mOpen;
     const CallGraphNode* mChainParent = nullptr;
-    std::vector<PaneTarget> mChain; ///< the called-by nodes of mChainParent's callers
+    std::vector<CallGraphNode*> mChain; ///< the called-by nodes of mChainParent's callers
     uint64_t mVisited = 0;
 };
 
@@ -523,48 +461,37 @@ bool BuildButterfly(const CallGraphNode& root, const ResolvedAddress& function, 
 }
 
 bool BuildButterflyLevels(const CallGraphNode& root, const ResolvedAddress& function,
-                          const FunctionScope& scope, CallGraph& pane, bool calledBy, CallGraphNode& node,
-                          const ButterflyLimits& limits, const std::atomic<bool>& canceled)
+                          const FunctionScope& scope, std::span<const ResolvedAddress> path,
+                          CalledByGraph* calledBy, CallGraph* calls, const ButterflyLimits& limits,
+                          const std::atomic<bool>& canceled)
 {
-    if (FindUnbuiltLevels(node) == nullptr || node.Parent == nullptr)
+    if (path.empty())
         return true;
-    // The siblings' children come with the same walk: opening all rows under one (as "expand all
-    // children" does) then costs one walk, not one per row.
-    std::vector<const CallGraphNode*> building;
-    for (CallGraphNode* sibling : node.Parent->Children)
-        if (const CallGraphNode* unbuilt = FindUnbuiltLevels(*sibling)) {
-            // The children now built take the stand-in's figures.
-            sibling->RemoveChild(const_cast<CallGraphNode*>(unbuilt));
-            building.push_back(sibling);
-        }
-    std::sort(building.begin(), building.end());
-    ButterflyBuilder builder(function, scope, calledBy ? static_cast<CalledByGraph*>(&pane) : nullptr,
-                             calledBy ? nullptr : &pane, canceled, limits, building, &node);
+    ButterflyBuilder builder(function, scope, calledBy, calls, canceled, limits, path);
     for (const CallGraphNode* start : FindStartNodes(root, scope.CustomRootPath))
         if (!builder.Walk(*start))
             return false;
     return true;
 }
 
-ButterflyLevelBuilder::ButterflyLevelBuilder(FunctionQuery source, const ResolvedAddress& function,
-                                             std::shared_ptr<CalledByGraph> calledBy,
-                                             std::shared_ptr<CallGraph> calls, const ButterflyLimits& limits)
-    : mSource(std::move(source)), mFunction(function), mCalledBy(std::move(calledBy)),
-      mCalls(std::move(calls)), mLimits(limits)
-{}
-
-void ButterflyLevelBuilder::Build(const CallGraphNode& node)
+std::vector<ResolvedAddress> GetButterflyPath(const CallGraphNode& node)
 {
-    if (mSource.Graph == nullptr || FindUnbuiltLevels(node) == nullptr)
-        return;
-    const bool calledBy = mCalledBy != nullptr && node.Allocator == &mCalledBy->GetAllocator();
-    CallGraph* pane = calledBy ? static_cast<CallGraph*>(mCalledBy.get()) : mCalls.get();
-    if (pane == nullptr || node.Allocator != &pane->GetAllocator())
-        return;
-    const std::atomic<bool> notCanceled{false};
-    // The panes are this object's to change: views only read them, on this thread.
-    (void)BuildButterflyLevels(mSource.Graph->GetRoot(), mFunction, mSource.Scope, *pane, calledBy,
-                               const_cast<CallGraphNode&>(node), mLimits, notCanceled);
+    std::vector<ResolvedAddress> path;
+    for (const CallGraphNode* at = &node; !at->IsRoot(); at = at->Parent)
+        path.push_back(at->GetFunction());
+    std::reverse(path.begin(), path.end());
+    return path;
+}
+
+const CallGraphNode* FindButterflyPath(const CallGraphNode& root, std::span<const ResolvedAddress> path)
+{
+    const CallGraphNode* node = &root;
+    for (const ResolvedAddress& function : path) {
+        node = node->FindChild(function);
+        if (node == nullptr)
+            return nullptr;
+    }
+    return node;
 }
 
 bool CollectSubtreesBelowFunction(const CallGraphNode& root, const ResolvedAddress& function,

@@ -6,7 +6,8 @@
 #include <atomic>
 #include <cstddef>
 #include <limits>
-#include <memory>
+#include <span>
+#include <vector>
 
 namespace Profiler {
 
@@ -17,13 +18,12 @@ class MergedCallGraph;
 
 /// How much of a butterfly pane one walk builds. Figures are exact whatever is left out: a node
 /// whose children were not built has one stand-in child (IsUnbuiltLevels) that holds their summed
-/// figures, so the node's exclusive time reads right, and ButterflyLevelBuilder builds them when
+/// figures, so the node's exclusive time reads right, and BuildButterflyLevels builds them when
 /// they are wanted.
 struct ButterflyLimits {
     static constexpr uint32_t kAllLevels = std::numeric_limits<uint32_t>::max();
 
-    /// Levels built whole below the top node (first build) or below the node opened (its siblings'
-    /// left-out children are built with it, one level).
+    /// Levels built whole below the top node (first build) or below the node opened (at least one).
     uint32_t WholeLevels = kAllLevels;
     /// Nodes created below the whole levels, wherever the walk meets them first.
     std::size_t NodeBudget = 0;
@@ -60,35 +60,21 @@ bool BuildCalledByGraph(const CallGraphNode& root, const ResolvedAddress& functi
                                   const FunctionScope& scope, CalledByGraph* calledBy, CallGraph* calls,
                                   const std::atomic<bool>& canceled, const ButterflyLimits& limits = {});
 
-/// Builds the children of `node`, a node of `pane` whose children BuildButterfly left out, and
-/// below them as much as `limits` allow, with the figures a whole build gives them; the left-out
-/// children of `node`'s siblings come with them. The nodes built before are not changed. `pane` is the
-/// called-by graph when `calledBy` is set, else the calls graph, made by BuildButterfly from the same
-/// arguments. Nothing happens when the children are built. Returns false when canceled (the pane is then
-/// partial).
+/// Builds below one node of a butterfly pane that BuildButterfly (or this function) left out
+/// children of, into the empty `calledBy` or `calls` graph (one of them null), from the same
+/// source, function and scope. `path` holds the functions of the node and its ancestors from the
+/// pane's top node down (GetButterflyPath). The new graph holds that path, the node's children and
+/// below them what `limits` allow, all with the figures of a whole build; the other children of
+/// the path's nodes go to their stand-ins. Returns false when canceled (the graph is then partial).
 [[nodiscard]] bool BuildButterflyLevels(const CallGraphNode& root, const ResolvedAddress& function,
-                                        const FunctionScope& scope, CallGraph& pane, bool calledBy,
-                                        CallGraphNode& node, const ButterflyLimits& limits,
-                                        const std::atomic<bool>& canceled);
+                                        const FunctionScope& scope, std::span<const ResolvedAddress> path,
+                                        CalledByGraph* calledBy, CallGraph* calls,
+                                        const ButterflyLimits& limits, const std::atomic<bool>& canceled);
 
-/// Builds a butterfly's left-out levels when a view first shows them. Keeps the source graph
-/// alive; used on one thread (the one that reads the panes).
-class ButterflyLevelBuilder {
-public:
-    ButterflyLevelBuilder(FunctionQuery source, const ResolvedAddress& function,
-                          std::shared_ptr<CalledByGraph> calledBy, std::shared_ptr<CallGraph> calls,
-                          const ButterflyLimits& limits);
-
-    /// Builds the children of `node` (a node of either pane) when they were left out.
-    void Build(const CallGraphNode& node);
-
-private:
-    FunctionQuery mSource;
-    ResolvedAddress mFunction;
-    std::shared_ptr<CalledByGraph> mCalledBy;
-    std::shared_ptr<CallGraph> mCalls;
-    ButterflyLimits mLimits;
-};
+/// The functions of a butterfly pane node and its ancestors, from the top node down.
+std::vector<ResolvedAddress> GetButterflyPath(const CallGraphNode& node);
+/// The node at `path` below `root` (the root itself for an empty path), or null.
+const CallGraphNode* FindButterflyPath(const CallGraphNode& root, std::span<const ResolvedAddress> path);
 
 /// Copies the subtrees below every occurrence of `function` in scope into the empty `calls`
 /// graph, occurrences with the same call site merged, and collects as recursion roots the

@@ -435,18 +435,35 @@ void ExpectBuiltLevelsExact(const CallGraphNode& built, const CallGraphNode& who
     ASSERT_EQ(unbuilt ? unbuilt->StateTimes : StateTimeArray{}, leftOut) << "seed " << seed;
 }
 
-/// Builds every left-out level of `pane`, node by node as a view opens them.
-void BuildAllLevels(RandomGraph& run, const ResolvedAddress& function, const FunctionScope& scope,
-                    CallGraph& pane, bool calledBy, const ButterflyLimits& limits)
+/// Opens every row below `node` whose children were left out, each into a graph of its own as the
+/// function list does, checks the rows built against the whole pane, and returns how many rows
+/// there are below `node` when all are open.
+std::size_t OpenAllRows(const RandomGraph& run, const ResolvedAddress& function, const FunctionScope& scope,
+                        const CallGraphNode& node, const CallGraph& whole, bool calledBy,
+                        const ButterflyLimits& limits, uint64_t seed)
 {
-    std::vector<CallGraphNode*> pending{&pane.GetRoot()};
-    while (!pending.empty()) {
-        CallGraphNode* node = pending.back();
-        pending.pop_back();
-        ASSERT_TRUE(BuildButterflyLevels(run.graph.GetRoot(), function, scope, pane, calledBy, *node, limits,
-                                         kNotCanceled));
-        pending.insert(pending.end(), node->Children.begin(), node->Children.end());
+    const CallGraphNode* rows = &node;
+    std::unique_ptr<CallGraph> levels;
+    if (FindUnbuiltLevels(node) != nullptr) {
+        const std::vector<ResolvedAddress> path = GetButterflyPath(node);
+        levels = calledBy ? std::make_unique<CalledByGraph>() : std::make_unique<CallGraph>();
+        EXPECT_TRUE(BuildButterflyLevels(run.graph.GetRoot(), function, scope, path,
+                                         calledBy ? static_cast<CalledByGraph*>(levels.get()) : nullptr,
+                                         calledBy ? nullptr : levels.get(), limits, kNotCanceled));
+        rows = FindButterflyPath(levels->GetRoot(), path);
+        const CallGraphNode* match = FindButterflyPath(whole.GetRoot(), path);
+        if (rows == nullptr || match == nullptr || FindUnbuiltLevels(*rows) != nullptr) {
+            ADD_FAILURE() << "the opened row has no children of its own, seed " << seed;
+            return 0;
+        }
+        EXPECT_EQ(rows->StateTimes, match->StateTimes) << "seed " << seed;
+        ExpectBuiltLevelsExact(*rows, *match, calledBy, run.names, seed);
     }
+    std::size_t count = 0;
+    for (const CallGraphNode* child : rows->Children)
+        if (!IsUnbuiltLevels(*child))
+            count += 1 + OpenAllRows(run, function, scope, *child, whole, calledBy, limits, seed);
+    return count;
 }
 
 TEST(CallGraphProperties, ButterflyBuiltInLevelsHoldsTheWholeFigures)
@@ -469,29 +486,15 @@ TEST(CallGraphProperties, ButterflyBuiltInLevelsHoldsTheWholeFigures)
         ExpectBuiltLevelsExact(calledBy.GetRoot(), wholeCalledBy.GetRoot(), true, run.names, seed);
         ExpectBuiltLevelsExact(calls.GetRoot(), wholeCalls.GetRoot(), false, run.names, seed);
 
-        // Opening one row builds its children and its siblings' without changing the rest.
-        limits.WholeLevels = static_cast<uint32_t>(run.Uniform(1, 2));
-        for (CallGraph* pane : {static_cast<CallGraph*>(&calledBy), &calls}) {
-            CallGraphNode* opened = nullptr;
-            ForEachNode(pane->GetRoot(), [&](const CallGraphNode& node) {
-                if (opened == nullptr && FindUnbuiltLevels(node) != nullptr)
-                    opened = const_cast<CallGraphNode*>(&node);
-            });
-            if (opened != nullptr) {
-                ASSERT_TRUE(BuildButterflyLevels(run.graph.GetRoot(), function, scope, *pane,
-                                                 pane == &calledBy, *opened, limits, kNotCanceled));
-            }
-        }
-        ExpectBuiltLevelsExact(calledBy.GetRoot(), wholeCalledBy.GetRoot(), true, run.names, seed);
-        ExpectBuiltLevelsExact(calls.GetRoot(), wholeCalls.GetRoot(), false, run.names, seed);
-
-        // Built out row by row, the panes are the whole ones.
-        BuildAllLevels(run, function, scope, calledBy, true, limits);
-        BuildAllLevels(run, function, scope, calls, false, limits);
-        ASSERT_EQ(calledBy.CountNodes(), wholeCalledBy.CountNodes()) << "seed " << seed;
-        ASSERT_EQ(calls.CountNodes(), wholeCalls.CountNodes()) << "seed " << seed;
-        ExpectBuiltLevelsExact(calledBy.GetRoot(), wholeCalledBy.GetRoot(), true, run.names, seed);
-        ExpectBuiltLevelsExact(calls.GetRoot(), wholeCalls.GetRoot(), false, run.names, seed);
+        // Opened row by row, each into a graph of its own, the panes are the whole ones.
+        limits.WholeLevels = static_cast<uint32_t>(run.Uniform(0, 2));
+        limits.NodeBudget = static_cast<std::size_t>(run.Uniform(0, 12));
+        EXPECT_EQ(OpenAllRows(run, function, scope, calledBy.GetRoot(), wholeCalledBy, true, limits, seed),
+                  wholeCalledBy.CountNodes())
+            << "seed " << seed;
+        EXPECT_EQ(OpenAllRows(run, function, scope, calls.GetRoot(), wholeCalls, false, limits, seed),
+                  wholeCalls.CountNodes())
+            << "seed " << seed;
     }
 }
 

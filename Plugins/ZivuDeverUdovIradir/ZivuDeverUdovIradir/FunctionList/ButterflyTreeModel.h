@@ -12,14 +12,13 @@
 
 namespace Profiler {
 
-class ButterflyLevelBuilder;
 class IFunctionInfoProvider;
 
 /// A lazy tree over one butterfly graph (the called-by graph or the merged calls graph): the
 /// root's children are the top rows, and a node's rows are made when a view first asks for them,
-/// so a graph of a million nodes costs nothing until it is expanded. The graph is shared; only the
-/// level builder adds to it (the levels the butterfly job left out, when a row first shows its
-/// children).
+/// so a graph of a million nodes costs nothing until it is expanded. The graph is shared and never
+/// changed. A row whose children the butterfly job left out is fetched: the model asks for them
+/// (LevelsWanted) and shows them, from a graph of their own, when AddLevels hands them in.
 class ButterflyTreeModel final : public QAbstractItemModel {
     Q_OBJECT
 public:
@@ -45,9 +44,12 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
 
-    /// Builds the children that the butterfly job left out of a node when the node is opened.
-    void SetLevelBuilder(std::shared_ptr<ButterflyLevelBuilder> levels) { mLevels = std::move(levels); }
+    /// Shows the children of `node`, which stands for the node of `row` in `graph` (kept alive
+    /// here), as the rows below `row`. Without a node the row may be fetched again.
+    void AddLevels(const QModelIndex& row, std::shared_ptr<const CallGraph> graph, const CallGraphNode* node);
 
     /// The caller emits layoutChanged.
     void SetTimeDisplayMode(ECallGraphTimeDisplayMode mode) { mMode = mode; }
@@ -55,6 +57,10 @@ public:
     static const CallGraphNode* GetNode(const QModelIndex& index);
     QString GetFunctionName(const CallGraphNode& node) const;
     QString GetDisplayText(const CallGraphNode& node, int column) const;
+
+signals:
+    /// The children of `row`'s node were left out; answered with AddLevels, once per fetch.
+    void LevelsWanted(const QModelIndex& row);
 
 private:
     struct Item;
@@ -66,7 +72,7 @@ private:
     double mTotalTime;
     double mSamplingIntervalMs;
     std::shared_ptr<const IFunctionInfoProvider> mNames;
-    std::shared_ptr<ButterflyLevelBuilder> mLevels;
+    std::vector<std::shared_ptr<const CallGraph>> mLevelGraphs;
     ECallGraphTimeDisplayMode mMode;
     std::unique_ptr<Item> mRoot;
 };
