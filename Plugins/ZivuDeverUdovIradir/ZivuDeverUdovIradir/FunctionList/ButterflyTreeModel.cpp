@@ -13,7 +13,8 @@ namespace Profiler {
 
 struct ButterflyTreeModel::Item {
     const CallGraphNode* Node = nullptr; // not owned; in a shared graph
-    /// Whose children are the rows: Node, or its stand-in in a graph of left-out levels.
+    /// Whose children are the rows: Node, or the same node in the graph built for its left-out
+    /// children.
     const CallGraphNode* RowsOf = nullptr;
     Item* Parent = nullptr;
     int Row = 0;
