@@ -1,6 +1,7 @@
 // The function list panel's targets: a list of 100,000 functions shown and sorted by any column
 // on the UI thread, and the butterfly of a function in a graph of 1,000,000 nodes.
 
+#include "CallGraphModel/BuildButterflyJob.h"
 #include "CallGraphModel/Butterfly.h"
 #include "CallGraphModel/CalledByGraph.h"
 #include "CallGraphModel/FoldedCallGraph.h"
@@ -9,11 +10,14 @@
 #include "LargeCallGraph.h"
 #include "QtWidgets/ScrollableTreeView.h"
 #include "QtWidgets/TreeView.h"
+#include "ZivuDeverUdovIradir/FunctionList/ButterflyTreeModel.h"
 #include "ZivuDeverUdovIradir/FunctionList/TopExclusiveViewModel.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+
+#include <sys/resource.h>
 
 #include <chrono>
 #include <random>
@@ -131,7 +135,8 @@ const LargeGraph& GetLargeGraph()
     return graph;
 }
 
-/// The butterfly job's work: the called-by tree and the calls pane in one walk over the graph.
+/// The butterfly job's work: the called-by tree and the calls pane in one walk over the graph, as
+/// many levels as the job builds.
 void BM_ButterflyInMillionNodeGraph(benchmark::State& state)
 {
     const LargeGraph& large = GetLargeGraph();
@@ -141,21 +146,32 @@ void BM_ButterflyInMillionNodeGraph(benchmark::State& state)
         entry ? (*large.Graph->GetRoot().Children.begin())->GetFunction() : large.Hottest;
     std::size_t calledByNodes = 0;
     std::size_t callsNodes = 0;
+    std::size_t paneBytes = 0;
     double firstMs = -1.0;
+    long firstFaults = 0;
     for (auto _ : state) {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        const long faultsBefore = usage.ru_minflt;
         const auto start = std::chrono::steady_clock::now();
         auto calledBy = std::make_unique<CalledByGraph>();
         auto calls = std::make_unique<CallGraph>(CallGraph::kQueryFirstBlockBytes);
         benchmark::DoNotOptimize(BuildButterfly(large.Graph->GetRoot(), function, FunctionScope{},
-                                                calledBy.get(), calls.get(), canceled));
+                                                calledBy.get(), calls.get(), canceled,
+                                                BuildButterflyJob::kFirstLimits));
         // The first butterfly gets fresh pages; later ones reuse the blocks of the ones before.
-        if (firstMs < 0.0)
+        if (firstMs < 0.0) {
             firstMs =
                 std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            getrusage(RUSAGE_SELF, &usage);
+            firstFaults = usage.ru_minflt - faultsBefore;
+        }
         // The graphs are destroyed on the manager's thread, not the job's.
         state.PauseTiming();
         calledByNodes = calledBy->CountNodes();
         callsNodes = calls->CountNodes();
+        paneBytes = calledBy->GetRoot().GetArena().GetBytesAllocated() +
+                    calls->GetRoot().GetArena().GetBytesAllocated();
         calledBy.reset();
         calls.reset();
         state.ResumeTiming();
@@ -164,9 +180,108 @@ void BM_ButterflyInMillionNodeGraph(benchmark::State& state)
     state.counters["calledByNodes"] = static_cast<double>(calledByNodes);
     state.counters["callsNodes"] = static_cast<double>(callsNodes);
     state.counters["firstMs"] = firstMs;
+    state.counters["firstFaults"] = static_cast<double>(firstFaults);
+    state.counters["paneMB"] = static_cast<double>(paneBytes) / (1 << 20);
     state.SetLabel(entry ? "the entry function (whole graph below it)" : "a hot inner function");
 }
 BENCHMARK(BM_ButterflyInMillionNodeGraph)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+/// The heaviest row of `node` other than a stand-in, or null.
+const CallGraphNode* HeaviestChild(const CallGraphNode& node)
+{
+    const CallGraphNode* heaviest = nullptr;
+    for (CallGraphNode* child : node.Children)
+        if (!IsUnbuiltLevels(*child) &&
+            (heaviest == nullptr || child->InclusiveTime() > heaviest->InclusiveTime()))
+            heaviest = child;
+    return heaviest;
+}
+
+/// The proxy index of `node`'s row, opening the rows above it as a view would.
+QModelIndex FindRow(QSortFilterProxyModel& proxy, const CallGraphNode& node)
+{
+    QModelIndex parent;
+    for (const ResolvedAddress& function : GetButterflyPath(node)) {
+        QModelIndex found;
+        for (int row = 0; row < proxy.rowCount(parent) && !found.isValid(); ++row)
+            if (ButterflyTreeModel::GetNode(proxy.mapToSource(proxy.index(row, 0, parent)))
+                    ->HasFunction(function))
+                found = proxy.index(row, 0, parent);
+        parent = found;
+    }
+    return parent;
+}
+
+/// Opening a row whose children the butterfly job left out: the levels job's work, for the entry
+/// function's calls pane and called-by tree, each down its heaviest path to the first row left out.
+/// `arriveMs`: the UI thread's part when the result arrives, the rows inserted into the model and
+/// sorted by the panel's proxy (by inclusive time).
+void BM_ButterflyLevelsInMillionNodeGraph(benchmark::State& state)
+{
+    const LargeGraph& large = GetLargeGraph();
+    std::atomic<bool> canceled{false};
+    const bool calledByPane = state.range(0) == 1;
+    const ResolvedAddress function = (*large.Graph->GetRoot().Children.begin())->GetFunction();
+    auto calledBy = std::make_shared<CalledByGraph>();
+    auto calls = std::make_shared<CallGraph>(CallGraph::kQueryFirstBlockBytes);
+    if (!BuildButterfly(large.Graph->GetRoot(), function, FunctionScope{}, calledBy.get(), calls.get(),
+                        canceled, BuildButterflyJob::kFirstLimits)) {
+        state.SkipWithError("canceled");
+        return;
+    }
+    const std::shared_ptr<const CallGraph> pane =
+        calledByPane ? std::shared_ptr<const CallGraph>(calledBy) : std::shared_ptr<const CallGraph>(calls);
+    const CallGraphNode* node = HeaviestChild(pane->GetRoot());
+    while (node != nullptr && FindUnbuiltLevels(*node) == nullptr)
+        node = HeaviestChild(*node);
+    if (node == nullptr) {
+        state.SkipWithError("no row was left out");
+        return;
+    }
+    const std::vector<ResolvedAddress> path = GetButterflyPath(*node);
+    std::size_t rows = 0;
+    std::size_t built = 0;
+    double arriveMs = 0.0;
+    for (auto _ : state) {
+        std::shared_ptr<CallGraph> levels;
+        if (calledByPane)
+            levels = std::make_shared<CalledByGraph>();
+        else
+            levels = std::make_shared<CallGraph>();
+        benchmark::DoNotOptimize(BuildButterflyLevels(
+            large.Graph->GetRoot(), function, FunctionScope{}, path,
+            calledByPane ? static_cast<CalledByGraph*>(levels.get()) : nullptr,
+            calledByPane ? nullptr : levels.get(), BuildButterflyLevelsJob::kLimits, canceled));
+        // The graph is destroyed on the manager's thread, not the job's.
+        state.PauseTiming();
+        const CallGraphNode* opened = FindButterflyPath(levels->GetRoot(), path);
+        rows = opened != nullptr ? opened->Children.size() : 0;
+        built = levels->CountNodes();
+        {
+            ButterflyTreeModel model(pane, QStringLiteral("Calls"), pane->GetTotalTime(), 1.0, nullptr,
+                                     ECallGraphTimeDisplayMode::Milliseconds);
+            ButterflySortProxyModel proxy;
+            proxy.setSourceModel(&model);
+            proxy.sort(2, Qt::DescendingOrder);
+            const QModelIndex row = FindRow(proxy, *node);
+            // As a view opening the row: it asks for the rows (none yet), then fetches them.
+            benchmark::DoNotOptimize(proxy.rowCount(row));
+            proxy.fetchMore(row);
+            const auto start = std::chrono::steady_clock::now();
+            model.AddLevels(proxy.mapToSource(row), levels, opened);
+            benchmark::DoNotOptimize(proxy.index(0, 0, row));
+            arriveMs +=
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        }
+        levels.reset();
+        state.ResumeTiming();
+    }
+    state.counters["rows"] = static_cast<double>(rows);
+    state.counters["builtNodes"] = static_cast<double>(built);
+    state.counters["arriveMs"] = arriveMs / static_cast<double>(state.iterations());
+    state.SetLabel(calledByPane ? "called-by tree" : "calls pane");
+}
+BENCHMARK(BM_ButterflyLevelsInMillionNodeGraph)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 /// The called-by tree alone.
 void BM_CalledByInMillionNodeGraph(benchmark::State& state)

@@ -6,7 +6,10 @@
 #include "CallGraphModel/FunctionMap.h"
 #include "CallGraphModel/MergedCallGraph.h"
 
+#include <algorithm>
 #include <array>
+#include <span>
+#include <unordered_map>
 #include <vector>
 
 namespace Profiler {
@@ -73,6 +76,84 @@ private:
     ChildIndex mCopies;
 };
 
+/// The key of the stand-in child that holds the figures of a pane node's children not built yet.
+constexpr ResolvedAddress kUnbuiltFunction =
+    ResolvedAddress::Make(~uint64_t{2}, ResolvedAddress::kKindPseudo, 0);
+constexpr uint64_t kUnbuiltCallerAddress = ~uint64_t{2};
+
+bool SameFunction(const ResolvedAddress& a, const ResolvedAddress& b)
+{
+    return a.RelativeAddress == b.RelativeAddress &&
+           ((a.ResolveIndex ^ b.ResolveIndex) & ResolvedAddress::kIdentityMask) == 0;
+}
+
+/// Which nodes of one pane a walk creates. A pane node maps the source nodes of one path; a node
+/// that is not created is stood for by the stand-in child of its deepest created ancestor, which
+/// takes the figures of all the left-out children of that ancestor. Every figure of a created node
+/// then comes out as in a whole build: the stand-in of a node equals the sum of its left-out
+/// children, and a time moved between two left-out nodes changes created nodes only through their
+/// stand-ins, which the move reaches as it would the left-out nodes they stand for.
+///
+/// A walk that builds below one node of a pane built before (`path`, from the top node down to
+/// it) creates only that node's ancestors and what lies below it; all else goes to the stand-ins
+/// of the ancestors.
+class PaneLevels {
+public:
+    PaneLevels(bool keyByFunction, const ButterflyLimits& limits, std::span<const ResolvedAddress> path)
+        : mIndex(keyByFunction), mPath(path), mBudget(limits.NodeBudget),
+          mUnlimited(path.empty() && limits.WholeLevels == ButterflyLimits::kAllLevels)
+    {
+        // The top node has depth 0.
+        const uint32_t base = path.empty() ? 0 : static_cast<uint32_t>(path.size() - 1);
+        const uint32_t levels = path.empty() ? limits.WholeLevels : std::max<uint32_t>(limits.WholeLevels, 1);
+        mWholeDepth =
+            levels > ButterflyLimits::kAllLevels - base ? ButterflyLimits::kAllLevels : base + levels;
+    }
+
+    /// The node of `parent`'s child with this key, created when the limits allow; else the
+    /// stand-in of the left-out levels it lies in.
+    CallGraphNode* Child(CallGraphNode& parent, const ResolvedAddress& function, uint64_t callerAddress)
+    {
+        if (mUnlimited)
+            return mIndex.FindOrCreate(parent, function, callerAddress);
+        if (IsUnbuiltLevels(parent))
+            return &parent;
+        const uint32_t depth = parent.Depth + 1;
+        if (depth < mPath.size()) {
+            if (SameFunction(function, mPath[depth]))
+                return mIndex.FindOrCreate(parent, function, callerAddress);
+            return Unbuilt(parent);
+        }
+        if (depth <= mWholeDepth || mCreated < mBudget) {
+            const uint32_t before = parent.Children.size();
+            CallGraphNode* child = mIndex.FindOrCreate(parent, function, callerAddress);
+            if (depth > mWholeDepth && parent.Children.size() != before)
+                ++mCreated;
+            return child;
+        }
+        if (CallGraphNode* child = mIndex.Find(parent, function, callerAddress))
+            return child;
+        return Unbuilt(parent);
+    }
+
+private:
+    CallGraphNode* Unbuilt(CallGraphNode& parent)
+    {
+        auto [at, inserted] = mUnbuilt.try_emplace(&parent, nullptr);
+        if (inserted)
+            at->second = parent.AddChild(kUnbuiltFunction, kUnbuiltCallerAddress);
+        return at->second;
+    }
+
+    ChildIndex mIndex;
+    std::span<const ResolvedAddress> mPath;
+    std::size_t mBudget;
+    std::size_t mCreated = 0;
+    uint32_t mWholeDepth = 0;
+    bool mUnlimited;
+    std::unordered_map<const CallGraphNode*, CallGraphNode*> mUnbuilt;
+};
+
 /// Builds the two panes of a butterfly in one walk over the source graph.
 ///
 /// Called by: each occurrence of the function adds its time, less what nested occurrences
@@ -89,12 +170,17 @@ private:
 /// parent's pane path adds its time to its pane node; a re-entry's pane node may lie elsewhere on
 /// the pane (not only above its parent's), so its time moves from the pane path of its parent to
 /// its own, which changes only the nodes below their common ancestor.
+///
+/// Either pane may be limited (PaneLevels), and a later walk builds below one node left out into
+/// a graph of its own, with the same figures.
 class ButterflyBuilder {
 public:
-    /// Either graph may be null when only the other one is wanted.
+    /// Either graph may be null when only the other one is wanted. `path`: see PaneLevels.
     ButterflyBuilder(const ResolvedAddress& function, const FunctionScope& scope, CalledByGraph* calledBy,
-                     CallGraph* calls, const std::atomic<bool>& canceled)
-        : mFunction(function), mScope(scope), mCalls(calls), mCanceled(canceled)
+                     CallGraph* calls, const std::atomic<bool>& canceled, const ButterflyLimits& limits,
+                     std::span<const ResolvedAddress> path = {})
+        : mFunction(function), mScope(scope), mCalls(calls), mCanceled(canceled),
+          mCallsLevels(true, limits, path), mCallers(false, limits, path)
     {
         if (calledBy != nullptr)
             mCalledByTop = calledBy->GetRoot().AddChild(function, kUnknownCallerAddress);
@@ -106,7 +192,7 @@ public:
     {
         mStartDepth = start.IsRoot() ? 0 : start.Depth;
         mChainParent = nullptr;
-        Enter(start, nullptr, false);
+        Enter(start, {}, false);
         while (!mStack.empty()) {
             Frame& frame = mStack.back();
             if (frame.Next == frame.Source->Children.size()) {
@@ -119,7 +205,8 @@ public:
             const CallGraphNode& child = *frame.Source->Children[frame.Next++];
             if ((++mVisited & kCancelCheckMask) == 0 && mCanceled.load(std::memory_order_relaxed))
                 return false;
-            Enter(child, frame.Pane, frame.Inside); // may grow the stack: `frame` is not used after
+            // May grow the stack: `frame` is not used after.
+            Enter(child, frame.Pane, frame.Inside);
         }
         return !mCanceled.load(std::memory_order_relaxed);
     }
@@ -169,20 +256,20 @@ private:
         }
     }
 
-    /// The pane node of `node`'s function when the function is on the path inside the
-    /// occurrence, else null. Every frame of one function there maps to the same pane node.
-    CallGraphNode* FindOnPath(const CallGraphNode& node, uint32_t bucket) const
+    /// The frame of `node`'s function when the function is on the path inside the occurrence,
+    /// else null. Every frame of one function there maps to the same pane node.
+    const Frame* FindOnPath(const CallGraphNode& node, uint32_t bucket) const
     {
         const Bucket& entry = mBuckets[bucket];
         if (entry.Count == 0)
             return nullptr;
         const ResolvedAddress function = node.GetFunction();
         if (mStack[entry.Outermost].Source->HasFunction(function))
-            return mStack[entry.Outermost].Pane;
+            return &mStack[entry.Outermost];
         // Another function shares the bucket: look along the path.
         for (std::size_t i = mStack.size(); i-- > 0 && mStack[i].Inside;)
             if (mStack[i].Source->HasFunction(function))
-                return mStack[i].Pane;
+                return &mStack[i];
         return nullptr;
     }
 
@@ -210,16 +297,20 @@ private:
             Push(node, mCallsTop, bucket);
             return;
         }
-        if (CallGraphNode* outer = FindOnPath(node, bucket)) {
+        if (const Frame* outerFrame = FindOnPath(node, bucket)) {
             // A re-entry folds onto the outermost occurrence of its function.
-            outer->MergeSamples(node.AddressSamples.Span());
+            CallGraphNode* outer = outerFrame->Pane;
+            if (!IsUnbuiltLevels(*outer))
+                outer->MergeSamples(node.AddressSamples.Span());
             if (outer != parentPane)
                 MoveTime(*parentPane, *outer, node.StateTimes);
             Push(node, outer, bucket);
             return;
         }
-        CallGraphNode* pane = mChildren.FindOrCreate(*parentPane, node.GetFunction(), node.CallerAddress);
-        AddFigures(*pane, node);
+        CallGraphNode* pane = mCallsLevels.Child(*parentPane, node.GetFunction(), node.CallerAddress);
+        // Within left-out levels the stand-in holds this node's time already.
+        if (pane != parentPane)
+            AddFigures(*pane, node);
         Push(node, pane, bucket);
     }
 
@@ -272,11 +363,14 @@ private:
             CallGraphNode* target = mCalledByTop;
             for (const CallGraphNode* caller = occurrence.Parent; caller != nullptr && !caller->IsRoot();
                  caller = caller->Parent) {
-                target = mCallers.FindOrCreate(*target, caller->GetFunction(), kUnknownCallerAddress);
+                CallGraphNode* next = mCallers.Child(*target, caller->GetFunction(), kUnknownCallerAddress);
+                if (next == target)
+                    break; // the rest of the chain lies in left-out levels
                 // Callers shallower than the start node lie above the custom root.
-                CalledByGraphNode::From(*target).WithinCustomRoot =
+                CalledByGraphNode::From(*next).WithinCustomRoot =
                     mScope.Counts(*caller) && caller->Depth >= mStartDepth;
-                mChain.push_back(target);
+                mChain.push_back(next);
+                target = next;
             }
         }
         mCalledByTop->AddTimes(delta);
@@ -287,7 +381,9 @@ private:
     static void AddFigures(CallGraphNode& pane, const CallGraphNode& node)
     {
         pane.AddTimes(node.StateTimes);
-        pane.MergeSamples(node.AddressSamples.Span());
+        // A stand-in's samples would never be shown.
+        if (!IsUnbuiltLevels(pane))
+            pane.MergeSamples(node.AddressSamples.Span());
     }
 
     /// Takes `times` off the pane nodes from `from` up to their common ancestor with `to`, and
@@ -315,8 +411,8 @@ private:
     CallGraphNode* mCallsTop = nullptr;
     uint32_t mStartDepth = 0;
     std::array<Bucket, std::size_t{1} << kBucketBits> mBuckets{};
-    ChildIndex mChildren{true}; ///< pane nodes are keyed by function alone
-    ChildIndex mCallers;
+    PaneLevels mCallsLevels; ///< pane nodes are keyed by function alone
+    PaneLevels mCallers;
     std::vector<Frame> mStack;
     std::vector<OpenOccurrence> mOpen;
     const CallGraphNode* mChainParent = nullptr;
@@ -339,14 +435,63 @@ bool BuildCallsGraph(const CallGraphNode& root, const ResolvedAddress& function,
     return BuildButterfly(root, function, scope, nullptr, &calls, canceled);
 }
 
-bool BuildButterfly(const CallGraphNode& root, const ResolvedAddress& function, const FunctionScope& scope,
-                    CalledByGraph* calledBy, CallGraph* calls, const std::atomic<bool>& canceled)
+bool IsUnbuiltLevels(const CallGraphNode& node)
 {
-    ButterflyBuilder builder(function, scope, calledBy, calls, canceled);
+    return node.HasKey(kUnbuiltFunction, kUnbuiltCallerAddress);
+}
+
+const CallGraphNode* FindUnbuiltLevels(const CallGraphNode& node)
+{
+    // Left-out children come after the ones built, so the stand-in is mostly the last child.
+    for (uint32_t i = node.Children.size(); i-- > 0;)
+        if (IsUnbuiltLevels(*node.Children[i]))
+            return node.Children[i];
+    return nullptr;
+}
+
+bool BuildButterfly(const CallGraphNode& root, const ResolvedAddress& function, const FunctionScope& scope,
+                    CalledByGraph* calledBy, CallGraph* calls, const std::atomic<bool>& canceled,
+                    const ButterflyLimits& limits)
+{
+    ButterflyBuilder builder(function, scope, calledBy, calls, canceled, limits);
     for (const CallGraphNode* start : FindStartNodes(root, scope.CustomRootPath))
         if (!builder.Walk(*start))
             return false;
     return true;
+}
+
+bool BuildButterflyLevels(const CallGraphNode& root, const ResolvedAddress& function,
+                          const FunctionScope& scope, std::span<const ResolvedAddress> path,
+                          CalledByGraph* calledBy, CallGraph* calls, const ButterflyLimits& limits,
+                          const std::atomic<bool>& canceled)
+{
+    if (path.empty())
+        return true;
+    ButterflyBuilder builder(function, scope, calledBy, calls, canceled, limits, path);
+    for (const CallGraphNode* start : FindStartNodes(root, scope.CustomRootPath))
+        if (!builder.Walk(*start))
+            return false;
+    return true;
+}
+
+std::vector<ResolvedAddress> GetButterflyPath(const CallGraphNode& node)
+{
+    std::vector<ResolvedAddress> path;
+    for (const CallGraphNode* at = &node; !at->IsRoot(); at = at->Parent)
+        path.push_back(at->GetFunction());
+    std::reverse(path.begin(), path.end());
+    return path;
+}
+
+const CallGraphNode* FindButterflyPath(const CallGraphNode& root, std::span<const ResolvedAddress> path)
+{
+    const CallGraphNode* node = &root;
+    for (const ResolvedAddress& function : path) {
+        node = node->FindChild(function);
+        if (node == nullptr)
+            return nullptr;
+    }
+    return node;
 }
 
 bool CollectSubtreesBelowFunction(const CallGraphNode& root, const ResolvedAddress& function,

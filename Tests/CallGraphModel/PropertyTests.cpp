@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <sstream>
@@ -397,6 +398,103 @@ TEST(CallGraphProperties, ButterflyEqualsABruteForceCalledByAndTheFoldedAndMerge
                   DumpWithoutCallSites(merged.GetRoot(), run.names))
             << "seed " << seed;
         ASSERT_LE(calls.CountNodes(), run.graph.CountNodes());
+    }
+}
+
+/// Fails the test unless every node built below `built` holds the figures of the node at its path
+/// in the whole pane, and each stand-in the summed times of the children left out there.
+void ExpectBuiltLevelsExact(const CallGraphNode& built, const CallGraphNode& whole, bool calledBy,
+                            const FunctionNames& names, uint64_t seed)
+{
+    StateTimeArray leftOut = {};
+    for (const CallGraphNode* child : whole.Children)
+        for (int i = 0; i < kThreadStateCount; ++i)
+            leftOut[i] += child->StateTimes[i];
+    for (const CallGraphNode* child : built.Children) {
+        if (IsUnbuiltLevels(*child))
+            continue;
+        const CallGraphNode* match = whole.FindChild(child->GetFunction());
+        ASSERT_NE(match, nullptr) << names.GetName(child->GetFunction()) << ", seed " << seed;
+        const std::string at = names.GetName(child->GetFunction()) + ", seed " + std::to_string(seed);
+        ASSERT_EQ(child->StateTimes, match->StateTimes) << at;
+        ASSERT_TRUE(std::ranges::equal(child->AddressSamples.Span(), match->AddressSamples.Span(),
+                                       [](const AddressSample& a, const AddressSample& b) {
+                                           return a.Address == b.Address && a.Count == b.Count;
+                                       }))
+            << at;
+        if (calledBy) {
+            ASSERT_EQ(CalledByGraphNode::From(*child).WithinCustomRoot,
+                      CalledByGraphNode::From(*match).WithinCustomRoot)
+                << at;
+        }
+        for (int i = 0; i < kThreadStateCount; ++i)
+            leftOut[i] -= child->StateTimes[i];
+        ExpectBuiltLevelsExact(*child, *match, calledBy, names, seed);
+    }
+    const CallGraphNode* unbuilt = FindUnbuiltLevels(built);
+    ASSERT_EQ(unbuilt ? unbuilt->StateTimes : StateTimeArray{}, leftOut) << "seed " << seed;
+}
+
+/// Opens every row below `node` whose children were left out, each into a graph of its own as the
+/// function list does, checks the rows built against the whole pane, and returns how many rows
+/// there are below `node` when all are open.
+std::size_t OpenAllRows(const RandomGraph& run, const ResolvedAddress& function, const FunctionScope& scope,
+                        const CallGraphNode& node, const CallGraph& whole, bool calledBy,
+                        const ButterflyLimits& limits, uint64_t seed)
+{
+    const CallGraphNode* rows = &node;
+    std::unique_ptr<CallGraph> levels;
+    if (FindUnbuiltLevels(node) != nullptr) {
+        const std::vector<ResolvedAddress> path = GetButterflyPath(node);
+        levels = calledBy ? std::make_unique<CalledByGraph>() : std::make_unique<CallGraph>();
+        EXPECT_TRUE(BuildButterflyLevels(run.graph.GetRoot(), function, scope, path,
+                                         calledBy ? static_cast<CalledByGraph*>(levels.get()) : nullptr,
+                                         calledBy ? nullptr : levels.get(), limits, kNotCanceled));
+        rows = FindButterflyPath(levels->GetRoot(), path);
+        const CallGraphNode* match = FindButterflyPath(whole.GetRoot(), path);
+        if (rows == nullptr || match == nullptr || FindUnbuiltLevels(*rows) != nullptr) {
+            ADD_FAILURE() << "the opened row has no children of its own, seed " << seed;
+            return 0;
+        }
+        EXPECT_EQ(rows->StateTimes, match->StateTimes) << "seed " << seed;
+        ExpectBuiltLevelsExact(*rows, *match, calledBy, run.names, seed);
+    }
+    std::size_t count = 0;
+    for (const CallGraphNode* child : rows->Children)
+        if (!IsUnbuiltLevels(*child))
+            count += 1 + OpenAllRows(run, function, scope, *child, whole, calledBy, limits, seed);
+    return count;
+}
+
+TEST(CallGraphProperties, ButterflyBuiltInLevelsHoldsTheWholeFigures)
+{
+    for (uint64_t seed = 0; seed < kTrees; ++seed) {
+        RandomGraph run(seed, 40);
+        const FunctionScope scope = RandomScope(run);
+        const ResolvedAddress function = run.names.Get("f" + std::to_string(run.Uniform(0, 5)));
+        CalledByGraph wholeCalledBy;
+        CallGraph wholeCalls;
+        ASSERT_TRUE(
+            BuildButterfly(run.graph.GetRoot(), function, scope, &wholeCalledBy, &wholeCalls, kNotCanceled));
+        ButterflyLimits limits;
+        limits.WholeLevels = static_cast<uint32_t>(run.Uniform(0, 2));
+        limits.NodeBudget = static_cast<std::size_t>(run.Uniform(0, 12));
+        CalledByGraph calledBy;
+        CallGraph calls;
+        ASSERT_TRUE(
+            BuildButterfly(run.graph.GetRoot(), function, scope, &calledBy, &calls, kNotCanceled, limits));
+        ExpectBuiltLevelsExact(calledBy.GetRoot(), wholeCalledBy.GetRoot(), true, run.names, seed);
+        ExpectBuiltLevelsExact(calls.GetRoot(), wholeCalls.GetRoot(), false, run.names, seed);
+
+        // Opened row by row, each into a graph of its own, the panes are the whole ones.
+        limits.WholeLevels = static_cast<uint32_t>(run.Uniform(0, 2));
+        limits.NodeBudget = static_cast<std::size_t>(run.Uniform(0, 12));
+        EXPECT_EQ(OpenAllRows(run, function, scope, calledBy.GetRoot(), wholeCalledBy, true, limits, seed),
+                  wholeCalledBy.CountNodes())
+            << "seed " << seed;
+        EXPECT_EQ(OpenAllRows(run, function, scope, calls.GetRoot(), wholeCalls, false, limits, seed),
+                  wholeCalls.CountNodes())
+            << "seed " << seed;
     }
 }
 

@@ -1,3 +1,4 @@
+#include "CallGraphModel/Butterfly.h"
 #include "CallGraphModel/CallGraphManager.h"
 #include "FunctionListTestSupport.h"
 #include "PluginApi/MessageTypes.h"
@@ -11,6 +12,7 @@
 #include "System/JobScheduler.h"
 #include "ZivuDeverUdovIradir/CallGraphSettings.h"
 #include "ZivuDeverUdovIradir/CallGraphView.h"
+#include "ZivuDeverUdovIradir/FunctionList/ButterflyTreeModel.h"
 #include "ZivuDeverUdovIradir/FunctionList/TopExclusiveViewModel.h"
 #include "ZivuDeverUdovIradir/PluginTypes.h"
 #include "ZivuDeverUdovIradir/SourceSettings.h"
@@ -26,6 +28,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QSignalSpy>
+#include <QSortFilterProxyModel>
 #include <QStackedWidget>
 #include <QTest>
 
@@ -323,4 +326,52 @@ TEST_F(FunctionListWidgetTest, CustomRootLimitsTheListAndTheButterfly)
     EXPECT_EQ(Rows(calledBy, 0, calledBy->index(0, 0)), QStringList{"N"});
     EXPECT_EQ(mListener->Messages.back().ReadFrameArray("CustomRoot"),
               std::vector<ResolvedAddress>{FunctionOf("N")});
+}
+
+TEST_F(FunctionListWidgetTest, RowsOfALargeButterflyArriveWhenOpened)
+{
+    // F calls 200 functions that call 200 each: more than the butterfly job builds at once.
+    std::string stacks;
+    for (int a = 0; a < 200; ++a)
+        for (int b = 0; b < 200; ++b)
+            stacks += "M;F;A" + std::to_string(a) + ";B" + std::to_string(b) + " 1\n";
+    ShowGraph(stacks.c_str());
+    QSignalSpy butterfly(mWidget, &TopExclusiveWidget::BuildButterflyCompleted);
+    SelectNames({"F"});
+    ASSERT_TRUE(butterfly.wait(5000));
+
+    QtWidgets::ScrollableTreeView* view = mWidget->GetCallsView();
+    auto* calls = qobject_cast<QSortFilterProxyModel*>(view->model());
+    ASSERT_NE(calls, nullptr);
+    const QModelIndex top = calls->index(0, 0);
+    ASSERT_EQ(calls->rowCount(top), 200);
+    std::vector<QPersistentModelIndex> leftOut;
+    for (int row = 0; row < 200; ++row) {
+        const QModelIndex callee = calls->index(row, 0, top);
+        EXPECT_EQ(calls->index(row, 2, top).data().toString(), "200.00");
+        EXPECT_TRUE(calls->hasChildren(callee));
+        if (calls->canFetchMore(callee))
+            leftOut.emplace_back(callee);
+    }
+    ASSERT_GT(leftOut.size(), 1u);
+    const QPersistentModelIndex dropped = leftOut.back();
+    leftOut.pop_back();
+    // Opening them all at once: each row's children come from a job of their own.
+    for (const QPersistentModelIndex& callee : leftOut)
+        view->expand(callee);
+    for (const QPersistentModelIndex& callee : leftOut) {
+        QTRY_COMPARE_WITH_TIMEOUT(calls->rowCount(callee), 200, 10000);
+        EXPECT_FALSE(calls->canFetchMore(callee));
+        EXPECT_EQ(calls->index(0, 2, callee).data().toString(), "1.00");
+    }
+
+    // Rows still on their way when another function is selected are dropped with their model.
+    view->expand(dropped);
+    SelectNames({"A0"});
+    ASSERT_TRUE(butterfly.wait(5000));
+    QTest::qWait(100);
+    calls = qobject_cast<QSortFilterProxyModel*>(view->model());
+    ASSERT_NE(calls, nullptr);
+    EXPECT_EQ(calls->index(0, 0).data().toString(), "A0");
+    EXPECT_EQ(calls->rowCount(calls->index(0, 0)), 200);
 }

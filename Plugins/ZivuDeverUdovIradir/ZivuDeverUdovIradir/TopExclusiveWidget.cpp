@@ -1,5 +1,6 @@
 #include "ZivuDeverUdovIradir/TopExclusiveWidget.h"
 
+#include "CallGraphModel/Butterfly.h"
 #include "CallGraphModel/CallGraphManager.h"
 #include "CallGraphModel/CalledByGraph.h"
 #include "CallGraphModel/IFunctionInfoProvider.h"
@@ -118,6 +119,7 @@ TopExclusiveWidget::~TopExclusiveWidget()
     // Results still on their way are dropped now, while whoever destroys their graphs is alive.
     mListMailbox->Renew();
     mButterflyMailbox->Renew();
+    CancelLevelsJobs();
     if (mContext.Scheduler) {
         if (mListJob.IsValid())
             mContext.Scheduler->Cancel(System::ECancelMode::Chain, mListJob);
@@ -367,7 +369,7 @@ void TopExclusiveWidget::UpdateProgress()
         text = QStringLiteral("Building Function List & Calls/Called by");
     else if (mListBuilding)
         text = QStringLiteral("Building Function List");
-    else if (mButterflyBuilding)
+    else if (mButterflyBuilding || !mLevelsRequests.empty())
         text = QStringLiteral("Building Calls/Called by");
     if (text.isEmpty()) {
         mProgressBarFrame->hide();
@@ -466,6 +468,8 @@ void TopExclusiveWidget::ResetButterfly(const QString& label)
     mButterflyJob = {};
     mButterflyMailbox->Renew();
     mButterflyBuilding = false;
+    CancelLevelsJobs();
+    mButterflyQuery = {};
     mCalledByTreeView->setModel(nullptr);
     mCallsTreeView->setModel(nullptr);
     delete mCalledByProxy;
@@ -552,8 +556,10 @@ void TopExclusiveWidget::StartButterflyJob(const ResolvedAddress& function)
     const uint64_t generation = mButterflyMailbox->Renew();
     QPointer<TopExclusiveWidget> self(this);
     std::shared_ptr<ButterflyMailbox> mailbox = mButterflyMailbox;
+    mButterflyQuery = FunctionQuery{mListGraph, scope};
+    mButterflyFunction = function;
     mButterflyJob = BuildButterflyJob::Start(
-        *mContext.Scheduler, FunctionQuery{mListGraph, scope}, function, *mContext.Manager,
+        *mContext.Scheduler, mButterflyQuery, function, *mContext.Manager,
         [self, mailbox, generation](std::unique_ptr<ButterflyGraphs> graphs) {
             // Runs on the job's thread: the graphs wait in the mailbox, under its lock, until the
             // UI thread takes them; a superseded result goes back to the manager from here.
@@ -584,6 +590,9 @@ void TopExclusiveWidget::OnButterflyBuilt(uint64_t generation, bool canceled)
                                    mContext.SamplingIntervalMs, mContext.Names, mode, this);
         mCallsModel = new ButterflyTreeModel(mCurrentButterfly->Calls, QStringLiteral("Calls"), totalTime,
                                              mContext.SamplingIntervalMs, mContext.Names, mode, this);
+        for (ButterflyTreeModel* model : {mCalledByModel, mCallsModel})
+            connect(model, &ButterflyTreeModel::LevelsWanted, this,
+                    [this, model](const QModelIndex& row) { StartLevelsJob(model, row); });
         mCalledByProxy = new ButterflySortProxyModel(this);
         mCalledByProxy->setSourceModel(mCalledByModel);
         mCallsProxy = new ButterflySortProxyModel(this);
@@ -601,6 +610,68 @@ void TopExclusiveWidget::OnButterflyBuilt(uint64_t generation, bool canceled)
         mButterflyWidgetStack->setCurrentWidget(mButterflyPage);
     }
     emit BuildButterflyCompleted(canceled);
+}
+
+void TopExclusiveWidget::StartLevelsJob(ButterflyTreeModel* model, const QModelIndex& row)
+{
+    const CallGraphNode* node = ButterflyTreeModel::GetNode(row);
+    if (node == nullptr || mContext.Scheduler == nullptr || mContext.Manager == nullptr ||
+        !mButterflyQuery.Graph) {
+        model->AddLevels(row, nullptr, nullptr);
+        return;
+    }
+    const uint64_t request = ++mNextLevelsRequest;
+    auto mailbox = std::make_shared<LevelsMailbox>();
+    const uint64_t generation = mailbox->Renew();
+    QPointer<TopExclusiveWidget> self(this);
+    LevelsRequest& pending = mLevelsRequests[request];
+    pending.Mailbox = mailbox;
+    pending.Model = model;
+    pending.Row = row;
+    pending.Job = BuildButterflyLevelsJob::Start(
+        *mContext.Scheduler, mButterflyQuery, mButterflyFunction, model == mCalledByModel,
+        GetButterflyPath(*node), *mContext.Manager,
+        [self, mailbox, generation, request](std::unique_ptr<ButterflyLevels> levels) {
+            // On the job's thread, as for the butterfly: a dropped result goes back to the manager.
+            if (levels != nullptr)
+                mailbox->Post(generation, std::move(levels));
+            QMetaObject::invokeMethod(
+                qApp,
+                [self, mailbox, generation, request] {
+                    if (self && mailbox->IsCurrent(generation))
+                        self->OnLevelsBuilt(request, generation);
+                },
+                Qt::QueuedConnection);
+        });
+    UpdateProgress();
+}
+
+void TopExclusiveWidget::OnLevelsBuilt(uint64_t request, uint64_t generation)
+{
+    const auto at = mLevelsRequests.find(request);
+    if (at == mLevelsRequests.end())
+        return;
+    LevelsRequest pending = std::move(at->second);
+    mLevelsRequests.erase(at);
+    std::unique_ptr<ButterflyLevels> levels = pending.Mailbox->Take(generation);
+    // A row that is gone (its model was replaced) drops the result.
+    if (pending.Model && pending.Row.isValid()) {
+        if (levels != nullptr)
+            pending.Model->AddLevels(pending.Row, std::move(levels->Graph), levels->Node);
+        else
+            pending.Model->AddLevels(pending.Row, nullptr, nullptr);
+    }
+    UpdateProgress();
+}
+
+void TopExclusiveWidget::CancelLevelsJobs()
+{
+    for (auto& [request, pending] : mLevelsRequests) {
+        pending.Mailbox->Renew();
+        if (mContext.Scheduler && pending.Job.IsValid())
+            mContext.Scheduler->Cancel(System::ECancelMode::Chain, pending.Job);
+    }
+    mLevelsRequests.clear();
 }
 
 void TopExclusiveWidget::OnFindTextChanged(const QString& text)

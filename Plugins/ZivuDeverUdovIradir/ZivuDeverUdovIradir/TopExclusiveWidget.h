@@ -10,9 +10,11 @@
 #include "ZivuDeverUdovIradir/FunctionList/TopExclusiveViewModel.h"
 
 #include <QModelIndexList>
+#include <QPersistentModelIndex>
 #include <QPointer>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -114,6 +116,10 @@ private:
     void OnListBuilt(BuiltList built);
     void StartButterflyJob(const ResolvedAddress& function);
     void OnButterflyBuilt(uint64_t generation, bool canceled);
+    /// Starts the job that builds the children the butterfly job left out of `row` (of `model`).
+    void StartLevelsJob(ButterflyTreeModel* model, const QModelIndex& row);
+    void OnLevelsBuilt(uint64_t request, uint64_t generation);
+    void CancelLevelsJobs();
     void ResetButterfly(const QString& label);
     void UpdateProgress();
     void OnListSelectionChanged();
@@ -149,6 +155,18 @@ private:
     bool mListBuilding = false;
     bool mButterflyBuilding = false;
     std::unique_ptr<ButterflyGraphs> mCurrentButterfly;
+    // What the shown butterfly was built from, for the jobs that build its left-out rows.
+    FunctionQuery mButterflyQuery;
+    ResolvedAddress mButterflyFunction;
+    using LevelsMailbox = ResultMailbox<ButterflyLevels>;
+    struct LevelsRequest {
+        System::JobHandle Job;
+        std::shared_ptr<LevelsMailbox> Mailbox;
+        QPointer<ButterflyTreeModel> Model;
+        QPersistentModelIndex Row;
+    };
+    std::map<uint64_t, LevelsRequest> mLevelsRequests;
+    uint64_t mNextLevelsRequest = 0;
 
     // Widgets; owned through Qt parenthood.
     QToolBar* mToolBar = nullptr;

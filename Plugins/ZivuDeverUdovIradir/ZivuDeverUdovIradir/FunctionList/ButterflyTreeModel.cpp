@@ -1,5 +1,6 @@
 #include "ZivuDeverUdovIradir/FunctionList/ButterflyTreeModel.h"
 
+#include "CallGraphModel/Butterfly.h"
 #include "CallGraphModel/FunctionScope.h"
 #include "CallGraphModel/IFunctionInfoProvider.h"
 #include "ProfilerLibUI/FunctionList/FunctionListFormat.h"
@@ -11,11 +12,22 @@
 namespace Profiler {
 
 struct ButterflyTreeModel::Item {
-    const CallGraphNode* Node = nullptr; // not owned; in the shared graph
+    const CallGraphNode* Node = nullptr; // not owned; in a shared graph
+    /// Whose children are the rows: Node, or the same node in the graph built for its left-out
+    /// children.
+    const CallGraphNode* RowsOf = nullptr;
     Item* Parent = nullptr;
     int Row = 0;
     bool Populated = false;
+    bool Fetching = false;
     std::vector<std::unique_ptr<Item>> Children;
+
+    const CallGraphNode* Source() const { return RowsOf != nullptr ? RowsOf : Node; }
+    /// The children of Node were left out and have not come yet.
+    bool LeftOut() const
+    {
+        return RowsOf == nullptr && Node != nullptr && FindUnbuiltLevels(*Node) != nullptr;
+    }
 };
 
 namespace {
@@ -60,11 +72,14 @@ void ButterflyTreeModel::Populate(Item& item) const
     if (item.Populated)
         return;
     item.Populated = true;
-    if (item.Node == nullptr)
+    if (item.Node == nullptr || item.LeftOut())
         return;
-    item.Children.reserve(item.Node->Children.size());
+    const CallGraphNode& source = *item.Source();
+    item.Children.reserve(source.Children.size());
     int row = 0;
-    for (const CallGraphNode* child : item.Node->Children) {
+    for (const CallGraphNode* child : source.Children) {
+        if (IsUnbuiltLevels(*child))
+            continue;
         auto childItem = std::make_unique<Item>();
         childItem->Node = child;
         childItem->Parent = &item;
@@ -113,7 +128,7 @@ bool ButterflyTreeModel::hasChildren(const QModelIndex& parent) const
     if (parent.isValid() && parent.column() != 0)
         return false;
     const Item* item = ItemOf(parent);
-    return item->Node != nullptr && !item->Node->Children.empty();
+    return item->Node != nullptr && !item->Source()->Children.empty();
 }
 
 const CallGraphNode* ButterflyTreeModel::GetNode(const QModelIndex& index)
@@ -246,6 +261,49 @@ QVariant ButterflyTreeModel::headerData(int section, Qt::Orientation orientation
 Qt::ItemFlags ButterflyTreeModel::flags(const QModelIndex& index) const
 {
     return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
+}
+
+bool ButterflyTreeModel::canFetchMore(const QModelIndex& parent) const
+{
+    if (!parent.isValid() || parent.column() != 0)
+        return false;
+    const Item* item = ItemOf(parent);
+    return !item->Fetching && item->LeftOut();
+}
+
+void ButterflyTreeModel::fetchMore(const QModelIndex& parent)
+{
+    if (!canFetchMore(parent))
+        return;
+    ItemOf(parent)->Fetching = true;
+    emit LevelsWanted(parent);
+}
+
+void ButterflyTreeModel::AddLevels(const QModelIndex& row, std::shared_ptr<const CallGraph> graph,
+                                   const CallGraphNode* node)
+{
+    if (!row.isValid() || row.model() != this)
+        return;
+    Item* item = ItemOf(row);
+    item->Fetching = false;
+    if (node == nullptr || graph == nullptr || !item->LeftOut() ||
+        !node->HasFunction(item->Node->GetFunction()))
+        return;
+    mLevelGraphs.push_back(std::move(graph));
+    int count = 0;
+    for (const CallGraphNode* child : node->Children)
+        if (!IsUnbuiltLevels(*child))
+            ++count;
+    if (!item->Populated || count == 0) {
+        // Nothing shown yet: the rows are made when a view asks for them.
+        item->RowsOf = node;
+        return;
+    }
+    beginInsertRows(row.sibling(row.row(), 0), 0, count - 1);
+    item->RowsOf = node;
+    item->Populated = false;
+    Populate(*item);
+    endInsertRows();
 }
 
 ButterflySortProxyModel::ButterflySortProxyModel(QObject* parent) : QSortFilterProxyModel(parent)

@@ -16,8 +16,9 @@ class IFunctionInfoProvider;
 
 /// A lazy tree over one butterfly graph (the called-by graph or the merged calls graph): the
 /// root's children are the top rows, and a node's rows are made when a view first asks for them,
-/// so a graph of a million nodes costs nothing until it is expanded. The graph is shared and
-/// never changed.
+/// so a graph of a million nodes costs nothing until it is expanded. The graph is shared and never
+/// changed. A row whose children the butterfly job left out is fetched: the model asks for them
+/// (LevelsWanted) and shows them, from a graph of their own, when AddLevels hands them in.
 class ButterflyTreeModel final : public QAbstractItemModel {
     Q_OBJECT
 public:
@@ -43,6 +44,12 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
+
+    /// Shows the children of `node`, which stands for the node of `row` in `graph` (kept alive
+    /// here), as the rows below `row`. Without a node the row may be fetched again.
+    void AddLevels(const QModelIndex& row, std::shared_ptr<const CallGraph> graph, const CallGraphNode* node);
 
     /// The caller emits layoutChanged.
     void SetTimeDisplayMode(ECallGraphTimeDisplayMode mode) { mMode = mode; }
@@ -50,6 +57,10 @@ public:
     static const CallGraphNode* GetNode(const QModelIndex& index);
     QString GetFunctionName(const CallGraphNode& node) const;
     QString GetDisplayText(const CallGraphNode& node, int column) const;
+
+signals:
+    /// The children of `row`'s node were left out; answered with AddLevels, once per fetch.
+    void LevelsWanted(const QModelIndex& row);
 
 private:
     struct Item;
@@ -61,6 +72,7 @@ private:
     double mTotalTime;
     double mSamplingIntervalMs;
     std::shared_ptr<const IFunctionInfoProvider> mNames;
+    std::vector<std::shared_ptr<const CallGraph>> mLevelGraphs;
     ECallGraphTimeDisplayMode mMode;
     std::unique_ptr<Item> mRoot;
 };
