@@ -253,16 +253,12 @@ SchedSwitchLayout ParseSchedSwitchFormat(std::string_view tracing)
     return layout;
 }
 
-/// C++ names as perf prints them: demangled without the parameter list (and without what
-/// follows it: cv-qualifiers of member functions), clone suffixes kept.
+/// C++ names as perf prints them: demangled without the parameter list and what follows it
+/// (cv-qualifiers of member functions, and the " [clone .part.0]" of a compiler's copy).
 std::string PerfStyleName(std::string_view name)
 {
-    std::string_view suffix;
-    const std::size_t clone = name.find(" [clone ");
-    if (clone != std::string_view::npos) {
-        suffix = name.substr(clone);
+    if (const std::size_t clone = name.find(" [clone "); clone != std::string_view::npos)
         name = name.substr(0, clone);
-    }
     // Trailing qualifiers after the parameter list.
     for (bool trimmed = true; trimmed;) {
         trimmed = false;
@@ -273,7 +269,7 @@ std::string PerfStyleName(std::string_view name)
             }
     }
     if (!name.ends_with(')'))
-        return std::string(name) + std::string(suffix);
+        return std::string(name);
     int depth = 0;
     std::size_t open = std::string_view::npos;
     for (std::size_t i = name.size(); i-- > 0;) {
@@ -286,10 +282,10 @@ std::string PerfStyleName(std::string_view name)
     }
     // "(anonymous namespace)" and operator() are parts of the name, not its parameters.
     if (open == std::string_view::npos || open == 0)
-        return std::string(name) + std::string(suffix);
+        return std::string(name);
     std::string_view base = name.substr(0, open);
     if (base.ends_with("operator()") && name.substr(open) == "()")
-        return std::string(name) + std::string(suffix);
+        return std::string(name);
     // A template function's return type comes first; perf leaves it out with the parameters.
     if (base.ends_with('>')) {
         int angle = 0;
@@ -307,7 +303,7 @@ std::string PerfStyleName(std::string_view name)
             }
         }
     }
-    return std::string(base) + std::string(suffix);
+    return std::string(base);
 }
 
 /// /proc/kallsyms, sorted: names of kernel addresses. The names stay in the file's text, read
