@@ -118,14 +118,7 @@ struct CapturedSample {
             if ((kMask >> bit & 1) != 0)
                 Registers.push_back(registers[bit]);
         Space = std::make_shared<UnwindAddressSpace>();
-        for (std::string line; std::getline(input, line);) {
-            unsigned long long start = 0, end = 0, offset = 0;
-            char permissions[5] = {};
-            int pathAt = 0;
-            if (std::sscanf(line.c_str(), "%llx-%llx %4s %llx %*s %*s %n", &start, &end, permissions, &offset,
-                            &pathAt) >= 4)
-                Space->Mappings.push_back({start, end, offset, line.substr(pathAt), permissions[2] == 'x'});
-        }
+        Space->ReadProcMaps(input);
         if (Stack.empty() || Space->Mappings.empty())
             Error = "the sample could not be read";
     }

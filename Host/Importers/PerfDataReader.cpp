@@ -1190,14 +1190,7 @@ private:
             comm = Intern(comm.empty() ? ":" + std::to_string(item.Task.tid) : std::string(comm));
             mComms[item.Task.tid] = comm;
             item.Task.newComm = comm;
-            header.comm = CommOf(item.Task.tid);
-            if (!header.pid) {
-                header.pid = item.Task.pid;
-                header.tid = item.Task.tid;
-            }
-            item.Task.header = header;
-            ++mStats.taskEvents;
-            return Add(std::move(item));
+            return AddTaskEvent(std::move(item), header);
         }
         case kRecordFork:
         case kRecordExit: {
@@ -1222,14 +1215,7 @@ private:
                         mSpaces[item.Task.pid] = parentSpace->second;
                 }
             }
-            header.comm = CommOf(item.Task.tid);
-            if (!header.pid) {
-                header.pid = item.Task.pid;
-                header.tid = item.Task.tid;
-            }
-            item.Task.header = header;
-            ++mStats.taskEvents;
-            return Add(std::move(item));
+            return AddTaskEvent(std::move(item), header);
         }
         case kRecordMmap:
         case kRecordMmap2: {
@@ -1422,6 +1408,20 @@ private:
             ++mStats.samples;
         Batch& batch = Current();
         batch.StackBytes += item.StackBytes;
+        return Add(std::move(item));
+    }
+
+    /// A comm, fork or exit record, printed under the thread it is about when nothing else says
+    /// whose record it is.
+    bool AddTaskEvent(Item&& item, PerfRecordHeader header)
+    {
+        header.comm = CommOf(item.Task.tid);
+        if (!header.pid) {
+            header.pid = item.Task.pid;
+            header.tid = item.Task.tid;
+        }
+        item.Task.header = header;
+        ++mStats.taskEvents;
         return Add(std::move(item));
     }
 

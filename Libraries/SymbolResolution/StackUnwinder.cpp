@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdio>
 #include <cstring>
+#include <istream>
 #include <elf.h>
 #include <elfutils/libdwfl.h>
 #include <fcntl.h>
@@ -34,6 +36,19 @@ const UnwindMapping* UnwindAddressSpace::Find(uint64_t address) const
         return nullptr;
     const UnwindMapping& mapping = *std::prev(after);
     return address < mapping.End ? &mapping : nullptr;
+}
+
+void UnwindAddressSpace::ReadProcMaps(std::istream& input)
+{
+    for (std::string line; std::getline(input, line);) {
+        unsigned long long start = 0, end = 0, offset = 0;
+        char permissions[5] = {};
+        int pathAt = 0;
+        if (std::sscanf(line.c_str(), "%llx-%llx %4s %llx %*s %*s %n", &start, &end, permissions, &offset,
+                        &pathAt) >= 4)
+            Mappings.push_back({start, end, offset, line.substr(static_cast<std::size_t>(pathAt)),
+                                permissions[2] == 'x'});
+    }
 }
 
 /// What the callbacks of a session read while one sample is unwound.

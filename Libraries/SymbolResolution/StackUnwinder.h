@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <span>
 #include <string>
@@ -29,6 +30,9 @@ struct UnwindAddressSpace {
     uint64_t Version = 0;
     /// The mapping holding `address`, or null.
     const UnwindMapping* Find(uint64_t address) const;
+    /// Adds the mappings of the lines in the form of /proc/PID/maps that follow in `input` (a
+    /// live process's address space); lines of another form are skipped.
+    void ReadProcMaps(std::istream& input);
 };
 
 /// Unwinds user stacks copied by perf (sample_regs_user + sample_stack_user) with the modules'

@@ -84,15 +84,7 @@ const Capture& GetCapture(const std::string& name, const std::string& flags)
     capture.Stack.resize(header[1]);
     input.read(reinterpret_cast<char*>(capture.Stack.data()), static_cast<std::streamsize>(header[1]));
     capture.Bias = header[0] - SymbolAddress(capture.Program, "LevelFour");
-    for (std::string line; std::getline(input, line);) {
-        unsigned long long start = 0, end = 0, offset = 0;
-        char permissions[5] = {};
-        int pathAt = 0;
-        if (std::sscanf(line.c_str(), "%llx-%llx %4s %llx %*s %*s %n", &start, &end, permissions, &offset,
-                        &pathAt) >= 4)
-            capture.Space->Mappings.push_back(
-                {start, end, offset, line.substr(pathAt), permissions[2] == 'x'});
-    }
+    capture.Space->ReadProcMaps(input);
     EXPECT_GT(capture.Space->Mappings.size(), 4u) << "the capture program failed";
     return capture;
 }
