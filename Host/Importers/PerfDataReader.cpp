@@ -384,11 +384,6 @@ private:
     std::vector<Symbol> mSymbols;
 };
 
-/// A process's executable mappings, with the names perf prints for them.
-struct ProcessSpace {
-    UnwindAddressSpace Space;
-};
-
 /// One record, decoded on the reading thread, in time order.
 struct Item {
     enum class EKind : uint8_t { Sample, SchedSwitch, Task, Mmap };
@@ -407,7 +402,7 @@ struct Item {
     uint64_t StackBytes = 0;
     const uint8_t* Raw = nullptr;
     uint32_t RawBytes = 0;
-    std::shared_ptr<const ProcessSpace> Space;
+    std::shared_ptr<const UnwindAddressSpace> Space;
     uint32_t FrameBegin = 0;
     uint32_t FrameCount = 0;
     bool Truncated = false;
@@ -424,14 +419,46 @@ struct Batch {
     std::atomic<bool> Done{false};
 };
 
+/// The processes that ended, in the order their exits were read, for every worker to let go of
+/// their unwinding sessions (a system-wide recording sees thousands of short processes).
+class ExitLog {
+public:
+    void Add(int32_t processId)
+    {
+        std::lock_guard lock(mMutex);
+        mExited.push_back(processId);
+    }
+    /// Calls `forget` for each exit after the first `seen` ones and advances `seen`.
+    template <typename Forget>
+    void ForEachSince(std::size_t& seen, Forget&& forget)
+    {
+        std::vector<int32_t> exited;
+        {
+            std::lock_guard lock(mMutex);
+            exited.assign(mExited.begin() + static_cast<std::ptrdiff_t>(std::min(seen, mExited.size())), mExited.end());
+            seen = mExited.size();
+        }
+        for (int32_t processId : exited)
+            forget(processId);
+    }
+
+private:
+    std::mutex mMutex;
+    std::vector<int32_t> mExited;
+};
+
 /// Frames of samples, made on a worker thread: the stack unwound, each address named. Each
 /// worker keeps its own unwinder and name caches; modules come from the shared resolver.
 class FrameMaker {
 public:
-    FrameMaker(SymbolResolver& resolver, const KernelSymbols& kernel) : mResolver(resolver), mKernel(kernel) {}
+    FrameMaker(SymbolResolver& resolver, const KernelSymbols& kernel, ExitLog& exits)
+        : mResolver(resolver), mKernel(kernel), mExits(exits)
+    {}
 
     void Make(Batch& batch)
     {
+        // A sample of an ended process still in a later batch only makes its session again.
+        mExits.ForEachSince(mExitsSeen, [this](int32_t processId) { mUnwinder.ForgetProcess(processId); });
         for (Item& item : batch.Items) {
             if (item.Kind != Item::EKind::Sample && item.Kind != Item::EKind::SchedSwitch)
                 continue;
@@ -472,9 +499,8 @@ private:
             std::memcpy(mRegs.data(), item.Regs, mRegs.size() * 8);
             mIps.clear();
             const std::size_t left = PerfScriptParser::kMaxFrames - (frames.size() - item.FrameBegin);
-            std::shared_ptr<const UnwindAddressSpace> space(item.Space, item.Space ? &item.Space->Space : nullptr);
-            if (space)
-                mUnwinder.Unwind(item.Header.pid.value_or(item.Header.tid), space, mask, mRegs,
+            if (item.Space)
+                mUnwinder.Unwind(item.Header.pid.value_or(item.Header.tid), item.Space, mask, mRegs,
                                  std::span(reinterpret_cast<const std::byte*>(item.Stack), item.StackBytes),
                                  mIps, left);
             if (mIps.empty() && (mask >> kRegisterIp & 1)) {
@@ -511,7 +537,7 @@ private:
             frames.push_back(frame);
             return;
         }
-        const UnwindMapping* mapping = item.Space ? item.Space->Space.Find(address) : nullptr;
+        const UnwindMapping* mapping = item.Space ? item.Space->Find(address) : nullptr;
         if (mapping == nullptr) {
             frames.push_back(frame);
             return;
@@ -560,6 +586,8 @@ private:
 
     SymbolResolver& mResolver;
     const KernelSymbols& mKernel;
+    ExitLog& mExits;
+    std::size_t mExitsSeen = 0;
     StackUnwinder mUnwinder;
     std::vector<uint64_t> mRegs;
     std::vector<uint64_t> mIps;
@@ -575,7 +603,7 @@ public:
     FramePipeline(unsigned workers, SymbolResolver& resolver, const KernelSymbols& kernel)
     {
         for (unsigned i = 0; i < std::max(1u, workers); ++i)
-            mMakers.push_back(std::make_unique<FrameMaker>(resolver, kernel));
+            mMakers.push_back(std::make_unique<FrameMaker>(resolver, kernel, mExits));
         if (workers == 0)
             return;
         for (unsigned i = 0; i < workers; ++i)
@@ -592,6 +620,7 @@ public:
             thread.join();
     }
     bool Threaded() const { return !mThreads.empty(); }
+    void NoteExit(int32_t processId) { mExits.Add(processId); }
 
     /// Without threads the batch is made at once.
     void Submit(Batch& batch)
@@ -637,6 +666,7 @@ private:
         }
     }
 
+    ExitLog mExits; // before the makers, which refer to it
     std::vector<std::unique_ptr<FrameMaker>> mMakers;
     std::vector<std::thread> mThreads;
     std::mutex mMutex;
@@ -1124,39 +1154,39 @@ private:
         return mComms.emplace(tid, Intern(":" + std::to_string(tid))).first->second;
     }
 
-    std::shared_ptr<const ProcessSpace>& SpaceOf(int32_t pid)
+    std::shared_ptr<const UnwindAddressSpace>& SpaceOf(int32_t pid)
     {
         auto& space = mSpaces[pid];
         if (space == nullptr)
-            space = std::make_shared<ProcessSpace>();
+            space = std::make_shared<UnwindAddressSpace>();
         return space;
     }
 
     void AddMapping(int32_t pid, UnwindMapping mapping)
     {
-        std::shared_ptr<const ProcessSpace>& current = SpaceOf(pid);
-        auto next = std::make_shared<ProcessSpace>();
-        next->Space.Version = ++mVersion;
+        std::shared_ptr<const UnwindAddressSpace>& current = SpaceOf(pid);
+        auto next = std::make_shared<UnwindAddressSpace>();
+        next->Version = ++mVersion;
         // A new mapping replaces whatever it overlaps, as mmap does.
-        for (const UnwindMapping& old : current->Space.Mappings) {
+        for (const UnwindMapping& old : current->Mappings) {
             if (old.End <= mapping.Start || old.Start >= mapping.End) {
-                next->Space.Mappings.push_back(old);
+                next->Mappings.push_back(old);
                 continue;
             }
             if (old.Start < mapping.Start) {
                 UnwindMapping left = old;
                 left.End = mapping.Start;
-                next->Space.Mappings.push_back(std::move(left));
+                next->Mappings.push_back(std::move(left));
             }
             if (old.End > mapping.End) {
                 UnwindMapping right = old;
                 right.PageOffset += mapping.End - old.Start;
                 right.Start = mapping.End;
-                next->Space.Mappings.push_back(std::move(right));
+                next->Mappings.push_back(std::move(right));
             }
         }
-        next->Space.Mappings.push_back(std::move(mapping));
-        std::sort(next->Space.Mappings.begin(), next->Space.Mappings.end(),
+        next->Mappings.push_back(std::move(mapping));
+        std::sort(next->Mappings.begin(), next->Mappings.end(),
                   [](const UnwindMapping& a, const UnwindMapping& b) { return a.Start < b.Start; });
         current = std::move(next);
     }
@@ -1214,6 +1244,8 @@ private:
                     if (parentSpace != mSpaces.end())
                         mSpaces[item.Task.pid] = parentSpace->second;
                 }
+            } else if (item.Task.pid == item.Task.tid) {
+                mPipeline->NoteExit(item.Task.pid);
             }
             return AddTaskEvent(std::move(item), header);
         }
@@ -1452,7 +1484,7 @@ private:
     std::vector<Queued> mQueue;
     uint64_t mRecordNumber = 0;
     std::unordered_map<int32_t, std::string_view> mComms;
-    std::unordered_map<int32_t, std::shared_ptr<const ProcessSpace>> mSpaces;
+    std::unordered_map<int32_t, std::shared_ptr<const UnwindAddressSpace>> mSpaces;
     uint64_t mVersion = 0;
     std::set<std::string, std::less<>> mTexts;
     uint64_t mKernelText = 0;
