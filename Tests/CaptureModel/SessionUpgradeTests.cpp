@@ -7,30 +7,30 @@
 #include "CaptureModel/SessionViewState.h"
 #include "RTTI/ObjectFactory.h"
 #include "Serialization/Binary.h"
-#include "Support/Paths.h"
 #include "Support/TempDirectory.h"
 
 #include <gtest/gtest.h>
-
-#include <fstream>
 
 namespace {
 
 using namespace Profiler;
 using TestSupport::LoadSession;
 
-/// Writes the roots as a session file and keeps a copy as a seed of the session loader's fuzz target.
+/// Keeps a copy of a session file as a seed of the session loader's fuzz target.
+std::filesystem::path Seed(const std::filesystem::path& path, const std::string& name)
+{
+    TestSupport::WriteFuzzSeed("SessionLoaderFuzzer", name, TestSupport::ReadBytes(path));
+    return path;
+}
+
+/// Writes the roots as a session file, seeding the fuzz target with it.
 std::filesystem::path WriteOld(const std::filesystem::path& path,
                                const std::vector<const RTTI::Object*>& roots)
 {
     TestSupport::CaptureModelRegistry(); // classes are written only once a registry numbered them
     Serialization::ErrorList errors;
     EXPECT_TRUE(Serialization::WriteBinaryFile(path, roots, errors)) << errors.ToString();
-    const auto corpus = TestSupport::FuzzCorpusDirectory("SessionLoaderFuzzer");
-    std::filesystem::create_directories(corpus);
-    std::filesystem::copy_file(path, corpus / path.filename(),
-                               std::filesystem::copy_options::overwrite_existing);
-    return path;
+    return Seed(path, path.filename().string());
 }
 
 Thread MakeThread(int32_t id, std::string name)
@@ -197,6 +197,8 @@ TEST(SessionUpgrade, FunctionsStoredUnderFormerNamesKeepTheirAddresses)
     EXPECT_EQ(holder.mNative.mName, "native");
     EXPECT_EQ(holder.mJit.mRelativeAddress, 0u);
     EXPECT_EQ(holder.mJit.mName, "jitted");
+    // Older files name the platform identifier by its former name too.
+    EXPECT_NE(TestSupport::CaptureModelRegistry().FindType("Profiler::SerializableGUID"), nullptr);
 }
 
 TEST(SessionUpgrade, VersionOneCacheEntriesArePlacedThroughTheModules)
@@ -283,11 +285,7 @@ TEST(SessionUpgrade, CurrentCapturesSeedTheLoaderFuzzTarget)
     TestSupport::TempDirectory temp;
     const auto path = TestSupport::WriteSmallCapture(temp / "seed");
     ASSERT_FALSE(path.empty());
-    const auto corpus = TestSupport::FuzzCorpusDirectory("SessionLoaderFuzzer");
-    std::filesystem::create_directories(corpus);
-    std::filesystem::copy_file(path, corpus / "current.session",
-                               std::filesystem::copy_options::overwrite_existing);
-    EXPECT_TRUE(std::filesystem::file_size(corpus / "current.session") > 0);
+    EXPECT_FALSE(TestSupport::ReadBytes(Seed(path, "current.session")).empty());
 }
 
 } // namespace

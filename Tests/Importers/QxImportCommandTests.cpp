@@ -243,9 +243,7 @@ TEST(QxRecordCommand, RecordsTheDemoWithSleepSwitchesOnItsSleeper)
 // the file directly gives the same capture but for the ends of a few stacks.
 TEST(QxRecordCommand, TimeSlicedPerfScriptAndTheDirectReaderImportTheSameCapture)
 {
-    const std::string problem =
-        PerfRecordCommand::DescribeAccessProblem(PerfRecordCommand::ProbeAccess(), true);
-    if (!problem.empty())
+    if (const std::string problem = RecordingProblem(); !problem.empty())
         GTEST_SKIP() << "perf cannot record here: " << problem;
     TestSupport::TempDirectory directory;
     const std::string data = (directory / "perf.data").string();

@@ -29,14 +29,6 @@ constexpr double kTolerance = 1e-6;          // ms, on totals
 constexpr double kRelativeTolerance = 1e-11; // per node
 constexpr double kWhole = CallGraphModel::kEndOfCapture;
 
-/// A copy of the shared capture, processed once per test program, for the query tests.
-const std::filesystem::path& Processed()
-{
-    static TestSupport::TempDirectory directory;
-    static const std::filesystem::path path = RuntimeTest::ProcessedCapture(directory / "capture");
-    return path;
-}
-
 std::string FirstError(const Serialization::ErrorList& errors)
 {
     if (errors.IsEmpty())
@@ -91,7 +83,7 @@ TEST(CaptureDocument, QueriesEqualAReplayOfEveryEventFromTheStart)
 {
     CaptureDocument document;
     Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(Processed(), errors)) << errors.ToString();
+    ASSERT_TRUE(document.Open(RuntimeTest::ProcessedCapture(), errors)) << errors.ToString();
     ASSERT_TRUE(document.IsProcessed());
     const std::vector<ThreadID> threads = document.GetModelThreads();
     struct Span {
@@ -131,7 +123,7 @@ TEST(CaptureDocument, FunctionListsNameFunctionsForDisplayAndCountEverySample)
 {
     CaptureDocument document;
     Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(Processed(), errors)) << errors.ToString();
+    ASSERT_TRUE(document.Open(RuntimeTest::ProcessedCapture(), errors)) << errors.ToString();
     std::shared_ptr<const CallGraph> graph = Query(document, Range({}, 2000.0, 6000.0)).Graph;
     ASSERT_NE(graph, nullptr);
     CaptureQueries queries(document, MakeInlineExecutor());
@@ -186,43 +178,11 @@ TEST(CaptureDocument, CancelingStoresNothingAndALaterRunProcesses)
     EXPECT_NE(Query(document, {}).Graph, nullptr);
 }
 
-TEST(CaptureDocument, MissingAndDamagedCaptureFilesGiveOneErrorNamingTheFile)
-{
-    TestSupport::TempDirectory directory;
-    struct Case {
-        const char* file;
-        bool remove; ///< else cut to 200 bytes
-        const char* message;
-    };
-    const Case cases[] = {
-        {"capture.session", true, "Not a capture"}, {"capture.session", false, "capture.session"},
-        {"events.dat", true, "events.dat"},         {"events.index", true, "events.index"},
-        {"events.index", false, "events.index"},    {"CallstackDatabase.dat", false, "CallstackDatabase.dat"},
-    };
-    int index = 0;
-    for (const Case& c : cases) {
-        const std::filesystem::path capture = directory / ("capture" + std::to_string(index++));
-        RuntimeTest::CopyCapture(capture);
-        // Copies keep the session file's name, which follows the generated directory's.
-        const std::filesystem::path file = capture / c.file;
-        if (c.remove) {
-            std::filesystem::remove(file);
-        } else {
-            std::filesystem::resize_file(file, 200);
-        }
-        CaptureDocument document;
-        Serialization::ErrorList errors;
-        EXPECT_FALSE(document.Open(capture, errors)) << c.file;
-        ASSERT_FALSE(errors.IsEmpty()) << c.file;
-        EXPECT_THAT(FirstError(errors), HasSubstr(c.message)) << c.file;
-    }
-}
-
 TEST(CaptureDocument, DamagedOrStaleModelsAreProcessedAgain)
 {
     TestSupport::TempDirectory directory;
     const std::filesystem::path capture = directory / "capture";
-    std::filesystem::copy(Processed(), capture, std::filesystem::copy_options::recursive);
+    std::filesystem::copy(RuntimeTest::ProcessedCapture(), capture, std::filesystem::copy_options::recursive);
     Serialization::ErrorList errors;
     {
         CaptureDocument document;
@@ -250,7 +210,7 @@ TEST(CaptureDocument, DamagedSnapshotsFailQueriesWithTheSnapshotFile)
 {
     TestSupport::TempDirectory directory;
     const std::filesystem::path capture = directory / "capture";
-    std::filesystem::copy(Processed(), capture, std::filesystem::copy_options::recursive);
+    std::filesystem::copy(RuntimeTest::ProcessedCapture(), capture, std::filesystem::copy_options::recursive);
     std::filesystem::resize_file(capture / "CallGraph" / "Snapshots.dat", 100);
     CaptureDocument document;
     Serialization::ErrorList errors;
@@ -268,7 +228,7 @@ TEST(SessionEventSource, ReadsTheChosenThreadsFromAPositionAndClonesWhereItStand
 {
     CaptureDocument document;
     Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(Processed(), errors)) << errors.ToString();
+    ASSERT_TRUE(document.Open(RuntimeTest::ProcessedCapture(), errors)) << errors.ToString();
     const ThreadID thread = document.GetModelThreads()[1];
     SessionEventSource source(*document.GetSession().GetTraceEventStream());
     source.SetThreads(std::span<const ThreadID>(&thread, 1));

@@ -64,10 +64,9 @@ private:
 
 TEST(CaptureQueries, ANewerRequestSupersedesTheOlderWhoseLateResultIsDropped)
 {
-    TestSupport::TempDirectory directory;
     CaptureDocument document;
     Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(RuntimeTest::ProcessedCapture(directory / "capture"), errors));
+    ASSERT_TRUE(document.Open(RuntimeTest::ProcessedCapture(), errors));
     QueuedExecutor executor;
     CaptureQueries queries(document, executor.Get());
     std::vector<CallGraphResult> results;
@@ -128,10 +127,9 @@ TEST(CaptureQueries, ErrorsAreNeitherGraphsNorCancelsAndNeverCompleteInsideSubmi
 
 TEST(CaptureQueries, AThreadNamedTwiceCountsOnce)
 {
-    TestSupport::TempDirectory directory;
     CaptureDocument document;
     Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(RuntimeTest::ProcessedCapture(directory / "capture"), errors));
+    ASSERT_TRUE(document.Open(RuntimeTest::ProcessedCapture(), errors));
     const ThreadID thread = document.GetModelThreads()[1];
     for (const double to : {kWhole, 7000.0}) {
         const CallGraphResult once = Query(document, Range({thread}, 1000.0, to));
@@ -143,38 +141,10 @@ TEST(CaptureQueries, AThreadNamedTwiceCountsOnce)
     }
 }
 
-TEST(CaptureDocument, FailedReprocessingKeepsTheModelThatAnsweredAndNamesTheDamagedFile)
-{
-    TestSupport::TempDirectory directory;
-    const std::filesystem::path capture = RuntimeTest::ProcessedCapture(directory / "capture");
-    const CallGraphResult before = [&] {
-        CaptureDocument document;
-        Serialization::ErrorList errors;
-        EXPECT_TRUE(document.Open(capture, errors));
-        return Query(document, {});
-    }();
-    ASSERT_EQ(before.Outcome, EQueryOutcome::Graph);
-    std::filesystem::resize_file(capture / "events.dat",
-                                 std::filesystem::file_size(capture / "events.dat") / 2);
-
-    CaptureDocument document;
-    Serialization::ErrorList errors;
-    ASSERT_TRUE(document.Open(capture, errors)) << errors.ToString();
-    EXPECT_EQ(document.Process({}, errors, true), CaptureDocument::EProcessResult::Failed);
-    ASSERT_FALSE(errors.IsEmpty());
-    EXPECT_THAT(errors.ToString(), HasSubstr("events.dat"));
-    EXPECT_THAT(errors.ToString(), testing::Not(HasSubstr("Snapshots.dat")));
-    EXPECT_FALSE(std::filesystem::exists(capture / CaptureDocument::kBuildingFolderName));
-    ASSERT_TRUE(document.IsProcessed());
-    const CallGraphResult after = Query(document, {});
-    ASSERT_EQ(after.Outcome, EQueryOutcome::Graph) << after.Errors.ToString();
-    EXPECT_EQ(RuntimeTest::CompareGraphs(before.Graph->GetRoot(), after.Graph->GetRoot(), 0.0), "");
-}
-
 TEST(CaptureDocument, MissingBrokenStackFilesRefuseRangesButNotTheWholeCapture)
 {
     TestSupport::TempDirectory directory;
-    const std::filesystem::path processed = RuntimeTest::ProcessedCapture(directory / "capture");
+    const std::filesystem::path& processed = RuntimeTest::ProcessedCapture();
     for (const char* file : {"stacks.dat", "stacks.index"}) {
         const std::filesystem::path capture = directory / file;
         std::filesystem::copy(processed, capture, std::filesystem::copy_options::recursive);

@@ -42,14 +42,20 @@ void CopyCapture(const std::filesystem::path& target)
     std::filesystem::copy(SharedCapture(), target, std::filesystem::copy_options::recursive);
 }
 
-std::filesystem::path ProcessedCapture(const std::filesystem::path& target)
+const std::filesystem::path& ProcessedCapture()
 {
-    CopyCapture(target);
-    CaptureDocument document;
-    Serialization::ErrorList errors;
-    EXPECT_TRUE(document.Open(target, errors)) << errors.ToString();
-    EXPECT_EQ(document.Process({}, errors), CaptureDocument::EProcessResult::Processed) << errors.ToString();
-    return target;
+    static TestSupport::TempDirectory directory;
+    static const std::filesystem::path path = [] {
+        const std::filesystem::path target = directory / "capture";
+        CopyCapture(target);
+        CaptureDocument document;
+        Serialization::ErrorList errors;
+        EXPECT_TRUE(document.Open(target, errors)) << errors.ToString();
+        EXPECT_EQ(document.Process({}, errors), CaptureDocument::EProcessResult::Processed)
+            << errors.ToString();
+        return target;
+    }();
+    return path;
 }
 
 std::unique_ptr<CallGraph> ReplayRange(const CaptureDocument& document, const std::vector<ThreadID>& threads,

@@ -24,8 +24,8 @@ namespace RuntimeTest {
 const std::filesystem::path& SharedCapture();
 /// A copy of the shared capture at `target` (without any processed model).
 void CopyCapture(const std::filesystem::path& target);
-/// A copy of the shared capture at `target`, processed; returns `target`.
-std::filesystem::path ProcessedCapture(const std::filesystem::path& target);
+/// A copy of the shared capture, processed once per test program; tests that damage it copy it.
+const std::filesystem::path& ProcessedCapture();
 
 /// G(end) - G(start) of the threads, by replaying every event from the capture's start;
 /// the whole capture when `end` is the end of capture.

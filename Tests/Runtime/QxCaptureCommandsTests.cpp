@@ -287,6 +287,13 @@ TEST(QxCaptureCommands, BadCapturesExitTwoWithOneLineNamingTheFile)
     std::filesystem::remove(directory / "nostacks" / "CallstackDatabase.dat");
     RuntimeTest::CopyCapture(directory / "noindex");
     std::filesystem::resize_file(directory / "noindex" / "events.index", 10);
+    // Copies keep the session file's name, which follows the generated directory's.
+    for (const char* lost : {"capture.session", "events.dat", "events.index"}) {
+        RuntimeTest::CopyCapture(directory / ("without-" + std::string(lost)));
+        std::filesystem::remove(directory / ("without-" + std::string(lost)) / lost);
+    }
+    RuntimeTest::CopyCapture(directory / "cutsession");
+    std::filesystem::resize_file(directory / "cutsession" / "capture.session", 200);
 
     struct Case {
         const char* arguments;
@@ -303,6 +310,10 @@ TEST(QxCaptureCommands, BadCapturesExitTwoWithOneLineNamingTheFile)
         {"folded nostacks", "CallstackDatabase.dat"},
         {"folded cut", "events.dat"},
         {"folded noindex", "events.index"},
+        {"info without-capture.session", "Not a capture"},
+        {"info cutsession", "capture.session"},
+        {"process without-events.dat", "events.dat"},
+        {"process without-events.index", "events.index"},
     };
     for (const Case& c : cases) {
         const CommandResult result = Qx(directory.GetPath(), c.arguments);
@@ -326,8 +337,10 @@ TEST(QxCaptureCommands, FailedReprocessingKeepsTheModelAndGivesAdviceThatCanHelp
     const CommandResult again = Qx(directory.GetPath(), "process cap --force");
     EXPECT_EQ(again.exitCode, 2);
     EXPECT_THAT(again.err, HasSubstr("events.dat"));
+    EXPECT_THAT(again.err, Not(HasSubstr("Snapshots.dat"))); // the damaged file, not the stored model's
     EXPECT_THAT(again.err, HasSubstr("import the recording again; its stored model still answers"));
     EXPECT_THAT(again.err, Not(HasSubstr("--force")));
+    EXPECT_FALSE(std::filesystem::exists(directory / "cap" / "CallGraph.building"));
     const CommandResult after = Qx(directory.GetPath(), "callgraph cap --format folded");
     EXPECT_EQ(after.exitCode, 0) << after.err;
     EXPECT_EQ(after.out, before.out);

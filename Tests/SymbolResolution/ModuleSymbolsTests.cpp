@@ -1,5 +1,6 @@
 #include "TestPrograms.h"
 
+#include "Support/TempDirectory.h"
 #include "SymbolResolution/ModuleSymbols.h"
 #include "SymbolResolution/SymbolResolver.h"
 #include "System/JobScheduler.h"
@@ -7,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <future>
 #include <thread>
 
@@ -179,10 +179,9 @@ TEST(ModuleSymbols, MissingAndDamagedFilesEndInTheLogNotInACrash)
     std::vector<AsmInstruction> instructions;
     EXPECT_EQ(missing->Disassemble(0x1000, 0x1010, instructions), EDisassemblyResult::ImageNotFound);
 
-    std::ifstream input(programs.Full, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
+    const std::string bytes = TestSupport::ReadFile(programs.Full);
     const std::filesystem::path damaged = programs.Folder / "damaged";
-    auto write = [&](const std::string& content) { std::ofstream(damaged, std::ios::binary) << content; };
+    auto write = [&](const std::string& content) { TestSupport::WriteFile(damaged, content); };
 
     write("not an ELF file at all");
     EXPECT_EQ(LoadIsolated(damaged)->GetStatus(), EModuleResolveStatus::ImageBroken);
