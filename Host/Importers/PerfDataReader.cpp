@@ -803,8 +803,10 @@ private:
             const uint64_t flags = Load<uint64_t>(attr + 40);
             event.SampleIdAll = flags >> 18 & 1;
             event.SampleKernel = (event.SampleType & kSampleCallchain) || !(flags >> 5 & 1);
-            event.BranchSampleType = Load<uint64_t>(attr + 72);
-            event.RegsUserMask = Load<uint64_t>(attr + 80);
+            // Older perfs wrote shorter attributes, without the later fields.
+            const uint64_t attrBytes = attrSize - 16;
+            event.BranchSampleType = attrBytes >= 80 ? Load<uint64_t>(attr + 72) : 0;
+            event.RegsUserMask = attrBytes >= 88 ? Load<uint64_t>(attr + 80) : 0;
             event.Name = DefaultEventName(event.Type, event.Config);
             const uint64_t idsOffset = Load<uint64_t>(attr + attrSize - 16), idsSize = Load<uint64_t>(attr + attrSize - 8);
             if (InFile(idsOffset, idsSize))
@@ -910,9 +912,9 @@ private:
         const int fields = ((type & kSampleTid) != 0) + ((type & kSampleTime) != 0) + ((type & kSampleId) != 0) +
                            ((type & kSampleStreamId) != 0) + ((type & kSampleCpu) != 0) +
                            ((type & kSampleIdentifier) != 0);
-        const uint8_t* at = end - fields * 8;
-        if (at < body)
+        if (end - body < fields * 8)
             return;
+        const uint8_t* at = end - fields * 8;
         if (type & kSampleTid) {
             header.pid = static_cast<int32_t>(Load<uint32_t>(at));
             header.tid = static_cast<int32_t>(Load<uint32_t>(at + 4));
@@ -950,8 +952,8 @@ private:
         const uint64_t t = event->SampleType;
         const int after = ((t & kSampleId) != 0) + ((t & kSampleStreamId) != 0) + ((t & kSampleCpu) != 0) +
                           ((t & kSampleIdentifier) != 0);
-        const std::size_t at = size - (after + 1) * 8;
-        return at >= 8 && at + 8 <= size ? Load<uint64_t>(record + at) : 0;
+        const std::size_t trailer = static_cast<std::size_t>(after + 1) * 8;
+        return size >= 8 + trailer ? Load<uint64_t>(record + size - trailer) : 0;
     }
 
     bool ReadRecords()
