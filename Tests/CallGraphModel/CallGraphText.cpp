@@ -1,5 +1,8 @@
 #include "CallGraphText.h"
 
+#include "CallGraphModel/RecordReader.h"
+#include "CallGraphModel/RecordWriter.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -288,6 +291,20 @@ struct Comparer {
 };
 
 } // namespace
+
+std::vector<uint8_t> SerializeTree(const CallGraphNode& root)
+{
+    std::vector<uint8_t> bytes;
+    RecordWriter writer(bytes);
+    root.Serialize(writer);
+    return bytes;
+}
+
+bool DeserializeAdd(CallGraphNode& root, std::span<const uint8_t> bytes, Serialization::ErrorList& errors)
+{
+    RecordReader reader(bytes);
+    return root.DeserializeAdd(reader, errors);
+}
 
 std::string CompareGraphs(const CallGraphNode& expected, const CallGraphNode& actual,
                           const CallGraphNode* scale, double tolerance, const FunctionNames& names,

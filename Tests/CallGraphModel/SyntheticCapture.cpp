@@ -292,6 +292,24 @@ std::unique_ptr<CallGraph> QueryModel(const CallGraphModel& model, double start,
     return result;
 }
 
+std::string SnapshotTimes(const SnapshotTable& table)
+{
+    std::string text;
+    for (const auto& snapshot : table.GetSnapshots())
+        text += (snapshot.mTime == CallGraphModel::kEndOfCapture ? std::string("end")
+                                                                 : FormatNumber(snapshot.mTime)) +
+                (snapshot.mType == ESnapshotType::Full ? "F " : "D ");
+    return text;
+}
+
+std::vector<uint8_t> ReadSnapshot(const CallGraphModel& model, const SnapshotTable::SnapshotDescription& snapshot)
+{
+    SnapshotFile::ReadBuffer buffer;
+    std::string error;
+    EXPECT_TRUE(model.GetSnapshotFile().ReadRecord(snapshot.mOffset, snapshot.mSize, buffer, error)) << error;
+    return {buffer.GetData(), buffer.GetData() + buffer.GetSize()};
+}
+
 CallGraphModel& ModelFixture::MakeModel()
 {
     model = std::make_unique<CallGraphModel>(CallGraphModelContext{directory.GetPath(), &scheduler, capture});
