@@ -46,7 +46,6 @@ public:
     uint64_t AddStack(std::vector<Profiler::ResolvedFrame> frames);
     /// The ID of a stack of explicit frames (equal frames give the same ID).
     uint64_t InternStack(const std::vector<Profiler::ResolvedFrame>& frames);
-    std::size_t GetStackCount() const { return mStacks.size(); }
 
     // Events, appended in the order given; SortEvents orders them by time (stable).
     void Sample(double time, Profiler::ThreadID thread, const std::string& stack);
@@ -65,7 +64,6 @@ public:
     void ContextOut(double time, Profiler::ThreadID thread, uint64_t contextId);
     void ContextIn(double time, Profiler::ThreadID thread, uint64_t contextId);
     void Other(double time, Profiler::ThreadID thread, Profiler::ETraceEventKind kind);
-    void Add(const Profiler::TraceEvent& event) { mEvents.push_back(event); }
     void SortEvents();
     const std::vector<Profiler::TraceEvent>& GetEvents() const { return mEvents; }
 
