@@ -1,5 +1,8 @@
 #include "CallGraphText.h"
 
+#include "CallGraphModel/RecordReader.h"
+#include "CallGraphModel/RecordWriter.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -165,24 +168,18 @@ std::string NodeLine(const CallGraphNode& node, const FunctionNames& names, cons
     return out;
 }
 
-void DumpNode(const CallGraphNode& node, int level, const FunctionNames& names,
-              const NodeAnnotation& annotate, std::string& out)
-{
-    out.append(static_cast<size_t>(level) * 2, ' ');
-    out += NodeLine(node, names, annotate) + '\n';
-    for (const CallGraphNode* child : node.Children)
-        DumpNode(*child, level + 1, names, annotate, out);
-}
-
-/// Each subtree as text, siblings sorted, so equal trees give equal text whatever their order.
-std::string SortedSubtree(const CallGraphNode& node, int level, const FunctionNames& names)
+/// The subtrees below `node`, one line a node indented by its level, siblings in their stored
+/// order or sorted by their text (so that equal trees give equal text whatever their order).
+std::string Subtrees(const CallGraphNode& node, int level, const FunctionNames& names,
+                     const NodeAnnotation& annotate, bool sorted)
 {
     std::vector<std::string> children;
     for (const CallGraphNode* child : node.Children)
-        children.push_back(SortedSubtree(*child, level + 1, names));
-    std::sort(children.begin(), children.end());
-    std::string out(static_cast<size_t>(level) * 2, ' ');
-    out += NodeLine(node, names, {}) + '\n';
+        children.push_back(std::string(static_cast<size_t>(level) * 2, ' ') + NodeLine(*child, names, annotate) +
+                           '\n' + Subtrees(*child, level + 1, names, annotate, sorted));
+    if (sorted)
+        std::sort(children.begin(), children.end());
+    std::string out;
     for (const std::string& child : children)
         out += child;
     return out;
@@ -192,22 +189,12 @@ std::string SortedSubtree(const CallGraphNode& node, int level, const FunctionNa
 
 std::string Dump(const CallGraphNode& root, const FunctionNames& names, const NodeAnnotation& annotate)
 {
-    std::string out;
-    for (const CallGraphNode* child : root.Children)
-        DumpNode(*child, 0, names, annotate, out);
-    return out;
+    return Subtrees(root, 0, names, annotate, false);
 }
 
 std::string SortedDump(const CallGraphNode& root, const FunctionNames& names)
 {
-    std::vector<std::string> children;
-    for (const CallGraphNode* child : root.Children)
-        children.push_back(SortedSubtree(*child, 0, names));
-    std::sort(children.begin(), children.end());
-    std::string out;
-    for (const std::string& child : children)
-        out += child;
-    return out;
+    return Subtrees(root, 0, names, {}, true);
 }
 
 namespace {
@@ -288,6 +275,20 @@ struct Comparer {
 };
 
 } // namespace
+
+std::vector<uint8_t> SerializeTree(const CallGraphNode& root)
+{
+    std::vector<uint8_t> bytes;
+    RecordWriter writer(bytes);
+    root.Serialize(writer);
+    return bytes;
+}
+
+bool DeserializeAdd(CallGraphNode& root, std::span<const uint8_t> bytes, Serialization::ErrorList& errors)
+{
+    RecordReader reader(bytes);
+    return root.DeserializeAdd(reader, errors);
+}
 
 std::string CompareGraphs(const CallGraphNode& expected, const CallGraphNode& actual,
                           const CallGraphNode* scale, double tolerance, const FunctionNames& names,

@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,11 @@ struct Frame {
 Profiler::CallGraphNode& AddStack(Profiler::CallGraphNode& root, const std::vector<Frame>& frames,
                                   const Profiler::StateTimeArray& times,
                                   const std::vector<Profiler::AddressSample>& samples = {});
+
+/// The stored record of the tree below `root`, and the tree read back into `root` (added to it).
+std::vector<uint8_t> SerializeTree(const Profiler::CallGraphNode& root);
+bool DeserializeAdd(Profiler::CallGraphNode& root, std::span<const uint8_t> bytes,
+                    Serialization::ErrorList& errors);
 
 /// Compares two call graphs by key (children in any order): times within `tolerance` relative
 /// to the larger of the two figures and of the matching node in `scale` (null: the figures

@@ -106,24 +106,7 @@ struct JobFixture : testing::Test {
 
 } // namespace
 
-TEST_F(JobFixture, ListJobDeliversSortedItemsWithNames)
-{
-    System::JobScheduler scheduler(2);
-    auto functions = std::make_shared<FakeFunctionInfo>(names);
-    Completion<BuildListData> completion;
-    EXPECT_TRUE(BuildListJob::Start(scheduler, query, functions, completion.Callback()).IsValid());
-    completion.done.wait();
-    ASSERT_NE(completion.result, nullptr);
-    const BuildListData& data = *completion.result;
-    ASSERT_EQ(data.Items.size(), 5u);
-    ASSERT_EQ(data.DisplayRecords.size(), 5u);
-    EXPECT_EQ(data.DisplayRecords[0].FunctionName, "main");
-    EXPECT_EQ(data.DisplayRecords[1].FunctionName, "f");
-    EXPECT_EQ(data.Items[1]->GetTotalInclusive(), 6.0);
-    EXPECT_EQ(data.DisplayRecords[1].ModuleName, "module1");
-}
-
-TEST_F(JobFixture, ListJobCanceledWhileQueuedOrRunningDeliversNothing)
+TEST_F(JobFixture, ListJobDeliversSortedNamedItemsUnlessCanceledWhileQueuedOrRunning)
 {
     System::JobScheduler scheduler(1);
     auto functions = std::make_shared<FakeFunctionInfo>(names);
@@ -148,22 +131,18 @@ TEST_F(JobFixture, ListJobCanceledWhileQueuedOrRunningDeliversNothing)
     running.done.wait();
     EXPECT_EQ(running.result, nullptr);
     EXPECT_EQ(running.calls, 1);
-}
 
-TEST_F(JobFixture, ButterflyJobHandsOutManagedGraphs)
-{
-    CallGraphManager manager;
-    System::JobScheduler scheduler(2);
-    Completion<ButterflyGraphs> completion;
-    BuildButterflyJob::Start(scheduler, query, names.Get("f"), manager, completion.Callback());
+    Completion<BuildListData> completion;
+    EXPECT_TRUE(BuildListJob::Start(scheduler, query, functions, completion.Callback()).IsValid());
     completion.done.wait();
     ASSERT_NE(completion.result, nullptr);
-    EXPECT_EQ(manager.GetLiveCount(), 2);
-    EXPECT_EQ(completion.result->CalledBy->CountNodes(), 6u);
-    EXPECT_EQ(Dump(completion.result->Calls->GetRoot(), names), "f@0x2000 6 {0x10:1}\n"
-                                                                "  c@0x3005 1\n");
-    completion.result.reset();
-    EXPECT_EQ(manager.GetLiveCount(), 0);
+    const BuildListData& data = *completion.result;
+    ASSERT_EQ(data.Items.size(), 5u);
+    ASSERT_EQ(data.DisplayRecords.size(), 5u);
+    EXPECT_EQ(data.DisplayRecords[0].FunctionName, "main");
+    EXPECT_EQ(data.DisplayRecords[1].FunctionName, "f");
+    EXPECT_EQ(data.Items[1]->GetTotalInclusive(), 6.0);
+    EXPECT_EQ(data.DisplayRecords[1].ModuleName, "module1");
 }
 
 TEST(CallGraphManager, AdoptedGraphsGoBackToTheManager)
@@ -185,10 +164,21 @@ TEST(CallGraphManager, AdoptedGraphsGoBackToTheManager)
     EXPECT_EQ(manager.Adopt(nullptr), nullptr);
 }
 
-TEST_F(JobFixture, CanceledButterflyReleasesItsGraphsToTheManager)
+TEST_F(JobFixture, ButterflyJobHandsOutManagedGraphsAndLeavesNoneWhenCanceled)
 {
     CallGraphManager manager;
     System::JobScheduler scheduler(1);
+    Completion<ButterflyGraphs> built;
+    BuildButterflyJob::Start(scheduler, query, names.Get("f"), manager, built.Callback());
+    built.done.wait();
+    ASSERT_NE(built.result, nullptr);
+    EXPECT_EQ(manager.GetLiveCount(), 2);
+    EXPECT_EQ(built.result->CalledBy->CountNodes(), 6u);
+    EXPECT_EQ(Dump(built.result->Calls->GetRoot(), names), "f@0x2000 6 {0x10:1}\n"
+                                                           "  c@0x3005 1\n");
+    built.result.reset();
+    EXPECT_EQ(manager.GetLiveCount(), 0);
+
     Blocker blocker;
     blocker.Start(scheduler);
     Completion<ButterflyGraphs> completion;

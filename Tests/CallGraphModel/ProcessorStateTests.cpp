@@ -23,17 +23,26 @@ namespace {
 
 constexpr double kNoLimit = std::numeric_limits<double>::max();
 
-/// A capture that leaves a processor with zone and sampled bars, samples and pending waits.
-std::unique_ptr<TestCapture> MakeBusyCapture()
-{
-    auto capture = std::make_unique<TestCapture>(1.0, true);
-    capture->ZoneBegin(0, kThread1, "main;run", "z");
-    capture->Sample(0.5, kThread1, "main;run;work+0x24");
-    capture->Sample(1.5, kThread1, "main;run;work+0x38");
-    capture->SwitchOut(2, kThread1, 9);
-    capture->SwitchIn(4, kThread1);
-    return capture;
-}
+/// The tail of a state: pending times, pending flag, thread state, last switch time, broken stack
+/// position and kept prefix.
+constexpr std::size_t kTailSize = 64 + 1 + 1 + 8 + 4 + 24 + 4;
+
+/// A processor left with zone and sampled bars, samples and pending waits.
+struct BusyProcessor {
+    std::unique_ptr<TestCapture> capture = std::make_unique<TestCapture>(1.0, true);
+    OpenBarProcessor processor{*capture, kThread1, true, OpenBarProcessor::kNoReportingInterval, 0.0};
+
+    BusyProcessor()
+    {
+        capture->ZoneBegin(0, kThread1, "main;run", "z");
+        capture->Sample(0.5, kThread1, "main;run;work+0x24");
+        capture->Sample(1.5, kThread1, "main;run;work+0x38");
+        capture->SwitchOut(2, kThread1, 9);
+        capture->SwitchIn(4, kThread1);
+        for (const TraceEvent& event : capture->GetEvents())
+            processor.HandleEvent(event, kNoLimit);
+    }
+};
 
 std::vector<uint8_t> Serialize(const OpenBarProcessor& processor)
 {
@@ -58,10 +67,9 @@ template <class T> void Patch(std::vector<uint8_t>& bytes, std::size_t offset, T
 
 TEST(OpenBarProcessorState, LayoutAndRoundTrip)
 {
-    auto capture = MakeBusyCapture();
-    OpenBarProcessor processor(*capture, kThread1, true, OpenBarProcessor::kNoReportingInterval, 0.0);
-    for (const TraceEvent& event : capture->GetEvents())
-        processor.HandleEvent(event, kNoLimit);
+    BusyProcessor busy;
+    TestCapture* capture = busy.capture.get();
+    OpenBarProcessor& processor = busy.processor;
     const std::vector<uint8_t> bytes = Serialize(processor);
 
     RecordReader header(bytes);
@@ -74,8 +82,7 @@ TEST(OpenBarProcessorState, LayoutAndRoundTrip)
     EXPECT_EQ(bars, 4u); // main, run, the zone, work
     EXPECT_EQ(mask, 1u << 1);
     EXPECT_EQ(time, 2.0); // main ran from 0 and was clamped at the switch out
-    // The tail: pending times (MemoryManagement 2), flag, state, switch time, broken stacks, kept prefix.
-    RecordReader tail(std::span<const uint8_t>(bytes).subspan(bytes.size() - (64 + 1 + 1 + 8 + 4 + 24 + 4)));
+    RecordReader tail(std::span<const uint8_t>(bytes).subspan(bytes.size() - kTailSize));
     double pending[8];
     for (double& value : pending)
         tail.Read(value);
@@ -84,7 +91,7 @@ TEST(OpenBarProcessorState, LayoutAndRoundTrip)
     tail.Read(flag);
     tail.Read(state);
     tail.Read(lastSwitch);
-    EXPECT_EQ(pending[3], 2.0);
+    EXPECT_EQ(pending[3], 2.0); // MemoryManagement
     EXPECT_EQ(flag, 1);
     EXPECT_EQ(state, 1);
     EXPECT_EQ(lastSwitch, 2.0);
@@ -114,12 +121,9 @@ TEST(OpenBarProcessorState, LayoutAndRoundTrip)
 
 TEST(OpenBarProcessorState, DamagedStatesAreRejectedAndChangeNothing)
 {
-    auto capture = MakeBusyCapture();
-    OpenBarProcessor processor(*capture, kThread1, true, OpenBarProcessor::kNoReportingInterval, 0.0);
-    for (const TraceEvent& event : capture->GetEvents())
-        processor.HandleEvent(event, kNoLimit);
-    const std::vector<uint8_t> bytes = Serialize(processor);
-    OpenBarProcessor target(*capture, kThread1, true, OpenBarProcessor::kNoReportingInterval, 0.0);
+    BusyProcessor busy;
+    const std::vector<uint8_t> bytes = Serialize(busy.processor);
+    OpenBarProcessor target(*busy.capture, kThread1, true, OpenBarProcessor::kNoReportingInterval, 0.0);
     const std::vector<uint8_t> empty = Serialize(target);
 
     for (std::size_t size = 0; size < bytes.size(); ++size) {
@@ -131,7 +135,7 @@ TEST(OpenBarProcessorState, DamagedStatesAreRejectedAndChangeNothing)
     }
     EXPECT_EQ(Serialize(target), empty);
 
-    const std::size_t tailOffset = bytes.size() - (64 + 1 + 1 + 8 + 4 + 24 + 4);
+    const std::size_t tailOffset = bytes.size() - kTailSize;
     const std::size_t firstBar = 12;
     const std::size_t firstBarState = firstBar + 1 + 8; // after the mask and main's one time
     struct Damage {
@@ -182,22 +186,18 @@ TEST(OpenBarProcessorState, WritesSnapshotRecordSeeds)
     std::filesystem::create_directories(seeds);
     int written = 0;
     for (ThreadID thread : GetThreads(shared)) {
-        const SnapshotTable table = model.FindThread(thread)->GetTable();
+        const SnapshotTable table = fixture.Table(thread);
         for (const auto& snapshot : table.GetSnapshots()) {
-            SnapshotFile::ReadBuffer buffer;
-            std::string error;
-            ASSERT_TRUE(model.GetSnapshotFile().ReadRecord(snapshot.mOffset, snapshot.mSize, buffer, error))
-                << error;
+            const std::vector<uint8_t> record = ReadSnapshot(model, snapshot);
             // Each record reads back as a state and a graph, with nothing left over.
             OpenBarProcessor processor(shared, thread, true, OpenBarProcessor::kNoReportingInterval, 0.0);
-            RecordReader reader(std::span<const uint8_t>(buffer.GetData(), buffer.GetSize()));
+            RecordReader reader(record);
             ASSERT_TRUE(processor.Deserialize(reader, errors)) << errors.ToString();
             CallGraph graph;
             ASSERT_TRUE(graph.GetRoot().DeserializeAdd(reader, errors)) << errors.ToString();
             EXPECT_EQ(reader.GetRemaining(), 0u);
-            TestSupport::WriteFile(
-                seeds / ("record-" + std::to_string(written++)),
-                std::string(reinterpret_cast<const char*>(buffer.GetData()), buffer.GetSize()));
+            TestSupport::WriteFile(seeds / ("record-" + std::to_string(written++)),
+                                   std::string(record.begin(), record.end()));
         }
     }
     EXPECT_GE(written, 6);
@@ -219,16 +219,13 @@ TEST(OpenBarProcessorState, LoadsFromTheStartOfARecordAsFromTheWholeRecord)
     const std::atomic<bool> canceled{false};
     bool sawLargeRecord = false;
     for (ThreadID thread : GetThreads(shared)) {
-        const SnapshotTable table = model.FindThread(thread)->GetTable();
+        const SnapshotTable table = fixture.Table(thread);
         for (const auto& snapshot : table.GetSnapshots()) {
-            SnapshotFile::ReadBuffer buffer;
-            std::string error;
-            ASSERT_TRUE(model.GetSnapshotFile().ReadRecord(snapshot.mOffset, snapshot.mSize, buffer, error))
-                << error;
-            sawLargeRecord = sawLargeRecord || buffer.GetSize() > kSnapshotStateFirstRead;
+            const std::vector<uint8_t> record = ReadSnapshot(model, snapshot);
+            sawLargeRecord = sawLargeRecord || record.size() > kSnapshotStateFirstRead;
             OpenBarProcessor whole(shared, thread, true, OpenBarProcessor::kNoReportingInterval, 0.0);
             Serialization::ErrorList errors;
-            ASSERT_TRUE(Deserialize(whole, {buffer.GetData(), buffer.GetSize()}, errors)) << errors.ToString();
+            ASSERT_TRUE(Deserialize(whole, record, errors)) << errors.ToString();
             for (std::size_t firstRead : {std::size_t(1), std::size_t(100), kSnapshotStateFirstRead}) {
                 OpenBarProcessor fromStart(shared, thread, true, OpenBarProcessor::kNoReportingInterval, 0.0);
                 const SnapshotLoadTask task{snapshot, {&fromStart, nullptr}, {nullptr, nullptr}};

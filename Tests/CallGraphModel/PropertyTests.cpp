@@ -11,7 +11,6 @@
 #include "CallGraphModel/FunctionList.h"
 #include "CallGraphModel/MergedCallGraph.h"
 #include "CallGraphModel/RecordReader.h"
-#include "CallGraphModel/RecordWriter.h"
 #include "Utility/ErrorList.h"
 
 #include <gtest/gtest.h>
@@ -83,14 +82,6 @@ struct RandomGraph {
     }
     int Uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); }
 };
-
-std::vector<uint8_t> Serialize(const CallGraphNode& root)
-{
-    std::vector<uint8_t> bytes;
-    RecordWriter writer(bytes);
-    root.Serialize(writer);
-    return bytes;
-}
 
 void ForEachNode(const CallGraphNode& node, const std::function<void(const CallGraphNode&)>& visit)
 {
@@ -248,27 +239,45 @@ TEST(CallGraphProperties, DifferenceWithAPrefixGrownCopyIsWhatWasAdded)
     }
 }
 
-TEST(CallGraphProperties, SerializeThenDeserializeIsIdentity)
+TEST(CallGraphProperties, SerializeThenDeserializeIsIdentityAndDamageFailsCleanly)
 {
+    std::mt19937 flips(7);
     for (uint64_t seed = 0; seed < kTrees; ++seed) {
         RandomGraph run(seed);
-        const std::vector<uint8_t> bytes = Serialize(run.graph.GetRoot());
+        const std::vector<uint8_t> bytes = SerializeTree(run.graph.GetRoot());
         CallGraph loaded;
         Serialization::ErrorList errors;
         RecordReader reader(bytes);
         ASSERT_TRUE(loaded.GetRoot().DeserializeAdd(reader, errors)) << errors.ToString();
         EXPECT_EQ(reader.GetRemaining(), 0u);
         ASSERT_EQ(Dump(loaded.GetRoot(), run.names), Dump(run.graph.GetRoot(), run.names)) << "seed " << seed;
-        ASSERT_EQ(Serialize(loaded.GetRoot()), bytes) << "seed " << seed;
+        ASSERT_EQ(SerializeTree(loaded.GetRoot()), bytes) << "seed " << seed;
 
         // Reading into a populated graph adds like a merge does.
         RandomGraph other(seed + 100000);
         std::unique_ptr<CallGraph> merged = other.graph.Clone();
         merged->GetRoot().MergeFrom(run.graph.GetRoot());
-        RecordReader again(bytes);
-        ASSERT_TRUE(other.graph.GetRoot().DeserializeAdd(again, errors));
+        ASSERT_TRUE(DeserializeAdd(other.graph.GetRoot(), bytes, errors));
         ASSERT_EQ(Dump(other.graph.GetRoot(), run.names), Dump(merged->GetRoot(), run.names))
             << "seed " << seed;
+
+        // Every truncation fails with one error, and flipped bits fail with errors or read cleanly.
+        for (std::size_t size = 0; seed < 10 && size < bytes.size(); ++size) {
+            CallGraph target;
+            Serialization::ErrorList truncated;
+            EXPECT_FALSE(DeserializeAdd(target.GetRoot(), std::span(bytes).first(size), truncated)) << size;
+            ASSERT_EQ(truncated.GetCount(), 1u);
+            EXPECT_EQ(truncated.GetErrors()[0].code, Serialization::EErrorCode::Corrupt);
+        }
+        for (int round = 0; round < 8; ++round) {
+            std::vector<uint8_t> corrupt = bytes;
+            for (int i = 1 + static_cast<int>(flips() % 4); i > 0; --i)
+                corrupt[flips() % corrupt.size()] ^= static_cast<uint8_t>(1u << (flips() % 8));
+            CallGraph target;
+            Serialization::ErrorList damaged;
+            const bool read = DeserializeAdd(target.GetRoot(), corrupt, damaged);
+            EXPECT_EQ(read, damaged.IsEmpty());
+        }
     }
 }
 

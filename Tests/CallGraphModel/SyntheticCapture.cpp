@@ -130,14 +130,14 @@ void ThreadGenerator::Generate(double start, double end)
     if (startsSwitchedOut) {
         // The thread's first event: running again after a wait that began before it was seen.
         grid += Snap(Uniform(0.0, 10.0));
-        mCapture.SwitchInId(Time(grid), mThread, StackId(false));
+        mCapture.SwitchIn(Time(grid), mThread, StackId(false));
     }
     while (grid < end) {
         const bool broken = mBrokenStart >= 0.0;
         if (broken && grid >= mBrokenUntil) {
             // The rooted stack that ends the broken range.
             const uint64_t closing = StackId(false);
-            mCapture.SampleId(Time(grid), mThread, closing);
+            mCapture.Sample(Time(grid), mThread, closing);
             mCapture.AddBrokenRange(mThread, {Time(mBrokenStart), Time(grid), closing});
             mBrokenStart = -1.0;
             grid += Snap(mOptions.sampleInterval * Uniform(0.75, 1.25));
@@ -146,7 +146,7 @@ void ThreadGenerator::Generate(double start, double end)
         const double r = Uniform(0.0, 1.0);
         const double time = Time(grid);
         if (r < 0.88) {
-            mCapture.SampleId(time, mThread, StackId(broken));
+            mCapture.Sample(time, mThread, StackId(broken));
             Walk();
         } else if (r < 0.92) {
             uint8_t reason = static_cast<uint8_t>(Pick(41));
@@ -160,18 +160,18 @@ void ThreadGenerator::Generate(double start, double end)
             if (in < 0.15)
                 mCapture.SwitchIn(Time(grid), mThread);
             else
-                mCapture.SwitchInId(Time(grid), mThread, StackId(broken));
+                mCapture.SwitchIn(Time(grid), mThread, StackId(broken));
             continue;
         } else if (r < 0.94 && mOptions.zones && !broken) {
             if (mZoneDepth < 3 && (mZoneDepth == 0 || Chance(0.5))) {
-                mCapture.ZoneBeginId(time, mThread, StackId(false), "zone" + std::to_string(Pick(5)));
+                mCapture.ZoneBegin(time, mThread, StackId(false), "zone" + std::to_string(Pick(5)));
                 ++mZoneDepth;
             } else {
                 mCapture.ZoneEnd(time, mThread);
                 --mZoneDepth;
             }
         } else if (r < 0.95 && !broken) {
-            mCapture.StackWithoutTimeId(time, mThread, StackId(false), Chance(0.5));
+            mCapture.StackWithoutTime(time, mThread, StackId(false), Chance(0.5));
             Walk();
         } else if (r < 0.96) {
             static constexpr ETraceEventKind kIgnored[] = {ETraceEventKind::Kind4,  ETraceEventKind::Kind6,
@@ -198,7 +198,7 @@ void ThreadGenerator::Generate(double start, double end)
     else if (r < 0.4)
         mCapture.Status(Time(grid), mThread, static_cast<uint8_t>(1 + Pick(2)), Chance(0.5));
     if (r < 0.4 && Chance(0.5)) // events after the end are ignored
-        mCapture.SampleId(Time(grid + 1.0), mThread, StackId(false));
+        mCapture.Sample(Time(grid + 1.0), mThread, StackId(false));
 }
 
 } // namespace
@@ -290,6 +290,24 @@ std::unique_ptr<CallGraph> QueryModel(const CallGraphModel& model, double start,
     else
         EXPECT_TRUE(request.mErrors.IsEmpty()) << request.mErrors.ToString();
     return result;
+}
+
+std::string SnapshotTimes(const SnapshotTable& table)
+{
+    std::string text;
+    for (const auto& snapshot : table.GetSnapshots())
+        text += (snapshot.mTime == CallGraphModel::kEndOfCapture ? std::string("end")
+                                                                 : FormatNumber(snapshot.mTime)) +
+                (snapshot.mType == ESnapshotType::Full ? "F " : "D ");
+    return text;
+}
+
+std::vector<uint8_t> ReadSnapshot(const CallGraphModel& model, const SnapshotTable::SnapshotDescription& snapshot)
+{
+    SnapshotFile::ReadBuffer buffer;
+    std::string error;
+    EXPECT_TRUE(model.GetSnapshotFile().ReadRecord(snapshot.mOffset, snapshot.mSize, buffer, error)) << error;
+    return {buffer.GetData(), buffer.GetData() + buffer.GetSize()};
 }
 
 CallGraphModel& ModelFixture::MakeModel()

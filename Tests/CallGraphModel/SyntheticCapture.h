@@ -58,6 +58,13 @@ std::unique_ptr<Profiler::CallGraph> QueryModel(const Profiler::CallGraphModel& 
                                                 Serialization::ErrorList* failures = nullptr,
                                                 Profiler::ERangePath path = Profiler::ERangePath::Cheapest);
 
+/// A thread's snapshots as "5000F 10000D endF ": the time and F(ull) or D(elta) of each.
+std::string SnapshotTimes(const Profiler::SnapshotTable& table);
+
+/// The stored (decompressed) bytes of one snapshot record; fails the test when it cannot be read.
+std::vector<uint8_t> ReadSnapshot(const Profiler::CallGraphModel& model,
+                                  const Profiler::SnapshotTable::SnapshotDescription& snapshot);
+
 /// A model in a temporary session folder over a capture built by the test.
 struct ModelFixture {
     explicit ModelFixture(std::shared_ptr<TestCapture> made = std::make_shared<TestCapture>())
@@ -77,6 +84,10 @@ struct ModelFixture {
     std::filesystem::path Folder() const
     {
         return directory.GetPath() / Profiler::CallGraphModel::kFolderName;
+    }
+    Profiler::SnapshotTable Table(Profiler::ThreadID thread) const
+    {
+        return model->FindThread(thread)->GetTable();
     }
 
     TestSupport::TempDirectory directory;

@@ -97,15 +97,10 @@ uint64_t TestCapture::InternStack(const std::vector<ResolvedFrame>& frames)
     return found->second;
 }
 
-void TestCapture::Sample(double time, ThreadID thread, const std::string& stack)
-{
-    SampleId(time, thread, Stack(stack));
-}
-
-void TestCapture::SampleId(double time, ThreadID thread, uint64_t stackId)
+void TestCapture::Sample(double time, ThreadID thread, const StackRef& stack)
 {
     TraceEvent event = MakeEvent(time, thread, ETraceEventKind::Sample);
-    event.stackId = stackId;
+    event.stackId = Resolve(stack);
     mEvents.push_back(event);
 }
 
@@ -116,27 +111,17 @@ void TestCapture::SwitchOut(double time, ThreadID thread, uint8_t waitReason)
     mEvents.push_back(event);
 }
 
-void TestCapture::SwitchIn(double time, ThreadID thread, const std::string& stack)
-{
-    SwitchInId(time, thread, Stack(stack));
-}
-
-void TestCapture::SwitchInId(double time, ThreadID thread, uint64_t stackId)
+void TestCapture::SwitchIn(double time, ThreadID thread, const StackRef& stack)
 {
     TraceEvent event = MakeEvent(time, thread, ETraceEventKind::ContextSwitchIn);
-    event.stackId = stackId;
+    event.stackId = Resolve(stack);
     mEvents.push_back(event);
 }
 
-void TestCapture::ZoneBegin(double time, ThreadID thread, const std::string& stack, const std::string& zone)
-{
-    ZoneBeginId(time, thread, Stack(stack), zone);
-}
-
-void TestCapture::ZoneBeginId(double time, ThreadID thread, uint64_t stackId, const std::string& zone)
+void TestCapture::ZoneBegin(double time, ThreadID thread, const StackRef& stack, const std::string& zone)
 {
     TraceEvent event = MakeEvent(time, thread, ETraceEventKind::ZoneBegin);
-    event.stackId = stackId;
+    event.stackId = Resolve(stack);
     event.text[0] = Intern(zone);
     mZones.emplace(zone, Zone(zone));
     mEvents.push_back(event);
@@ -147,16 +132,11 @@ void TestCapture::ZoneEnd(double time, ThreadID thread)
     mEvents.push_back(MakeEvent(time, thread, ETraceEventKind::ZoneEnd));
 }
 
-void TestCapture::StackWithoutTime(double time, ThreadID thread, const std::string& stack, bool kind17)
-{
-    StackWithoutTimeId(time, thread, Stack(stack), kind17);
-}
-
-void TestCapture::StackWithoutTimeId(double time, ThreadID thread, uint64_t stackId, bool kind17)
+void TestCapture::StackWithoutTime(double time, ThreadID thread, const StackRef& stack, bool kind17)
 {
     TraceEvent event =
         MakeEvent(time, thread, kind17 ? ETraceEventKind::StackOnly : ETraceEventKind::StackWithoutTime);
-    event.stackId = stackId;
+    event.stackId = Resolve(stack);
     mEvents.push_back(event);
 }
 

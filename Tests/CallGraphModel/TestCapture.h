@@ -33,6 +33,17 @@ struct BrokenRange {
     uint64_t closingStackId;
 };
 
+/// A stack for an event: written as text, given by its ID, or none (empty).
+struct StackRef {
+    StackRef() = default;
+    StackRef(const char* text) : Text(text) {}
+    StackRef(std::string text) : Text(std::move(text)) {}
+    StackRef(uint64_t id) : Id(id) {}
+
+    std::string Text;
+    uint64_t Id = Profiler::kNoStackId;
+};
+
 class TestCapture final : public Profiler::IOpenBarInput {
 public:
     explicit TestCapture(double sampleInterval = 1.0, bool realCallers = false);
@@ -46,26 +57,18 @@ public:
     uint64_t AddStack(std::vector<Profiler::ResolvedFrame> frames);
     /// The ID of a stack of explicit frames (equal frames give the same ID).
     uint64_t InternStack(const std::vector<Profiler::ResolvedFrame>& frames);
-    std::size_t GetStackCount() const { return mStacks.size(); }
 
     // Events, appended in the order given; SortEvents orders them by time (stable).
-    void Sample(double time, Profiler::ThreadID thread, const std::string& stack);
-    void SampleId(double time, Profiler::ThreadID thread, uint64_t stackId);
+    void Sample(double time, Profiler::ThreadID thread, const StackRef& stack);
     void SwitchOut(double time, Profiler::ThreadID thread, uint8_t waitReason);
-    /// An empty stack text means a switch in without a stack.
-    void SwitchIn(double time, Profiler::ThreadID thread, const std::string& stack = {});
-    void SwitchInId(double time, Profiler::ThreadID thread, uint64_t stackId);
-    void ZoneBegin(double time, Profiler::ThreadID thread, const std::string& stack, const std::string& zone);
-    void ZoneBeginId(double time, Profiler::ThreadID thread, uint64_t stackId, const std::string& zone);
+    void SwitchIn(double time, Profiler::ThreadID thread, const StackRef& stack = {});
+    void ZoneBegin(double time, Profiler::ThreadID thread, const StackRef& stack, const std::string& zone);
     void ZoneEnd(double time, Profiler::ThreadID thread);
-    void StackWithoutTime(double time, Profiler::ThreadID thread, const std::string& stack,
-                          bool kind17 = false);
-    void StackWithoutTimeId(double time, Profiler::ThreadID thread, uint64_t stackId, bool kind17);
+    void StackWithoutTime(double time, Profiler::ThreadID thread, const StackRef& stack, bool kind17 = false);
     void Status(double time, Profiler::ThreadID thread, uint8_t status, bool kind12 = false);
     void ContextOut(double time, Profiler::ThreadID thread, uint64_t contextId);
     void ContextIn(double time, Profiler::ThreadID thread, uint64_t contextId);
     void Other(double time, Profiler::ThreadID thread, Profiler::ETraceEventKind kind);
-    void Add(const Profiler::TraceEvent& event) { mEvents.push_back(event); }
     void SortEvents();
     const std::vector<Profiler::TraceEvent>& GetEvents() const { return mEvents; }
 
@@ -93,6 +96,7 @@ public:
 
 private:
     std::string_view Intern(const std::string& text);
+    uint64_t Resolve(const StackRef& stack) { return stack.Text.empty() ? stack.Id : Stack(stack.Text); }
 
     double mSampleInterval;
     bool mRealCallers;

@@ -93,6 +93,20 @@ private:
     std::shared_ptr<FixtureNames> mNames;
 };
 
+/// Answers only when the test says so, as a query that is still running.
+class HeldRequester final : public Profiler::ICallGraphRequester {
+public:
+    void Submit(const Profiler::CallGraphInputParameters& request,
+                std::function<void(Profiler::CallGraphAnswer)> completion) override
+    {
+        Pending.push_back({request, std::move(completion)});
+    }
+    void CancelAll() override {}
+
+    std::vector<std::pair<Profiler::CallGraphInputParameters, std::function<void(Profiler::CallGraphAnswer)>>>
+        Pending;
+};
+
 /// Every message sent to a list, in order.
 class MessageRecorder final : public Profiler::MessageListener {
 public:

@@ -57,18 +57,6 @@ protected:
     std::unique_ptr<CallGraphView> mView;
 };
 
-/// Answers only when the test says so, as a query that is still running.
-class HeldRequester final : public ICallGraphRequester {
-public:
-    void Submit(const CallGraphInputParameters& request, std::function<void(CallGraphAnswer)> completion) override
-    {
-        Pending.push_back({request, std::move(completion)});
-    }
-    void CancelAll() override {}
-
-    std::vector<std::pair<CallGraphInputParameters, std::function<void(CallGraphAnswer)>>> Pending;
-};
-
 bool ShowsProgress(QWidget* panel)
 {
     return !panel->findChild<QWidget*>(QStringLiteral("mProgressBarFrame"))->isHidden();
@@ -78,8 +66,8 @@ bool ShowsProgress(QWidget* panel)
 
 TEST_F(CallGraphViewTest, ASupersededRequestEndingLeavesThePanelsWaitingForTheNewerOne)
 {
-    auto requester = std::make_unique<HeldRequester>();
-    HeldRequester& held = *requester;
+    auto requester = std::make_unique<PluginTests::HeldRequester>();
+    PluginTests::HeldRequester& held = *requester;
     mView = MakeView(&mThreads, nullptr, std::move(requester));
     SendMessage(Listeners, Context.GetListenerId(), FilterState(-1, 0.0, 10.0, 0));
     SendMessage(Listeners, Context.GetListenerId(), FilterState(-1, 0.0, 20.0, 0));
