@@ -793,8 +793,10 @@ private:
             mArch = std::string(text);
         }
 
-        for (uint64_t at = attrsOffset; at + attrSize <= attrsOffset + attrsSize; at += attrSize) {
-            const uint8_t* attr = mMap + at;
+        // One slot per event: the attribute, then where the event's ids lie.
+        const uint64_t attrCount = std::min<uint64_t>(attrsSize / attrSize, 4096);
+        for (uint64_t index = 0; index < attrCount; ++index) {
+            const uint8_t* attr = mMap + attrsOffset + index * attrSize;
             EventAttr event;
             event.Type = Load<uint32_t>(attr);
             event.Config = Load<uint64_t>(attr + 8);
@@ -1109,7 +1111,7 @@ private:
     {
         const SchedSwitchLayout& layout = mSchedSwitch;
         auto field = [&](const SchedSwitchLayout::Field& f) -> const uint8_t* {
-            return f.Offset + f.Size <= item.RawBytes ? item.Raw + f.Offset : nullptr;
+            return uint64_t{f.Offset} + f.Size <= item.RawBytes ? item.Raw + f.Offset : nullptr;
         };
         auto integer = [&](const SchedSwitchLayout::Field& f) -> int64_t {
             const uint8_t* at = field(f);
