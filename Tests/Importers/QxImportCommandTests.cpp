@@ -299,12 +299,14 @@ TEST(QxRecordCommand, StopSignalsEndTheRecordingCleanly)
         SCOPED_TRACE(signal);
         TestSupport::TempDirectory directory;
         std::filesystem::create_directories(directory / "tmp");
-        // A program nobody else runs, so that a leftover is easy to find.
+        // A program nobody else runs, so that a leftover is easy to find. It keeps a core busy:
+        // a sleeping one gives the clock event no sample to import.
         const std::string program = (directory / "qx-stop-test").string();
-        std::filesystem::copy_file("/bin/sleep", program);
+        std::filesystem::copy_file("/bin/sh", program);
         const auto stopped = TestSupport::RunShell(
             "TMPDIR=" + ShellQuote((directory / "tmp").string()) + " " + ShellQuote(QX_BINARY) +
-                " record -o capture -- " + ShellQuote(program) + " 30 & pid=$!; sleep 2; kill -" + signal +
+                " record -o capture -- " + ShellQuote(program) +
+                " -c 'while :; do :; done' & pid=$!; sleep 2; kill -" + signal +
                 " $pid; wait $pid; echo \"exit $?\"; pgrep -x qx-stop-test || echo none left",
             directory.GetPath());
         if (stopped.err.find("perf record") != std::string::npos &&
