@@ -30,9 +30,10 @@ HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" QX_NO_MESSAGE_BOXES=1 QX_SHOW_
     "$build/Host/Quasarix/quasarix" --theme light --select 0.30:0.55 \
     --screenshot "$out/quasarix-modules.png" "$capture"
 echo "saved $out/quasarix-modules.png"
-# The source panel on the demo's hottest function, taken by its app test (needs the tests built).
+# The source panel on the demo's hottest function and the function list with a butterfly, taken
+# by the source panel's app test (needs the tests built).
 if cmake --build "$build" --target PluginTests >/dev/null 2>&1; then
     QX_SOURCE_SCREENSHOTS="$out" "$build/Tests/Plugin/PluginTests" \
         --gtest_filter='SourceViewApp.*' >/dev/null
-    echo "saved $out/source-light.png, source-dark.png, source-disassembly-dark.png"
+    echo "saved $out/source-light.png, source-dark.png, source-disassembly-dark.png, function-list-dark.png"
 fi

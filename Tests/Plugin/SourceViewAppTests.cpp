@@ -8,6 +8,7 @@
 #include "ZivuDeverUdovIradir/CallGraphWidget.h"
 #include "ZivuDeverUdovIradir/Source/SourceTextEdit.h"
 #include "ZivuDeverUdovIradir/SourceWidget.h"
+#include "ZivuDeverUdovIradir/TopExclusiveWidget.h"
 
 #include <gtest/gtest.h>
 
@@ -21,8 +22,10 @@ using namespace Profiler;
 
 namespace {
 
-/// The demo function with the most own time, as the function list ranks it.
-ResolvedAddress HottestDemoFunction(CaptureDocument& document, std::shared_ptr<const CallGraph> graph)
+/// The demo function named `name`, or with no name the one with the most own time, as the
+/// function list ranks it.
+ResolvedAddress DemoFunction(CaptureDocument& document, std::shared_ptr<const CallGraph> graph,
+                             std::string_view name = {})
 {
     CaptureQueries queries(document, MakeInlineExecutor());
     std::promise<FunctionListResult> promise;
@@ -35,7 +38,8 @@ ResolvedAddress HottestDemoFunction(CaptureDocument& document, std::shared_ptr<c
     const FunctionListItem* hottest = nullptr;
     for (std::size_t i = 0; result.Data && i < result.Data->Items.size(); ++i)
         if (result.Data->DisplayRecords[i].ModuleName == "demo" &&
-            (hottest == nullptr || result.Data->Items[i]->Exclusive > hottest->Exclusive))
+            (name.empty() ? hottest == nullptr || result.Data->Items[i]->Exclusive > hottest->Exclusive
+                          : result.Data->DisplayRecords[i].FunctionName == name))
             hottest = result.Data->Items[i].get();
     EXPECT_NE(hottest, nullptr);
     return hottest ? hottest->Function : ResolvedAddress{};
@@ -68,7 +72,7 @@ TEST(SourceViewApp, TheDemosHottestFunctionShowsItsSourceWithPerLineTime)
     CallGraphView& view = *made;
     view.OnMessage(Message(MessageTypes::SessionOpened()));
     QTRY_VERIFY_WITH_TIMEOUT(view.GetCurrentCallGraph() != nullptr, 60000);
-    const ResolvedAddress hottest = HottestDemoFunction(document, view.GetCurrentCallGraph());
+    const ResolvedAddress hottest = DemoFunction(document, view.GetCurrentCallGraph());
 
     SourceWidget& source = *view.GetSourceWidget();
     // The recording names the demo where it was built; this build's demo stands in for it.
@@ -144,6 +148,17 @@ TEST(SourceViewApp, TheDemosHottestFunctionShowsItsSourceWithPerLineTime)
         source.SetViewMode(ESourceViewMode::DisassemblyWithSource);
         QTest::qWait(200);
         source.grab().save(directory + "/source-disassembly-dark.png");
+        // The function list with a locking thread's function, its callers and callees.
+        TopExclusiveWidget& list = *view.GetTopExclusiveWidget();
+        QSignalSpy butterfly(&list, &TopExclusiveWidget::BuildButterflyCompleted);
+        list.SelectFunction(
+            DemoFunction(document, view.GetCurrentCallGraph(), "(anonymous namespace)::LockWorker"));
+        if (butterfly.wait(60000)) {
+            list.resize(900, 700);
+            list.show();
+            QTest::qWait(200);
+            list.grab().save(directory + "/function-list-dark.png");
+        }
         QApplication::setPalette(original);
     }
 }
