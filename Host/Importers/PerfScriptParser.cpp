@@ -300,6 +300,27 @@ void PerfScriptParser::AddFrame(const PerfFrame& frame)
     mFrameSlots.push_back(slot);
 }
 
+void PerfScriptParser::DropRepeatedCallerFrames(std::vector<PerfFrame>& frames)
+{
+    // Some perf versions print a caller's frame both before and after the functions inlined at
+    // its address: "A f (dso)", "A g (inlined)", ..., "A f (dso)". One code address is one
+    // frame; the first line would make f its own caller through its inlined functions.
+    auto sameFrame = [](const PerfFrame& a, const PerfFrame& b) {
+        return a.address == b.address && a.symbol == b.symbol && a.dso == b.dso;
+    };
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        std::size_t next = i + 1;
+        while (next < frames.size() && frames[next].dso == "inlined" && frames[next].address == frames[i].address)
+            ++next;
+        const bool repeated = frames[i].dso != "inlined" && next > i + 1 && next < frames.size() &&
+                              sameFrame(frames[i], frames[next]);
+        if (!repeated)
+            frames[kept++] = frames[i];
+    }
+    frames.resize(kept);
+}
+
 void PerfScriptParser::FinishRecord()
 {
     if (mState != ERecordState::Sample) {
@@ -321,6 +342,7 @@ void PerfScriptParser::FinishRecord()
     }
     if (mFramesTruncated)
         ++mStats.truncatedStacks;
+    DropRepeatedCallerFrames(mFrames);
 
     PerfSample& sample = mIsSchedSwitch ? mSchedSwitch.sample : mSample;
     sample.header = mHeader.header;

@@ -98,6 +98,7 @@ private:
     void HandleFrame(std::string_view line);
     void AddFrame(const PerfFrame& frame);
     void FinishRecord();
+    static void DropRepeatedCallerFrames(std::vector<PerfFrame>& frames);
     void GiveUpRecord();
     void ReportBadLine(const char* what, std::string_view line);
     bool InWindow(const PerfRecordHeader& header);

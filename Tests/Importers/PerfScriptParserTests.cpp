@@ -332,6 +332,13 @@ constexpr std::string_view kEveryForm =
     "\t  91fdb [unknown] (/memfd:sealed-91173221a7ea (deleted))\n"
     "\t7f1e2215d058  (/lib/libc-2.15.so)\n"
     "\n"
+    // A caller printed before and after the functions inlined at its address: one frame.
+    "locker 1/2 3.0: 1000 cpu-clock:\n"
+    "\t  2401 UpdateSharedState+0xf (/demo)\n"
+    "\t  2401 std::mutex::lock+0xf (inlined)\n"
+    "\t  2401 UpdateSharedState+0xf (/demo)\n"
+    "\t  2d59 LockWorker+0x20c (/demo)\n"
+    "\n"
     // perf's own switch records.
     "sleep 10881/10881   313.873565: PERF_RECORD_SWITCH OUT preempt\n"
     "sleep 10881/10881   313.892055: PERF_RECORD_SWITCH IN         \n"
@@ -378,9 +385,10 @@ TEST(PerfScriptParserForms, EveryFieldCombinationGivesItsRecords)
                                      "sample xz ?/17730  @5 [handle_intel;]",
                                      "sample dd ?/29776 cpu-clock @8 [native_write_msr;main;]",
                                      "sample Thread 2 ?/12345 cpu-clock @12 [update_active;[unknown];;]",
-                                     "out 10881/10881  @17", "in 10881/10881  @18", "out 0/0  @19",
-                                     "sample xz ?/2879 cpu-clock @20 [init_cpu_features;]",
-                                     "sample xz ?/2879 cpu-clock @21 [_dl_start;]"));
+                                     "sample locker 1/2 cpu-clock @17 [std::mutex::lock;UpdateSharedState;LockWorker;]",
+                                     "out 10881/10881  @23", "in 10881/10881  @24", "out 0/0  @25",
+                                     "sample xz ?/2879 cpu-clock @26 [init_cpu_features;]",
+                                     "sample xz ?/2879 cpu-clock @27 [_dl_start;]"));
     EXPECT_FALSE(parsed.parser.GetFirstError().has_value())
         << PerfScriptReader::DescribeProblems(parsed.parser);
 }
