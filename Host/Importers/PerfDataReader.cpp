@@ -35,7 +35,7 @@ namespace {
 constexpr uint64_t kMagic = 0x32454c4946524550ull; // "PERFILE2"
 constexpr std::size_t kFileHeaderBytes = 104;
 constexpr std::size_t kFeatureBits = 256;
-enum EFeature : unsigned { kFeatureTracingData = 1, kFeatureBuildId = 2, kFeatureArch = 6, kFeatureEventDesc = 12,
+enum EFeature : unsigned { kFeatureTracingData = 1, kFeatureArch = 6, kFeatureEventDesc = 12,
                            kFeatureCompressed = 27 };
 
 enum ESampleType : uint64_t {
@@ -82,9 +82,7 @@ constexpr uint64_t kContextKernel = static_cast<uint64_t>(-128);
 constexpr uint64_t kContextUser = static_cast<uint64_t>(-512);
 constexpr uint64_t kContextHypervisor = static_cast<uint64_t>(-32);
 constexpr uint64_t kContextMax = static_cast<uint64_t>(-4095);
-constexpr int kRegisterCount = 24; // perf's x86-64 user registers: AX .. R15
 constexpr unsigned kRegisterIp = 8;
-constexpr unsigned kRegisterSp = 7;
 
 template <typename T>
 T Load(const uint8_t* at)
@@ -414,8 +412,8 @@ struct Item {
 struct Batch {
     std::vector<Item> Items;
     std::vector<PerfFrame> Frames;
-    std::deque<std::string> Texts; ///< texts made for the batch's records
     std::size_t StackBytes = 0;
+    bool Submitted = false; ///< handed to the pipeline; no more records go in
     std::atomic<bool> Done{false};
 };
 
@@ -1035,25 +1033,22 @@ private:
 
     Batch& Current()
     {
-        if (mBatches.empty() || mBatchSubmitted)
-        {
+        if (mBatches.empty() || mBatches.back()->Submitted)
             mBatches.push_back(std::make_unique<Batch>());
-            mBatchSubmitted = false;
-        }
         return *mBatches.back();
     }
 
     /// Submits the batch being filled when it is big enough, and hands on the finished ones.
     void MaybeSubmit(bool force)
     {
-        if (mBatches.empty() || mBatchSubmitted)
+        if (mBatches.empty() || mBatches.back()->Submitted)
             return;
         Batch& batch = *mBatches.back();
         const bool full = batch.Items.size() >= 4096 || batch.StackBytes >= (std::size_t{2} << 20);
         if (!full && !force)
             return;
+        batch.Submitted = true;
         mPipeline->Submit(batch);
-        mBatchSubmitted = true;
         const std::size_t inFlight = mPipeline->Threaded() ? 8 : 0;
         while (mBatches.size() > inFlight)
             EmitFront();
@@ -1074,23 +1069,14 @@ private:
             switch (item.Kind) {
             case Item::EKind::Sample: {
                 PerfSample sample;
-                sample.header = item.Header;
-                sample.period = item.Period;
-                sample.eventName = item.Attr->Name;
-                sample.frames = std::span(batch.Frames.data() + item.FrameBegin, item.FrameCount);
-                sample.framesTruncated = item.Truncated;
-                mStats.truncatedStacks += item.Truncated;
+                FillSample(item, batch, sample);
                 mHandler.OnSample(sample);
                 break;
             }
             case Item::EKind::SchedSwitch: {
                 PerfSchedSwitch record;
-                DecodeSchedSwitch(item, batch, record);
-                record.sample.header = item.Header;
-                record.sample.period = item.Period;
-                record.sample.eventName = item.Attr->Name;
-                record.sample.frames = std::span(batch.Frames.data() + item.FrameBegin, item.FrameCount);
-                record.sample.framesTruncated = item.Truncated;
+                DecodeSchedSwitch(item, record);
+                FillSample(item, batch, record.sample);
                 mHandler.OnSchedSwitch(record);
                 break;
             }
@@ -1103,11 +1089,19 @@ private:
             }
         }
         mBatches.pop_front();
-        if (mBatches.empty())
-            mBatchSubmitted = false;
     }
 
-    void DecodeSchedSwitch(const Item& item, Batch& batch, PerfSchedSwitch& record) const
+    void FillSample(const Item& item, const Batch& batch, PerfSample& sample)
+    {
+        sample.header = item.Header;
+        sample.period = item.Period;
+        sample.eventName = item.Attr->Name;
+        sample.frames = std::span(batch.Frames.data() + item.FrameBegin, item.FrameCount);
+        sample.framesTruncated = item.Truncated;
+        mStats.truncatedStacks += item.Truncated;
+    }
+
+    void DecodeSchedSwitch(const Item& item, PerfSchedSwitch& record)
     {
         const SchedSwitchLayout& layout = mSchedSwitch;
         auto field = [&](const SchedSwitchLayout::Field& f) -> const uint8_t* {
@@ -1144,7 +1138,7 @@ private:
             text = "R";
         if (state & preempted)
             text += "+";
-        record.prevState = batch.Texts.emplace_back(std::move(text));
+        record.prevState = Intern(text);
     }
 
     /// Texts that records handed on point at: they stay as long as the reader.
@@ -1497,7 +1491,6 @@ private:
 
     FramePipeline* mPipeline = nullptr;
     std::deque<std::unique_ptr<Batch>> mBatches;
-    bool mBatchSubmitted = false;
 };
 
 } // namespace
