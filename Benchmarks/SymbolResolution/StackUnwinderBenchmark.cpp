@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <unistd.h>
 
 using namespace Profiler;
@@ -130,15 +131,28 @@ CapturedSample& GetSample()
     return sample;
 }
 
-bool Ready(benchmark::State& state)
-{
-    if (!GetSample().Error.empty())
-        state.SkipWithError(GetSample().Error.c_str());
-    return GetSample().Error.empty();
-}
+/// What each unwinding starts from.
+enum class EStart { Warm, NewProcess, NewUnwinder };
 
-void CountFrames(benchmark::State& state, std::size_t frames)
+void UnwindRepeatedly(benchmark::State& state, EStart start)
 {
+    if (!GetSample().Error.empty()) {
+        state.SkipWithError(GetSample().Error.c_str());
+        return;
+    }
+    const CapturedSample& sample = GetSample();
+    auto unwinder = std::make_unique<StackUnwinder>();
+    std::vector<uint64_t> ips;
+    std::size_t frames = 0;
+    for (auto _ : state) {
+        if (start == EStart::NewUnwinder)
+            unwinder = std::make_unique<StackUnwinder>();
+        ips.clear();
+        frames = unwinder->Unwind(1, sample.Space, kMask, sample.Registers, sample.Stack, ips);
+        benchmark::DoNotOptimize(ips.data());
+        if (start == EStart::NewProcess)
+            unwinder->ForgetProcess(1);
+    }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
     state.counters["frames"] = static_cast<double>(frames);
 }
@@ -146,53 +160,21 @@ void CountFrames(benchmark::State& state, std::size_t frames)
 /// The steady state: the process's modules are reported, their tables read.
 void BM_UnwindSample(benchmark::State& state)
 {
-    if (!Ready(state))
-        return;
-    const CapturedSample& sample = GetSample();
-    StackUnwinder unwinder;
-    std::vector<uint64_t> ips;
-    std::size_t frames = 0;
-    for (auto _ : state) {
-        ips.clear();
-        frames = unwinder.Unwind(1, sample.Space, kMask, sample.Registers, sample.Stack, ips);
-        benchmark::DoNotOptimize(ips.data());
-    }
-    CountFrames(state, frames);
+    UnwindRepeatedly(state, EStart::Warm);
 }
 BENCHMARK(BM_UnwindSample)->Unit(benchmark::kMicrosecond);
 
 /// The first sample of a process whose files other processes opened already.
 void BM_UnwindFirstSampleOfProcess(benchmark::State& state)
 {
-    if (!Ready(state))
-        return;
-    const CapturedSample& sample = GetSample();
-    StackUnwinder unwinder;
-    std::vector<uint64_t> ips;
-    std::size_t frames = 0;
-    for (auto _ : state) {
-        ips.clear();
-        frames = unwinder.Unwind(1, sample.Space, kMask, sample.Registers, sample.Stack, ips);
-        unwinder.ForgetProcess(1);
-    }
-    CountFrames(state, frames);
+    UnwindRepeatedly(state, EStart::NewProcess);
 }
 BENCHMARK(BM_UnwindFirstSampleOfProcess)->Unit(benchmark::kMicrosecond);
 
 /// A fresh unwinder: opening the files and reading their headers included.
 void BM_UnwindFirstSampleOfUnwinder(benchmark::State& state)
 {
-    if (!Ready(state))
-        return;
-    const CapturedSample& sample = GetSample();
-    std::vector<uint64_t> ips;
-    std::size_t frames = 0;
-    for (auto _ : state) {
-        StackUnwinder unwinder;
-        ips.clear();
-        frames = unwinder.Unwind(1, sample.Space, kMask, sample.Registers, sample.Stack, ips);
-    }
-    CountFrames(state, frames);
+    UnwindRepeatedly(state, EStart::NewUnwinder);
 }
 BENCHMARK(BM_UnwindFirstSampleOfUnwinder)->Unit(benchmark::kMicrosecond);
 
