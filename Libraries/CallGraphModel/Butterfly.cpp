@@ -81,12 +81,6 @@ constexpr ResolvedAddress kUnbuiltFunction =
     ResolvedAddress::Make(~uint64_t{2}, ResolvedAddress::kKindPseudo, 0);
 constexpr uint64_t kUnbuiltCallerAddress = ~uint64_t{2};
 
-bool SameFunction(const ResolvedAddress& a, const ResolvedAddress& b)
-{
-    return a.RelativeAddress == b.RelativeAddress &&
-           ((a.ResolveIndex ^ b.ResolveIndex) & ResolvedAddress::kIdentityMask) == 0;
-}
-
 /// Which nodes of one pane a walk creates. A pane node maps the source nodes of one path; a node
 /// that is not created is stood for by the stand-in child of its deepest created ancestor, which
 /// takes the figures of all the left-out children of that ancestor. Every figure of a created node
@@ -120,7 +114,7 @@ public:
             return &parent;
         const uint32_t depth = parent.Depth + 1;
         if (depth < mPath.size()) {
-            if (SameFunction(function, mPath[depth]))
+            if (function == mPath[depth]) // the same function, whatever its flags
                 return mIndex.FindOrCreate(parent, function, callerAddress);
             return Unbuilt(parent);
         }
