@@ -58,7 +58,10 @@ private:
     void Fold(const PerfSample& sample)
     {
         Check(sample.frames.size() <= PerfScriptParser::kMaxFrames);
-        Check(!sample.header.comm.empty());
+        // Samples of texts without thread ids (`-F comm,ip,sym`, `-F ip,sym`) have one thread
+        // per command name, possibly empty.
+        if (sample.header.tid <= kUnnamedThreadIdBase)
+            Check(!sample.header.pid && sample.header.tid == UnnamedThreadId(sample.header.comm));
         mStack =
             FoldedStackNamer::StackPrefix(sample.header.comm, sample.header.pid, sample.header.tid, mOptions);
         for (const PerfFrame& frame : sample.frames) {

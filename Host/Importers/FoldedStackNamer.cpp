@@ -1,5 +1,7 @@
 #include "Importers/FoldedStackNamer.h"
 
+#include "Importers/PerfScriptRecords.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -135,7 +137,7 @@ std::string FoldedStackNamer::StackPrefix(std::string_view comm, std::optional<i
         prefix += pid ? std::to_string(*pid) : std::string("?");
         if (options.includeTid) {
             prefix += '/';
-            prefix += std::to_string(tid);
+            prefix += tid <= kUnnamedThreadIdBase ? std::string("?") : std::to_string(tid);
         }
     }
     for (char& c : prefix)

@@ -109,8 +109,15 @@ bool HasLetter(std::string_view text)
     return false;
 }
 
-/// Everything after the PID token of a header: `[CPU] [TIME:] PERF_RECORD_...` or
-/// `[CPU] [TIME:] [PERIOD] [EVENT:] [ARGS | IP [SYM] [(DSO)]]`. Every field is optional, because
+/// `YYYY-MM-DD`.
+bool IsDate(std::string_view token)
+{
+    return token.size() == 10 && token[4] == '-' && token[7] == '-' && AllDigits(token.substr(0, 4)) &&
+           AllDigits(token.substr(5, 2)) && AllDigits(token.substr(8, 2));
+}
+
+/// Everything after the PID token of a header: `[CPU] [MISC] [TOD] [TIME:] PERF_RECORD_...` or
+/// `[CPU] [MISC] [TOD] [TIME:] [PERIOD] [EVENT:] [ARGS | IP [SYM] [(DSO)]]`. Every field is optional, because
 /// `perf script -F` prints any subset of them. `strong` tells whether the header has at least
 /// one of the fields that cannot be mistaken for something else (CPU, time, event, task record).
 bool ParseHeaderRest(std::string_view rest, HeaderFields& out, bool& strong)
@@ -123,6 +130,18 @@ bool ParseHeaderRest(std::string_view rest, HeaderFields& out, bool& strong)
         if (!ParseDecimal(token.substr(1, token.size() - 2), cpu))
             return false;
         out.header.cpu = cpu;
+        strong = true;
+        token = NextToken(rest);
+    }
+    // `-F +misc`: the record's mode letters (K, U, H, G, g, and M, E, S, p, x for some kinds).
+    if (!token.empty() && token.size() <= 5 &&
+        token.find_first_not_of("KUHGgMESpx") == std::string_view::npos)
+        token = NextToken(rest);
+    // `-F +tod`: the wall-clock date and time, "2026-12-08 01:37:14.123456".
+    if (IsDate(token)) {
+        std::string_view clock = NextToken(rest);
+        if (clock.size() < 8 || clock[2] != ':' || clock[5] != ':')
+            return false;
         strong = true;
         token = NextToken(rest);
     }
@@ -167,11 +186,14 @@ bool ParseHeaderRest(std::string_view rest, HeaderFields& out, bool& strong)
         out.rest = Trim(rest);
         return true;
     }
-    // No event name: what is left is empty or the sampled address with its symbol and DSO.
+    // No event name: what is left is empty, a tracepoint's `key=value` fields (`-F -event`), or
+    // the sampled address with its symbol and DSO.
     out.rest = Trim(std::string_view(token.data(), rest.data() + rest.size() - token.data()));
     if (token.empty())
         out.rest = {};
     if (out.rest.empty())
+        return true;
+    if (token.find('=') != std::string_view::npos)
         return true;
     uint64_t address = 0;
     return ParseHex(token, address);
@@ -346,32 +368,32 @@ bool ParseTimeNs(std::string_view text, uint64_t& outNs)
     return true;
 }
 
-bool ParseHeaderLine(std::string_view line, HeaderFields& out)
+bool ParseHeaderLine(std::string_view line, HeaderFields& out, EThreadIdField threadId)
 {
     line = Trim(line);
     if (line.empty())
         return false;
-    // The command name may contain blanks and digits, so every blank-separated token after the
-    // first is a candidate for the PID field. The first candidate after which the rest fits with
-    // a time, CPU or event wins; headers with none of them (`-F comm,tid`, `-F comm,tid,ip,sym`)
-    // take the last candidate that fits, since a name followed by numbers is likelier than a
-    // thread id followed by a lone address.
+    // `perf script -F` prints any subset of `COMM PID/TID ...`, and the command name may contain
+    // blanks and digits, so the line is tried with the name ending before each blank-separated
+    // token (an empty name first), the thread id next or absent. The first reading in which the
+    // rest has a time, CPU, event or task record wins. Headers with none of them
+    // (`-F comm,tid`, `-F comm,tid,ip,sym`) need a thread id, and take the last reading that
+    // fits, since a name followed by numbers is likelier than a thread id followed by a lone
+    // address. A header with neither thread id nor any of those fields is no header here: such
+    // texts (`-F comm,ip,sym`, `-F ip,sym`) are told by where their lines stand (see the parser).
+    std::size_t commEnd = 0;
     std::size_t position = 0;
     std::optional<HeaderFields> weak;
     std::size_t weakCommEnd = 0;
     while (true) {
-        while (position < line.size() && !IsBlank(line[position]))
-            ++position;
-        std::size_t commEnd = position;
-        while (position < line.size() && IsBlank(line[position]))
-            ++position;
-        if (position >= line.size())
-            break;
         std::string_view rest = line.substr(position);
-        std::string_view pidToken = NextToken(rest);
+        std::string_view afterPid = rest;
+        std::string_view pidToken = NextToken(afterPid);
         bool strong = false;
-        if ((IsDigit(pidToken.front()) || pidToken.front() == '-') &&
-            ParsePidTid(pidToken, out.header.pid, out.header.tid) && ParseHeaderRest(rest, out, strong)) {
+        if (threadId != EThreadIdField::Absent && !pidToken.empty() &&
+            (IsDigit(pidToken.front()) || pidToken.front() == '-') &&
+            ParsePidTid(pidToken, out.header.pid, out.header.tid) && ParseHeaderRest(afterPid, out, strong)) {
+            out.hasThreadId = true;
             if (strong) {
                 out.header.comm = line.substr(0, commEnd);
                 return true;
@@ -379,6 +401,23 @@ bool ParseHeaderLine(std::string_view line, HeaderFields& out)
             weak = out;
             weakCommEnd = commEnd;
         }
+        // Without a thread id only a strong reading counts.
+        if (threadId != EThreadIdField::Present && ParseHeaderRest(rest, out, strong) && strong) {
+            out.header.pid.reset();
+            out.header.tid = 0;
+            out.hasThreadId = false;
+            out.header.comm = line.substr(0, commEnd);
+            return true;
+        }
+        if (position >= line.size())
+            break;
+        while (position < line.size() && !IsBlank(line[position]))
+            ++position;
+        commEnd = position;
+        while (position < line.size() && IsBlank(line[position]))
+            ++position;
+        if (position >= line.size())
+            break;
     }
     if (!weak)
         return false;

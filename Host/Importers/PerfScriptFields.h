@@ -23,16 +23,22 @@ struct HeaderFields {
     EHeaderKind kind = EHeaderKind::Sample;
     std::optional<uint64_t> period;
     bool hasEvent = false;      ///< Sample: the header names its event (`-F` may leave it out)
+    bool hasThreadId = true;    ///< false when `-F` left out both pid and tid
     std::string_view eventName; ///< Sample: without the trailing ':'; empty without an event
     /// Sample: the arguments, or the sampled address, symbol and DSO of a one-line record;
     /// TaskRecord: the text from "PERF_RECORD_" on
     std::string_view rest;
 };
 
-/// `COMM PID[/TID] [CPU] [TIME:] [PERIOD] [EVENT:] [ARGS | IP SYM (DSO)]` or
-/// `COMM PID[/TID] [CPU] [TIME:] PERF_RECORD_...`, any field after the thread id optional. COMM may
-/// contain blanks and digits. Numbers too large for their field make the line a bad header.
-bool ParseHeaderLine(std::string_view line, HeaderFields& out);
+/// `[COMM] [PID[/TID]] [CPU] [MISC] [TOD] [TIME:] [PERIOD] [EVENT:] [ARGS | IP SYM (DSO)]` or
+/// `[COMM] [PID[/TID]] [CPU] [MISC] [TOD] [TIME:] PERF_RECORD_...`: any field may be missing, but a
+/// header without a thread id needs a CPU, time, event or task record. COMM may contain blanks
+/// and digits. Numbers too large for their field make the line a bad header.
+/// Whether the headers of a text carry a thread id: perf prints the same fields in every header,
+/// so once one header has told, the others are read the same way ("Thread 2 1.5: cycles:" is a
+/// command name with a digit in a text without thread ids, thread 2 of "Thread" in one with).
+enum class EThreadIdField : uint8_t { Unknown, Present, Absent };
+bool ParseHeaderLine(std::string_view line, HeaderFields& out, EThreadIdField threadId = EThreadIdField::Unknown);
 
 /// `ADDR [SYMBOL[+0xOFF]] [(DSO)]` with leading blanks. A missing symbol or DSO reads as "[unknown]".
 bool ParseFrameLine(std::string_view line, PerfFrame& out);

@@ -95,12 +95,15 @@ private:
     void EndPartialLine();
     void HandleLine(std::string_view line);
     void HandleHeader(std::string_view line);
-    void HandleFrame(std::string_view line);
+    void HandleFrame(std::string_view line, bool afterEmptyHeader);
+    void StartUnfieldedRecord(std::string_view comm);
+    bool StartUnfieldedOneLineRecord(std::string_view line);
+    void TakeStackFrame(const PerfFrame& frame);
     void AddFrame(const PerfFrame& frame);
     void FinishRecord();
     static void DropRepeatedCallerFrames(std::vector<PerfFrame>& frames);
     void GiveUpRecord();
-    void ReportBadLine(const char* what, std::string_view line);
+    void ReportBadLine(const char* what, std::string_view line, uint64_t lineNumber = 0);
     bool InWindow(const PerfRecordHeader& header);
 
     IPerfScriptHandler& mHandler; // not owned
@@ -122,6 +125,15 @@ private:
     std::vector<PerfFrame> mFrames;
     bool mFramesTruncated = false;
     bool mSawFrameLines = false; ///< some record had frames on lines of their own
+    bool mOneLine = false;       ///< the record's frame came from its header line
+    bool mStackEnded = false;    ///< a line that perf prints after the stack came
+    bool mProvisional = false;   ///< the header was only a command name; frames must follow
+    bool mPreviousLineBlank = false;
+    bool mEmptyHeader = false;   ///< a blank line stood where a header belongs
+    /// Headers read from their fields. Until the first, the text may be one that `-F` printed
+    /// without any (only a command name, or nothing at all); after it, such lines are errors.
+    uint64_t mFieldedHeaders = 0;
+    PerfScriptFields::EThreadIdField mThreadIdField = PerfScriptFields::EThreadIdField::Unknown;
     uint64_t mWindowLowNs = 0;
     uint64_t mWindowEndNs = UINT64_MAX;
     bool mKeepUntimed = true;

@@ -29,6 +29,18 @@ struct PerfRecordHeader {
     uint64_t lineNumber = 0; ///< 1-based line of the header in the input
 };
 
+/// The thread id given to records whose text names no thread (`perf script -F` without pid and
+/// tid): one per command name, far below any id perf prints, so that each command still has a
+/// thread of its own. Negative ids show as "?".
+constexpr int32_t kUnnamedThreadIdBase = -0x20000000;
+inline int32_t UnnamedThreadId(std::string_view comm)
+{
+    uint32_t hash = 2166136261u; // FNV-1a: stable across runs, so captures of one text agree
+    for (char c : comm)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return kUnnamedThreadIdBase - static_cast<int32_t>(hash & 0x0fffffffu);
+}
+
 /// A sampled event with its call stack.
 struct PerfSample {
     PerfRecordHeader header;

@@ -1,5 +1,6 @@
 #include "TimelineWidget.h"
 
+#include "CaptureModel/ProcessDisplay.h"
 #include "System/FormatDuration.h"
 #include "Theming/ThreadStateColours.h"
 
@@ -205,7 +206,7 @@ void TimelineWidget::PaintLanes(QPainter& painter, const QRect& exposed) const
             bold.setBold(true);
             painter.setFont(bold);
             painter.drawText(QRect(6, top, width() - 6, kGroupHeight), Qt::AlignVCenter,
-                             QStringLiteral("%1 (%2)").arg(group.Name).arg(group.ProcessId));
+                             QStringLiteral("%1 (%2)").arg(group.Name, QString::fromStdString(ProcessIdText(group.ProcessId))));
             painter.setFont(font());
         }
         top += kGroupHeight;
@@ -262,9 +263,8 @@ void TimelineWidget::PaintLanes(QPainter& painter, const QRect& exposed) const
                              selected ? colours.highlight() : colours.base());
             painter.setPen(selected ? colours.color(QPalette::HighlightedText)
                                     : colours.color(QPalette::Text));
-            const QString name = lane.Name.isEmpty()
-                                     ? QString::number(lane.ThreadId)
-                                     : QStringLiteral("%1 (%2)").arg(lane.Name).arg(lane.ThreadId);
+            const QString id = QString::fromStdString(ThreadIdText(lane.ThreadId));
+            const QString name = lane.Name.isEmpty() ? id : QStringLiteral("%1 (%2)").arg(lane.Name, id);
             painter.drawText(QRect(16, laneRect.top(), kLabelWidth - 20, kLaneHeight), Qt::AlignVCenter,
                              painter.fontMetrics().elidedText(name, Qt::ElideRight, kLabelWidth - 20));
             painter.setPen(colours.color(QPalette::Midlight));

@@ -34,7 +34,7 @@ void PrintProcesses(const Session& session)
         for (const Thread& thread : session.GetThreadList()) {
             if (thread.mProcessID != process.mID)
                 continue;
-            std::printf("    thread %-8d %-24s %.3f to %.3f ms\n", thread.mThreadID,
+            std::printf("    thread %-8s %-24s %.3f to %.3f ms\n", ThreadIdText(thread.mThreadID).c_str(),
                         thread.mThreadName.empty() ? "-" : Qx::TerminalText(thread.mThreadName).c_str(),
                         thread.mStartTimeMs, thread.mEndTimeMs);
         }

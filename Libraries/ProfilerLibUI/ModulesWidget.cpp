@@ -1,6 +1,7 @@
 #include "ProfilerLibUI/ModulesWidget.h"
 
 #include "CaptureModel/ModuleDatabase.h"
+#include "CaptureModel/ProcessDisplay.h"
 #include "CaptureModel/Session.h"
 #include "ProfilerLibUI/FindLineEdit.h"
 #include "ProfilerLibUI/ModulesAddressLookupWidget.h"
@@ -468,7 +469,7 @@ void ModulesWidget::UpdateDetails()
             unload = nativeInstance->mUnloadTimeMs;
             moduleId = QString::number(row->ModuleIndex);
         }
-        line(QStringLiteral("Process ID"), QString::number(process));
+        line(QStringLiteral("Process ID"), QString::fromStdString(ProcessIdText(process)));
         line(QStringLiteral("Process Name"),
              mContext.ProcessName ? QString::fromStdString(mContext.ProcessName(process)) : QString());
         line(QStringLiteral("Image base"), HexUpper(base));

@@ -1,5 +1,6 @@
 #include "ProfilerLibUI/ThreadTree.h"
 
+#include "CaptureModel/ProcessDisplay.h"
 #include "CaptureModel/Session.h"
 
 #include <algorithm>
@@ -207,9 +208,11 @@ QString ThreadTree::GetLabel(const ThreadTreeNode& node) const
     const int32_t id = node.kind == EThreadNodeKind::Process
                            ? process.ProcessId
                            : process.Threads.at(static_cast<size_t>(GetRefThread(ref))).ThreadId;
+    const QString idText = QString::fromStdString(node.kind == EThreadNodeKind::Process ? ProcessIdText(id)
+                                                                                      : ThreadIdText(id));
     if (text.isEmpty())
-        return QString::number(id);
-    return QStringLiteral("%1 (%2)").arg(text).arg(id);
+        return idText;
+    return QStringLiteral("%1 (%2)").arg(text, idText);
 }
 
 std::vector<int32_t> ThreadTree::GetThreadIds(const ThreadTreeNode& node) const

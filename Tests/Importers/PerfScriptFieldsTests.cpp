@@ -41,6 +41,14 @@ TEST(PerfScriptFields, HeaderShapesOfEveryPerfVersion)
         // a tracepoint with its arguments
         {"demo 24350/24354  1283.374836:          1 sched:sched_switch: prev_comm=sleeper prev_pid=24354",
          "demo 24350/24354 [?] 1283374836000 1 sched:sched_switch"},
+        // -F +misc and -F +tod
+        {"sh  5067/5067  U     19194.656924: ", "sh 5067/5067 [?] 19194656924000 ? "},
+        {"sh 5067 2026-12-08 01:37:14.123456 19194.656924: cycles:", "sh ?/5067 [?] 19194656924000 ? cycles"},
+        // no command name, or no thread id (then a time, CPU or event must be there)
+        {" 5067 19194.656924: ", " ?/5067 [?] 19194656924000 ? "},
+        {"19194.656924: ", " ?/0 [?] 19194656924000 ? "},
+        {"cpu-clock: ", " ?/0 [?] ? ? cpu-clock"},
+        {"Thread 2 [001] 1.5: ", "Thread ?/2 [1] 1500000000 ? "},
     };
     for (const auto& [line, expected] : cases)
         EXPECT_EQ(parsed(line), expected) << line;
@@ -50,10 +58,16 @@ TEST(PerfScriptFields, HeaderShapesOfEveryPerfVersion)
         ParseHeaderLine("demo 24350/24354  1283.374836:  1 sched:sched_switch: prev_comm=a b  ", fields));
     EXPECT_EQ(fields.rest, "prev_comm=a b");
 
-    for (const char* bad : {"", "just words here",
-                            "comm 12 [x] 1.0: ev:", "comm notapid 1.0: ev:", "comm 12 1.0: 5 notanaddress",
-                            "comm 99999999999 1.0: ev:", "comm 1 1.0: 99999999999999999999999 ev:"})
-        EXPECT_FALSE(ParseHeaderLine(bad, fields)) << bad;
+    for (const char* bad : {"", "just words here", "sh 5067", "sh 7fe136b34f02 main"})
+        EXPECT_FALSE(ParseHeaderLine(bad, fields, EThreadIdField::Absent)) << bad;
+    // In a text whose headers carry thread ids, a header must have one that fits.
+    for (const char* bad : {"", "just words here", "19194.656924: ", "comm 12 [x] 1.0: ev:", "comm notapid 1.0: ev:",
+                            "comm 12 1.0: 5 notanaddress", "comm 99999999999 1.0: ev:",
+                            "comm 1 1.0: 99999999999999999999999 ev:"})
+        EXPECT_FALSE(ParseHeaderLine(bad, fields, EThreadIdField::Present)) << bad;
+    ASSERT_TRUE(ParseHeaderLine("Thread 2 1.5: cycles:", fields, EThreadIdField::Absent));
+    EXPECT_EQ(fields.header.comm, "Thread 2");
+    EXPECT_FALSE(fields.hasThreadId);
 }
 
 TEST(PerfScriptFields, TimesAreExactNanoseconds)

@@ -48,7 +48,8 @@ public:
     {
         const PerfRecordHeader& header = sample.header;
         std::string text = std::string(header.comm) + " " + (header.pid ? std::to_string(*header.pid) : "?") +
-                           "/" + std::to_string(header.tid) + " " + std::string(sample.eventName) + " @" +
+                           "/" + (header.tid <= kUnnamedThreadIdBase ? "?" : std::to_string(header.tid)) + " " +
+                           std::string(sample.eventName) + " @" +
                            std::to_string(header.lineNumber) + " [";
         for (const PerfFrame& frame : sample.frames)
             text += std::string(frame.symbol) + ";";
@@ -349,6 +350,74 @@ constexpr std::string_view kEveryForm =
     "(/usr/lib/ld.so)\n"
     "              xz  2879  4066.869912:     250000 cpu-clock:      7f91fcec6000 _dl_start (/usr/lib/ld.so)";
 
+// Texts whose headers lack the thread id or every field, and other options' output, as perf 6.1
+// prints them; each text is read on its own, since one text's headers all have the same fields.
+constexpr std::pair<std::string_view, std::string_view> kUnfieldedForms[] = {
+    {// -F +insn: the instruction after the stack and no blank line, also after the last record;
+     // --show-round-events; a stack that perf found empty, last and without a blank line.
+     "xz  5069 1.0: cpu-clock: \n\t  19ef7 [unknown] (/usr/lib/liblzma.so.5)\n insn: 4c 8d 0c b6\n"
+     "PERF_RECORD_FINISHED_ROUND\n"
+     "xz  5069 1.1: cpu-clock: \n\t  19eff f (/usr/lib/liblzma.so.5)\n insn: 4c\n"
+     "xz  5069 1.2: cpu-clock: \n",
+     "sample xz ?/5069 cpu-clock @1 [[unknown];]|sample xz ?/5069 cpu-clock @5 [f;]|"
+     "sample xz ?/5069 cpu-clock @8 []"},
+    {// -F -event: a context switch told by its fields; --full-source-path -F +srcline.
+     "sh 14952 [000] 5.0: prev_comm=sh prev_pid=14952 prev_prio=120 prev_state=S ==> next_comm=xz "
+     "next_pid=1 next_prio=120\n\tffffffff81 __schedule ([kernel.kallsyms])\n  :0\n"
+     "\t  d3bd3 __GI___wait4+0x13 (/usr/lib/libc.so.6)\n  ./io/../sysdeps/unix/sysv/linux/wait4.c:30 (inlined)\n\n",
+     "switch sh/14952 S -> xz/1 sh ?/14952  @1 [__schedule;__GI___wait4;]"},
+    {// -F tid,time,ip,sym: no command name, the thread id right-aligned.
+     " 5067 19194.656924: \n\t  14f38 intel_check_word\n\t  1e00000000 [unknown]\n\n"
+     " 5069 19194.658168: \n\tffffffff813eb7f0 up_read\n\n",
+     "sample  ?/5067  @1 [intel_check_word;[unknown];]|sample  ?/5069  @5 [up_read;]"},
+    {// -F time,event,ip,sym,dso: no thread at all.
+     "19194.656924: cpu-clock: \n\t  14f38 intel_check_word (/usr/lib/ld.so)\n\n",
+     "sample  ?/? cpu-clock @1 [intel_check_word;]"},
+    {// -F ip,sym: an empty header line before each stack.
+     "\n\t  14f38 intel_check_word\n\t  1e00000000 [unknown]\n\n\n\t   89f0 [unknown]\n\n",
+     "sample  ?/?  @2 [intel_check_word;[unknown];]|sample  ?/?  @6 [[unknown];]"},
+    {// -F comm,ip,sym: the command name alone.
+     "sh \n\t  14f38 intel_check_word\n\nxz \n\tffffffff813eb7f0 up_read\n\n",
+     "sample sh ?/?  @1 [intel_check_word;]|sample xz ?/?  @4 [up_read;]"},
+    {// Without call graphs, -F ip,sym and -F comm,ip,sym: one line per sample ("dd" is a name).
+     "     7fe136b34f02 intel_check_word\n ffffffff82243b17 exc_page_fault\n",
+     "sample  ?/?  @1 [intel_check_word;]|sample  ?/?  @2 [exc_page_fault;]"},
+    {"              sh      7fe136b34f02 intel_check_word\n              dd  ffffffff82243b17 exc_page_fault\n",
+     "sample sh ?/?  @1 [intel_check_word;]|sample dd ?/?  @2 [exc_page_fault;]"},
+    {// -F +misc, and -F +srcline where the binary has no line table.
+     "sh  5067/5067  U     19194.656924: \n\t   89f0 [unknown] (/usr/bin/dash)\n  dash[89f0]\n\n",
+     "sample sh 5067/5067  @1 [[unknown];]"},
+    {// -F +addr: the data address before the sampled one; with call graphs, the stack follows.
+     "    sh  5541 19284.718063: cpu-clock:                0     7fe136b34f02 intel_check_word (/usr/lib/ld.so)\n"
+     "    sh  5541 19284.718560: cpu-clock:     7ffd00001000\n\t   89f0 main (/usr/bin/dash)\n\n",
+     "sample sh ?/5541 cpu-clock @1 [intel_check_word;]|sample sh ?/5541 cpu-clock @2 [main;]"},
+    {// Once a header has shown that the text has no thread ids, names with digits stay whole.
+     "main 1.4: cycles: \n\t 10 f (/x)\n\nThread 2 1.5: cycles: \n\t 10 f (/x)\n\n",
+     "sample main ?/? cycles @1 [f;]|sample Thread 2 ?/? cycles @4 [f;]"},
+};
+
+TEST(PerfScriptParserForms, TextsWithoutThreadIdsOrAnyHeaderField)
+{
+    for (const auto& [text, expected] : kUnfieldedForms) {
+        const ParsedText parsed(text);
+        std::string records;
+        for (const std::string& record : parsed.Records())
+            records += (records.empty() ? "" : "|") + record;
+        EXPECT_EQ(records, expected) << text;
+        EXPECT_FALSE(parsed.parser.GetFirstError().has_value())
+            << text << PerfScriptReader::DescribeProblems(parsed.parser);
+    }
+    // Prose is no such text: lines that no stack follows are bad lines, not samples.
+    const ParsedText prose("This is not\nperf script text\n\n  but indented words\n");
+    EXPECT_TRUE(prose.Records().empty());
+    EXPECT_EQ(prose.parser.GetStats().badLines, 3u);
+    EXPECT_EQ(prose.FirstError().lineNumber, 1u);
+    // Once headers have shown fields, a bare name or a stack without a header is an error again.
+    const ParsedText mixed("a 1/1 1.0: \n\t10 f (/x)\n\n\n\t20 g (/x)\n\nb \n\t30 h (/x)\n\n");
+    EXPECT_EQ(mixed.Records().size(), 1u);
+    EXPECT_EQ(mixed.FirstError().lineNumber, 5u);
+}
+
 TEST(PerfScriptParser, WritesFuzzSeeds)
 {
     const std::filesystem::path directory = TestSupport::FuzzCorpusDirectory("PerfScriptParserFuzzer");
@@ -370,6 +439,9 @@ TEST(PerfScriptParser, WritesFuzzSeeds)
     head.resize(static_cast<std::size_t>(count));
     TestSupport::WriteFile(directory / "demo-head.txt", head);
     TestSupport::WriteFile(directory / "every-form.txt", std::string(kEveryForm));
+    for (std::size_t i = 0; i < std::size(kUnfieldedForms); ++i)
+        TestSupport::WriteFile(directory / ("unfielded-" + std::to_string(i) + ".txt"),
+                               std::string(kUnfieldedForms[i].first));
     for (const char* recording : {"linux-xz-noevent", "linux-gcc-dwarf-inline", "linux-systemwide-memfd"})
         TestSupport::WriteFile(
             directory / (std::string(recording) + "-head.txt"),
