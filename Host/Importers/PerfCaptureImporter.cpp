@@ -261,10 +261,12 @@ void PerfCaptureImporter::ImportSample(const PerfSample& sample)
     // no sample of it comes within two intervals. A steadily running thread's samples come one
     // interval apart, with far less jitter than that.
     // Periods under 10 microseconds are above the highest rate perf samples at (its default
-    // limit is 100,000 samples a second): no interval to judge gaps by.
+    // limit is 100,000 samples a second): no interval to judge gaps by. Samples of a text without
+    // times are placed one interval apart whatever their event, so each stands for one interval
+    // of its thread.
     constexpr double kGapIntervals = 2.0;
     constexpr double kShortestClockIntervalMs = 0.01;
-    if (!mHaveSwitchRecords && IsClockEvent(sample.eventName) &&
+    if (!mHaveSwitchRecords && (IsClockEvent(sample.eventName) || !sample.header.timeNs) &&
         mStats.sampleIntervalMs >= kShortestClockIntervalMs) {
         thread.lastSampleMs = time;
         mSampleGaps.push_back({time + kGapIntervals * mStats.sampleIntervalMs, time, sample.header.tid});

@@ -318,6 +318,18 @@ node 31912 2500000 cpu-clock:
     ASSERT_TRUE(explicitInterval.session);
     EXPECT_DOUBLE_EQ(explicitInterval.session->GetSampleIntervalMs(), 4.0);
     EXPECT_DOUBLE_EQ(explicitInterval.Of(ETraceEventKind::Sample).back().time, 4.0);
+
+    // Each placed sample stands for one interval of its thread, whatever the event (here none):
+    // a thread whose samples the others' come between waits in the meantime.
+    std::string interleaved = "a 1 \n\t10 f (/bin/a)\n\n";
+    for (int i = 0; i < 4; ++i)
+        interleaved += "b 2 \n\t20 g (/bin/b)\n\n";
+    interleaved += "a 1 \n\t10 f (/bin/a)\n\n";
+    const Imported placed = Import(interleaved);
+    ASSERT_TRUE(placed.session);
+    EXPECT_THAT(placed.Times(ETraceEventKind::Sample, 1), ElementsAre(0.0, 5.0));
+    // (Events are written in time order: the wait starts at the record after the gap was seen.)
+    EXPECT_THAT(placed.Times(ETraceEventKind::ContextSwitchOut, 1), ElementsAre(2.0));
 }
 
 TEST_F(PerfCaptureImporterTest, OneModulePerDsoAndProcessInTheirAddressModes)
