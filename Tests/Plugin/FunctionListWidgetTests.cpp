@@ -186,10 +186,10 @@ TEST_F(FunctionListWidgetTest, SeveralOrNoSelectedRowsEmptyTheButterfly)
 
     // The copied table holds the visible columns as shown, in the list's order.
     EXPECT_EQ(mWidget->GetSelectionText().toStdString(),
-              "  Function  Module   Inclusive (ms)  Exclusive (ms)\n"
-              "---------------------------------------------------\n"
-              "  F         libF.so  10.00           7.00          \n"
-              "  M         libM.so  7.00            0.00          ");
+              "  Function  Module  Inclusive (ms)  Exclusive (ms)\n"
+              "--------------------------------------------------\n"
+              "  F         libF    10.00           7.00          \n"
+              "  M         libM    7.00            0.00          ");
 
     SelectNames({"M"});
     menu.reset(mWidget->CreateListContextMenu());

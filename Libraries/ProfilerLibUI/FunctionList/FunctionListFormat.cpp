@@ -45,8 +45,21 @@ std::string_view GetModuleFileName(std::string_view modulePath)
 
 std::string_view GetModuleDisplayName(std::string_view moduleFileName)
 {
-    const std::size_t dot = moduleFileName.rfind('.');
-    return dot == std::string_view::npos ? moduleFileName : moduleFileName.substr(0, dot);
+    // The list names a module without the extension of its file type. On Linux that is a shared
+    // object's ".so" with the version after it ("libc.so.6" is "libc") and a kernel module's
+    // ".ko"; programs have no extension, so a dot in their name is part of it ("python3.11"), and
+    // perf's pseudo-modules ("[kernel.kallsyms]", "[vdso]") are names as they stand.
+    if (moduleFileName.starts_with('['))
+        return moduleFileName;
+    for (std::size_t so = moduleFileName.find(".so"); so != std::string_view::npos;
+         so = moduleFileName.find(".so", so + 1)) {
+        const std::size_t after = so + 3;
+        if (so > 0 && (after == moduleFileName.size() || moduleFileName[after] == '.'))
+            return moduleFileName.substr(0, so);
+    }
+    if (moduleFileName.size() > 3 && moduleFileName.ends_with(".ko"))
+        return moduleFileName.substr(0, moduleFileName.size() - 3);
+    return moduleFileName;
 }
 
 bool IsDurationPresent(double milliseconds)

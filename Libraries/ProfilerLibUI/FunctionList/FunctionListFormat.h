@@ -22,8 +22,8 @@ const char* GetFunctionListTimeHeaderSuffix(EFunctionListTimeUnit unit);
 /// The file-name part of a module path (everything after the last '/' or '\').
 std::string_view GetModuleFileName(std::string_view modulePath);
 
-/// A module file name without its extension (the part before the last '.'); a name without
-/// '.' is returned whole.
+/// A module file name without the extension of its file type: "libc.so.6" is "libc",
+/// "ext4.ko" is "ext4"; programs ("python3.11") and perf's "[kernel.kallsyms]" stay whole.
 std::string_view GetModuleDisplayName(std::string_view moduleFileName);
 
 /// Whether a duration shows anything at nanosecond resolution.
