@@ -175,12 +175,10 @@ void PerfScriptParser::Finish()
 
 void PerfScriptParser::HandleLine(std::string_view line)
 {
-    const bool afterBlank = mPreviousLineBlank || mStats.lines == 1;
-    mPreviousLineBlank = line.empty() || IsBlankLine(line);
-    if (mPreviousLineBlank) {
+    if (line.empty() || IsBlankLine(line)) {
         // `-F` without any header field prints an empty header line before each stack: a blank
-        // line where a header belongs, not the one that ends a record.
-        const bool emptyHeader = mState == ERecordState::None && afterBlank && mFieldedHeaders == 0;
+        // line where a header belongs (nothing is open), not the one that ends a record.
+        const bool emptyHeader = mState == ERecordState::None && mFieldedHeaders == 0;
         FinishRecord();
         mEmptyHeader = emptyHeader;
         return;
@@ -289,7 +287,6 @@ void PerfScriptParser::HandleHeader(std::string_view line)
     if (mThreadIdField == PerfScriptFields::EThreadIdField::Unknown)
         mThreadIdField = mHeader.hasThreadId ? PerfScriptFields::EThreadIdField::Present
                                              : PerfScriptFields::EThreadIdField::Absent;
-    ++mFieldedHeaders;
 
     if (mHeader.kind == PerfScriptFields::EHeaderKind::TaskRecord) {
         PerfTaskEvent task;
@@ -331,6 +328,8 @@ void PerfScriptParser::HandleHeader(std::string_view line)
         return;
     }
 
+    // Task records print their own fields whatever `-F` says; a sample header decides.
+    ++mFieldedHeaders;
     // Without `-F event` a context switch is told by its fields.
     mIsSchedSwitch = PerfScriptFields::IsSchedSwitchEvent(mHeader.eventName) ||
                      (!mHeader.hasEvent && mHeader.rest.starts_with("prev_comm="));

@@ -128,10 +128,10 @@ private:
     bool mOneLine = false;       ///< the record's frame came from its header line
     bool mStackEnded = false;    ///< a line that perf prints after the stack came
     bool mProvisional = false;   ///< the header was only a command name; frames must follow
-    bool mPreviousLineBlank = false;
     bool mEmptyHeader = false;   ///< a blank line stood where a header belongs
-    /// Headers read from their fields. Until the first, the text may be one that `-F` printed
-    /// without any (only a command name, or nothing at all); after it, such lines are errors.
+    /// Sample headers read from their fields. Until the first, the text may be one that `-F`
+    /// printed without any (only a command name, or nothing at all); after it, such lines are
+    /// errors.
     uint64_t mFieldedHeaders = 0;
     PerfScriptFields::EThreadIdField mThreadIdField = PerfScriptFields::EThreadIdField::Unknown;
     uint64_t mWindowLowNs = 0;

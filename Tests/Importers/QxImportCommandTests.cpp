@@ -306,14 +306,16 @@ TEST(QxRecordCommand, StopSignalsEndTheRecordingCleanly)
         const auto stopped = TestSupport::RunShell(
             "TMPDIR=" + ShellQuote((directory / "tmp").string()) + " " + ShellQuote(QX_BINARY) +
                 " record -o capture -- " + ShellQuote(program) +
-                " -c 'while :; do :; done' & pid=$!; sleep 2; kill -" + signal +
-                " $pid; wait $pid; echo \"exit $?\"; pgrep -x qx-stop-test || echo none left",
+                " -c 'while :; do :; done' & pid=$!; "
+                // Stop it once the program has run for a second, however long perf took to start.
+                "for i in $(seq 300); do pgrep -x qx-stop-test >/dev/null && break; sleep 0.1; done; sleep 1; "
+                "kill -" + signal + " $pid; wait $pid; echo \"exit $?\"; pgrep -x qx-stop-test || echo none left",
             directory.GetPath());
         if (stopped.err.find("perf record") != std::string::npos &&
             stopped.out.find("exit 2") != std::string::npos)
             GTEST_SKIP() << "perf is installed but could not record on this machine: " << stopped.err;
-        EXPECT_THAT(stopped.out, testing::HasSubstr("exit 0"));
-        EXPECT_THAT(stopped.out, testing::HasSubstr("none left"));
+        EXPECT_THAT(stopped.out, testing::HasSubstr("exit 0")) << stopped.err;
+        EXPECT_THAT(stopped.out, testing::HasSubstr("none left")) << stopped.err;
         EXPECT_TRUE(std::filesystem::is_empty(directory / "tmp"));
         EXPECT_TRUE(std::filesystem::exists(directory / "capture"));
     }
