@@ -376,6 +376,10 @@ constexpr std::pair<std::string_view, std::string_view> kUnfieldedForms[] = {
     {// -F ip,sym: an empty header line before each stack.
      "\n\t  14f38 intel_check_word\n\t  1e00000000 [unknown]\n\n\n\t   89f0 [unknown]\n\n",
      "sample  ?/?  @2 [intel_check_word;[unknown];]|sample  ?/?  @6 [[unknown];]"},
+    {// The same with --show-task-events: task records print their own fields.
+     "PERF_RECORD_COMM: perf-exec:5547/5547\nPERF_RECORD_COMM exec: sh:5547/5547\n\n\t  14f38 f\n\t   1e00 "
+     "[unknown]\n\n\n\t   ff89 g\n\n",
+     "comm 5547/5547 perf-exec @1|comm 5547/5547 sh @2|sample  ?/?  @4 [f;[unknown];]|sample  ?/?  @8 [g;]"},
     {// -F comm,ip,sym: the command name alone.
      "sh \n\t  14f38 intel_check_word\n\nxz \n\tffffffff813eb7f0 up_read\n\n",
      "sample sh ?/?  @1 [intel_check_word;]|sample xz ?/?  @4 [up_read;]"},
