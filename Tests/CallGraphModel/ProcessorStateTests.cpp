@@ -176,11 +176,7 @@ TEST(OpenBarProcessorState, RecordsReadBackWholeOrFromTheirStartAndSeedTheFuzzer
     // query reads alone; the state read from a short first read (read again, longer, until it
     // fits) must equal the one read with the whole record. The decompressed records seed the
     // snapshot record fuzzer.
-    SyntheticOptions options;
-    options.durationMs = 20000;
-    options.seed = 5;
-    options.newPathChance = 0.5;
-    ModelFixture fixture(MakeSyntheticCapture(options));
+    ModelFixture fixture(MakeSyntheticCapture({.seed = 5, .durationMs = 20000, .newPathChance = 0.5}));
     ASSERT_TRUE(fixture.Process()) << fixture.errors.ToString();
     const CallGraphModel& model = *fixture.model;
     const TestCapture& shared = *fixture.capture;
@@ -210,7 +206,8 @@ TEST(OpenBarProcessorState, RecordsReadBackWholeOrFromTheirStartAndSeedTheFuzzer
                 ASSERT_TRUE(LoadSnapshots(model.GetSnapshotFile(), &fixture.scheduler, {&task, 1}, canceled,
                                           errors, firstRead))
                     << errors.ToString();
-                EXPECT_EQ(Serialize(fromStart), Serialize(whole)) << "first read of " << firstRead << " bytes";
+                EXPECT_EQ(Serialize(fromStart), Serialize(whole))
+                    << "first read of " << firstRead << " bytes";
             }
         }
     }

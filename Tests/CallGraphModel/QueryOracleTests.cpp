@@ -101,7 +101,8 @@ void CheckCases(ModelFixture& processed, const std::vector<Case>& cases, double 
         ASSERT_NE(expected, nullptr);
         // Rounding is judged against the size of the figures the difference came from.
         std::unique_ptr<CallGraph> scale =
-            tolerance > 0.0 ? CallGraphReplay::Cumulative(*processed.capture, known, c.end, notCanceled) : nullptr;
+            tolerance > 0.0 ? CallGraphReplay::Cumulative(*processed.capture, known, c.end, notCanceled)
+                            : nullptr;
         for (const ERangePath path : {ERangePath::Difference, ERangePath::Replay, ERangePath::Cheapest}) {
             std::unique_ptr<CallGraph> actual = processed.Query(c.start, c.end, c.threads, nullptr, path);
             ASSERT_NE(actual, nullptr);
@@ -180,7 +181,8 @@ TEST(CallGraphQueryOracle, WholeCaptureEqualsAReplayToTheEnd)
     for (std::size_t count = 1; count <= threads.size(); ++count) {
         const std::vector<ThreadID> set(threads.begin(), threads.begin() + count);
         std::unique_ptr<CallGraph> actual = processed.Query(123.0, kEnd, set); // the start is not used
-        std::unique_ptr<CallGraph> expected = CallGraphReplay::Cumulative(*processed.capture, set, kEnd, notCanceled);
+        std::unique_ptr<CallGraph> expected =
+            CallGraphReplay::Cumulative(*processed.capture, set, kEnd, notCanceled);
         EXPECT_EQ(CompareGraphs(expected->GetRoot(), actual->GetRoot(), nullptr, 0.0,
                                 processed.capture->GetNames()),
                   "");

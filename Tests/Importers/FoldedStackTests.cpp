@@ -32,8 +32,8 @@ const std::filesystem::path& ImportedCapture(const std::string& recording)
     PerfImportStats stats;
     std::string problems;
     Serialization::ErrorList errors;
-    EXPECT_TRUE(PerfCaptureImporter::Import(SharedRecordings::Recording(recording).string(), directory / recording,
-                                            {}, stats, problems, errors))
+    EXPECT_TRUE(PerfCaptureImporter::Import(SharedRecordings::Recording(recording).string(),
+                                            directory / recording, {}, stats, problems, errors))
         << errors.ToString();
     return captures.emplace(recording, directory / recording).first->second;
 }
@@ -66,8 +66,8 @@ TEST_P(FoldedStackComparison, MatchesTheFoldingToolByteForByte)
 
     std::string fromCapture;
     Serialization::ErrorList foldErrors;
-    ASSERT_TRUE(CaptureStackFolder::Fold(ImportedCapture(recording), *FoldOptions::FromFlag(flag), fromCapture,
-                                         foldErrors))
+    ASSERT_TRUE(CaptureStackFolder::Fold(ImportedCapture(recording), *FoldOptions::FromFlag(flag),
+                                         fromCapture, foldErrors))
         << foldErrors.ToString();
     EXPECT_EQ(fromCapture, expected);
 }
