@@ -1,5 +1,6 @@
 #include "../SymbolResolution/TestPrograms.h"
 #include "CaptureModel/ModuleDatabase.h"
+#include "ProfilerLibUI/FunctionDebugInformationDialog.h"
 #include "ProfilerLibUI/ModuleTreeModel.h"
 #include "ProfilerLibUI/ModulesAddressLookupWidget.h"
 #include "ProfilerLibUI/ModulesSymbolLocationsDialog.h"
@@ -8,6 +9,7 @@
 #include "QtWidgets/TreeView.h"
 #include "Support/TempDirectory.h"
 #include "SymbolResolution/ModuleSymbols.h"
+#include "SymbolResolution/SymbolResolver.h"
 #include "System/JobScheduler.h"
 
 #include <gtest/gtest.h>
@@ -323,4 +325,17 @@ TEST_F(ModulesViewTest, SymbolFoldersAreSavedAtOnce)
     auto stored = LoadSymbolLocationSettings(path, errors);
     ASSERT_NE(stored, nullptr) << errors.ToString();
     EXPECT_EQ(stored->mLocalFolders, std::vector<std::string>{"/opt/b"});
+}
+
+TEST_F(ModulesViewTest, FunctionInformationDialogResolvesTheFunctionAndItsModule)
+{
+    FunctionDebugInformationDialog dialog(
+        mModules, std::make_shared<SymbolResolver>(), mScheduler,
+        ResolvedAddress::Make(mProgram.Main, ResolvedAddress::kKindNative, 0));
+    QSignalSpy ready(&dialog, &FunctionDebugInformationDialog::Ready);
+    ASSERT_TRUE(ready.wait(30000));
+    // The symbol search finds the program's file and main's range in it.
+    const QString text = dialog.GetText();
+    EXPECT_TRUE(text.contains(QString::fromStdString(mProgram.Image.string()))) << text.toStdString();
+    EXPECT_TRUE(text.contains("0x" + QString::number(mProgram.Main, 16) + " - ")) << text.toStdString();
 }
