@@ -170,10 +170,7 @@ TEST(CallGraphModel, ShortCapturesHaveOnlyFinalSnapshots)
 
 TEST(CallGraphModel, WholeCaptureQueriesReadOnlyTheFinalSnapshots)
 {
-    SyntheticOptions options;
-    options.durationMs = 30000;
-    options.seed = 11;
-    ModelFixture fixture(MakeSyntheticCapture(options));
+    ModelFixture fixture(MakeSyntheticCapture({.seed = 11, .durationMs = 30000}));
     ASSERT_TRUE(fixture.Process()) << fixture.errors.ToString();
     const std::vector<ThreadID> threads = GetThreads(*fixture.capture);
     std::unique_ptr<CallGraph> before = fixture.Query(0, kEnd, threads);
@@ -241,10 +238,7 @@ TEST(CallGraphModel, DeleteStoredDataEmptiesTheModelAndSourceFolders)
 
 TEST(CallGraphModel, RequestsRunAsJobsAndANewerRequestCancelsTheOlder)
 {
-    SyntheticOptions options;
-    options.durationMs = 20000;
-    options.seed = 5;
-    ModelFixture fixture(MakeSyntheticCapture(options));
+    ModelFixture fixture(MakeSyntheticCapture({.seed = 5, .durationMs = 20000}));
     ASSERT_TRUE(fixture.Process());
     const std::vector<ThreadID> threads = GetThreads(*fixture.capture);
 
@@ -279,10 +273,7 @@ TEST(CallGraphModel, RequestsRunAsJobsAndANewerRequestCancelsTheOlder)
 
 TEST(CallGraphModel, SavedModelsLoadAndAnswerTheSameQueries)
 {
-    SyntheticOptions options;
-    options.durationMs = 60000;
-    options.seed = 21;
-    ModelFixture fixture(MakeSyntheticCapture(options));
+    ModelFixture fixture(MakeSyntheticCapture({.seed = 21, .durationMs = 60000}));
     ASSERT_TRUE(fixture.Process()) << fixture.errors.ToString();
     Serialization::ErrorList errors;
     std::unique_ptr<CallGraphModel> loaded = LoadCallGraphModel(

@@ -45,11 +45,8 @@ bool ProcessEvents(ModelFixture& fixture, const std::vector<TraceEvent>& events,
 
 TEST(EarlyEnd, ThreadsEndedAfterTheirLastEventStoreWhatEndingThemLastStores)
 {
-    SyntheticOptions options;
-    options.durationMs = 23000;
-    options.threadCount = 6;
-    options.seed = 5;
-    std::shared_ptr<TestCapture> capture = MakeSyntheticCapture(options);
+    std::shared_ptr<TestCapture> capture =
+        MakeSyntheticCapture({.seed = 5, .durationMs = 23000, .threadCount = 6});
     // Each thread lives in its own window of the capture (ticks about every 5000 ms): ended
     // before the first tick, ended with events since its last snapshot (it waits for the next
     // tick), the same after the last tick, living to the end, and starting after the last tick.

@@ -170,71 +170,47 @@ TEST(OpenBarProcessorState, DamagedStatesAreRejectedAndChangeNothing)
     EXPECT_EQ(Serialize(target), empty);
 }
 
-TEST(OpenBarProcessorState, WritesSnapshotRecordSeeds)
-{
-    // Seeds for the snapshot record fuzzer: decompressed records of a processed capture.
-    SyntheticOptions options;
-    options.durationMs = 12000;
-    options.seed = 3;
-    ModelFixture fixture(MakeSyntheticCapture(options));
-    ASSERT_TRUE(fixture.Process()) << fixture.errors.ToString();
-    const CallGraphModel& model = *fixture.model;
-    const TestCapture& shared = *fixture.capture;
-    Serialization::ErrorList errors;
-
-    const std::filesystem::path seeds = TestSupport::FuzzCorpusDirectory("SnapshotRecordFuzzer");
-    std::filesystem::create_directories(seeds);
-    int written = 0;
-    for (ThreadID thread : GetThreads(shared)) {
-        const SnapshotTable table = fixture.Table(thread);
-        for (const auto& snapshot : table.GetSnapshots()) {
-            const std::vector<uint8_t> record = ReadSnapshot(model, snapshot);
-            // Each record reads back as a state and a graph, with nothing left over.
-            OpenBarProcessor processor(shared, thread, true, OpenBarProcessor::kNoReportingInterval, 0.0);
-            RecordReader reader(record);
-            ASSERT_TRUE(processor.Deserialize(reader, errors)) << errors.ToString();
-            CallGraph graph;
-            ASSERT_TRUE(graph.GetRoot().DeserializeAdd(reader, errors)) << errors.ToString();
-            EXPECT_EQ(reader.GetRemaining(), 0u);
-            TestSupport::WriteFile(seeds / ("record-" + std::to_string(written++)),
-                                   std::string(record.begin(), record.end()));
-        }
-    }
-    EXPECT_GE(written, 6);
-}
-
-TEST(OpenBarProcessorState, LoadsFromTheStartOfARecordAsFromTheWholeRecord)
+TEST(OpenBarProcessorState, RecordsReadBackWholeOrFromTheirStartAndSeedTheFuzzer)
 {
     // New call paths make Full records far larger than the state at their start, which a range
     // query reads alone; the state read from a short first read (read again, longer, until it
-    // fits) must equal the one read with the whole record.
-    SyntheticOptions options;
-    options.durationMs = 20000;
-    options.seed = 5;
-    options.newPathChance = 0.5;
-    ModelFixture fixture(MakeSyntheticCapture(options));
+    // fits) must equal the one read with the whole record. The decompressed records seed the
+    // snapshot record fuzzer.
+    ModelFixture fixture(MakeSyntheticCapture({.seed = 5, .durationMs = 20000, .newPathChance = 0.5}));
     ASSERT_TRUE(fixture.Process()) << fixture.errors.ToString();
     const CallGraphModel& model = *fixture.model;
     const TestCapture& shared = *fixture.capture;
     const std::atomic<bool> canceled{false};
+    const std::filesystem::path seeds = TestSupport::FuzzCorpusDirectory("SnapshotRecordFuzzer");
+    std::filesystem::create_directories(seeds);
+    int written = 0;
     bool sawLargeRecord = false;
     for (ThreadID thread : GetThreads(shared)) {
         const SnapshotTable table = fixture.Table(thread);
         for (const auto& snapshot : table.GetSnapshots()) {
             const std::vector<uint8_t> record = ReadSnapshot(model, snapshot);
             sawLargeRecord = sawLargeRecord || record.size() > kSnapshotStateFirstRead;
+            // Each record reads back as a state and a graph, with nothing left over.
             OpenBarProcessor whole(shared, thread, true, OpenBarProcessor::kNoReportingInterval, 0.0);
             Serialization::ErrorList errors;
-            ASSERT_TRUE(Deserialize(whole, record, errors)) << errors.ToString();
+            RecordReader reader(record);
+            ASSERT_TRUE(whole.Deserialize(reader, errors)) << errors.ToString();
+            CallGraph graph;
+            ASSERT_TRUE(graph.GetRoot().DeserializeAdd(reader, errors)) << errors.ToString();
+            EXPECT_EQ(reader.GetRemaining(), 0u);
+            TestSupport::WriteFile(seeds / ("record-" + std::to_string(written++)),
+                                   std::string(record.begin(), record.end()));
             for (std::size_t firstRead : {std::size_t(1), std::size_t(100), kSnapshotStateFirstRead}) {
                 OpenBarProcessor fromStart(shared, thread, true, OpenBarProcessor::kNoReportingInterval, 0.0);
                 const SnapshotLoadTask task{snapshot, {&fromStart, nullptr}, {nullptr, nullptr}};
                 ASSERT_TRUE(LoadSnapshots(model.GetSnapshotFile(), &fixture.scheduler, {&task, 1}, canceled,
                                           errors, firstRead))
                     << errors.ToString();
-                EXPECT_EQ(Serialize(fromStart), Serialize(whole)) << "first read of " << firstRead << " bytes";
+                EXPECT_EQ(Serialize(fromStart), Serialize(whole))
+                    << "first read of " << firstRead << " bytes";
             }
         }
     }
     EXPECT_TRUE(sawLargeRecord);
+    EXPECT_GE(written, 6);
 }

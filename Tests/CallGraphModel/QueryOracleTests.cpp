@@ -6,6 +6,8 @@
 
 #include "SyntheticCapture.h"
 
+#include "CallGraphModel/CallGraphReplay.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -87,27 +89,20 @@ std::vector<Case> MakeCases(ModelFixture& processed, const SyntheticOptions& opt
 void CheckCases(ModelFixture& processed, const std::vector<Case>& cases, double tolerance,
                 const std::string& label, std::size_t& lenient)
 {
-    ReplayOracle oracle(*processed.capture);
-    // Ask the oracle in ascending time per thread, so that its replays never start over.
-    std::vector<std::pair<uint32_t, double>> checkpoints;
-    for (const Case& c : cases)
-        for (ThreadID thread : c.threads)
-            if (processed.model->FindThread(thread) != nullptr)
-                for (double time : {c.start, c.end})
-                    checkpoints.emplace_back(static_cast<uint32_t>(thread), time);
-    std::sort(checkpoints.begin(), checkpoints.end());
-    for (const auto& [thread, time] : checkpoints)
-        oracle.Prepare(ThreadID{thread}, time);
-
+    const std::atomic<bool> notCanceled{false};
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
         std::vector<ThreadID> known;
         for (ThreadID thread : c.threads)
             if (processed.model->FindThread(thread) != nullptr)
                 known.push_back(thread);
-        std::unique_ptr<CallGraph> expected = oracle.Range(known, c.start, c.end);
+        std::unique_ptr<CallGraph> expected =
+            CallGraphReplay::Range(*processed.capture, known, c.start, c.end, notCanceled);
+        ASSERT_NE(expected, nullptr);
         // Rounding is judged against the size of the figures the difference came from.
-        std::unique_ptr<CallGraph> scale = tolerance > 0.0 ? oracle.Cumulative(known, c.end) : nullptr;
+        std::unique_ptr<CallGraph> scale =
+            tolerance > 0.0 ? CallGraphReplay::Cumulative(*processed.capture, known, c.end, notCanceled)
+                            : nullptr;
         for (const ERangePath path : {ERangePath::Difference, ERangePath::Replay, ERangePath::Cheapest}) {
             std::unique_ptr<CallGraph> actual = processed.Query(c.start, c.end, c.threads, nullptr, path);
             ASSERT_NE(actual, nullptr);
@@ -181,12 +176,13 @@ TEST(CallGraphQueryOracle, WholeCaptureEqualsAReplayToTheEnd)
     const SyntheticOptions options = MakeOptions(7, true);
     ModelFixture processed(MakeSyntheticCapture(options));
     ASSERT_TRUE(processed.Process()) << processed.errors.ToString();
-    ReplayOracle oracle(*processed.capture);
+    const std::atomic<bool> notCanceled{false};
     const std::vector<ThreadID> threads = GetThreads(*processed.capture);
     for (std::size_t count = 1; count <= threads.size(); ++count) {
         const std::vector<ThreadID> set(threads.begin(), threads.begin() + count);
         std::unique_ptr<CallGraph> actual = processed.Query(123.0, kEnd, set); // the start is not used
-        std::unique_ptr<CallGraph> expected = oracle.Cumulative(set, kEnd);
+        std::unique_ptr<CallGraph> expected =
+            CallGraphReplay::Cumulative(*processed.capture, set, kEnd, notCanceled);
         EXPECT_EQ(CompareGraphs(expected->GetRoot(), actual->GetRoot(), nullptr, 0.0,
                                 processed.capture->GetNames()),
                   "");

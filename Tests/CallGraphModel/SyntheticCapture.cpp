@@ -1,7 +1,5 @@
 #include "SyntheticCapture.h"
 
-#include "CallGraphModel/CallGraphDifference.h"
-#include "CallGraphModel/CallGraphMultiOpenBarProcessor.h"
 #include "CallGraphModel/OpenBarProcessor.h"
 #include "Serialization/Schema.h"
 
@@ -322,73 +320,6 @@ bool ModelFixture::Process()
     MakeModel();
     errors.Clear();
     return ProcessCapture(*model, *capture, errors);
-}
-
-struct ReplayOracle::ThreadReplay {
-    ThreadID thread;
-    CallGraph graph;
-    std::unique_ptr<CallGraphMultiOpenBarProcessor> multi;
-    double position = std::numeric_limits<double>::lowest();
-    std::map<double, std::unique_ptr<CallGraph>> checkpoints;
-};
-
-ReplayOracle::ReplayOracle(const TestCapture& capture) : mCapture(capture) {}
-
-ReplayOracle::~ReplayOracle() = default;
-
-const CallGraph& ReplayOracle::At(ThreadID thread, double time)
-{
-    auto found = std::find_if(mThreads.begin(), mThreads.end(),
-                              [thread](const auto& replay) { return replay->thread == thread; });
-    if (found == mThreads.end() || (*found)->position > time) {
-        // Start over from the beginning of the capture.
-        auto replay = std::make_unique<ThreadReplay>();
-        replay->thread = thread;
-        replay->multi =
-            std::make_unique<CallGraphMultiOpenBarProcessor>(mCapture.CreateEventSource(), replay->graph);
-        replay->multi->AddProcessor(
-            std::make_unique<OpenBarProcessor>(mCapture, thread, true, OpenBarProcessor::kNoReportingInterval,
-                                               std::numeric_limits<double>::lowest()));
-        replay->multi->Seek(std::numeric_limits<double>::lowest());
-        if (found == mThreads.end()) {
-            mThreads.push_back(std::move(replay));
-            found = std::prev(mThreads.end());
-        } else {
-            replay->checkpoints = std::move((*found)->checkpoints);
-            *found = std::move(replay);
-        }
-    }
-    ThreadReplay& replay = **found;
-    auto checkpoint = replay.checkpoints.find(time);
-    if (checkpoint != replay.checkpoints.end())
-        return *checkpoint->second;
-    const std::atomic<bool> canceled{false};
-    replay.multi->Replay(time, canceled);
-    replay.position = time;
-    std::unique_ptr<CallGraph> graph = replay.graph.Clone();
-    CallGraphMultiOpenBarProcessor finish(replay.multi->GetSource().Clone(), *graph);
-    finish.AddProcessor(
-        replay.multi->GetProcessors().front()->Copy(true, OpenBarProcessor::kNoReportingInterval));
-    finish.Finish(time, canceled);
-    return *replay.checkpoints.emplace(time, std::move(graph)).first->second;
-}
-
-std::unique_ptr<CallGraph> ReplayOracle::Cumulative(const std::vector<ThreadID>& threads, double time)
-{
-    auto merged = std::make_unique<CallGraph>();
-    for (ThreadID thread : threads)
-        merged->GetRoot().MergeFrom(At(thread, time).GetRoot());
-    return merged;
-}
-
-std::unique_ptr<CallGraph> ReplayOracle::Range(const std::vector<ThreadID>& threads, double start, double end)
-{
-    std::unique_ptr<CallGraph> atStart = Cumulative(threads, start);
-    std::unique_ptr<CallGraph> atEnd = Cumulative(threads, end);
-    auto result = std::make_unique<CallGraph>();
-    const std::atomic<bool> canceled{false};
-    BuildDifference(&atStart->GetRoot(), atEnd->GetRoot(), result->GetRoot(), canceled);
-    return result;
 }
 
 } // namespace CallGraphTest

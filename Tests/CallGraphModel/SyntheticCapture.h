@@ -97,29 +97,4 @@ struct ModelFixture {
     Serialization::ErrorList errors;
 };
 
-/// Cumulative graphs of single threads by a replay of every event from the start, with no
-/// snapshots: what queries must reproduce. Checkpoints must be asked in ascending time order
-/// per thread.
-class ReplayOracle {
-public:
-    explicit ReplayOracle(const TestCapture& capture);
-    ~ReplayOracle();
-
-    /// Replays the thread up to `time` and keeps its graph there.
-    void Prepare(Profiler::ThreadID thread, double time) { At(thread, time); }
-    /// The threads' cumulative graph at `time` (merged at the root).
-    std::unique_ptr<Profiler::CallGraph> Cumulative(const std::vector<Profiler::ThreadID>& threads,
-                                                    double time);
-    /// G(end) - G(start) for the threads.
-    std::unique_ptr<Profiler::CallGraph> Range(const std::vector<Profiler::ThreadID>& threads, double start,
-                                               double end);
-
-private:
-    struct ThreadReplay;
-    const Profiler::CallGraph& At(Profiler::ThreadID thread, double time);
-
-    const TestCapture& mCapture;
-    std::vector<std::unique_ptr<ThreadReplay>> mThreads;
-};
-
 } // namespace CallGraphTest

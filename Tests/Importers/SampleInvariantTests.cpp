@@ -3,15 +3,12 @@
 #include "Importers/PerfScriptParser.h"
 #include "Importers/PerfScriptReader.h"
 #include "SharedRecordings.h"
-#include "Support/ShellCommand.h"
 #include "Support/TempDirectory.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <map>
-#include <sstream>
 #include <string>
 
 // No sample may be lost between the text and the capture: the import keeps every sample of the
@@ -140,29 +137,6 @@ TEST(SampleInvariant, TheDemoKeepsEverySampleAndItsComputeThreadMostlyExecutes)
     ASSERT_TRUE(replay.threadByName.contains("compute"));
     const int32_t compute = replay.threadByName.at("compute");
     EXPECT_GT(replay.executingMs.at(compute), 0.8 * replay.spanMs.at(compute));
-}
-
-// Through the commands: the whole-capture call graph holds every imported sample.
-TEST(SampleInvariant, TheCallGraphOfTheImportedDemoHoldsEverySample)
-{
-    TestSupport::TempDirectory directory;
-    const std::string capture = (directory / "capture").string();
-    const std::string qx = TestSupport::ShellQuote(QX_BINARY);
-    const auto imported = TestSupport::RunShell(qx + " import " + TestSupport::ShellQuote(QX_DEMO_RECORDING) +
-                                                    " -o " + TestSupport::ShellQuote(capture),
-                                                directory.GetPath());
-    ASSERT_EQ(imported.exitCode, 0) << imported.err;
-    const auto graph = TestSupport::RunShell(
-        qx + " callgraph " + TestSupport::ShellQuote(capture) + " --format folded", directory.GetPath());
-    ASSERT_EQ(graph.exitCode, 0) << graph.err;
-    uint64_t inGraph = 0;
-    std::istringstream lines(graph.out);
-    for (std::string line; std::getline(lines, line);)
-        inGraph += std::strtoull(line.c_str() + line.rfind(' ') + 1, nullptr, 10);
-    // "Imported FILE into DIR: N samples of ..."
-    const std::size_t at = imported.out.find(": ");
-    ASSERT_NE(at, std::string::npos) << imported.out;
-    EXPECT_EQ(inGraph, std::strtoull(imported.out.c_str() + at + 2, nullptr, 10)) << imported.out;
 }
 
 } // namespace

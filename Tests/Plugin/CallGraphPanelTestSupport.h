@@ -31,19 +31,35 @@
 
 namespace PluginTests {
 
+/// Names a fixture's functions; all live in one library, or with `modulePerFunction` each
+/// function <name> in "/opt/demo/lib<name>.so.1".
 class FixtureNames final : public Profiler::IFunctionInfoProvider {
 public:
+    explicit FixtureNames(bool modulePerFunction = false) : mModulePerFunction(modulePerFunction) {}
     std::string GetFunctionName(const Profiler::ResolvedAddress& function) const override
     {
         return Names.GetName(function);
     }
-    std::string GetModuleName(const Profiler::ResolvedAddress&) const override
+    std::string GetModuleName(const Profiler::ResolvedAddress& function) const override
     {
-        return "/usr/lib/libfixture.so";
+        return mModulePerFunction ? "/opt/demo/lib" + Names.GetName(function) + ".so.1"
+                                  : "/usr/lib/libfixture.so";
     }
+    Profiler::ResolvedAddress operator()(const std::string& name) const { return Names.Get(name); }
 
     mutable CallGraphTest::FunctionNames Names;
+
+private:
+    bool mModulePerFunction;
 };
+
+/// The graph of `text` alone, its functions named by `names`.
+inline std::shared_ptr<Profiler::CallGraph> MakeGraph(const std::string& text, const FixtureNames& names)
+{
+    auto graph = std::make_shared<Profiler::CallGraph>();
+    CallGraphTest::AddStacks(graph->GetRoot(), text, names.Names);
+    return graph;
+}
 
 struct FixtureGraphs {
     std::shared_ptr<Profiler::CallGraph> Full = std::make_shared<Profiler::CallGraph>();

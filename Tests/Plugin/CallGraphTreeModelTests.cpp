@@ -86,7 +86,7 @@ TEST_F(CallGraphTreeModelTest, ShowsEveryColumnInEachTimeDisplayMode)
     EXPECT_EQ(big->index(0, 2).data().toString(), "1.23");
 }
 
-TEST_F(CallGraphTreeModelTest, RolesTooltipsAndTheFoldedRecursionSentence)
+TEST_F(CallGraphTreeModelTest, RolesAndTheFoldedRecursionSentence)
 {
     auto model = MakeModel(kWorkFixture);
     const QModelIndex work = PluginTests::FindRow(*model, "work");
@@ -96,17 +96,9 @@ TEST_F(CallGraphTreeModelTest, RolesTooltipsAndTheFoldedRecursionSentence)
     EXPECT_EQ(work.data(CallGraphRoles::Inclusive).toDouble(), 6.0);
     EXPECT_EQ(work.data(CallGraphRoles::ModulePath).toString(), "/usr/lib/libfixture.so");
     EXPECT_EQ(work.data(CallGraphRoles::Node), work.data(CallGraphRoles::NodeAlias));
-    for (int column = 0; column < 5; ++column)
-        EXPECT_EQ(zero.sibling(zero.row(), column).data(Qt::ToolTipRole).toString(),
-                  "All time in this function has been folded into the root of the recursion");
+    EXPECT_EQ(zero.data(Qt::ToolTipRole).toString(),
+              "All time in this function has been folded into the root of the recursion");
 
-    // work: 3 ms in leaf, nothing sampled in itself, 1 ms executing and 2 ms asleep unaccounted.
-    const QString tooltip = work.sibling(work.row(), 2).data(Qt::ToolTipRole).toString();
-    for (const char* part :
-         {"Child</strong></td><td align='right'>50% ", "Self</strong></td><td align='right'>0% ",
-          "Unknown Executing</strong></td><td align='right'>17% ",
-          "Unknown Wait</strong></td><td align='right'>33% "})
-        EXPECT_TRUE(tooltip.contains(QLatin1String(part))) << part << " in " << tooltip.toStdString();
     // Without instrumentation below, the exclusive tooltip is the duration alone.
     EXPECT_EQ(PluginTests::FindRow(*model, "leaf").siblingAtColumn(3).data(Qt::ToolTipRole).toString(),
               "2ms");

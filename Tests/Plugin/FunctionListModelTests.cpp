@@ -1,5 +1,5 @@
 #include "CallGraphModel/FunctionList.h"
-#include "FunctionListTestSupport.h"
+#include "CallGraphPanelTestSupport.h"
 #include "ProfilerLibUI/FunctionList/FunctionListFormat.h"
 #include "ProfilerLibUI/FunctionList/TextTable.h"
 #include "ZivuDeverUdovIradir/FunctionList/TopExclusiveViewModel.h"
@@ -12,16 +12,15 @@
 #include <tuple>
 
 using namespace Profiler;
-using namespace FunctionListTests;
+using PluginTests::FixtureNames;
 
 namespace {
 
-std::shared_ptr<BuildListData> BuildList(const CallGraph& graph)
+std::shared_ptr<BuildListData> BuildList(const CallGraph& graph, const FixtureNames& names)
 {
     auto data = std::make_shared<BuildListData>();
     std::atomic<bool> canceled{false};
     EXPECT_TRUE(BuildFunctionList(graph.GetRoot(), FunctionScope{}, data->Items, canceled));
-    TestNames names;
     for (const auto& item : data->Items)
         data->DisplayRecords.push_back(
             {names.GetFunctionName(item->Function), names.GetModuleName(item->Function)});
@@ -71,11 +70,13 @@ TEST(FunctionListFormat, PercentagesRoundModuleNamesAndTablesPad)
 class FunctionListModelTest : public testing::Test {
 protected:
     // B is reached twice and recurses once; C has no samples of its own but sleeps.
-    std::shared_ptr<CallGraph> mGraph = MakeGraph("A;B;B 4\n"
-                                                  "A;C 3 Sleep\n"
-                                                  "A;b 1\n"
-                                                  "D 2\n");
-    std::shared_ptr<BuildListData> mData = BuildList(*mGraph);
+    FixtureNames mNames{true};
+    std::shared_ptr<CallGraph> mGraph = PluginTests::MakeGraph("A;B;B 4 samples=0x10:4\n"
+                                                               "A;C Sleep=3\n"
+                                                               "A;b 1 samples=0x10:1\n"
+                                                               "D 2 samples=0x10:2\n",
+                                                               mNames);
+    std::shared_ptr<BuildListData> mData = BuildList(*mGraph, mNames);
     TopExclusiveViewModel mModel{mData, mGraph->GetTotalTime(), EFunctionListTimeDisplayMode::Milliseconds};
     QAbstractItemModelTester mTester{&mModel, QAbstractItemModelTester::FailureReportingMode::Fatal};
 };
@@ -110,8 +111,8 @@ TEST_F(FunctionListModelTest, FindFilterIgnoresCaseAndKeepsListOrder)
     EXPECT_EQ(mModel.rowCount(), 0);
     mModel.setFilter("");
     EXPECT_EQ(Column(mModel, 0), (QStringList{"A", "B", "C", "D", "b"}));
-    EXPECT_EQ(mModel.FindListRow(FunctionOf("D")), 3u);
-    EXPECT_EQ(mModel.FindListRow(FunctionOf("Z")), ~0u);
+    EXPECT_EQ(mModel.FindListRow(mNames("D")), 3u);
+    EXPECT_EQ(mModel.FindListRow(mNames("Z")), ~0u);
 }
 
 TEST_F(FunctionListModelTest, SortsEveryColumnAndKeepsPersistentIndexes)

@@ -1,6 +1,5 @@
 #include "CallGraphModel/Butterfly.h"
 #include "CallGraphPanelTestSupport.h"
-#include "FunctionListTestSupport.h"
 #include "PluginApi/MessageTypes.h"
 #include "PluginApi/ThreadSelectionSource.h"
 #include "ProfilerLibUI/FindLineEdit.h"
@@ -25,15 +24,15 @@
 #include <QTest>
 
 using namespace Profiler;
-using namespace FunctionListTests;
+using PluginTests::MakeGraph;
 
 namespace {
 
 // F recurses through G; M and N both call it. Called by F, G and H run.
-constexpr const char* kRecursiveGraph = "M;F;G;F 5\n"
-                                        "M;F 2\n"
-                                        "N;F;H 3\n"
-                                        "N;Fx 1\n";
+constexpr const char* kRecursiveGraph = "M;F;G;F 5 samples=0x10:5\n"
+                                        "M;F 2 samples=0x10:2\n"
+                                        "N;F;H 3 samples=0x10:3\n"
+                                        "N;Fx 1 samples=0x10:1\n";
 
 class FunctionListWidgetTest : public testing::Test, protected PluginTests::ViewHost {
 protected:
@@ -44,7 +43,7 @@ protected:
         mView = MakeView(nullptr, nullptr, std::make_unique<PluginTests::HeldRequester>());
         mListener = std::make_unique<PluginTests::MessageRecorder>(&Listeners, Context.GetListenerId());
         mWidget = mView->GetTopExclusiveWidget();
-        mWidget->SetContext({&mScheduler, &Manager, std::make_shared<TestNames>(), 1.0});
+        mWidget->SetContext({&mScheduler, &Manager, mNames, 1.0});
         mWidget->resize(900, 700);
     }
     ~FunctionListWidgetTest() override
@@ -64,7 +63,7 @@ protected:
         parameters.StartTime = 1.0;
         parameters.EndTime = 9.0;
         parameters.Depth = depth;
-        mWidget->SetCallGraph(parameters, MakeGraph(stacks));
+        mWidget->SetCallGraph(parameters, MakeGraph(stacks, *mNames));
         ASSERT_TRUE(built.wait(5000));
         ASSERT_EQ(built.back().at(0).toBool(), false);
     }
@@ -85,6 +84,7 @@ protected:
             texts << model->index(row, column, parent).data().toString();
         return texts;
     }
+    ResolvedAddress Function(const char* name) const { return (*mNames)(name); }
     QString ButterflyLabel() const
     {
         return mWidget->findChild<QLabel*>(QStringLiteral("mEmptyButterflyLabel"))->text();
@@ -95,6 +95,7 @@ protected:
         return stack->currentWidget()->objectName() == QStringLiteral("mButterflyPage");
     }
 
+    std::shared_ptr<PluginTests::FixtureNames> mNames = std::make_shared<PluginTests::FixtureNames>(true);
     System::JobScheduler mScheduler{2};
     std::unique_ptr<CallGraphView> mView;
     std::unique_ptr<PluginTests::MessageRecorder> mListener;
@@ -147,19 +148,19 @@ TEST_F(FunctionListWidgetTest, SelectingAFunctionBuildsItsButterflyAndTellsTheOt
 
     ASSERT_EQ(source.size(), 1u);
     EXPECT_EQ(source.front().first, ESourceOrigin::FunctionList);
-    EXPECT_EQ(source.front().second, FunctionOf("F"));
+    EXPECT_EQ(source.front().second, Function("F"));
 
     ASSERT_FALSE(mListener->Messages.empty());
     const Message& message = mListener->Messages.back();
     EXPECT_EQ(message.GetName(), "TopExclusiveSelected");
     EXPECT_EQ(message.ReadInt32Array("ThreadIDs"), (std::vector<int32_t>{4, 6}));
     EXPECT_EQ(message.ReadDouble("EndTime"), 9.0);
-    EXPECT_EQ(message.ReadFrameArray("Frames"), std::vector<ResolvedAddress>{FunctionOf("F")});
+    EXPECT_EQ(message.ReadFrameArray("Frames"), std::vector<ResolvedAddress>{Function("F")});
     EXPECT_EQ(message.ReadStringArray("ResolvedFunctionNames"), std::vector<std::string>{"F"});
     EXPECT_EQ(message.ReadStringArray("ModuleNames"), std::vector<std::string>{"libF.so.1"});
 
     // Navigating from a caller selects its own entry.
-    mWidget->SelectFunction(FunctionOf("N"));
+    mWidget->SelectFunction(Function("N"));
     EXPECT_EQ(mWidget->GetSelectedListRows().size(), 1u);
     EXPECT_EQ(mWidget->GetListModel()->GetRows()[mWidget->GetSelectedListRows().front()].Name, "N");
 }
@@ -209,7 +210,7 @@ TEST_F(FunctionListWidgetTest, SeveralOrNoSelectedRowsEmptyTheButterfly)
     QObject::connect(mWidget, &CallGraphPanel::ShowSymbolInfoRequested,
                      [&symbolInfo](ResolvedAddress function) { symbolInfo.push_back(function); });
     find(menu.get(), "Show Symbol Info")->trigger();
-    EXPECT_EQ(symbolInfo, std::vector<ResolvedAddress>{FunctionOf("M")});
+    EXPECT_EQ(symbolInfo, std::vector<ResolvedAddress>{Function("M")});
     find(menu.get(), "View Statistics")->trigger();
     EXPECT_EQ(mListener->Messages.back().GetName(), "ShowFunctionStatsFromFunctionList");
 
@@ -235,13 +236,13 @@ TEST_F(FunctionListWidgetTest, FindFiltersSelectsAndMovesWithinTheList)
     EXPECT_EQ(mWidget->GetSelectedListRows().size(), 1u);
 
     // Selecting a function that the filter hides drops the filter.
-    mWidget->SelectFunction(FunctionOf("H"));
+    mWidget->SelectFunction(Function("H"));
     EXPECT_TRUE(find->text().isEmpty());
     EXPECT_EQ(mWidget->GetListView()->model()->rowCount(), 6);
     ASSERT_EQ(mWidget->GetSelectedListRows().size(), 1u);
     EXPECT_EQ(mWidget->GetListModel()->GetRows()[mWidget->GetSelectedListRows().front()].Name, "H");
     // A function that the list does not hold changes nothing.
-    mWidget->SelectFunction(FunctionOf("Q"));
+    mWidget->SelectFunction(ResolvedAddress::Make(0x999, ResolvedAddress::kKindNative, 1));
     EXPECT_EQ(mWidget->GetListModel()->GetRows()[mWidget->GetSelectedListRows().front()].Name, "H");
 }
 
@@ -266,10 +267,13 @@ TEST_F(FunctionListWidgetTest, NewestListWinsAndMinimumDepthApplies)
     ShowGraph(kRecursiveGraph);
     QSignalSpy built(mWidget, &TopExclusiveWidget::BuildListCompleted);
     CallGraphInputParameters parameters;
-    mWidget->SetCallGraph(parameters, MakeGraph("A;B 1\n"));
+    // Both made before the first job can name functions on a worker.
+    auto older = MakeGraph("A;B 1 samples=0x10:1", *mNames);
+    auto newer = MakeGraph("X;Y 2 samples=0x10:2", *mNames);
+    mWidget->SetCallGraph(parameters, older);
     // Nodes above the selected bar's depth are left out.
     parameters.Depth = 1;
-    mWidget->SetCallGraph(parameters, MakeGraph("X;Y 2\n"));
+    mWidget->SetCallGraph(parameters, newer);
     ASSERT_TRUE(built.wait(5000));
     QCoreApplication::processEvents();
     EXPECT_EQ(Rows(mWidget->GetListView()->model(), 0), QStringList{"Y"});
@@ -279,7 +283,7 @@ TEST_F(FunctionListWidgetTest, CustomRootLimitsTheListAndTheButterfly)
 {
     ShowGraph(kRecursiveGraph);
     QSignalSpy built(mWidget, &TopExclusiveWidget::BuildListCompleted);
-    mWidget->SetCustomRoot({FunctionOf("N")});
+    mWidget->SetCustomRoot({Function("N")});
     ASSERT_TRUE(built.wait(5000));
     // M and G occur only outside N.
     EXPECT_EQ(Rows(mWidget->GetListView()->model(), 0), (QStringList{"N", "F", "H", "Fx"}));
@@ -291,7 +295,7 @@ TEST_F(FunctionListWidgetTest, CustomRootLimitsTheListAndTheButterfly)
     ASSERT_EQ(Rows(calledBy, 2), QStringList{"3.00"});
     EXPECT_EQ(Rows(calledBy, 0, calledBy->index(0, 0)), QStringList{"N"});
     EXPECT_EQ(mListener->Messages.back().ReadFrameArray("CustomRoot"),
-              std::vector<ResolvedAddress>{FunctionOf("N")});
+              std::vector<ResolvedAddress>{Function("N")});
 }
 
 TEST_F(FunctionListWidgetTest, RowsOfALargeButterflyArriveWhenOpened)
@@ -300,7 +304,7 @@ TEST_F(FunctionListWidgetTest, RowsOfALargeButterflyArriveWhenOpened)
     std::string stacks;
     for (int a = 0; a < 200; ++a)
         for (int b = 0; b < 200; ++b)
-            stacks += "M;F;A" + std::to_string(a) + ";B" + std::to_string(b) + " 1\n";
+            stacks += "M;F;A" + std::to_string(a) + ";B" + std::to_string(b) + " 1 samples=0x10:1\n";
     ShowGraph(stacks.c_str());
     QSignalSpy butterfly(mWidget, &TopExclusiveWidget::BuildButterflyCompleted);
     SelectNames({"F"});

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QHeaderView>
-#include <QHoverEvent>
 #include <QItemSelectionModel>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -58,11 +57,6 @@ TEST(ScrollableTreeView, LinksExpansionScrollingAndSelection)
     // Both halves share one selection model, which the widget owns.
     EXPECT_EQ(left->selectionModel(), view.selectionModel());
     EXPECT_EQ(right->selectionModel(), view.selectionModel());
-    // The left shows only the name, the right only the visible numeric columns.
-    EXPECT_FALSE(left->isColumnHidden(0));
-    EXPECT_TRUE(left->isColumnHidden(1));
-    EXPECT_TRUE(right->isColumnHidden(0));
-    EXPECT_FALSE(right->isColumnHidden(2));
 
     const QModelIndex first = model->index(0, 0);
     right->expand(first);
@@ -126,50 +120,6 @@ TEST(ScrollableTreeView, SortsThroughEitherHeaderAndKeepsTheIndicatorsTogether)
     shown.view.GetLeftTree()->header()->setSortIndicator(0, Qt::DescendingOrder);
     EXPECT_EQ(shown.view.GetRightTree()->header()->sortIndicatorSection(), 0);
     EXPECT_EQ(proxy.index(0, 0).data().toString(), "function 4"); // names descend: 4 first
-}
-
-// Hovering either half highlights the whole row: each hover is forwarded to the other half at
-// the same height, placed on the row's first column (or the left edge), and leaving clears both.
-TEST(ScrollableTreeView, ForwardsHoverToTheOtherHalf)
-{
-    struct HoverRecorder : QObject {
-        QVector<QPair<QEvent::Type, QPoint>> Events;
-        bool eventFilter(QObject*, QEvent* event) override
-        {
-            if (event->type() == QEvent::HoverMove || event->type() == QEvent::HoverLeave)
-                Events.push_back({event->type(), static_cast<QHoverEvent*>(event)->pos()});
-            return false;
-        }
-    };
-    auto model = MakeModel(3);
-    ShownView shown(model.get());
-    QWidget* left = shown.view.GetLeftTree()->viewport();
-    QWidget* right = shown.view.GetRightTree()->viewport();
-    HoverRecorder onLeft, onRight;
-    left->installEventFilter(&onLeft);
-    right->installEventFilter(&onRight);
-    auto hover = [](QWidget* viewport, QEvent::Type type, QPoint pos) {
-        QHoverEvent event(type, pos, QPoint(-1, -1));
-        QApplication::sendEvent(viewport, &event);
-    };
-
-    const QRect secondRow = shown.view.GetRightTree()->visualRect(model->index(1, 1));
-    const int firstColumnX = shown.view.GetLeftTree()->visualRect(model->index(1, 0)).x();
-    hover(right, QEvent::HoverMove, secondRow.center());
-    ASSERT_EQ(onLeft.Events.size(), 1);
-    EXPECT_EQ(onLeft.Events[0].second, QPoint(firstColumnX, secondRow.center().y()));
-
-    // Below the last row there is nothing to highlight on the left.
-    hover(right, QEvent::HoverMove, QPoint(secondRow.center().x(), right->height() - 2));
-    EXPECT_EQ(onLeft.Events.size(), 1);
-
-    onRight.Events.clear();
-    hover(left, QEvent::HoverMove, QPoint(40, secondRow.center().y()));
-    ASSERT_EQ(onRight.Events.size(), 1);
-    EXPECT_EQ(onRight.Events[0].second, QPoint(0, secondRow.center().y()));
-
-    hover(left, QEvent::HoverLeave, QPoint(-1, -1));
-    EXPECT_EQ(onRight.Events.back().first, QEvent::HoverLeave);
 }
 
 TEST(UpdatableWidget, DefersUpdatesWhileHidden)

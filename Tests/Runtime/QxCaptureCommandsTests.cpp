@@ -114,24 +114,6 @@ TEST(QxCaptureCommands, CallGraphAsTextJsonAndFoldedAgree)
     ASSERT_GE(lines.size(), 6u);
     EXPECT_EQ(lines[0], "Call graph of cap/cap.session (all threads, whole capture)");
     EXPECT_THAT(lines[3], HasSubstr("Inclusive ms"));
-    // Two levels: the top-level functions and, indented by two, their callees; largest first
-    // among siblings. The function column starts after the fixed figure columns.
-    constexpr std::size_t kNameColumn = 47;
-    std::vector<double> lastAtLevel(2, 1e300);
-    for (std::size_t i = 4; i < lines.size(); ++i) {
-        const std::string& line = lines[i];
-        ASSERT_GT(line.size(), kNameColumn) << line;
-        const std::size_t indent = line.find_first_not_of(' ', kNameColumn) - kNameColumn;
-        ASSERT_TRUE(indent == 0 || indent == 2) << line;
-        const double inclusive = std::stod(line.substr(0, 13));
-        const std::size_t level = indent / 2;
-        EXPECT_LE(inclusive, lastAtLevel[level]) << line;
-        lastAtLevel[level] = inclusive;
-        if (level == 0)
-            lastAtLevel[1] = 1e300;
-        EXPECT_THAT(line, testing::EndsWith(")")) << line;
-        EXPECT_THAT(line, Not(HasSubstr("()"))) << line;
-    }
 
     const CommandResult json = Qx(directory, "callgraph cap --format json");
     ASSERT_EQ(json.exitCode, 0) << json.err;
