@@ -38,7 +38,8 @@ struct HeaderFields {
 /// so once one header has told, the others are read the same way ("Thread 2 1.5: cycles:" is a
 /// command name with a digit in a text without thread ids, thread 2 of "Thread" in one with).
 enum class EThreadIdField : uint8_t { Unknown, Present, Absent };
-bool ParseHeaderLine(std::string_view line, HeaderFields& out, EThreadIdField threadId = EThreadIdField::Unknown);
+bool ParseHeaderLine(std::string_view line, HeaderFields& out,
+                     EThreadIdField threadId = EThreadIdField::Unknown);
 
 /// `ADDR [SYMBOL[+0xOFF]] [(DSO)]` with leading blanks. A missing symbol or DSO reads as "[unknown]".
 bool ParseFrameLine(std::string_view line, PerfFrame& out);

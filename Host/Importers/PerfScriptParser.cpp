@@ -192,7 +192,8 @@ void PerfScriptParser::HandleLine(std::string_view line)
         PerfScriptFields::HeaderFields probe;
         PerfFrame frame;
         if (mState == ERecordState::Sample && mFieldedHeaders > 0 &&
-            !PerfScriptFields::ParseHeaderLine(line, probe, mThreadIdField) && PerfScriptFields::ParseFrameLine(line, frame)) {
+            !PerfScriptFields::ParseHeaderLine(line, probe, mThreadIdField) &&
+            PerfScriptFields::ParseFrameLine(line, frame)) {
             TakeStackFrame(frame);
             return;
         }
@@ -255,7 +256,6 @@ void PerfScriptParser::TakeStackFrame(const PerfFrame& frame)
         mFrameSlots.clear();
     }
     mProvisional = false;
-    mSawFrameLines = true;
     AddFrame(frame);
 }
 
@@ -390,7 +390,8 @@ void PerfScriptParser::HandleFrame(std::string_view line, bool afterEmptyHeader)
     case ERecordState::Sample:
         break;
     }
-    if (mOneLine && !IsAnnotationLine(line) && PerfScriptFields::ParseHeaderLine(line, probe, mThreadIdField)) {
+    if (mOneLine && !IsAnnotationLine(line) &&
+        PerfScriptFields::ParseHeaderLine(line, probe, mThreadIdField)) {
         // The next one-line record, right-aligned.
         HandleHeader(line.substr(line.find_first_not_of(" \t")));
         return;

@@ -124,11 +124,10 @@ private:
     std::vector<FrameSlot> mFrameSlots;
     std::vector<PerfFrame> mFrames;
     bool mFramesTruncated = false;
-    bool mSawFrameLines = false; ///< some record had frames on lines of their own
-    bool mOneLine = false;       ///< the record's frame came from its header line
-    bool mStackEnded = false;    ///< a line that perf prints after the stack came
-    bool mProvisional = false;   ///< the header was only a command name; frames must follow
-    bool mEmptyHeader = false;   ///< a blank line stood where a header belongs
+    bool mOneLine = false;     ///< the record's frame came from its header line
+    bool mStackEnded = false;  ///< a line that perf prints after the stack came
+    bool mProvisional = false; ///< the header was only a command name; frames must follow
+    bool mEmptyHeader = false; ///< a blank line stood where a header belongs
     /// Sample headers read from their fields. Until the first, the text may be one that `-F`
     /// printed without any (only a command name, or nothing at all); after it, such lines are
     /// errors.

@@ -206,7 +206,8 @@ void TimelineWidget::PaintLanes(QPainter& painter, const QRect& exposed) const
             bold.setBold(true);
             painter.setFont(bold);
             painter.drawText(QRect(6, top, width() - 6, kGroupHeight), Qt::AlignVCenter,
-                             QStringLiteral("%1 (%2)").arg(group.Name, QString::fromStdString(ProcessIdText(group.ProcessId))));
+                             QStringLiteral("%1 (%2)").arg(
+                                 group.Name, QString::fromStdString(ProcessIdText(group.ProcessId))));
             painter.setFont(font());
         }
         top += kGroupHeight;

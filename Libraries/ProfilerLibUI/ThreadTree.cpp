@@ -208,8 +208,8 @@ QString ThreadTree::GetLabel(const ThreadTreeNode& node) const
     const int32_t id = node.kind == EThreadNodeKind::Process
                            ? process.ProcessId
                            : process.Threads.at(static_cast<size_t>(GetRefThread(ref))).ThreadId;
-    const QString idText = QString::fromStdString(node.kind == EThreadNodeKind::Process ? ProcessIdText(id)
-                                                                                      : ThreadIdText(id));
+    const QString idText =
+        QString::fromStdString(node.kind == EThreadNodeKind::Process ? ProcessIdText(id) : ThreadIdText(id));
     if (text.isEmpty())
         return idText;
     return QStringLiteral("%1 (%2)").arg(text, idText);

@@ -61,9 +61,9 @@ TEST(PerfScriptFields, HeaderShapesOfEveryPerfVersion)
     for (const char* bad : {"", "just words here", "sh 5067", "sh 7fe136b34f02 main"})
         EXPECT_FALSE(ParseHeaderLine(bad, fields, EThreadIdField::Absent)) << bad;
     // In a text whose headers carry thread ids, a header must have one that fits.
-    for (const char* bad : {"", "just words here", "19194.656924: ", "comm 12 [x] 1.0: ev:", "comm notapid 1.0: ev:",
-                            "comm 12 1.0: 5 notanaddress", "comm 99999999999 1.0: ev:",
-                            "comm 1 1.0: 99999999999999999999999 ev:"})
+    for (const char* bad : {"", "just words here", "19194.656924: ", "comm 12 [x] 1.0: ev:",
+                            "comm notapid 1.0: ev:", "comm 12 1.0: 5 notanaddress",
+                            "comm 99999999999 1.0: ev:", "comm 1 1.0: 99999999999999999999999 ev:"})
         EXPECT_FALSE(ParseHeaderLine(bad, fields, EThreadIdField::Present)) << bad;
     ASSERT_TRUE(ParseHeaderLine("Thread 2 1.5: cycles:", fields, EThreadIdField::Absent));
     EXPECT_EQ(fields.header.comm, "Thread 2");

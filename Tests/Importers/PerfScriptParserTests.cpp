@@ -48,9 +48,9 @@ public:
     {
         const PerfRecordHeader& header = sample.header;
         std::string text = std::string(header.comm) + " " + (header.pid ? std::to_string(*header.pid) : "?") +
-                           "/" + (header.tid <= kUnnamedThreadIdBase ? "?" : std::to_string(header.tid)) + " " +
-                           std::string(sample.eventName) + " @" +
-                           std::to_string(header.lineNumber) + " [";
+                           "/" + (header.tid <= kUnnamedThreadIdBase ? "?" : std::to_string(header.tid)) +
+                           " " + std::string(sample.eventName) + " @" + std::to_string(header.lineNumber) +
+                           " [";
         for (const PerfFrame& frame : sample.frames)
             text += std::string(frame.symbol) + ";";
         return text + "]" + (sample.framesTruncated ? " truncated" : "");
@@ -364,7 +364,8 @@ constexpr std::pair<std::string_view, std::string_view> kUnfieldedForms[] = {
     {// -F -event: a context switch told by its fields; --full-source-path -F +srcline.
      "sh 14952 [000] 5.0: prev_comm=sh prev_pid=14952 prev_prio=120 prev_state=S ==> next_comm=xz "
      "next_pid=1 next_prio=120\n\tffffffff81 __schedule ([kernel.kallsyms])\n  :0\n"
-     "\t  d3bd3 __GI___wait4+0x13 (/usr/lib/libc.so.6)\n  ./io/../sysdeps/unix/sysv/linux/wait4.c:30 (inlined)\n\n",
+     "\t  d3bd3 __GI___wait4+0x13 (/usr/lib/libc.so.6)\n  ./io/../sysdeps/unix/sysv/linux/wait4.c:30 "
+     "(inlined)\n\n",
      "switch sh/14952 S -> xz/1 sh ?/14952  @1 [__schedule;__GI___wait4;]"},
     {// -F tid,time,ip,sym: no command name, the thread id right-aligned.
      " 5067 19194.656924: \n\t  14f38 intel_check_word\n\t  1e00000000 [unknown]\n\n"
@@ -386,13 +387,15 @@ constexpr std::pair<std::string_view, std::string_view> kUnfieldedForms[] = {
     {// Without call graphs, -F ip,sym and -F comm,ip,sym: one line per sample ("dd" is a name).
      "     7fe136b34f02 intel_check_word\n ffffffff82243b17 exc_page_fault\n",
      "sample  ?/?  @1 [intel_check_word;]|sample  ?/?  @2 [exc_page_fault;]"},
-    {"              sh      7fe136b34f02 intel_check_word\n              dd  ffffffff82243b17 exc_page_fault\n",
+    {"              sh      7fe136b34f02 intel_check_word\n              dd  ffffffff82243b17 "
+     "exc_page_fault\n",
      "sample sh ?/?  @1 [intel_check_word;]|sample dd ?/?  @2 [exc_page_fault;]"},
     {// -F +misc, and -F +srcline where the binary has no line table.
      "sh  5067/5067  U     19194.656924: \n\t   89f0 [unknown] (/usr/bin/dash)\n  dash[89f0]\n\n",
      "sample sh 5067/5067  @1 [[unknown];]"},
     {// -F +addr: the data address before the sampled one; with call graphs, the stack follows.
-     "    sh  5541 19284.718063: cpu-clock:                0     7fe136b34f02 intel_check_word (/usr/lib/ld.so)\n"
+     "    sh  5541 19284.718063: cpu-clock:                0     7fe136b34f02 intel_check_word "
+     "(/usr/lib/ld.so)\n"
      "    sh  5541 19284.718560: cpu-clock:     7ffd00001000\n\t   89f0 main (/usr/bin/dash)\n\n",
      "sample sh ?/5541 cpu-clock @1 [intel_check_word;]|sample sh ?/5541 cpu-clock @2 [main;]"},
     {// Once a header has shown that the text has no thread ids, names with digits stay whole.

@@ -309,8 +309,10 @@ TEST(QxRecordCommand, StopSignalsEndTheRecordingCleanly)
                 " record -o capture -- " + ShellQuote(program) +
                 " -c 'while :; do :; done' & pid=$!; "
                 // Stop it once the program has run for a second, however long perf took to start.
-                "for i in $(seq 300); do pgrep -x qx-stop-test >/dev/null && break; sleep 0.1; done; sleep 1; "
-                "kill -" + signal + " $pid; wait $pid; echo \"exit $?\"; pgrep -x qx-stop-test || echo none left",
+                "for i in $(seq 300); do pgrep -x qx-stop-test >/dev/null && break; sleep 0.1; done; sleep "
+                "1; "
+                "kill -" +
+                signal + " $pid; wait $pid; echo \"exit $?\"; pgrep -x qx-stop-test || echo none left",
             directory.GetPath());
         if (stopped.err.find("perf record") != std::string::npos &&
             stopped.out.find("exit 2") != std::string::npos)

@@ -48,10 +48,15 @@ TEST(FunctionListFormat, PercentagesRoundModuleNamesAndTablesPad)
 
     EXPECT_EQ(GetModuleFileName("/usr/lib/libc.so.6"), "libc.so.6");
     EXPECT_EQ(GetModuleFileName("C:\\Windows\\ntdll.dll"), "ntdll.dll");
-    for (const auto& [file, name] : {std::pair{"libc.so.6", "libc"}, {"libstdc++.so.6.0.30", "libstdc++"},
-                                      {"libfoo.so", "libfoo"}, {"ext4.ko", "ext4"}, {"vmlinux", "vmlinux"},
-                                      {"python3.11", "python3.11"}, {"libsoup-3.0.so.0", "libsoup-3.0"},
-                                      {"[kernel.kallsyms]", "[kernel.kallsyms]"}, {".so", ".so"}})
+    for (const auto& [file, name] : {std::pair{"libc.so.6", "libc"},
+                                     {"libstdc++.so.6.0.30", "libstdc++"},
+                                     {"libfoo.so", "libfoo"},
+                                     {"ext4.ko", "ext4"},
+                                     {"vmlinux", "vmlinux"},
+                                     {"python3.11", "python3.11"},
+                                     {"libsoup-3.0.so.0", "libsoup-3.0"},
+                                     {"[kernel.kallsyms]", "[kernel.kallsyms]"},
+                                     {".so", ".so"}})
         EXPECT_EQ(GetModuleDisplayName(file), name) << file;
     // The tooltip breaks the time down only where some of it is unaccounted.
     EXPECT_EQ(FormatInclusiveTooltip(10.0, 0.0, 0.0), "10ms");
