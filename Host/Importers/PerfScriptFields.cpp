@@ -118,8 +118,9 @@ bool IsDate(std::string_view token)
 
 /// Everything after the PID token of a header: `[CPU] [MISC] [TOD] [TIME:] PERF_RECORD_...` or
 /// `[CPU] [MISC] [TOD] [TIME:] [PERIOD] [EVENT:] [ARGS | IP [SYM] [(DSO)]]`. Every field is
-/// optional, because `perf script -F` prints any subset of them. `strong` tells whether the header has at least
-/// one of the fields that cannot be mistaken for something else (CPU, time, event, task record).
+/// optional, because `perf script -F` prints any subset of them. `strong` tells whether the
+/// header has at least one of the fields that cannot be mistaken for something else (CPU, time,
+/// event, task record).
 bool ParseHeaderRest(std::string_view rest, HeaderFields& out, bool& strong)
 {
     strong = false;
